@@ -1,0 +1,80 @@
+#include "core/inventory/inventory.h"
+
+#include "core/platform/datetime.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace paritas {
+
+void Inventory::clear() {
+    blocks_.clear();
+    blockUsed_ = kBlockSize;
+    rows_.clear();
+    rows_.shrink_to_fit();
+    sizeTotal_ = 0;
+}
+
+void Inventory::addFile(std::string_view folder, std::string_view name, int64_t size, int32_t fileTime) {
+    const std::size_t length = folder.size() + name.size();
+    if (length > kBlockSize)
+        throw std::length_error("path longer than an inventory block");
+    if (kBlockSize - blockUsed_ < length) {
+        blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+        blockUsed_ = 0;
+    }
+    char* out = blocks_.back().get() + blockUsed_;
+    std::memcpy(out, folder.data(), folder.size());
+    std::memcpy(out + folder.size(), name.data(), name.size());
+    const uint64_t offset = uint64_t(blocks_.size() - 1) * kBlockSize + blockUsed_;
+    blockUsed_ += length;
+    rows_.push_back(Row{offset, uint32_t(length), uint32_t(name.size()), size, fileTime, false});
+    sizeTotal_ += size;
+}
+
+std::string_view Inventory::fullPath(std::size_t row) const {
+    const Row& r = rows_[row];
+    return {at(r.pathOffset), r.pathLength};
+}
+
+std::string_view Inventory::name(std::size_t row) const {
+    const Row& r = rows_[row];
+    return {at(r.pathOffset) + (r.pathLength - r.nameLength), r.nameLength};
+}
+
+std::string Inventory::fullPathCell(std::size_t row) const {
+    if (row >= rows_.size())
+        return {};
+    std::string cell = rows_[row].marked ? "*" : "";
+    cell += fullPath(row);
+    return cell;
+}
+
+std::string Inventory::sizeText(std::size_t row) const {
+    return row < rows_.size() ? std::to_string(rows_[row].size) : std::string();
+}
+
+std::string Inventory::fileTimeText(std::size_t row) const {
+    return row < rows_.size() ? std::to_string(rows_[row].fileTime) : std::string();
+}
+
+std::string Inventory::modifiedText(std::size_t row) const {
+    return row < rows_.size() ? dosDateTimeText(rows_[row].fileTime) : std::string();
+}
+
+std::string Inventory::cell(std::size_t row, int column) const {
+    switch (column) {
+    case 0: return fullPathCell(row);
+    case 1: return sizeText(row);
+    case 2: return fileTimeText(row);
+    case 3: return row < rows_.size() ? std::string(name(row)) : std::string();
+    case 4: return modifiedText(row);
+    default: return {};
+    }
+}
+
+std::size_t Inventory::memoryBytes() const {
+    return blocks_.size() * kBlockSize + rows_.capacity() * sizeof(Row) + blocks_.capacity() * sizeof(void*);
+}
+
+} // namespace paritas
