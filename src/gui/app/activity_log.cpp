@@ -1,0 +1,35 @@
+#include "gui/app/activity_log.h"
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+namespace paritas::gui {
+
+void ActivityLog::append(const QString& line) {
+    pending_.append(line);
+    if (pending_.size() >= 4096)
+        flush();
+}
+
+void ActivityLog::flush() {
+    if (pending_.isEmpty())
+        return;
+    memo_->appendPlainText(pending_.join(QLatin1Char('\n')));
+    pending_.clear();
+    memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
+}
+
+void ActivityLog::clear() {
+    pending_.clear();
+    memo_->clear();
+}
+
+QStringList ActivityLog::lines() {
+    flush();
+    const QString text = memo_->toPlainText();
+    if (text.isEmpty() && memo_->document()->blockCount() <= 1)
+        return {};
+    return text.split(QLatin1Char('\n'));
+}
+
+} // namespace paritas::gui

@@ -1,0 +1,88 @@
+#include "gui/app/dialog_seam.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace paritas::gui {
+namespace {
+
+class RealDialogs final : public DialogSeam {
+public:
+    void message(QWidget* parent, const QString& text) override {
+        QMessageBox::information(parent, QStringLiteral("Paritas"), text);
+    }
+    void error(QWidget* parent, const QString& text) override {
+        QMessageBox::critical(parent, QStringLiteral("Paritas"), text);
+    }
+    Answer confirm(QWidget* parent, const QString& text, bool withNoToAll) override {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton,
+                        parent);
+        box.addButton(QMessageBox::Ok);
+        box.addButton(QMessageBox::Cancel);
+        if (withNoToAll)
+            box.addButton(QMessageBox::NoToAll);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int result = box.exec();
+        if (result == QMessageBox::Ok)
+            return Answer::Ok;
+        if (result == QMessageBox::NoToAll)
+            return Answer::NoToAll;
+        return Answer::Cancel;
+    }
+    std::optional<QString> inputText(QWidget* parent, const QString& caption,
+                                     const QString& prompt) override {
+        bool ok = false;
+        const QString text =
+            QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, QString(), &ok);
+        if (!ok)
+            return std::nullopt;
+        return text;
+    }
+    QString saveFileName(QWidget* parent, const QString& fileName, const QString& defaultSuffix,
+                         const QString& filter) override {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(filter);
+        dialog.setDefaultSuffix(defaultSuffix);
+        dialog.selectFile(fileName);
+        // Replacing an existing file is what the save commands do; the dialog does not ask.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
+    }
+    QString openFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) override {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilter(filter);
+        dialog.setDefaultSuffix(defaultSuffix);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
+    }
+    void open(const QString& pathOrUrl) override {
+        const QUrl url =
+            pathOrUrl.contains(QStringLiteral("://")) ? QUrl(pathOrUrl) : QUrl::fromLocalFile(pathOrUrl);
+        QDesktopServices::openUrl(url);
+    }
+};
+
+DialogSeam* installed = nullptr;
+
+} // namespace
+
+DialogSeam& DialogSeam::current() {
+    static RealDialogs real;
+    return installed ? *installed : real;
+}
+
+void DialogSeam::install(DialogSeam* seam) {
+    installed = seam;
+}
+
+} // namespace paritas::gui

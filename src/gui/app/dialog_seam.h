@@ -1,0 +1,42 @@
+#pragma once
+// Every modal question the windows put to the user passes through this seam: message boxes, the
+// input box, file dialogs, and handing a path or address to the desktop's opener. The program uses the
+// real dialogs; tests install their own seam and answer without a person and without blocking.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QWidget;
+
+namespace paritas::gui {
+
+enum class Answer { Ok, Cancel, NoToAll };
+
+class DialogSeam {
+public:
+    virtual ~DialogSeam() = default;
+
+    // An information box with OK.
+    virtual void message(QWidget* parent, const QString& text) = 0;
+    // The general error box (a file that cannot be written and the like).
+    virtual void error(QWidget* parent, const QString& text) = 0;
+    // A confirmation with OK and Cancel (withNoToAll adds "No to All"); closing the box is Cancel.
+    virtual Answer confirm(QWidget* parent, const QString& text, bool withNoToAll) = 0;
+    // The input box; nullopt when cancelled.
+    virtual std::optional<QString> inputText(QWidget* parent, const QString& caption,
+                                             const QString& prompt) = 0;
+    // File dialogs; an empty text when cancelled.
+    virtual QString saveFileName(QWidget* parent, const QString& fileName, const QString& defaultSuffix,
+                                 const QString& filter) = 0;
+    virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) = 0;
+    // Hands a file, folder or web address to the desktop's opener; the result is not looked at.
+    virtual void open(const QString& pathOrUrl) = 0;
+
+    static DialogSeam& current();
+    // Installs a seam (tests); nullptr goes back to the real dialogs. The caller keeps ownership.
+    static void install(DialogSeam* seam);
+};
+
+} // namespace paritas::gui

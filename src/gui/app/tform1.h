@@ -1,0 +1,142 @@
+#pragma once
+// The main window: location choosers, mode choice, job list, progress area and activity log. It owns
+// the synchronisation state (locations, mode, "Include Subfolders"), the folder lists and
+// inventories, the action list and the stop flags; the commands of its menus, tool bar and buttons
+// are its slots, named after the control and event that call them.
+
+#include "core/app/layout_rules.h"
+#include "core/inventory/inventory.h"
+#include "core/planning/action_list.h"
+#include "core/settings/settings.h"
+#include "gui/app/windows.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+class QToolButton;
+class QTreeView;
+
+namespace paritas::gui {
+
+class ActivityLog;
+class LocationChooser;
+
+inline constexpr const char* kWebSite = "https://paritas.example.org/";
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    void setWindows(const Windows& windows) { windows_ = windows; }
+    const Windows& windows() const { return windows_; }
+
+    // Appends one line to the activity log.
+    void log(const QString& line);
+    void log(std::string_view line);
+    ActivityLog& activityLog() { return *log_; }
+
+    // The selected mode's index (0 to 3), or -1 when none is selected.
+    int modeIndex() const;
+    void setModeIndex(int index);
+    std::string locationA() const;
+    std::string locationB() const;
+    WindowLayout layoutChoice() const;
+    // The settings as the configuration window holds them at this moment.
+    Settings currentSettings() const;
+
+    // Controls, named as on the form.
+    QAction *Configuration1, *ExportActivityLog1, *Exit1, *CRCMatchingAB1, *DeleteduplicateswithinA1;
+    QAction *Compact1, *Normal1, *Help1, *Developerinfo1, *ShowDescriptions1;
+    QToolButton *ToolButton1, *ToolButton2, *ToolButton4, *ToolButton5, *SpeedButton1, *SpeedButton2;
+    QLabel *Label2, *Label3, *Label4, *Label5; // the big letters and their captions
+    QComboBox *ShellComboBox1, *ShellComboBox2;
+    QTreeView *ShellTreeView1, *ShellTreeView2;
+    QLineEdit *Edit1, *Edit2;
+    QGroupBox* RadioGroup1;
+    QButtonGroup* radioButtons;
+    QFrame* Panel1;
+    QCheckBox* CheckBox1;
+    QPushButton *BitBtn7, *BitBtn6, *BitBtn1;
+    QLabel* Label10;
+    QTableWidget* StringGrid3;
+    QPushButton *BitBtn2, *BitBtn3, *BitBtn4, *BitBtn5;
+    QLabel* Label9;
+    QProgressBar* ProgressBar1;
+    QLabel *Label1, *Label6, *Label7, *lblActionCount;
+    QPlainTextEdit* Memo3;
+    QLabel *StatusPanelA, *StatusPanelB;     // the two panels of StatusBar1
+    QTableWidget *StringGrid1, *StringGrid2; // hidden inventory grids (the tables live in the core)
+    QTimer *Timer1, *Timer2;
+    LocationChooser *chooserA, *chooserB;
+
+    // Synchronisation data.
+    FolderList foldersA, foldersB;
+    Inventory inventoryA, inventoryB;
+    ActionList actions;
+
+public slots:
+    void FormResize();
+    void Configuration1Click();
+    void ExportActivityLog1Click();
+    void Exit1Click();
+    void CRCMatchingAB1Click();
+    void DeleteduplicateswithinA1Click();
+    void Compact1Click();
+    void Normal1Click();
+    void Help1Click();
+    void Developerinfo1Click();
+    void ShowDescriptions1Click();
+    void ToolButton4Click();
+    void ToolButton5Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void BitBtn7Click();
+    void BitBtn6Click();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void BitBtn3Click();
+    void BitBtn4Click();
+    void BitBtn5Click();
+    void Timer1Timer();
+    void Timer2Timer();
+
+public:
+    // Writes the activity log to a file; false (after the error box) when it cannot be created.
+    bool ExportLog(const QString& fileName);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolBar(QWidget* client);
+    void buildLocationSide(QWidget* client);
+    void buildMiddle(QWidget* client);
+    void buildJobArea(QWidget* client);
+    void buildProgressArea(QWidget* client);
+    void placeAnchoredControls(const MainLayout& layout);
+    void showSecondary(QWidget* window);
+
+    Windows windows_;
+    std::unique_ptr<ActivityLog> log_;
+    QWidget* client_ = nullptr;
+    bool resizing_ = false;
+};
+
+} // namespace paritas::gui

@@ -1,0 +1,89 @@
+// The main window's commands that belong to the window itself: showing the other windows, the view
+// commands, exporting the activity log and leaving.
+
+#include "gui/app/activity_log.h"
+#include "gui/app/dialog_seam.h"
+#include "gui/app/location_chooser.h"
+#include "gui/app/tform1.h"
+#include "gui/app/tform10.h"
+#include "gui/app/tform5.h"
+#include "gui/jobs/tform9.h"
+#include "gui/settings/tform2.h"
+
+#include "core/app/text_file.h"
+
+#include <QAction>
+
+namespace paritas::gui {
+
+void TForm1::showSecondary(QWidget* window) {
+    if (window == nullptr)
+        return;
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void TForm1::Configuration1Click() {
+    showSecondary(windows_.form2);
+}
+void TForm1::ShowDescriptions1Click() {
+    showSecondary(windows_.form5);
+}
+void TForm1::Developerinfo1Click() {
+    showSecondary(windows_.form10);
+}
+void TForm1::SpeedButton2Click() {
+    showSecondary(windows_.form9);
+}
+// The schedule is set in the configuration window.
+void TForm1::BitBtn4Click() {
+    showSecondary(windows_.form2);
+}
+
+void TForm1::Help1Click() {
+    DialogSeam::current().open(QString::fromLatin1(kWebSite) + QStringLiteral("tutorials.htm"));
+}
+
+void TForm1::Exit1Click() {
+    close();
+}
+
+void TForm1::Compact1Click() {
+    Normal1->setChecked(false);
+    Compact1->setChecked(true);
+    FormResize();
+}
+
+void TForm1::Normal1Click() {
+    Compact1->setChecked(false);
+    Normal1->setChecked(true);
+    FormResize();
+}
+
+void TForm1::BitBtn7Click() {
+    chooserA->refresh();
+    chooserB->refresh();
+}
+
+void TForm1::ExportActivityLog1Click() {
+    const QString fileName = DialogSeam::current().saveFileName(
+        this, QStringLiteral("ActionLog"), QStringLiteral("txt"), QStringLiteral("Text Files (*.txt)"));
+    if (fileName.isEmpty())
+        return;
+    ExportLog(fileName);
+}
+
+bool TForm1::ExportLog(const QString& fileName) {
+    std::vector<std::string> lines;
+    for (const QString& line : log_->lines())
+        lines.push_back(line.toStdString());
+    const std::string error = writeTextLines(fileName.toStdString(), lines);
+    if (error.empty())
+        return true;
+    DialogSeam::current().error(
+        this, QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, QString::fromStdString(error)));
+    return false;
+}
+
+} // namespace paritas::gui

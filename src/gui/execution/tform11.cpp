@@ -1,0 +1,31 @@
+#include "gui/execution/tform11.h"
+
+#include "gui/app/tform1.h"
+
+#include <QPushButton>
+#include <QStyle>
+
+namespace paritas::gui {
+
+TForm11::TForm11(TForm1* mainWindow)
+    : QWidget(mainWindow, Qt::Window | Qt::WindowCloseButtonHint), main_(mainWindow) {
+    setWindowTitle(QStringLiteral("Stop Actions"));
+    setFixedSize(352, 59);
+    BitBtn1 = new QPushButton(QStringLiteral("To Stop All Activity Press Space or Mouse Click here"), this);
+    BitBtn1->setGeometry(8, 8, 337, 41);
+    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    QFont bold = BitBtn1->font();
+    bold.setBold(true);
+    BitBtn1->setFont(bold);
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm11::BitBtn1Click);
+}
+
+void TForm11::showBesideMainWindow() {
+    if (main_)
+        move(main_->frameGeometry().topLeft() + QPoint(200, 40));
+    show();
+}
+
+void TForm11::BitBtn1Click() {}
+
+} // namespace paritas::gui

@@ -1,0 +1,145 @@
+#include "gui/settings/tform2.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace paritas::gui {
+namespace {
+
+QCheckBox* box(QWidget* parent, const char* caption, int y, bool ticked, const char* hint = nullptr) {
+    auto* b = new QCheckBox(QString::fromUtf8(caption), parent);
+    b->setGeometry(10, y, parent->width() - 16, 20);
+    b->setChecked(ticked);
+    if (hint)
+        b->setToolTip(QString::fromUtf8(hint));
+    return b;
+}
+
+} // namespace
+
+TForm2::TForm2(QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint |
+                              Qt::WindowMinimizeButtonHint) {
+    setWindowTitle(QStringLiteral("Configuration"));
+    setFixedSize(567, 329);
+    const Settings defaults;
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Confirm Actions for Synchronize Now Option"), this);
+    GroupBox1->setGeometry(8, 6, 330, 110);
+    CheckDelete = box(GroupBox1, "Prompt for every Delete", 20, defaults.CheckDelete);
+    CheckCreate = box(GroupBox1, "Prompt for new Folder creation", 42, defaults.CheckCreate);
+    CheckCopy = box(GroupBox1, "Prompt for Copy/Move", 64, defaults.CheckCopy);
+    CheckBoxConfirm = box(GroupBox1, "Confirm Action list before File changes", 86, defaults.CheckBoxConfirm);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Identify same file criteria"), this);
+    GroupBox2->setGeometry(8, 120, 330, 88);
+    CheckSize = box(GroupBox2, "Match Size", 20, defaults.CheckSize, "Fast, esential for acurate match");
+    CheckName = box(GroupBox2, "Match FileName", 42, defaults.CheckName, "Slower, increases match acuracy ");
+    CheckTimeStamp = box(GroupBox2, "Match Modified TimeStamp", 64, defaults.CheckTimeStamp,
+                         "fast, increase acuracy, can omit valid matches if TimeStamp was edited");
+
+    GroupBox3 = new QGroupBox(QStringLiteral("Same FileName and Location coflict resolution"), this);
+    GroupBox3->setGeometry(8, 212, 330, 74);
+    CheckNewer = box(GroupBox3, "Leave file with newer modified date (Unchecked leaves older file)", 20,
+                     defaults.CheckNewer);
+    CheckKeepOld =
+        box(GroupBox3, "Also keep other file - rename File+ModifiedDate", 44, defaults.CheckKeepOld);
+
+    GroupBox4 = new QGroupBox(QStringLiteral("Job List Scheduler"), this);
+    GroupBox4->setGeometry(346, 6, 213, 280);
+    const char* days[7] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+    QCheckBox** dayMembers[7] = {&Monday, &Tuesday, &Wednesday, &Thursday, &Friday, &Saturday, &Sunday};
+    for (int d = 0; d < 7; ++d)
+        *dayMembers[d] = box(GroupBox4, days[d], 20 + d * 22, false);
+    Every = box(GroupBox4, "Every day at :", 180, defaults.Every);
+    Every->resize(110, 20);
+    Edit1 = new QLineEdit(QString::fromStdString(defaults.timeText), GroupBox4);
+    Edit1->setGeometry(122, 180, 80, 22);
+    SaveLog = box(GroupBox4, "Save log file After scheduled job finishes", 206, defaults.SaveLog);
+    SaveLog->setText(QStringLiteral("Save log file After scheduled job finishes"));
+    Label2 = new QLabel(GroupBox4);
+    Label2->setGeometry(10, 236, 190, 30);
+    QFont bold = Label2->font();
+    bold.setBold(true);
+    Label2->setFont(bold);
+
+    BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
+    BitBtn3->setGeometry(8, 294, 150, 27);
+    BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
+    BitBtn1->setGeometry(280, 294, 136, 27);
+    BitBtn1->setEnabled(false);
+    BitBtn2 = new QPushButton(QStringLiteral("Activate Schedule"), this);
+    BitBtn2->setGeometry(423, 294, 136, 27);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+
+    connect(Every, &QCheckBox::toggled, this, &TForm2::EveryClick);
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm2::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TForm2::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TForm2::BitBtn3Click);
+    connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
+
+    if (mainWindow)
+        move(mainWindow->geometry().center() - QPoint(567 / 2, 329 / 2));
+}
+
+Settings TForm2::currentSettings() const {
+    Settings s;
+    s.CheckDelete = CheckDelete->isChecked();
+    s.CheckCreate = CheckCreate->isChecked();
+    s.CheckCopy = CheckCopy->isChecked();
+    s.CheckBoxConfirm = CheckBoxConfirm->isChecked();
+    s.CheckSize = CheckSize->isChecked();
+    s.CheckName = CheckName->isChecked();
+    s.CheckTimeStamp = CheckTimeStamp->isChecked();
+    s.CheckNewer = CheckNewer->isChecked();
+    s.CheckKeepOld = CheckKeepOld->isChecked();
+    const auto boxes = dayBoxes();
+    for (int d = 0; d < 7; ++d)
+        s.days[d] = boxes[d]->isChecked();
+    s.Every = Every->isChecked();
+    s.timeText = Edit1->text().toStdString();
+    s.SaveLog = SaveLog->isChecked();
+    return s;
+}
+
+void TForm2::applySettings(const Settings& s) {
+    CheckDelete->setChecked(s.CheckDelete);
+    CheckCreate->setChecked(s.CheckCreate);
+    CheckCopy->setChecked(s.CheckCopy);
+    CheckBoxConfirm->setChecked(s.CheckBoxConfirm);
+    CheckSize->setChecked(s.CheckSize);
+    CheckName->setChecked(s.CheckName);
+    CheckTimeStamp->setChecked(s.CheckTimeStamp);
+    CheckNewer->setChecked(s.CheckNewer);
+    CheckKeepOld->setChecked(s.CheckKeepOld);
+    const auto boxes = dayBoxes();
+    for (int d = 0; d < 7; ++d)
+        boxes[d]->setChecked(s.days[d]);
+    // Every is applied after the days: ticking it ticks all seven.
+    Every->setChecked(s.Every);
+    Edit1->setText(QString::fromStdString(s.timeText));
+    SaveLog->setChecked(s.SaveLog);
+}
+
+// Ticking "Every day at :" ticks all seven days; unticking it unticks all seven.
+void TForm2::EveryClick() {
+    for (QCheckBox* day : dayBoxes())
+        day->setChecked(Every->isChecked());
+}
+
+// The schedule, the settings file and its load come with the job list's scheduler; until then these
+// commands leave everything as it is.
+void TForm2::BitBtn1Click() {}
+void TForm2::BitBtn2Click() {}
+void TForm2::BitBtn3Click() {}
+void TForm2::Timer1Timer() {}
+void TForm2::LoadConfig() {}
+void TForm2::Saveconfig() {}
+
+} // namespace paritas::gui

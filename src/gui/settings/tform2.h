@@ -1,0 +1,56 @@
+#pragma once
+// The configuration window: every user setting, the weekly schedule's controls and the settings file
+// commands. A setting is the state of one box (or the time field) here; operations take a plain
+// Settings value from currentSettings() at the moment they need it.
+
+#include "core/settings/settings.h"
+
+#include <QWidget>
+
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace paritas::gui {
+
+class TForm2 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm2(QWidget* mainWindow);
+
+    Settings currentSettings() const;
+    void applySettings(const Settings& settings);
+
+    QGroupBox *GroupBox1, *GroupBox2, *GroupBox3, *GroupBox4;
+    QCheckBox *CheckDelete, *CheckCreate, *CheckCopy, *CheckBoxConfirm;
+    QCheckBox *CheckSize, *CheckName, *CheckTimeStamp;
+    QCheckBox *CheckNewer, *CheckKeepOld;
+    QCheckBox *Monday, *Tuesday, *Wednesday, *Thursday, *Friday, *Saturday, *Sunday;
+    QCheckBox *Every, *SaveLog;
+    QLineEdit* Edit1;                         // time of day of the schedule
+    QLabel* Label2;                           // clock while the schedule is active
+    QTimer* Timer1;                           // schedule timer
+    QPushButton *BitBtn3, *BitBtn1, *BitBtn2; // Save Configuration, Deactivate, Activate Schedule
+    bool scheduledStart = false;
+
+    std::array<QCheckBox*, 7> dayBoxes() const {
+        return {Monday, Tuesday, Wednesday, Thursday, Friday, Saturday, Sunday};
+    }
+
+public slots:
+    void EveryClick();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void BitBtn3Click();
+    void Timer1Timer();
+    // Reads config.ini from the settings folder (or writes it on the first start).
+    void LoadConfig();
+    void Saveconfig();
+};
+
+} // namespace paritas::gui

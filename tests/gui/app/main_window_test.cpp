@@ -1,0 +1,288 @@
+#include "support/fake_dialogs.h"
+
+#include "gui/app/activity_log.h"
+#include "gui/app/location_chooser.h"
+#include "gui/app/tform1.h"
+#include "gui/app/tform10.h"
+#include "gui/app/tform5.h"
+#include "gui/checksum/tcrcmatch.h"
+#include "gui/execution/tform11.h"
+#include "gui/execution/tform3.h"
+#include "gui/jobs/tform9.h"
+#include "gui/settings/tform2.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+
+using namespace paritas;
+using namespace paritas::gui;
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+    Windows w;
+    TForm1* f = nullptr;
+
+private slots:
+    // Sizes in the rules are outer sizes, frame included.
+    void resizeOuter(int W, int H) {
+        const QSize frame = f->frameGeometry().size() - f->size();
+        f->resize(W - frame.width(), H - frame.height());
+    }
+    int outerHeight() const { return f->frameGeometry().height(); }
+
+    void init() {
+        w = createWindows();
+        f = w.form1;
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f));
+    }
+    void cleanup() { destroyWindows(w); }
+
+    void eightWindowsExistWithTheirCaptionsAndOnlyTheMainOneShows() {
+        QCOMPARE(f->windowTitle(), QStringLiteral("Paritas 1.0"));
+        const QList<QPair<QWidget*, QString>> secondary = {{w.form2, "Configuration"},
+                                                           {w.form3, "File Action List"},
+                                                           {w.form5, "Descriptions of Synchronize Modes"},
+                                                           {w.crcMatch, "CRC Matching A-B"},
+                                                           {w.form9, "Favorites"},
+                                                           {w.form10, "Developer Info"},
+                                                           {w.form11, "Stop Actions"}};
+        for (const auto& [window, caption] : secondary) {
+            QVERIFY(window != nullptr);
+            QCOMPARE(window->windowTitle(), caption);
+            QVERIFY(!window->isVisible());
+        }
+    }
+
+    void showingAndClosingASecondaryWindowOnlyHidesIt() {
+        f->ShowDescriptions1Click();
+        QVERIFY(w.form5->isVisible());
+        QVERIFY(w.form5->close());
+        QVERIFY(!w.form5->isVisible());
+        f->ShowDescriptions1Click();
+        QVERIFY(w.form5->isVisible());
+        f->Configuration1Click();
+        QVERIFY(w.form2->isVisible());
+        f->Developerinfo1Click();
+        QVERIFY(w.form10->isVisible());
+    }
+
+    void mainWindowStartsWithItsDesignState() {
+        QCOMPARE(f->Edit1->text(), QString());
+        QCOMPARE(f->Edit2->text(), QString());
+        QVERIFY(f->Edit1->isReadOnly());
+        QVERIFY(f->CheckBox1->isChecked());
+        QCOMPARE(f->CheckBox1->text(), QStringLiteral("Include Subfolders"));
+        QVERIFY(!f->BitBtn5->isEnabled());
+        QCOMPARE(f->BitBtn5->text(), QStringLiteral("Stop All Actions"));
+        QCOMPARE(f->modeIndex(), 0);
+        QCOMPARE(f->RadioGroup1->title(), QStringLiteral("Synchonize Mode"));
+        QCOMPARE(f->RadioGroup1->toolTip(), QStringLiteral("Right Click To Show Desciptions"));
+        const QStringList modes = {"BACKUP (ADVANCED) A to B ", "FOLDER SYNCH - Union of A and B ",
+                                   "COPY MISSING - from A to B ", "DELETE DUPLICATES in B "};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(f->radioButtons->button(i)->text(), modes[i]);
+        QCOMPARE(f->ShowDescriptions1->text(), QStringLiteral("Show Descriptions"));
+        QCOMPARE(f->StatusPanelA->text(), QStringLiteral("Files/Folders A:"));
+        QCOMPARE(f->StatusPanelB->text(), QStringLiteral("Files/Folders B:"));
+        QCOMPARE(f->Label9->text(), QStringLiteral("Synchronize Progress"));
+        QCOMPARE(f->Label6->text(), QStringLiteral("Activity Log"));
+        QCOMPARE(f->Label10->text(), QStringLiteral("Sync Job List"));
+        QCOMPARE(f->BitBtn7->text(), QStringLiteral("Refresh A/B "));
+        QCOMPARE(f->BitBtn7->toolTip(), QStringLiteral("Refresh A/B Folder trees"));
+        QCOMPARE(f->BitBtn3->toolTip(), QStringLiteral("Automatic without prompting"));
+        QCOMPARE(f->BitBtn4->text(), QStringLiteral("Schedule Job List Procesing"));
+        QCOMPARE(f->StringGrid3->rowCount(), 1);
+        QStringList headers;
+        for (int c = 0; c < 5; ++c)
+            headers << f->StringGrid3->horizontalHeaderItem(c)->text();
+        QCOMPARE(headers, QStringList({"Status", "Location A", "Synch Mode", "Location B", "Subfolders"}));
+        QCOMPARE(f->ToolButton4->toolTip(), QStringLiteral("Save Job List"));
+        QCOMPARE(f->ToolButton5->toolTip(), QStringLiteral("Load Job List"));
+        QCOMPARE(f->SpeedButton1->toolTip(), QStringLiteral("Add to Favorite Synchronizations"));
+        QCOMPARE(f->SpeedButton2->toolTip(), QStringLiteral("Favorite Synchronizations"));
+        QCOMPARE(f->ToolButton1->toolTip(), QStringLiteral("Configuration"));
+        QCOMPARE(f->ToolButton2->toolTip(), QStringLiteral("Export Log"));
+    }
+
+    void menusHoldTheirCommandsAndSeparators() {
+        QStringList seen;
+        for (QAction* menu : f->menuBar()->actions()) {
+            QStringList items;
+            for (QAction* a : menu->menu()->actions())
+                items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            seen << menu->text() + ": " + items.join('|');
+        }
+        QCOMPARE(seen, QStringList({"Main: Configuration|Export Activity Log|-|Exit",
+                                    "Actions/Diagnostics: CRC Matching A -> B|-|Delete duplicates within A",
+                                    "View: Compact|Normal", "About: Visit Web Help|-|Developer info"}));
+        QVERIFY(f->Normal1->isChecked());
+        QVERIFY(!f->Compact1->isChecked());
+    }
+
+    void webHelpAndTheDeveloperLinkGoToTheOpener() {
+        testing::FakeDialogs dialogs;
+        f->Help1Click();
+        w.form10->Label1Click();
+        QCOMPARE(dialogs.opened, QStringList({QString(kWebSite) + "tutorials.htm", QString(kWebSite)}));
+    }
+
+    void modeDescriptionsHoldTheFortyFourLinesExactly() {
+        const QStringList lines = TForm5::descriptionLines();
+        QCOMPARE(lines.size(), 44);
+        QCOMPARE(lines[0], QStringLiteral("BACKUP (ADVANCED) A to B:"));
+        QCOMPARE(lines[24], QStringLiteral("folders.  "));
+        QCOMPARE(lines[26], QStringLiteral("COPY MISSING "));
+        QCOMPARE(lines[39],
+                 QStringLiteral(
+                     "Use this if you want to find duplicates in B folder that is not a subfolder of A."));
+        QCOMPARE(lines[43], QString());
+        QCOMPARE(w.form5->Memo1->toPlainText(), lines.join('\n'));
+        QVERIFY(w.form5->Memo1->isReadOnly());
+    }
+
+    void exportingTwiceToTheSameFileKeepsOnlyTheSecond() {
+        testing::FakeDialogs dialogs;
+        QTemporaryDir dir;
+        dialogs.saveName = dir.filePath("ActionLog.txt");
+        f->log(QStringLiteral("first line"));
+        f->ExportActivityLog1Click();
+        f->log(QStringLiteral("second line"));
+        f->ExportActivityLog1Click();
+        QFile file(dialogs.saveName);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("first line\r\nsecond line\r\n"));
+        QVERIFY(dialogs.errors.isEmpty());
+    }
+
+    void aCancelledExportWritesNothingAndAnUncreatableFileIsReported() {
+        testing::FakeDialogs dialogs;
+        QTemporaryDir dir;
+        f->log(QStringLiteral("kept"));
+        f->ExportActivityLog1Click(); // saveName empty: cancelled
+        QVERIFY(dialogs.errors.isEmpty());
+        dialogs.saveName = dir.filePath("no/such/folder/log.txt");
+        f->ExportActivityLog1Click();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QCOMPARE(
+            dialogs.errors[0],
+            QStringLiteral("Cannot create file \"%1\". No such file or directory").arg(dialogs.saveName));
+        QCOMPARE(f->activityLog().lines(), QStringList({"kept"}));
+    }
+
+    void choosingAFolderGivesItExactlyOneTrailingSeparator() {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("Docs"));
+        QVERIFY(f->chooserA->selectFolder(dir.filePath("Docs")));
+        f->chooserA->takeSelection();
+        QCOMPARE(f->Edit1->text(), dir.filePath("Docs") + "/");
+        QVERIFY(f->chooserB->selectFolder("/"));
+        QTRY_COMPARE(f->Edit2->text(), QStringLiteral("/"));
+    }
+
+    void withNoFolderSelectedTheLocationStaysEmpty() {
+        f->chooserA->takeSelection();
+        QCOMPARE(f->Edit1->text(), QString());
+    }
+
+    void compactHidesTheJobAreaAndPinsTheHeightNormalBringsItBack() {
+        resizeOuter(876, 691);
+        QTRY_COMPARE(outerHeight(), 691);
+        QCOMPARE(f->Label9->y(), 446);
+        QCOMPARE(f->ProgressBar1->y(), 462);
+        QCOMPARE(f->Label1->y(), 479);
+        f->Compact1Click();
+        QTRY_COMPARE(outerHeight(), 430);
+        QVERIFY(!f->StringGrid3->isVisible());
+        QVERIFY(!f->Memo3->isVisible());
+        QCOMPARE(f->Label9->y(), 306);
+        QCOMPARE(f->ProgressBar1->y(), 320);
+        QCOMPARE(f->lblActionCount->y(), 341);
+        resizeOuter(900, 600);
+        QTRY_COMPARE(outerHeight(), 430);
+        f->Normal1Click();
+        QTRY_VERIFY(f->height() >= 650);
+        QVERIFY(f->StringGrid3->isVisible());
+        QVERIFY(f->Memo3->isVisible());
+    }
+
+    void theWidthRulesPlaceTheMiddleAndRightColumns() {
+        for (int width : {876, 877}) {
+            resizeOuter(width, 691);
+            QTRY_COMPARE(f->frameGeometry().width(), width);
+            QCOMPARE(f->ShellTreeView1->width(), 265);
+            QCOMPARE(f->Edit1->width(), 265);
+            QCOMPARE(f->ShellTreeView2->x(), 590);
+            QCOMPARE(f->ShellTreeView2->width(), 263);
+            QCOMPARE(f->RadioGroup1->x(), 286);
+        }
+        resizeOuter(926, 691);
+        QTRY_COMPARE(f->StringGrid3->width(), 900);
+        QList<int> columns;
+        for (int c = 0; c < 5; ++c)
+            columns << f->StringGrid3->columnWidth(c);
+        QCOMPARE(columns, QList<int>({100, 300, 100, 300, 100}));
+    }
+
+    void configurationStartsWithTheDefaults() {
+        TForm2* c = w.form2;
+        QVERIFY(c->CheckBoxConfirm->isChecked());
+        QVERIFY(c->CheckSize->isChecked());
+        QVERIFY(c->CheckName->isChecked());
+        QVERIFY(c->CheckNewer->isChecked());
+        for (QCheckBox* off :
+             {c->CheckDelete, c->CheckCreate, c->CheckCopy, c->CheckTimeStamp, c->CheckKeepOld, c->Monday,
+              c->Tuesday, c->Wednesday, c->Thursday, c->Friday, c->Saturday, c->Sunday, c->Every, c->SaveLog})
+            QVERIFY2(!off->isChecked(), qPrintable(off->text()));
+        QCOMPARE(c->Edit1->text(), QStringLiteral("12:00"));
+        QCOMPARE(c->CheckDelete->text(), QStringLiteral("Prompt for every Delete"));
+        QCOMPARE(c->CheckBoxConfirm->text(), QStringLiteral("Confirm Action list before File changes"));
+        QCOMPARE(c->CheckNewer->text(),
+                 QStringLiteral("Leave file with newer modified date (Unchecked leaves older file)"));
+        QCOMPARE(c->CheckKeepOld->text(), QStringLiteral("Also keep other file - rename File+ModifiedDate"));
+        QCOMPARE(c->CheckName->toolTip(), QStringLiteral("Slower, increases match acuracy "));
+        QCOMPARE(c->CheckSize->toolTip(), QStringLiteral("Fast, esential for acurate match"));
+        QCOMPARE(c->GroupBox3->title(), QStringLiteral("Same FileName and Location coflict resolution"));
+        QCOMPARE(c->Every->text(), QStringLiteral("Every day at :"));
+        QCOMPARE(c->SaveLog->text(), QStringLiteral("Save log file After scheduled job finishes"));
+        const Settings s = f->currentSettings();
+        QVERIFY(s.CheckBoxConfirm && s.CheckSize && s.CheckName && s.CheckNewer && !s.CheckTimeStamp);
+    }
+
+    void aSettingChangedInTheWindowReachesTheNextOperationWithoutSaving() {
+        w.form2->CheckBoxConfirm->setChecked(false);
+        w.form2->CheckTimeStamp->setChecked(true);
+        const Settings s = f->currentSettings();
+        QVERIFY(!s.CheckBoxConfirm);
+        QVERIFY(s.CheckTimeStamp);
+    }
+
+    void everyDayTicksAndUnticksAllSevenDays() {
+        w.form2->Tuesday->setChecked(true);
+        w.form2->Every->setChecked(true);
+        for (QCheckBox* day : w.form2->dayBoxes())
+            QVERIFY(day->isChecked());
+        w.form2->Every->setChecked(false);
+        for (QCheckBox* day : w.form2->dayBoxes())
+            QVERIFY(!day->isChecked());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
