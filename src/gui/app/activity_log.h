@@ -11,11 +11,12 @@ class QPlainTextEdit;
 
 namespace paritas::gui {
 
-class ActivityLog {
+class ActivityLog : public ActivityHost {
 public:
     explicit ActivityLog(QPlainTextEdit* memo) : memo_(memo) {}
     void append(const QString& line);
     void append(std::string_view line) { append(QString::fromUtf8(line.data(), qsizetype(line.size()))); }
+    void log(std::string_view line) override { append(line); }
     void flush();
     void clear();
     QStringList lines();

@@ -5,6 +5,7 @@
 // are its slots, named after the control and event that call them.
 
 #include "core/app/layout_rules.h"
+#include "core/execution/stop_flags.h"
 #include "core/inventory/inventory.h"
 #include "core/planning/action_list.h"
 #include "core/settings/settings.h"
@@ -89,6 +90,25 @@ public:
     FolderList foldersA, foldersB;
     Inventory inventoryA, inventoryB;
     ActionList actions;
+    // Counts every replacement of the action list, so that a review filled from an older list can
+    // tell that it no longer matches.
+    uint64_t actionsGeneration = 0;
+    StopFlags stopFlags;
+
+    // Scans of location A and B into the folder lists and inventories.
+    void SearchAGrid();
+    void SearchBGrid();
+    // Fills the review window's check list from the action list.
+    void PrepareActionForm();
+    // Runs the current action list with the main window as host.
+    void PerformActions();
+    // True while a synchronisation, a job list or a CRC compare is under way: commands that would
+    // start a second one are unavailable meanwhile.
+    bool isBusy() const { return busy_ > 0; }
+    void beginBusy();
+    void endBusy();
+    // The buttons that a running executor or job list disables ("Stop All Actions" the other way).
+    void setRunButtonsEnabled(bool enabled);
 
 public slots:
     void FormResize();
@@ -137,6 +157,7 @@ private:
     std::unique_ptr<ActivityLog> log_;
     QWidget* client_ = nullptr;
     bool resizing_ = false;
+    int busy_ = 0;
 };
 
 } // namespace paritas::gui

@@ -1,14 +1,74 @@
 #include "gui/checksum/tcrcmatch.h"
 
+#include "gui/app/dialog_seam.h"
+#include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
 
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QTableWidget>
+#include <QTableView>
 
 namespace paritas::gui {
+
+void CrcMatchModel::setTable(CrcMatchTable table) {
+    beginResetModel();
+    table_ = std::move(table);
+    endResetModel();
+}
+
+void CrcMatchModel::rowChanged(std::size_t row) {
+    emit dataChanged(index(int(row), 0), index(int(row), 2));
+}
+
+QString CrcMatchModel::cell(int row, int column) const {
+    if (row < 0 || std::size_t(row) >= table_.size())
+        return {};
+    const CrcMatchRow& r = table_[std::size_t(row)];
+    const std::string* cells[5] = {&r.status, &r.crcA, &r.crcB, &r.pathA, &r.pathB};
+    return column >= 0 && column < 5 ? QString::fromStdString(*cells[column]) : QString();
+}
+
+int CrcMatchModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(table_.size()) + 1;
+}
+
+int CrcMatchModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 5; }
+
+QVariant CrcMatchModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid())
+        return {};
+    return cell(index.row(), index.column());
+}
+
+QVariant CrcMatchModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const char* headers[5] = {"Status", "File A CRC", "File B CRC", "FilePath A", "FilePath B"};
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= 5)
+        return {};
+    return QString::fromLatin1(headers[section]);
+}
+
+namespace {
+
+class WindowCompareHost final : public CrcCompareHost {
+public:
+    explicit WindowCompareHost(TCRCMatch& window) : w_(window) {}
+    bool stopRequested() override { return w_.stopRequested; }
+    void keepAlive() override { KeepAlive::pump(); }
+    void setProgressMaximum(int64_t maximum) override { w_.ProgressBar1->setRange(0, int(maximum)); }
+    void setProgressPosition(int64_t position) override { w_.ProgressBar1->setValue(int(position)); }
+    void rowChanged(std::size_t row) override { w_.grid->rowChanged(row); }
+    void selectRow(std::size_t row) override {
+        w_.StringGrid1->selectRow(int(row));
+        w_.StringGrid1->scrollTo(w_.grid->index(int(row), 0));
+    }
+
+private:
+    TCRCMatch& w_;
+};
+
+} // namespace
 
 TCRCMatch::TCRCMatch(TForm1* mainWindow) : QWidget(mainWindow, Qt::Window), main_(mainWindow) {
     setWindowTitle(QStringLiteral("CRC Matching A-B"));
@@ -25,22 +85,33 @@ TCRCMatch::TCRCMatch(TForm1* mainWindow) : QWidget(mainWindow, Qt::Window), main
         b->setGeometry(x, 6, b == BitBtn3 ? 140 : 110, 26);
         x += b->width() + 6;
     }
-    StringGrid1 = new QTableWidget(1, 5, this);
-    StringGrid1->setHorizontalHeaderLabels({QStringLiteral("Status"), QStringLiteral("File A CRC"),
-                                            QStringLiteral("File B CRC"), QStringLiteral("FilePath A"),
-                                            QStringLiteral("FilePath B")});
+    grid = new CrcMatchModel(this);
+    StringGrid1 = new QTableView(this);
+    StringGrid1->setModel(grid);
     StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid1->verticalHeader()->setVisible(false);
+    StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->verticalHeader()->setDefaultSectionSize(18);
-    const int widths[5] = {79, 87, 93, 127, 166};
-    for (int c = 0; c < 5; ++c)
-        StringGrid1->setColumnWidth(c, widths[c]);
+    StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setTextVisible(false);
+    FormCreate();
+    connect(BitBtn1, &QPushButton::clicked, this, &TCRCMatch::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TCRCMatch::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TCRCMatch::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TCRCMatch::BitBtn4Click);
     resize(576, 518);
     if (mainWindow)
         move(mainWindow->geometry().center() - QPoint(576 / 2, 518 / 2));
+}
+
+void TCRCMatch::FormCreate() {
+    stopRequested = false;
+    const int widths[5] = {79, 87, 93, 127, 166};
+    for (int c = 0; c < 5; ++c)
+        StringGrid1->setColumnWidth(c, widths[c]);
 }
 
 void TCRCMatch::resizeEvent(QResizeEvent* event) {
@@ -55,5 +126,35 @@ void TCRCMatch::FormResize() {
     StringGrid1->setColumnWidth(3, StringGrid1->width() / 3);
     StringGrid1->setColumnWidth(4, StringGrid1->width() / 3);
 }
+
+void TCRCMatch::previewColumn(int column) {
+    const QModelIndex current = StringGrid1->currentIndex();
+    if (!current.isValid())
+        return;
+    const QString path = grid->cell(current.row(), column);
+    if (!path.isEmpty())
+        DialogSeam::current().open(path);
+}
+
+void TCRCMatch::BitBtn1Click() { previewColumn(3); }
+void TCRCMatch::BitBtn2Click() { previewColumn(4); }
+
+// "Start CRC Compare": row by row, the window kept alive between the blocks of a large file.
+void TCRCMatch::BitBtn3Click() {
+    if (comparing_ || (main_ && main_->isBusy()))
+        return;
+    comparing_ = true;
+    if (main_)
+        main_->beginBusy();
+    stopRequested = false;
+    WindowCompareHost host(*this);
+    badMatches = compareCrcMatches(grid->table(), host);
+    if (main_)
+        main_->endBusy();
+    comparing_ = false;
+    DialogSeam::current().message(this, QString::fromStdString(badCrcMatchMessage(badMatches)));
+}
+
+void TCRCMatch::BitBtn4Click() { stopRequested = true; }
 
 } // namespace paritas::gui

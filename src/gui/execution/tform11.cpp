@@ -1,6 +1,10 @@
 #include "gui/execution/tform11.h"
 
+#include "gui/app/activity_log.h"
+#include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
+
+#include "core/execution/executor.h"
 
 #include <QPushButton>
 #include <QStyle>
@@ -26,6 +30,19 @@ void TForm11::showBesideMainWindow() {
     show();
 }
 
-void TForm11::BitBtn1Click() {}
+void TForm11::takeFocus() {
+    if (!isVisible())
+        showBesideMainWindow();
+    activateWindow();
+    BitBtn1->setFocus();
+}
+
+// Stops the run after its current action and the job list before its next job.
+void TForm11::BitBtn1Click() {
+    if (!main_)
+        return;
+    interruptJobProcessing(main_->stopFlags, main_->activityLog());
+    DialogSeam::current().message(this, QString::fromLatin1(kJobInterruptedMessage));
+}
 
 } // namespace paritas::gui

@@ -17,6 +17,9 @@ public:
 
     // Shows the window 200 pixels right of and 40 below the main window's top-left corner.
     void showBesideMainWindow();
+    // Gives the button the input focus so that the space bar presses it. A window the user has
+    // closed during a run is shown again: the run must keep its means of being stopped.
+    void takeFocus();
 
 public slots:
     void BitBtn1Click();

@@ -1,9 +1,11 @@
 #include "gui/execution/tform3.h"
 
+#include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
+#include "gui/execution/action_review_model.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -11,8 +13,16 @@
 
 namespace paritas::gui {
 
+inline constexpr const char* kConfirmText =
+    "Action list is prepared. Continue with actions? (Warning! Actions are non reversable, this step moves, "
+    "copies, deletes and creates data!)";
+inline constexpr const char* kStaleText =
+    "The action list has been planned again since this review was filled. Nothing was run; please "
+    "analyse again to review the new list.";
+
 TForm3::TForm3(TForm1* mainWindow)
-    : QWidget(mainWindow, Qt::Window | Qt::WindowStaysOnTopHint), main_(mainWindow) {
+    : QWidget(mainWindow, Qt::Window | Qt::WindowStaysOnTopHint), main_(mainWindow),
+      model_(new ActionReviewModel(this)) {
     setWindowTitle(QStringLiteral("File Action List"));
     setMinimumSize(300, 300);
     BitBtn1 = new QPushButton(QStringLiteral("Preview File"), this);
@@ -20,7 +30,11 @@ TForm3::TForm3(TForm1* mainWindow)
     Label1 = new QLabel(this);
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    CheckListBox1 = new QListWidget(this);
+    Label1->setTextFormat(Qt::PlainText);
+    CheckListBox1 = new QListView(this);
+    CheckListBox1->setModel(model_);
+    CheckListBox1->setUniformItemSizes(true);
+    CheckListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     CheckListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     PopupMenu1 = new QMenu(this);
     OriginalToDup = PopupMenu1->addAction(QStringLiteral("Switch Original to duplicate"));
@@ -29,6 +43,15 @@ TForm3::TForm3(TForm1* mainWindow)
     QFont bold = BitBtn3->font();
     bold.setBold(true);
     BitBtn3->setFont(bold);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm3::BitBtn1Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TForm3::BitBtn3Click);
+    connect(OriginalToDup, &QAction::triggered, this, &TForm3::OriginalToDupClick);
+    connect(CheckListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TForm3::CheckListBox1Click);
+    connect(CheckListBox1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu1->popup(CheckListBox1->viewport()->mapToGlobal(at)); });
+
     resize(568, 494);
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - QPoint(568 / 2, 494 / 2));
@@ -40,6 +63,90 @@ void TForm3::resizeEvent(QResizeEvent* event) {
     Label1->setGeometry(120, 8, w - 141, 33);
     CheckListBox1->setGeometry(8, 40, w - 23, h - 93);
     BitBtn3->setGeometry(8, h - 50, w - 23, 25);
+}
+
+void TForm3::fill() {
+    model_->fill(main_->actions);
+    generation_ = main_->actionsGeneration;
+    OriginalToDup->setEnabled(false);
+}
+
+int TForm3::selectedRow() const {
+    const QModelIndex current = CheckListBox1->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void TForm3::selectRow(int row) { CheckListBox1->setCurrentIndex(model_->index(row)); }
+
+// On every change of the selected line, by mouse or keyboard.
+void TForm3::CheckListBox1Click() {
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    FindPreviewFile();
+    OriginalToDup->setEnabled(isOriginalSelection(model_->lines()[std::size_t(row)]));
+}
+
+// Shows the path the selected line names; a create-folder line leaves the label as it was.
+void TForm3::FindPreviewFile() {
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    const std::string path = singlePathOf(model_->lines()[std::size_t(row)]);
+    if (!path.empty())
+        Label1->setText(QString::fromStdString(path));
+}
+
+void TForm3::BitBtn1Click() {
+    if (!Label1->text().isEmpty())
+        DialogSeam::current().open(Label1->text());
+}
+
+// Swaps the kept and the deleted file of the selected pair: the other file is kept and the formerly
+// kept one deleted. The delete line's tick still decides whether it runs.
+void TForm3::OriginalToDupClick() {
+    const int row = selectedRow();
+    if (row < 0 || std::size_t(row) + 1 >= model_->lines().size() ||
+        !isOriginalSelection(model_->lines()[std::size_t(row)]))
+        return;
+    const std::string& deleteLine = model_->lines()[std::size_t(row) + 1];
+    if (actionKind(deleteLine) != ActionKind::DeleteFile)
+        return;
+    const std::string original = pathFrom(model_->lines()[std::size_t(row)], 13).path;
+    const std::string duplicate = pathFrom(deleteLine, 12).path;
+    std::string newOriginal = std::string(kOriginalPrefix) + duplicate;
+    std::string newDelete = std::string(kDeleteFilePrefix) + original;
+    model_->setLine(row, newOriginal);
+    model_->setLine(row + 1, newDelete);
+    if (generation_ == main_->actionsGeneration && std::size_t(row) + 1 < main_->actions.size()) {
+        main_->actions[std::size_t(row)] = std::move(newOriginal);
+        main_->actions[std::size_t(row) + 1] = std::move(newDelete);
+    }
+}
+
+void TForm3::BitBtn3Click() {
+    if (main_->isBusy())
+        return;
+    DialogSeam& dialogs = DialogSeam::current();
+    if (dialogs.confirm(this, QString::fromLatin1(kConfirmText), false) != Answer::Ok)
+        return;
+    if (generation_ != main_->actionsGeneration) {
+        hide();
+        dialogs.message(main_, QString::fromLatin1(kStaleText));
+        return;
+    }
+    main_->beginBusy();
+    main_->actions = model_->tickedLines();
+    hide();
+    main_->activateWindow();
+    main_->stopFlags.action = false;
+    main_->setRunButtonsEnabled(false);
+    main_->PerformActions();
+    main_->setRunButtonsEnabled(true);
+    main_->SearchAGrid();
+    main_->SearchBGrid();
+    main_->endBusy();
+    dialogs.message(main_, QStringLiteral("Synchronisation FINISHED!"));
 }
 
 } // namespace paritas::gui

@@ -1,0 +1,23 @@
+// "CRC Matching A -> B": scan both locations, pair every file of A with its first match in B and show
+// the CRC matching window, where the compare is started.
+
+#include "gui/app/tform1.h"
+#include "gui/checksum/tcrcmatch.h"
+#include "gui/planning/window_planner_host.h"
+
+namespace paritas::gui {
+
+void TForm1::CRCMatchingAB1Click() {
+    if (isBusy() || windows_.crcMatch == nullptr)
+        return;
+    beginBusy();
+    SearchAGrid();
+    SearchBGrid();
+    WindowPlannerHost host(*this);
+    windows_.crcMatch->grid->setTable(pairCrcMatches(inventoryA, inventoryB, currentSettings(), host));
+    endBusy();
+    windows_.crcMatch->show();
+    windows_.crcMatch->raise();
+}
+
+} // namespace paritas::gui

@@ -1,0 +1,40 @@
+#include "gui/planning/window_planner_host.h"
+
+#include "gui/app/dialog_seam.h"
+#include "gui/app/keep_alive.h"
+#include "gui/app/tform1.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+#include <algorithm>
+
+namespace paritas::gui {
+
+void WindowPlannerHost::log(std::string_view line) { f_.log(line); }
+
+void WindowPlannerHost::setProgressMaximum(int64_t maximum) {
+    f_.ProgressBar1->setRange(0, int(std::min<int64_t>(maximum, INT32_MAX)));
+}
+
+void WindowPlannerHost::setProgressPosition(int64_t position) {
+    f_.ProgressBar1->setValue(int(std::min<int64_t>(position, INT32_MAX)));
+}
+
+void WindowPlannerHost::keepAlive() { KeepAlive::pump(); }
+
+bool takePlan(TForm1& form, PlanResult result, const Settings& settings) {
+    form.actions = std::move(result.actions);
+    ++form.actionsGeneration;
+    if (settings.CheckBoxConfirm)
+        form.PrepareActionForm();
+    form.lblActionCount->setText(QString::fromStdString(result.countText));
+    if (result.refused) {
+        KeepAlive::pumpNow();
+        DialogSeam::current().message(&form, QString::fromStdString(result.refusal));
+        return false;
+    }
+    return true;
+}
+
+} // namespace paritas::gui
