@@ -9,7 +9,9 @@
 namespace paritas {
 namespace {
 
-std::string_view letter(Side side) { return side == Side::A ? "A" : "B"; }
+std::string_view letter(Side side) {
+    return side == Side::A ? "A" : "B";
+}
 
 std::string joined(std::string_view folder, std::string_view name) {
     std::string path;
@@ -113,12 +115,17 @@ std::string filesCountPanelText(Side side, const Inventory& inventory) {
            "  Size: " + std::to_string(inventory.sizeTotal() / 1048576) + "MB";
 }
 
-std::string initialPanelText(Side side) { return "Files/Folders " + std::string(letter(side)) + ":"; }
-
-std::string searchingLabelText(Side side) {
-    return side == Side::A ? "Searching folders and subfolders, please wait ..." : "Searching folders please wait ...";
+std::string initialPanelText(Side side) {
+    return "Files/Folders " + std::string(letter(side)) + ":";
 }
 
-std::string finishedLabelText(Side side) { return "Path " + std::string(letter(side)) + " Finished"; }
+std::string searchingLabelText(Side side) {
+    return side == Side::A ? "Searching folders and subfolders, please wait ..."
+                           : "Searching folders please wait ...";
+}
+
+std::string finishedLabelText(Side side) {
+    return "Path " + std::string(letter(side)) + " Finished";
+}
 
 } // namespace paritas

@@ -16,14 +16,19 @@ constexpr std::size_t kMinimumRead = 32 * 1024;
 
 EntryType typeFromDirent(unsigned char type) {
     switch (type) {
-    case DT_DIR: return EntryType::Directory;
-    case DT_REG: return EntryType::File;
-    case DT_LNK: return EntryType::Link;
+    case DT_DIR:
+        return EntryType::Directory;
+    case DT_REG:
+        return EntryType::File;
+    case DT_LNK:
+        return EntryType::Link;
     case DT_FIFO:
     case DT_SOCK:
     case DT_CHR:
-    case DT_BLK: return EntryType::Special;
-    default: return EntryType::Unknown;
+    case DT_BLK:
+        return EntryType::Special;
+    default:
+        return EntryType::Unknown;
     }
 }
 
