@@ -322,3 +322,15 @@ TEST_F(Scan, AFolderRemovedDuringTheScanContributesNothingAndTheScanGoesOn) {
     EXPECT_EQ(paths(result.inventory), (std::vector<std::string>{r + "a/1.txt", r + "c/4.txt"}));
     EXPECT_EQ(host.positions, (std::vector<int64_t>{0, 1, 2, 3, 4}));
 }
+
+TEST_F(Scan, ALocationThatIsALinkToAFolderIsScannedAsThatFolder) {
+    TempTree target("inner/x.txt = x\n");
+    TempTree tree;
+    tree.link("alias", target.root());
+    const std::string location = tree.path("alias/");
+    RecordingHost host;
+    const ScanResult result = scanLocation(location, true, Side::B, host);
+    EXPECT_TRUE(result.locationExists);
+    EXPECT_EQ(result.folders, (FolderList{location, location + "inner/"}));
+    EXPECT_EQ(paths(result.inventory), std::vector<std::string>{location + "inner/x.txt"});
+}
