@@ -20,7 +20,7 @@ void Inventory::addFile(std::string_view folder, std::string_view name, int64_t 
     if (length > kBlockSize)
         throw std::length_error("path longer than an inventory block");
     if (kBlockSize - blockUsed_ < length) {
-        blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
         blockUsed_ = 0;
     }
     char* out = blocks_.back().get() + blockUsed_;
@@ -64,12 +64,18 @@ std::string Inventory::modifiedText(std::size_t row) const {
 
 std::string Inventory::cell(std::size_t row, int column) const {
     switch (column) {
-    case 0: return fullPathCell(row);
-    case 1: return sizeText(row);
-    case 2: return fileTimeText(row);
-    case 3: return row < rows_.size() ? std::string(name(row)) : std::string();
-    case 4: return modifiedText(row);
-    default: return {};
+    case 0:
+        return fullPathCell(row);
+    case 1:
+        return sizeText(row);
+    case 2:
+        return fileTimeText(row);
+    case 3:
+        return row < rows_.size() ? std::string(name(row)) : std::string();
+    case 4:
+        return modifiedText(row);
+    default:
+        return {};
     }
 }
 

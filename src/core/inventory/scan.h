@@ -1,0 +1,63 @@
+#pragma once
+// The scan of one location (side A or side B): its folder list and its inventory, with the activity
+// log lines, progress and keep-alive calls that the main window, the command line and the tests see.
+//
+// What the host sees, in order:
+//   log   "<date-time> Searching for Folders in "A" ..."
+//   log   "Folder <location> does not exist!"          (only when the location is missing)
+//   keepAlive() after every folder found by the walk
+//   foldersListed()                                   (the window stops its blinking label here)
+//   log   "<date-time> Folders in "A" Found!"
+//   setProgressMaximum(entries - 1 when 3 or more entries, else 1)
+//   per folder-list entry i: log "Scanning folder <folder>", keepAlive() after every file row,
+//                            setProgressPosition(i)
+// plus one log line for every entry that is not listed for a reason the user should know (a special
+// file, a name that cannot be carried, a file whose facts cannot be read).
+//
+// The window does the rest of its scan around this call: it disables the location chooser of the
+// side, sets the searching text (searchingLabelText) and starts the blink timer before, and
+// afterwards takes the result, shows filesCountPanelText and finishedLabelText and enables the chooser.
+
+#include "core/app/host.h"
+#include "core/inventory/inventory.h"
+
+#include <string>
+#include <string_view>
+
+namespace paritas {
+
+enum class Side { A, B };
+
+class ScanHost : public ActivityHost {
+public:
+    // The folder list is complete; the files are listed next.
+    virtual void foldersListed() {}
+};
+
+struct ScanResult {
+    FolderList folders;
+    Inventory inventory;
+    bool locationExists = false;
+};
+
+// Scans location (an absolute folder path ending with the separator) into a new folder list and
+// inventory. With includeSubfolders the folder list is the walk of the whole tree, else the location
+// alone. Files are every entry that is not a folder, dot-files and symbolic links included (a link with
+// its own size and time, never followed); FIFOs, sockets and device nodes are not listed.
+//
+// A missing location, an empty text or a text that is not an absolute path is reported with the
+// "does not exist!" line, and nothing is listed: the folder list holds the location text alone and the
+// inventory is empty. A location given without its trailing separator is scanned as the folder it
+// names: the separator is added to the folder-list entries, so every path in the result is a real path.
+ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side side, ScanHost& host);
+
+// "Files Count A : 1532  Size: 2048MB": the file count and the size total in whole MiB, truncated.
+std::string filesCountPanelText(Side side, const Inventory& inventory);
+
+// The status panel before the first scan: "Files/Folders A:".
+std::string initialPanelText(Side side);
+// The status label while the folders are searched, and after the scan.
+std::string searchingLabelText(Side side);
+std::string finishedLabelText(Side side);
+
+} // namespace paritas

@@ -1,0 +1,74 @@
+#pragma once
+// Reading one folder: the entries of a folder, sorted by name in byte order, each with its type and,
+// when asked, the size and modified time of the entries that are not folders.
+//
+// Types are seen as lstat sees them: a symbolic link is a link (never a folder, never followed), and
+// FIFOs, sockets and device nodes are "special". Entries that vanish between reading the folder and
+// asking for their facts are left out, as if read a moment later.
+//
+// This is the hot path of every scan, so a listing is a reusable object: its buffers keep their
+// capacity from one folder to the next, and the names point into the raw entry buffer; reading a
+// folder makes no allocation per entry.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace paritas {
+
+enum class EntryType : uint8_t {
+    Directory,
+    File,
+    Link,
+    Special, // FIFO, socket, character or block device
+    Unknown, // the type could not be learnt (no search permission on the folder)
+};
+
+struct FolderEntry {
+    std::string_view name; // valid until the listing reads the next folder; NUL-terminated
+    EntryType type = EntryType::Unknown;
+    bool factsKnown = false; // size and modifiedTime were read
+    int64_t size = 0;
+    int64_t modifiedTime = 0; // seconds since the epoch (st_mtime)
+};
+
+struct ListingOptions {
+    // Read size and modified time of every entry that is not a folder (one fstatat each).
+    bool fileFacts = false;
+    // When the path itself names a symbolic link to a folder, read that folder. Off for folders found
+    // by a walk, so that a folder swapped for a link meanwhile is not followed out of the tree.
+    bool followLinkAtPath = true;
+};
+
+class FolderListing {
+public:
+    FolderListing();
+    ~FolderListing();
+    FolderListing(FolderListing&&) noexcept;
+    FolderListing& operator=(FolderListing&&) noexcept;
+
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const FolderEntry& operator[](std::size_t i) const { return entries_[i]; }
+    std::vector<FolderEntry>::const_iterator begin() const { return entries_.begin(); }
+    std::vector<FolderEntry>::const_iterator end() const { return entries_.end(); }
+    // errno of the failure when the last listFolderSorted returned false, else 0.
+    int errorCode() const { return error_; }
+
+private:
+    friend bool listFolderSorted(const std::string& path, const ListingOptions& options,
+                                 FolderListing& listing);
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
+    std::vector<FolderEntry> entries_;
+    int error_ = 0;
+};
+
+// Reads the entries of the folder at path, except "." and "..", into listing, sorted by name in byte
+// order. Returns false, with an empty listing, when the folder cannot be opened or read.
+bool listFolderSorted(const std::string& path, const ListingOptions& options, FolderListing& listing);
+
+} // namespace paritas
