@@ -65,6 +65,10 @@ FsResult moveNoReplace(const std::string& source, const std::string& destination
         return {};
     if (errno != EINVAL && errno != ENOSYS)
         return FsResult{errno};
+    return moveNoReplaceWithoutRenameFlag(source, destination);
+}
+
+FsResult moveNoReplaceWithoutRenameFlag(const std::string& source, const std::string& destination) {
     struct stat st {};
     if (::lstat(source.c_str(), &st) != 0)
         return FsResult{errno};

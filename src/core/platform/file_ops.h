@@ -23,5 +23,8 @@ FsResult makeFolder(const std::string& path);
 FsResult removeEmptyFolder(const std::string& path);
 FsResult deleteFile(const std::string& path);
 FsResult moveNoReplace(const std::string& source, const std::string& destination);
+// What moveNoReplace falls back to where the file system lacks RENAME_NOREPLACE: a hard link, then
+// the old name goes (folders: rename over an empty placeholder made exclusively). Open for tests.
+FsResult moveNoReplaceWithoutRenameFlag(const std::string& source, const std::string& destination);
 
 } // namespace paritas
