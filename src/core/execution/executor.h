@@ -1,0 +1,88 @@
+#pragma once
+// The executor: carries out an action list line by line on the file system. It is the only code
+// that changes the user's files during a synchronisation.
+//
+//   for each line, in list order:
+//     host.beforeLine()                       (the stop window takes the focus)
+//     kind by the first two characters        Cr Mo Co De Re, anything else is no action
+//     prompt when host.settings() says so     OK performs, Cancel skips silently, No to All stops
+//     perform, log "Success ..." / "Failed ...", count good / bad
+//     progress position = index, status text, host.keepAlive()
+//     stop after this line when flags.action is set
+//
+// A run works on its own copy of the list, taken when it starts: commands that plan anew while the
+// run lets the window serve messages cannot change what it does (the windows also make them
+// unavailable during a run).
+//
+// Safety rules on top of the plain file-system calls:
+//   - a line whose path was cut at the 1000-character cap, or whose path is not absolute, is never
+//     acted on: it fails with its failure line and one line saying why;
+//   - a move or copy line without a separator fails (the failure line carries the text after the
+//     prefix);
+//   - a move never replaces anything;
+//   - a copy replaces its destination only with a complete copy (see file_copy.h);
+//   - a delete line right after an original line deletes only when the original still exists, is
+//     a separate file and holds the same bytes; otherwise it fails with one line saying why.
+
+#include "core/app/host.h"
+#include "core/execution/stop_flags.h"
+#include "core/planning/action_list.h"
+#include "core/settings/settings.h"
+
+#include <string>
+#include <string_view>
+
+namespace paritas {
+
+enum class PromptAnswer { Ok, Cancel, NoToAll }; // closing the box counts as Cancel
+
+inline constexpr const char* kJobInterruptedLine = "Job Processing Interupted";
+// The stop window's message box (also shown after No to All).
+inline constexpr const char* kJobInterruptedMessage = "Job processing has been interupted by user";
+// The main window's "Stop All Actions" message box.
+inline constexpr const char* kStopAllActionsMessage = "Job Processing has been integerupded by user ...";
+
+class ExecutorHost : public ActivityHost {
+public:
+    // The prompt settings, read afresh for every line, so a change in the window applies at once.
+    virtual Settings settings() = 0;
+    // A modal question with OK, Cancel and No to All.
+    virtual PromptAnswer confirm(std::string_view /*text*/) { return PromptAnswer::Ok; }
+    // A modal message box with OK.
+    virtual void showMessage(std::string_view /*text*/) {}
+    // The status label: its text, and red for the warning above 100 failures. Red lasts until the
+    // next runStarted().
+    virtual void setStatus(std::string_view /*text*/, bool /*red*/) {}
+    // Windows: show the stop window, disable the folder trees, status colour back to normal.
+    virtual void runStarted() {}
+    // Windows: hide the stop window, enable the folder trees. Called before the finish line is logged.
+    virtual void runFinished() {}
+    // Windows: give the stop window the focus, so that the space bar presses its button.
+    virtual void beforeLine() {}
+    // The stop window's button; No to All presses it too. Default: interruptJobProcessing, then the
+    // message kJobInterruptedMessage.
+    virtual void pressStopButton(StopFlags& flags);
+    // Copies one file for a copy line and says whether the copy completed. Default: copyFileWithProgress
+    // with keepAlive() before the copy and at every progress report, no cancel. The windows show the
+    // copy progress window here, whose buttons call cancelCopy / cancelAllCopies (copy_progress.h).
+    virtual bool copyWithProgress(const std::string& source, const std::string& destination,
+                                  std::string_view copyName, StopFlags& flags);
+};
+
+// Sets both stop flags and logs "Job Processing Interupted".
+void interruptJobProcessing(StopFlags& flags, ActivityHost& host);
+
+struct ExecutionCounts {
+    int good = 0;
+    int bad = 0;
+};
+
+// "Synchronize Progress : Good Actions (g) Bad Actions (b)", or above 100 failures the red variant
+// "Synchronize Progress : Good Actions(g) Bad Actions(b) Warning! More then 100 FAILED Actions!! ...".
+std::string executionStatusText(const ExecutionCounts& counts);
+bool executionStatusIsRed(const ExecutionCounts& counts);
+
+// Runs the list (its own copy, see above). Clears flags.action at the start; never reads jobList.
+ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host);
+
+} // namespace paritas
