@@ -199,7 +199,8 @@ int readLinkTarget(const char* path, std::vector<char>& target) {
 }
 
 // The file was opened: reads it block by block into the running crc.
-void foldOpenFile(int fd, uint32_t& crc, int64_t& totalBytes, uint16_t& error, const CrcBlockHook& afterEachBlock) {
+void foldOpenFile(int fd, uint32_t& crc, int64_t& totalBytes, uint16_t& error,
+                  const CrcBlockHook& afterEachBlock) {
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kCrcReadBlockSize);
     totalBytes = 0;
     for (;;) {
@@ -239,7 +240,7 @@ void CRC32File(const std::string& fileName, uint32_t& crc, int64_t& totalBytes, 
         return;
     }
 
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) {
         error = static_cast<uint16_t>(errno);
     } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {

@@ -121,7 +121,8 @@ int compareCrcMatches(CrcMatchTable& table, CrcCompareHost& host) {
                 break;
             // Equal CRCs give equal texts; the numbers are compared too, since two different CRCs can
             // share a display text.
-            const bool same = a.error == 0 && b.error == 0 && a.crc == b.crc && table[r].crcA == table[r].crcB;
+            const bool same =
+                a.error == 0 && b.error == 0 && a.crc == b.crc && table[r].crcA == table[r].crcB;
             table[r].status = same ? kCrcStatusOk : kCrcStatusDifferent;
             if (!same)
                 ++badMatches;
