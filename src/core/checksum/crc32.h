@@ -1,0 +1,68 @@
+#pragma once
+// CRC-32 of buffers and whole files: the IEEE 802.3 checksum (CRC-32/ISO-HDLC), reflected polynomial
+// 0xEDB88320, initial value 0xFFFFFFFF, all 32 bits inverted at the end. "123456789" gives 0xCBF43926.
+//
+// CRC32Update folds bytes into a running value and applies neither the initial value nor the final
+// inversion; the caller does both. Every method below gives exactly the value of the plain table method
+// (one lookup per byte); CRC32Update picks the fastest one the processor offers, once, at run time:
+//   carry-less multiplication folding (x86-64 with PCLMULQDQ and SSE4.1) for the bulk of a buffer,
+//   slicing-by-16 table lookups everywhere else and for the short head and tail of a buffer.
+// The methods are exposed so that tests hold each of them against the plain table method.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace paritas {
+
+namespace crc32_tables {
+constexpr std::array<uint32_t, 256> makeByteTable() {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int bit = 0; bit < 8; ++bit)
+            c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+} // namespace crc32_tables
+
+// The byte-wise lookup table of the reflected polynomial, fixed when the program is compiled.
+inline constexpr std::array<uint32_t, 256> kCrcTable = crc32_tables::makeByteTable();
+static_assert(kCrcTable[0] == 0 && kCrcTable[1] == 0x77073096u && kCrcTable[255] == 0x2D02EF8Du);
+
+// Files are read in blocks of this size, into one buffer allocated per file.
+inline constexpr std::size_t kCrcReadBlockSize = 32768;
+
+// Folds count bytes of buffer into crc. A count of 0 leaves crc unchanged.
+void CRC32Update(const uint8_t* buffer, std::size_t count, uint32_t& crc);
+
+// The reference: one table lookup per byte, crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8).
+void CRC32UpdateBytewise(const uint8_t* buffer, std::size_t count, uint32_t& crc);
+// Sixteen bytes per step through sixteen derived tables; the method where folding is unavailable.
+void CRC32UpdateSliced(const uint8_t* buffer, std::size_t count, uint32_t& crc);
+// Whether this processor can run the folding method.
+bool CRC32FoldingAvailable();
+// The carry-less multiplication method; where the processor lacks it, the sliced method.
+void CRC32UpdateFolded(const uint8_t* buffer, std::size_t count, uint32_t& crc);
+
+// Called after every block that CRC32File has folded in, so that a window can stay responsive
+// while a large file is read. It must not throw.
+using CrcBlockHook = std::function<void()>;
+
+// The CRC-32 of a whole file, read from start to end in blocks of kCrcReadBlockSize bytes.
+//   crc        the finished CRC (initial value and final inversion applied);
+//   totalBytes the number of bytes folded in; left as the caller set it when the file cannot be opened;
+//   error      0, or the errno of the failed open or read (2 missing, 13 access denied, 21 a folder).
+// A file that cannot be opened gives crc 0. A read failing part-way keeps the CRC and count of the
+// bytes read before it. A symbolic link is not followed: its CRC is that of its target text, as the
+// scan lists a link as a file of its own. FIFOs, sockets and device nodes are not read (reading one
+// can block for ever or never end); they count as files that cannot be opened, with error EINVAL.
+void CRC32File(const std::string& fileName, uint32_t& crc, int64_t& totalBytes, uint16_t& error);
+void CRC32File(const std::string& fileName, uint32_t& crc, int64_t& totalBytes, uint16_t& error,
+               const CrcBlockHook& afterEachBlock);
+
+} // namespace paritas
