@@ -1,0 +1,124 @@
+#include "support/fake_dialogs.h"
+#include "support/gui_fixture.h"
+
+#include "gui/execution/action_review_model.h"
+#include "gui/execution/tform3.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+using namespace paritas;
+using namespace paritas::gui;
+using namespace paritas::gui::testing;
+
+class AnalyseTest : public QObject {
+    Q_OBJECT
+    Windows w;
+    TForm1* f = nullptr;
+
+private slots:
+    void init() {
+        w = createWindows();
+        f = w.form1;
+    }
+    void cleanup() { destroyWindows(w); }
+
+    void withReviewOnTheCommandShowsTheListAndChangesNothing() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/new.txt", "fresh");
+        writeFile(t.b + "/stale.txt", "old");
+        t.setOn(f);
+        f->BitBtn6Click();
+        QVERIFY(w.form3->isVisible());
+        QCOMPARE(f->lblActionCount->text(), QStringLiteral("Actions: 2"));
+        QCOMPARE(w.form3->model()->lines(), f->actions);
+        QVERIFY(QFile::exists(t.b + "/stale.txt"));
+        QVERIFY(!QFile::exists(t.b + "/new.txt"));
+        QVERIFY(dialogs.messages.isEmpty());
+        w.form3->BitBtn3Click();
+        QCOMPARE(readFile(t.b + "/new.txt"), QByteArray("fresh"));
+        QVERIFY(!QFile::exists(t.b + "/stale.txt"));
+        QCOMPARE(dialogs.messages, QStringList({"Synchronisation FINISHED!"}));
+    }
+
+    void withReviewOffTheCommandRunsAtOnceAndFinishes() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/docs/report.txt", "report");
+        t.setOn(f);
+        w.form2->CheckBoxConfirm->setChecked(false);
+        f->setModeIndex(2); // copy missing
+        f->BitBtn6Click();
+        QVERIFY(!w.form3->isVisible());
+        QCOMPARE(readFile(t.b + "/docs/report.txt"), QByteArray("report"));
+        QCOMPARE(f->lblActionCount->text(), QStringLiteral("2"));
+        QCOMPARE(dialogs.messages, QStringList({"Synchronisation FINISHED!"}));
+        QCOMPARE(f->StatusPanelB->text(), QStringLiteral("Files Count B : 1  Size: 0MB"));
+        QVERIFY(f->BitBtn6->isEnabled());
+        QVERIFY(!f->BitBtn5->isEnabled());
+    }
+
+    void nothingToDoStillEndsWithTheFinishedMessage() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/same.txt", "same");
+        writeFile(t.b + "/same.txt", "same");
+        t.setOn(f);
+        w.form2->CheckBoxConfirm->setChecked(false);
+        f->BitBtn6Click();
+        QVERIFY(f->actions.empty());
+        QCOMPARE(f->lblActionCount->text(), QStringLiteral("Actions: 0"));
+        QCOMPARE(dialogs.messages, QStringList({"Synchronisation FINISHED!"}));
+    }
+
+    void aBackupFromAMissingLocationIsRefusedAndBKeepsItsFiles() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.b + "/only-copy.txt", "precious");
+        f->Edit1->setText(t.root.filePath("unplugged") + "/");
+        f->Edit2->setText(t.b + "/");
+        w.form2->CheckBoxConfirm->setChecked(false);
+        f->BitBtn6Click();
+        QVERIFY(f->actions.empty());
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].contains("does not exist"));
+        QCOMPARE(readFile(t.b + "/only-copy.txt"), QByteArray("precious"));
+    }
+
+    void deletingDuplicatesWithinAKeepsTheFirstOfEachGroup() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/1/photo.jpg", "same bytes");
+        writeFile(t.a + "/2/photo.jpg", "same bytes");
+        writeFile(t.a + "/3/photo.jpg", "diff bytes"); // same size and name, other content
+        t.setOn(f);
+        w.form2->CheckBoxConfirm->setChecked(false);
+        f->DeleteduplicateswithinA1Click();
+        QCOMPARE(f->lblActionCount->text(), QStringLiteral("Actions: 4"));
+        QCOMPARE(readFile(t.a + "/1/photo.jpg"), QByteArray("same bytes"));
+        QVERIFY(!QFile::exists(t.a + "/2/photo.jpg"));
+        QCOMPARE(readFile(t.a + "/3/photo.jpg"), QByteArray("diff bytes"));
+        QCOMPARE(dialogs.messages, QStringList({"Synchronisation FINISHED!"}));
+    }
+
+    void noSameFileCriterionRefusesTheDuplicateCommand() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        writeFile(t.a + "/y.txt", "y");
+        t.setOn(f);
+        w.form2->CheckSize->setChecked(false);
+        w.form2->CheckName->setChecked(false);
+        w.form2->CheckBoxConfirm->setChecked(false);
+        f->DeleteduplicateswithinA1Click();
+        QVERIFY(f->actions.empty());
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(QFile::exists(t.a + "/x.txt") && QFile::exists(t.a + "/y.txt"));
+    }
+};
+
+QTEST_MAIN(AnalyseTest)
+#include "analyse_test.moc"

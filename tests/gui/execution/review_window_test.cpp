@@ -1,0 +1,214 @@
+#include "support/fake_dialogs.h"
+#include "support/gui_fixture.h"
+
+#include "gui/execution/action_review_model.h"
+#include "gui/execution/tform11.h"
+#include "gui/execution/tform3.h"
+#include "gui/execution/tprogressform.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+
+using namespace paritas;
+using namespace paritas::gui;
+using namespace paritas::gui::testing;
+
+class ReviewWindowTest : public QObject {
+    Q_OBJECT
+    Windows w;
+    TForm1* f = nullptr;
+    TForm3* review = nullptr;
+
+    void plan(const ActionList& lines) {
+        f->actions = lines;
+        ++f->actionsGeneration;
+        f->PrepareActionForm();
+    }
+
+private slots:
+    void init() {
+        w = createWindows();
+        f = w.form1;
+        review = w.form3;
+    }
+    void cleanup() { destroyWindows(w); }
+
+    void aFreshListIsAllTickedAndFoldersAndOriginalsCannotBeUnticked() {
+        plan({"CreateDir /b/new", "Copy /a/x*/b/x", "Original    /a/y", "DeleteFile /b/y", "Other line"});
+        ActionReviewModel* m = review->model();
+        QCOMPARE(m->rowCount(), 5);
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(m->isTicked(i));
+        QVERIFY(!(m->flags(m->index(0)) & Qt::ItemIsUserCheckable));
+        QVERIFY(!(m->flags(m->index(2)) & Qt::ItemIsUserCheckable));
+        QVERIFY(m->flags(m->index(1)) & Qt::ItemIsUserCheckable);
+        m->setData(m->index(0), Qt::Unchecked, Qt::CheckStateRole);
+        QVERIFY(m->isTicked(0));
+    }
+
+    void confirmingRunsTheListWithoutTheUntickedLines() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.b + "/keep1.txt", "1");
+        writeFile(t.b + "/keep2.txt", "2");
+        writeFile(t.b + "/gone.txt", "3");
+        t.setOn(f);
+        plan({"DeleteFile " + t.b.toStdString() + "/keep1.txt", "DeleteFile " + t.b.toStdString() + "/gone.txt",
+              "DeleteFile " + t.b.toStdString() + "/keep2.txt"});
+        review->model()->setTicked(0, false);
+        review->model()->setTicked(2, false);
+        review->show();
+        review->BitBtn3Click();
+        QCOMPARE(dialogs.confirmations.size(), 1);
+        QVERIFY(dialogs.confirmations[0].startsWith("Action list is prepared. Continue with actions?"));
+        QVERIFY(!review->isVisible());
+        QCOMPARE(f->actions, (ActionList{"DeleteFile " + t.b.toStdString() + "/gone.txt"}));
+        QVERIFY(QFile::exists(t.b + "/keep1.txt"));
+        QVERIFY(QFile::exists(t.b + "/keep2.txt"));
+        QVERIFY(!QFile::exists(t.b + "/gone.txt"));
+        QCOMPARE(dialogs.messages.last(), QStringLiteral("Synchronisation FINISHED!"));
+        QCOMPARE(f->Label9->text(), QStringLiteral("Synchronize Progress : Good Actions (1) Bad Actions (0)"));
+        QVERIFY(f->BitBtn6->isEnabled());
+        QVERIFY(!f->BitBtn5->isEnabled());
+        QCOMPARE(f->StatusPanelB->text(), QStringLiteral("Files Count B : 2  Size: 0MB"));
+    }
+
+    void cancellingTheConfirmationChangesNothingAndALaterOkPrunesWhatIsUntickedThen() {
+        FakeDialogs dialogs;
+        plan({"RemoveDir /nonexistent/one", "RemoveDir /nonexistent/two", "RemoveDir /nonexistent/three"});
+        review->model()->setTicked(0, false);
+        dialogs.answers = {Answer::Cancel};
+        review->BitBtn3Click();
+        QCOMPARE(f->actions.size(), std::size_t(3));
+        QVERIFY(dialogs.messages.isEmpty());
+        review->model()->setTicked(2, false);
+        review->BitBtn3Click();
+        QCOMPARE(f->actions, (ActionList{"RemoveDir /nonexistent/two"}));
+        QVERIFY(logHas(f, "Failed Delete Dir /nonexistent/two"));
+    }
+
+    void selectingALineShowsThePathItNames() {
+        plan({"Copy /a/src.txt*/b/dst.txt", "CreateDir /b/folder", "RemoveDir /b/old", "Original   */a/kept"});
+        review->selectRow(0);
+        QCOMPARE(review->Label1->text(), QStringLiteral("/a/src.txt"));
+        QVERIFY(!review->OriginalToDup->isEnabled());
+        review->selectRow(1);
+        QCOMPARE(review->Label1->text(), QStringLiteral("/a/src.txt"));
+        review->selectRow(2);
+        QCOMPARE(review->Label1->text(), QStringLiteral("/b/old"));
+        review->selectRow(3);
+        QCOMPARE(review->Label1->text(), QStringLiteral("/a/kept"));
+        QVERIFY(review->OriginalToDup->isEnabled());
+        FakeDialogs dialogs;
+        review->BitBtn1Click();
+        QCOMPARE(dialogs.opened, QStringList({"/a/kept"}));
+    }
+
+    void switchingAPairSwapsTheFilesInTheWindowAndTheListAndKeepsTheTick() {
+        plan({"Original    /A/a.txt", "DeleteFile /B/a.txt"});
+        review->model()->setTicked(1, false);
+        review->selectRow(0);
+        review->OriginalToDupClick();
+        QCOMPARE(review->model()->lines(), (ActionList{"Original    /B/a.txt", "DeleteFile /A/a.txt"}));
+        QCOMPARE(f->actions, review->model()->lines());
+        QVERIFY(!review->model()->isTicked(1));
+        QCOMPARE(review->selectedRow(), 0);
+        review->OriginalToDupClick();
+        QCOMPARE(f->actions, (ActionList{"Original    /A/a.txt", "DeleteFile /B/a.txt"}));
+    }
+
+    void aReviewOlderThanTheActionListRunsNothing() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.b + "/precious.txt", "p");
+        plan({"DeleteFile /nonexistent/old-plan"});
+        f->actions = {"DeleteFile " + t.b.toStdString() + "/precious.txt"};
+        ++f->actionsGeneration; // planned again with the review switched off
+        review->show();
+        review->BitBtn3Click();
+        QVERIFY(QFile::exists(t.b + "/precious.txt"));
+        QVERIFY(!review->isVisible());
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].contains("planned again"));
+    }
+
+    void promptsFollowTheSettingsAndNoToAllStopsTheRun() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.b + "/1.txt", "1");
+        writeFile(t.b + "/2.txt", "2");
+        writeFile(t.b + "/3.txt", "3");
+        w.form2->CheckDelete->setChecked(true);
+        f->actions = {"DeleteFile " + t.b.toStdString() + "/1.txt", "DeleteFile " + t.b.toStdString() + "/2.txt",
+                      "DeleteFile " + t.b.toStdString() + "/3.txt"};
+        dialogs.answers = {Answer::Cancel, Answer::NoToAll};
+        f->PerformActions();
+        QCOMPARE(dialogs.confirmations.size(), 2);
+        QCOMPARE(dialogs.confirmations[0],
+                 "Delete File " + t.b + "/1.txt (No To all stops all Sync Job Actions)");
+        QVERIFY(QFile::exists(t.b + "/1.txt"));
+        QVERIFY(QFile::exists(t.b + "/2.txt"));
+        QVERIFY(QFile::exists(t.b + "/3.txt"));
+        QCOMPARE(dialogs.messages, QStringList({"Job processing has been interupted by user"}));
+        QVERIFY(logHas(f, "Job Processing Interupted"));
+        QVERIFY(f->stopFlags.action && f->stopFlags.jobList);
+        QVERIFY(!w.form11->isVisible());
+        QVERIFY(f->ShellTreeView1->isEnabled());
+    }
+
+    void theStopWindowStandsBesideTheMainWindowAndStopAllActionsSetsBothFlags() {
+        FakeDialogs dialogs;
+        f->move(100, 80);
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f));
+        w.form11->showBesideMainWindow();
+        QCOMPARE(w.form11->pos(), f->frameGeometry().topLeft() + QPoint(200, 40));
+        QCOMPARE(w.form11->BitBtn1->text(), QStringLiteral("To Stop All Activity Press Space or Mouse Click here"));
+        w.form11->close();
+        w.form11->takeFocus();
+        QVERIFY(w.form11->isVisible());
+        f->BitBtn5Click();
+        QVERIFY(f->stopFlags.action && f->stopFlags.jobList);
+        QCOMPARE(dialogs.messages, QStringList({"Job Processing has been integerupded by user ..."}));
+    }
+
+    void theCopyProgressWindowShowsMegabytesAndItsButtonsLogTheInterruption() {
+        StopFlags flags;
+        TProgressForm form(f, flags, f->activityLog());
+        QCOMPARE(form.windowTitle(), QStringLiteral("Copy Progress"));
+        form.CopyProgressCallback("big.iso", 1835008, 3670016);
+        QCOMPARE(form.Label2->text(), QStringLiteral("1 MB of 3 MB Finished"));
+        QCOMPARE(form.Label1->text(), QStringLiteral("big.iso"));
+        QCOMPARE(form.ProgressBar->value(), 50);
+        form.CopyProgressCallback("empty", 0, 0);
+        QCOMPARE(form.ProgressBar->value(), 100);
+        form.AbortButtonClick();
+        QVERIFY(form.cancelFlag);
+        QVERIFY(!flags.action);
+        form.BitBtn1Click();
+        QVERIFY(flags.action);
+        QVERIFY(!flags.jobList);
+        QCOMPARE(f->activityLog().lines().count("Copy File Interupted"), 2);
+    }
+
+    void whileARunIsUnderWayCommandsThatPlanAnewAreUnavailable() {
+        f->beginBusy();
+        QVERIFY(!f->DeleteduplicateswithinA1->isEnabled());
+        QVERIFY(!f->CRCMatchingAB1->isEnabled());
+        QVERIFY(!review->BitBtn3->isEnabled());
+        const std::size_t generation = f->actionsGeneration;
+        f->DeleteduplicateswithinA1Click();
+        QCOMPARE(f->actionsGeneration, generation);
+        f->endBusy();
+        QVERIFY(f->DeleteduplicateswithinA1->isEnabled());
+        QVERIFY(review->BitBtn3->isEnabled());
+    }
+};
+
+QTEST_MAIN(ReviewWindowTest)
+#include "review_window_test.moc"
