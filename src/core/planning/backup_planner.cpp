@@ -1,0 +1,349 @@
+// Backup (advanced): B is made to hold exactly what A holds; only B changes.
+//
+// Phases, in the order of the action list:
+//   folders of A missing in B        -> "CreateDir "
+//   each row of A, in row order      -> present at its target, or "Move-Rename " of a matching B file
+//                                       found elsewhere, or "Copy "
+//   rows of B nobody accounted for   -> "DeleteFile "
+//   folders of B that A lacks        -> "RemoveDir ", deepest first
+//
+// A row of B that is accounted for (stays, is moved, or will be overwritten by a copy) carries the
+// matched mark and is never looked at again. The file loop is the row-by-row search of the design
+// made linear: the quick check tries the B row after the last one found in place (trees that mirror
+// each other list files in the same order); failing that, the first few unmarked rows of B are tried
+// one by one, and only then the indexes give the first unmarked matching row and the unmarked row at
+// the target, which is all the row-by-row search could have met first.
+//
+// Where the file system shows one file under two spellings (letter case on a case-insensitive file
+// system), a B row whose path is the same file as a target is treated as the file at that target: it
+// is marked, never deleted, and never moved after a copy has been planned over it.
+
+#include "core/planning/plan_support.h"
+
+#include <string>
+
+namespace paritas {
+namespace {
+
+constexpr int kLiteralSteps = 8;
+constexpr uint32_t kNone = RowGroups::kNone;
+
+struct IsMarked {
+    const Inventory* inventory;
+    bool operator()(std::size_t row) const { return inventory->isMarked(row); }
+};
+
+class BackupPlanner {
+public:
+    BackupPlanner(PlanInput& input, PlannerHost& host)
+        : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB), c_(criteriaOf(input.settings)),
+          moveSource_(b_.fileCount(), false) {}
+
+    PlanResult run() {
+        planFolderCreation();
+        planFiles();
+        planDeletions();
+        planFolderRemovals();
+        result_.countText = "Actions: " + std::to_string(result_.actions.size());
+        return std::move(result_);
+    }
+
+private:
+    void add(std::string line) { result_.actions.push_back(std::move(line)); }
+
+    void planFolderCreation() {
+        host_.log("Generating CreateDir list ...");
+        const std::string_view stemB = locationStem(in_.locationB);
+        for (const std::string& entry : *in_.foldersA) {
+            std::string target(stemB);
+            target += folderPart(entry, in_.locationA);
+            if (!host_.folderExists(target))
+                add(std::string(kCreateDirPrefix) + target);
+        }
+    }
+
+    void planFiles() {
+        host_.log("Generating move/copy list ...");
+        host_.setProgressMaximum(progressMaximum(a_.fileCount()));
+        std::string target;
+        for (std::size_t i = 0; i < a_.fileCount(); ++i) {
+            target.assign(in_.locationB);
+            target += relativePath(a_.fullPath(i), in_.locationA);
+            if (!quickCheck(i, target) && !search(i, target))
+                planCopy(i, target);
+            host_.setProgressPosition(int64_t(i));
+            host_.keepAlive();
+        }
+    }
+
+    // The B row after the one last found in place, when it is row i's partner in place.
+    bool quickCheck(std::size_t i, const std::string& target) {
+        const std::size_t next = cursor_ + 1;
+        if (next >= b_.fileCount() || b_.isMarked(next) || !rowsMatch(c_, a_, i, b_, next) ||
+            b_.fullPath(next) != target)
+            return false;
+        b_.mark(next);
+        cursor_ = next;
+        return true;
+    }
+
+    // The search through B in row order; true when row i is present afterwards.
+    bool search(std::size_t i, const std::string& target) {
+        while (firstUnmarked_ < b_.fileCount() && b_.isMarked(firstUnmarked_))
+            ++firstUnmarked_;
+        std::size_t j = firstUnmarked_;
+        for (int steps = 0; j < b_.fileCount() && steps < kLiteralSteps; ++j, ++steps) {
+            if (b_.isMarked(j))
+                continue;
+            if (rowsMatch(c_, a_, i, b_, j))
+                return settleMatch(i, j, target);
+            if (b_.fullPath(j) == target)
+                b_.mark(j); // will be overwritten by the copy
+        }
+        if (j >= b_.fileCount())
+            return false;
+        // Every row before j is marked or does not match: the row-by-row search would go on to the
+        // first unmarked match, marking the unmarked row at the target on its way if it comes first.
+        buildIndexes();
+        const uint32_t match = byCriteria_.firstRemaining(findByCriteria(byCriteria_, c_, b_, a_, i), IsMarked{&b_});
+        const uint32_t occupant = unmarkedRowAt(target);
+        if (occupant != kNone && (match == kNone || occupant < match))
+            b_.mark(occupant);
+        if (match == kNone)
+            return false;
+        return settleMatch(i, match, target);
+    }
+
+    // Row m is the first unmarked row of B that matches row i.
+    bool settleMatch(std::size_t i, std::size_t m, const std::string& target) {
+        if (b_.fullPath(m) == target) {
+            b_.mark(m);
+            cursor_ = m;
+            return true;
+        }
+        if (!host_.fileExists(target)) {
+            add(std::string(kMoveRenamePrefix) + std::string(b_.fullPath(m)) + "*" + target);
+            b_.mark(m);
+            moveSource_[m] = true;
+            return true;
+        }
+        // Something stands at the target: the unmarked row there decides (later rows cannot change it).
+        buildIndexes();
+        uint32_t occupant = unmarkedRowAt(target);
+        if (occupant == kNone && rowAt(target) == kNone) {
+            const uint32_t twin = twinOf(target);
+            if (twin != kNone && !b_.isMarked(twin))
+                occupant = twin;
+        }
+        if (occupant == kNone)
+            return false;
+        b_.mark(occupant);
+        return rowsMatch(c_, a_, i, b_, occupant);
+    }
+
+    void planCopy(std::size_t i, const std::string& target) {
+        const std::string line = std::string(kCopyPrefix) + std::string(a_.fullPath(i)) + "*" + target;
+        if (!host_.fileExists(target)) {
+            add(line);
+            return;
+        }
+        // A file stands at the target. One that a planned move takes away is no reason to skip the copy.
+        buildIndexes();
+        bool leaving = false;
+        const uint32_t listed = rowAt(target);
+        if (listed != kNone) {
+            leaving = moveSource_[listed];
+        } else if (const uint32_t twin = twinOf(target); twin != kNone) {
+            leaving = moveSource_[twin];
+            if (!leaving && !b_.isMarked(twin))
+                b_.mark(twin); // the copy goes over it: it is the file at the target
+        }
+        if (leaving) {
+            add(line);
+            return;
+        }
+        const std::optional<FileFacts> facts = host_.fileFacts(target);
+        // The name at the target is row i's name by construction.
+        const bool same = facts && (!c_.size || facts->size == a_.size(i)) && (!c_.time || facts->fileTime == a_.fileTime(i));
+        if (!same)
+            add(line);
+    }
+
+    void planDeletions() {
+        host_.log("Generating DeleteFile list ...");
+        host_.setProgressMaximum(progressMaximum(b_.fileCount()));
+        for (std::size_t j = 0; j < b_.fileCount(); ++j) {
+            if (b_.isMarked(j))
+                continue;
+            const std::string path(b_.fullPath(j));
+            if (const std::optional<std::string> kept = targetSameAs(path)) {
+                host_.log("Not deleted: " + path + " is the same file as " + *kept + " on this file system");
+            } else {
+                add(std::string(kDeleteFilePrefix) + path);
+            }
+            host_.setProgressPosition(int64_t(j));
+            host_.keepAlive();
+        }
+    }
+
+    void planFolderRemovals() {
+        host_.log("Generating Delete Folders list ...");
+        const FolderList& foldersA = *in_.foldersA;
+        const FolderList& foldersB = *in_.foldersB;
+        RowGroups partsA;
+        partsA.build(
+            foldersA.size(), [&](std::size_t r) { return hashText(folderPart(foldersA[r], in_.locationA)); },
+            [&](std::size_t x, std::size_t y) {
+                return folderPart(foldersA[x], in_.locationA) == folderPart(foldersA[y], in_.locationA);
+            });
+        RowGroups foldedPartsA;
+        const std::string_view stemB = locationStem(in_.locationB);
+        for (std::size_t k = foldersB.size(); k-- > 1;) {
+            const std::string_view part = folderPart(foldersB[k], in_.locationB);
+            const bool inA = partsA.find(hashText(part), [&](std::size_t r) {
+                return folderPart(foldersA[r], in_.locationA) == part;
+            }) != kNone;
+            if (inA)
+                continue;
+            const std::string folder = std::string(stemB) + std::string(part);
+            if (const auto kept = folderSameAs(foldedPartsA, part, folder)) {
+                host_.log("Not removed: " + folder + " is the same folder as " + *kept + " on this file system");
+                continue;
+            }
+            add(std::string(kRemoveDirPrefix) + folder);
+        }
+    }
+
+    // A folder of A (taken to B) that differs from `folder` only in letter case and that the file system
+    // shows as the same folder.
+    std::optional<std::string> folderSameAs(RowGroups& folded, std::string_view part, const std::string& folder) {
+        const FolderList& foldersA = *in_.foldersA;
+        if (!folded.built())
+            folded.build(
+                foldersA.size(), [&](std::size_t r) { return hashFoldedText(folderPart(foldersA[r], in_.locationA)); },
+                [&](std::size_t x, std::size_t y) {
+                    return foldedCase(folderPart(foldersA[x], in_.locationA)) ==
+                           foldedCase(folderPart(foldersA[y], in_.locationA));
+                });
+        const std::string key = foldedCase(part);
+        const uint32_t group = folded.find(hashFoldedText(part), [&](std::size_t r) {
+            return foldedCase(folderPart(foldersA[r], in_.locationA)) == key;
+        });
+        if (group == kNone)
+            return std::nullopt;
+        const std::string_view stemB = locationStem(in_.locationB);
+        for (const uint32_t* r = folded.begin(group); r != folded.end(group); ++r) {
+            const std::string other = std::string(stemB) + std::string(folderPart(foldersA[*r], in_.locationA));
+            if (other != folder && host_.sameFile(other, folder))
+                return other;
+        }
+        return std::nullopt;
+    }
+
+    // The target of a row of A that differs from `path` (a row of B) only in letter case and that the
+    // file system shows as the same file.
+    std::optional<std::string> targetSameAs(const std::string& path) {
+        const std::string_view rel = relativePath(path, in_.locationB);
+        if (!foldedA_.built())
+            foldedA_.build(
+                a_.fileCount(), [&](std::size_t r) { return hashFoldedText(relativePath(a_.fullPath(r), in_.locationA)); },
+                [&](std::size_t x, std::size_t y) {
+                    return foldedCase(relativePath(a_.fullPath(x), in_.locationA)) ==
+                           foldedCase(relativePath(a_.fullPath(y), in_.locationA));
+                });
+        const std::string key = foldedCase(rel);
+        const uint32_t group = foldedA_.find(hashFoldedText(rel), [&](std::size_t r) {
+            return foldedCase(relativePath(a_.fullPath(r), in_.locationA)) == key;
+        });
+        if (group == kNone)
+            return std::nullopt;
+        for (const uint32_t* r = foldedA_.begin(group); r != foldedA_.end(group); ++r) {
+            const std::string_view relA = relativePath(a_.fullPath(*r), in_.locationA);
+            if (relA == rel)
+                continue;
+            const std::string target = in_.locationB + std::string(relA);
+            if (host_.sameFile(target, path))
+                return target;
+        }
+        return std::nullopt;
+    }
+
+    // The first row of B, in row order, whose path differs from `target` only in letter case and that
+    // the file system shows as the file at the target. Asked only when no row of B lies at the target.
+    uint32_t twinOf(const std::string& target) {
+        if (!foldedB_.built())
+            foldedB_.build(
+                b_.fileCount(), [&](std::size_t r) { return hashFoldedText(b_.fullPath(r)); },
+                [&](std::size_t x, std::size_t y) { return foldedCase(b_.fullPath(x)) == foldedCase(b_.fullPath(y)); });
+        const std::string key = foldedCase(target);
+        const uint32_t group =
+            foldedB_.find(hashFoldedText(target), [&](std::size_t r) { return foldedCase(b_.fullPath(r)) == key; });
+        if (group == kNone)
+            return kNone;
+        for (const uint32_t* r = foldedB_.begin(group); r != foldedB_.end(group); ++r) {
+            if (host_.sameFile(target, std::string(b_.fullPath(*r))))
+                return *r;
+        }
+        return kNone;
+    }
+
+    void buildIndexes() {
+        if (byPath_.built())
+            return;
+        groupByCriteria(byCriteria_, c_, b_);
+        byPath_.build(
+            b_.fileCount(), [&](std::size_t r) { return hashText(b_.fullPath(r)); },
+            [&](std::size_t x, std::size_t y) { return b_.fullPath(x) == b_.fullPath(y); });
+    }
+
+    uint32_t pathGroup(const std::string& path) const {
+        return byPath_.find(hashText(path), [&](std::size_t r) { return b_.fullPath(r) == path; });
+    }
+
+    uint32_t rowAt(const std::string& path) const {
+        const uint32_t group = pathGroup(path);
+        return group == kNone ? kNone : *byPath_.begin(group);
+    }
+
+    uint32_t unmarkedRowAt(const std::string& path) {
+        const uint32_t group = pathGroup(path);
+        return group == kNone ? kNone : byPath_.firstRemaining(group, IsMarked{&b_});
+    }
+
+    PlanInput& in_;
+    PlannerHost& host_;
+    Inventory& a_;
+    Inventory& b_;
+    const Criteria c_;
+    PlanResult result_;
+    std::size_t cursor_ = 0;        // the B row last found at its target
+    std::size_t firstUnmarked_ = 0; // every B row before it is marked
+    std::vector<bool> moveSource_;  // B rows that a planned move takes away
+    RowGroups byCriteria_;
+    RowGroups byPath_;
+    RowGroups foldedB_;
+    RowGroups foldedA_;
+};
+
+} // namespace
+
+PlanResult AMasterB(PlanInput& input, PlannerHost& host) {
+    const std::string noActions = "Actions: 0";
+    if (auto problem = locationProblem("A", input.locationA))
+        return refusedPlan(host, *problem, noActions);
+    if (auto problem = locationProblem("B", input.locationB))
+        return refusedPlan(host, *problem, noActions);
+    if (auto problem = overlapProblem(input, host))
+        return refusedPlan(host, *problem, noActions);
+    if (auto problem = criteriaProblem(input.settings))
+        return refusedPlan(host, *problem, noActions);
+    const std::string stemA(locationStem(input.locationA));
+    if (!host.folderExists(stemA.empty() ? std::string(1, kSeparator) : stemA))
+        return refusedPlan(host,
+                           "Location A " + input.locationA +
+                               " does not exist. Backup refused: it would delete everything in B.",
+                           noActions);
+    return BackupPlanner(input, host).run();
+}
+
+} // namespace paritas

@@ -1,0 +1,46 @@
+// Duplicates in B: every file of B that matches a file of A is deleted from B. Lines come in pairs,
+// "Original    " + the A file, then "DeleteFile " + the B file, ordered by the row of A and then by
+// the row of B; every matching B row is listed for every A row it matches. A pair that would name one
+// file twice (a location inside the other) is left out: the file would delete itself.
+
+#include "core/planning/plan_support.h"
+
+namespace paritas {
+
+PlanResult Duplicatedel(PlanInput& input, PlannerHost& host) {
+    if (auto problem = locationProblem("A", input.locationA))
+        return refusedPlan(host, *problem, "0");
+    if (auto problem = locationProblem("B", input.locationB))
+        return refusedPlan(host, *problem, "0");
+    if (auto problem = overlapProblem(input, host))
+        return refusedPlan(host, *problem, "0");
+    if (auto problem = criteriaProblem(input.settings))
+        return refusedPlan(host, *problem, "0");
+
+    const Inventory& a = *input.inventoryA;
+    const Inventory& b = *input.inventoryB;
+    PlanResult result;
+    host.setProgressMaximum(progressMaximum(a.fileCount()));
+    const Criteria criteria = criteriaOf(input.settings);
+    host.log("Looking for file matches ...");
+    RowGroups groupsB;
+    groupByCriteria(groupsB, criteria, b);
+    for (std::size_t i = 0; i < a.fileCount(); ++i) {
+        const uint32_t group = findByCriteria(groupsB, criteria, b, a, i);
+        if (group != RowGroups::kNone) {
+            const std::string_view original = a.fullPath(i);
+            for (const uint32_t* j = groupsB.begin(group); j != groupsB.end(group); ++j) {
+                if (b.fullPath(*j) == original)
+                    continue;
+                result.actions.push_back(std::string(kOriginalPrefix) + std::string(original));
+                result.actions.push_back(std::string(kDeleteFilePrefix) + std::string(b.fullPath(*j)));
+            }
+        }
+        host.setProgressPosition(int64_t(i));
+        host.keepAlive();
+    }
+    result.countText = std::to_string(result.actions.size());
+    return result;
+}
+
+} // namespace paritas

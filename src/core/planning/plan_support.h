@@ -1,0 +1,184 @@
+#pragma once
+// What the planners share: the texts derived from locations and rows, the same-file criteria, the
+// row indexes that keep planning linear, dated names, and the checks that refuse a plan before it
+// could do harm.
+
+#include "core/inventory/inventory.h"
+#include "core/planning/planners.h"
+#include "core/platform/path_text.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace paritas {
+
+// ---- texts derived from locations and rows ----
+
+// The location without its final separator ("/work/" -> "/work").
+std::string_view locationStem(std::string_view location);
+// A folder-list entry without the location (but with the location's final separator) and without its
+// own final separator: "/work/Docs/2024/" under "/work/" -> "/Docs/2024"; the location itself -> "".
+std::string_view folderPart(std::string_view entry, std::string_view location);
+// A row's full path without the location: "/work/Docs/r.txt" under "/work/" -> "Docs/r.txt".
+std::string_view relativePath(std::string_view fullPath, std::string_view location);
+// The progress maximum for a loop over n rows: n - 1 from two rows on, else 1.
+int64_t progressMaximum(std::size_t rows);
+// ASCII letters folded to lower case: how a case-insensitive file system may see a path.
+std::string foldedCase(std::string_view text);
+
+// ---- dated names ----
+
+// A modified text made fit for a file name: ":" (as always), the path separator (the C locale's
+// short date is "12/09/26") and any character an action line cannot carry become "_".
+std::string nameSafeDateText(std::string_view modifiedText);
+// Folder synch: the date text goes in before the last four characters of `path` (a full or relative
+// path). A name shorter than four characters keeps the date inside the name: before its extension
+// ("a.b" -> "a<date>.b") or, without one, at its end ("ab" -> "ab<date>").
+std::string datedName(std::string_view path, std::string_view dateText);
+// Copy missing: location B + relative path + date text + the last four characters of the name (all of
+// a name shorter than four), so the copy stays beside the file whose place it could not take.
+std::string datedCopyName(std::string_view locationB, std::string_view relPath, std::string_view dateText);
+
+// ---- same-file criteria ----
+
+struct Criteria {
+    bool size = false;
+    bool time = false;
+    bool name = false;
+    int count() const { return int(size) + int(time) + int(name); }
+};
+
+Criteria criteriaOf(const Settings& settings);
+
+// Two rows match when they agree on every ticked criterion; paths play no part.
+inline bool rowsMatch(const Criteria& c, const Inventory& a, std::size_t i, const Inventory& b, std::size_t j) {
+    return (!c.size || a.size(i) == b.size(j)) && (!c.time || a.fileTime(i) == b.fileTime(j)) &&
+           (!c.name || a.name(i) == b.name(j));
+}
+
+uint64_t mixBits(uint64_t x);
+uint64_t hashText(std::string_view text);
+uint64_t hashFoldedText(std::string_view text);
+uint64_t criteriaHash(const Criteria& c, const Inventory& inventory, std::size_t row);
+
+// ---- row indexes ----
+
+// Rows of one table grouped by a key, each group listing its rows in row order. A planner finds the
+// group of a probe key in constant time and walks the group from its first row; `firstRemaining`
+// remembers how far it has skipped, so rows that have been marked are stepped over once in all.
+class RowGroups {
+public:
+    static constexpr uint32_t kNone = 0xffffffffu;
+
+    bool built() const { return built_; }
+
+    template <class HashOf, class SameKey>
+    void build(std::size_t rows, HashOf hashOf, SameKey sameKey) {
+        std::size_t slots = 16;
+        while (slots < rows * 2)
+            slots <<= 1;
+        slots_.assign(slots, kNone);
+        mask_ = slots - 1;
+        groupHash_.clear();
+        std::vector<uint32_t> firstRow;
+        rowGroup_.resize(rows);
+        for (std::size_t r = 0; r < rows; ++r) {
+            const uint64_t h = hashOf(r);
+            std::size_t slot = h & mask_;
+            uint32_t group = kNone;
+            while (slots_[slot] != kNone) {
+                const uint32_t g = slots_[slot];
+                if (groupHash_[g] == h && sameKey(firstRow[g], r)) {
+                    group = g;
+                    break;
+                }
+                slot = (slot + 1) & mask_;
+            }
+            if (group == kNone) {
+                group = uint32_t(groupHash_.size());
+                groupHash_.push_back(h);
+                firstRow.push_back(uint32_t(r));
+                slots_[slot] = group;
+            }
+            rowGroup_[r] = group;
+        }
+        groupStart_.assign(groupHash_.size() + 1, 0);
+        for (const uint32_t g : rowGroup_)
+            ++groupStart_[g + 1];
+        for (std::size_t g = 0; g < groupHash_.size(); ++g)
+            groupStart_[g + 1] += groupStart_[g];
+        members_.resize(rows);
+        head_.assign(groupStart_.begin(), groupStart_.end() - 1);
+        for (std::size_t r = 0; r < rows; ++r)
+            members_[head_[rowGroup_[r]]++] = uint32_t(r);
+        head_.assign(groupStart_.begin(), groupStart_.end() - 1);
+        built_ = true;
+    }
+
+    // The group whose key equals the probe: `isKeyOf(row)` tells whether a group's first row has it.
+    template <class IsKeyOf>
+    uint32_t find(uint64_t hash, IsKeyOf isKeyOf) const {
+        if (!built_)
+            return kNone;
+        std::size_t slot = hash & mask_;
+        while (slots_[slot] != kNone) {
+            const uint32_t g = slots_[slot];
+            if (groupHash_[g] == hash && isKeyOf(members_[groupStart_[g]]))
+                return g;
+            slot = (slot + 1) & mask_;
+        }
+        return kNone;
+    }
+
+    uint32_t groupOf(std::size_t row) const { return rowGroup_[row]; }
+    const uint32_t* begin(uint32_t group) const { return members_.data() + groupStart_[group]; }
+    const uint32_t* end(uint32_t group) const { return members_.data() + groupStart_[group + 1]; }
+
+    // The first row of the group (none for kNone), in row order, for which skip(row) is false; kNone when none is left.
+    // Rows once skipped are never looked at again, so skip must stay true for them (a matched mark).
+    template <class Skip>
+    uint32_t firstRemaining(uint32_t group, Skip skip) {
+        if (group == kNone)
+            return kNone;
+        uint32_t& at = head_[group];
+        const uint32_t stop = groupStart_[group + 1];
+        while (at < stop && skip(members_[at]))
+            ++at;
+        return at < stop ? members_[at] : kNone;
+    }
+
+private:
+    bool built_ = false;
+    std::vector<uint32_t> slots_;
+    std::size_t mask_ = 0;
+    std::vector<uint64_t> groupHash_;
+    std::vector<uint32_t> groupStart_;
+    std::vector<uint32_t> members_;
+    std::vector<uint32_t> rowGroup_;
+    std::vector<uint32_t> head_;
+};
+
+// Groups the rows of an inventory by the ticked criteria.
+void groupByCriteria(RowGroups& groups, const Criteria& c, const Inventory& inventory);
+// The group of rows of `groups` (built over `grouped`) that match row `row` of `probe`.
+uint32_t findByCriteria(const RowGroups& groups, const Criteria& c, const Inventory& grouped,
+                        const Inventory& probe, std::size_t row);
+
+// ---- refusals ----
+
+// A location text that is no absolute folder path (nothing chosen yet) would make every path of the
+// plan relative to the current folder.
+std::optional<std::string> locationProblem(std::string_view which, std::string_view location);
+// Locations that are one folder, or one inside the other while subfolders are included: a plan would
+// read and change the same files from both sides.
+std::optional<std::string> overlapProblem(const PlanInput& input, PlannerHost& host);
+// With no criterion ticked every file matches every other one.
+std::optional<std::string> criteriaProblem(const Settings& settings);
+
+// Logs the reason and returns the refused result with its count text.
+PlanResult refusedPlan(PlannerHost& host, std::string reason, std::string countText);
+
+} // namespace paritas
