@@ -17,10 +17,10 @@ tree=${1:-${PARITAS_BENCH_TREE:-/tmp/paritas-bench-tree}}
 runs=${RUNS:-5}
 program="$build/bench/scan_bench"
 
-if [ ! -x "$program" ]; then
+if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARITAS_BUILD_GUI=OFF >/dev/null
-    cmake --build "$build" --target scan_bench -j 2 >/dev/null
 fi
+cmake --build "$build" --target scan_bench -j 2 >/dev/null
 "$program" make-tree "$tree" 200000 15000
 
 warm() { find "$tree" -printf '%s %T@\n' >/dev/null; }
