@@ -9,6 +9,7 @@
 #include "core/planning/planners.h"
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <cstdio>
 #include <string>

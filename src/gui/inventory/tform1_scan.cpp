@@ -6,6 +6,7 @@
 
 #include "core/inventory/scan.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>

@@ -6,6 +6,7 @@
 #include "gui/app/windows.h"
 #include "gui/settings/tform2.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
