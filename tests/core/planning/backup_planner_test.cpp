@@ -20,10 +20,10 @@ TEST(BackupPlanner, TheWorkedExampleGivesItsFiveLinesInOrder) {
     TwoScans scans(A, B);
     RecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
-    EXPECT_EQ(plan.actions, (Lines{"CreateDir " + t.root() + "/backup/Pics",
-                                   "Copy " + A + "Docs/r.doc*" + B + "Docs/r.doc",
-                                   "Move-Rename " + B + "Old/p.jpg*" + B + "Pics/p.jpg",
-                                   "DeleteFile " + B + "Old/z.tmp", "RemoveDir " + t.root() + "/backup/Old"}));
+    EXPECT_EQ(plan.actions,
+              (Lines{"CreateDir " + t.root() + "/backup/Pics", "Copy " + A + "Docs/r.doc*" + B + "Docs/r.doc",
+                     "Move-Rename " + B + "Old/p.jpg*" + B + "Pics/p.jpg", "DeleteFile " + B + "Old/z.tmp",
+                     "RemoveDir " + t.root() + "/backup/Old"}));
     EXPECT_EQ(plan.countText, "Actions: 5");
     EXPECT_FALSE(plan.refused);
     EXPECT_EQ(host.logLines, (Lines{"Generating CreateDir list ...", "Generating move/copy list ...",
@@ -59,8 +59,9 @@ TEST(BackupPlanner, ARenamedFolderCostsMovesNotCopies) {
     TwoScans scans(A, B);
     RecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
-    EXPECT_EQ(plan.actions, (Lines{"CreateDir " + B + "new", "Move-Rename " + B + "old/one.txt*" + B + "new/one.txt",
-                                   "Move-Rename " + B + "old/two.txt*" + B + "new/two.txt", "RemoveDir " + B + "old"}));
+    EXPECT_EQ(plan.actions,
+              (Lines{"CreateDir " + B + "new", "Move-Rename " + B + "old/one.txt*" + B + "new/one.txt",
+                     "Move-Rename " + B + "old/two.txt*" + B + "new/two.txt", "RemoveDir " + B + "old"}));
 }
 
 TEST(BackupPlanner, NestedSurplusFoldersAreRemovedDeepestFirst) {
@@ -72,8 +73,8 @@ TEST(BackupPlanner, NestedSurplusFoldersAreRemovedDeepestFirst) {
     TwoScans scans(t.location("a"), B);
     RecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
-    EXPECT_EQ(plan.actions,
-              (Lines{"RemoveDir " + B + "old/x/y", "RemoveDir " + B + "old/x", "RemoveDir " + B + "other", "RemoveDir " + B + "old"}));
+    EXPECT_EQ(plan.actions, (Lines{"RemoveDir " + B + "old/x/y", "RemoveDir " + B + "old/x",
+                                   "RemoveDir " + B + "other", "RemoveDir " + B + "old"}));
 }
 
 TEST(BackupPlanner, AChangedFileIsCopiedOverItsOldVersionWhichIsNotDeleted) {
@@ -98,7 +99,8 @@ TEST(BackupPlanner, AFileThatAPlannedMoveTakesAwayIsStillCopiedOver) {
     TwoScans scans(A, B);
     RecordingHost host;
     EXPECT_EQ(AMasterB(scans.input, host).actions,
-              (Lines{"Move-Rename " + B + "dir2/f.txt*" + B + "dir1/f.txt", "Copy " + A + "dir2/f.txt*" + B + "dir2/f.txt"}));
+              (Lines{"Move-Rename " + B + "dir2/f.txt*" + B + "dir1/f.txt",
+                     "Copy " + A + "dir2/f.txt*" + B + "dir2/f.txt"}));
 }
 
 TEST(BackupPlanner, AMissingLocationAIsRefusedAndNothingIsPlanned) {
@@ -110,7 +112,8 @@ TEST(BackupPlanner, AMissingLocationAIsRefusedAndNothingIsPlanned) {
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_TRUE(plan.refused);
     EXPECT_TRUE(plan.actions.empty());
-    EXPECT_EQ(plan.refusal, "Location A " + A + " does not exist. Backup refused: it would delete everything in B.");
+    EXPECT_EQ(plan.refusal,
+              "Location A " + A + " does not exist. Backup refused: it would delete everything in B.");
     EXPECT_EQ(plan.countText, "Actions: 0");
     ASSERT_EQ(host.logLines.size(), 1u);
     EXPECT_EQ(host.logLines[0], "Planning refused: " + plan.refusal);
@@ -123,7 +126,8 @@ TEST(BackupPlanner, AnEmptyButPresentLocationAEmptiesB) {
     const std::string B = t.location("b");
     TwoScans scans(t.location("a"), B);
     RecordingHost host;
-    EXPECT_EQ(AMasterB(scans.input, host).actions, (Lines{"DeleteFile " + B + "sub/x.txt", "RemoveDir " + B + "sub"}));
+    EXPECT_EQ(AMasterB(scans.input, host).actions,
+              (Lines{"DeleteFile " + B + "sub/x.txt", "RemoveDir " + B + "sub"}));
 }
 
 TEST(BackupPlanner, AMissingLocationBGetsCreatedAndEverythingCopied) {
@@ -134,8 +138,8 @@ TEST(BackupPlanner, AMissingLocationBGetsCreatedAndEverythingCopied) {
     TwoScans scans(A, B);
     RecordingHost host;
     EXPECT_EQ(AMasterB(scans.input, host).actions,
-              (Lines{"CreateDir " + t.root() + "/b", "CreateDir " + B + "d", "Copy " + A + "x.txt*" + B + "x.txt",
-                     "Copy " + A + "d/y.txt*" + B + "d/y.txt"}));
+              (Lines{"CreateDir " + t.root() + "/b", "CreateDir " + B + "d",
+                     "Copy " + A + "x.txt*" + B + "x.txt", "Copy " + A + "d/y.txt*" + B + "d/y.txt"}));
 }
 
 } // namespace

@@ -50,8 +50,8 @@ TEST(LetterCase, OnACaseSensitiveDiskTheOtherSpellingIsAnotherFileAndGoes) {
     world.host.caseInsensitive = false;
     world.host.addFolder("/b/Docs");
     const PlanResult plan = AMasterB(world.input, world.host);
-    EXPECT_EQ(plan.actions, (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt", "DeleteFile /b/docs/report.txt",
-                                   "RemoveDir /b/docs"}));
+    EXPECT_EQ(plan.actions, (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt",
+                                   "DeleteFile /b/docs/report.txt", "RemoveDir /b/docs"}));
 }
 
 // A hard link made after the scan shows one file under two spellings, as a case-insensitive disk does,
@@ -87,9 +87,11 @@ TEST(LetterCase, TheSafetyNetBeforeDeletingSkipsAFileThatIsTheTargetOfARowOfA) {
     world.input.settings.CheckName = true;
     const PlanResult plan = AMasterB(world.input, host);
     EXPECT_EQ(plan.actions, (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt"}));
-    EXPECT_NE(std::find(host.logLines.begin(), host.logLines.end(),
-                        "Not deleted: /b/docs/report.txt is the same file as /b/Docs/Report.txt on this file system"),
-              host.logLines.end());
+    EXPECT_NE(
+        std::find(
+            host.logLines.begin(), host.logLines.end(),
+            "Not deleted: /b/docs/report.txt is the same file as /b/Docs/Report.txt on this file system"),
+        host.logLines.end());
 }
 
 // The same on a real vfat file system, where the kernel and the tools allow mounting one.
@@ -101,12 +103,14 @@ protected:
         std::filesystem::create_directory(mountPoint_);
         if (::geteuid() != 0)
             GTEST_SKIP() << "mounting a vfat image needs root";
-        const std::string make = "truncate -s 8M '" + image_ + "' && mkfs.vfat '" + image_ + "' >/dev/null 2>&1";
+        const std::string make =
+            "truncate -s 8M '" + image_ + "' && mkfs.vfat '" + image_ + "' >/dev/null 2>&1";
         if (std::system(make.c_str()) != 0)
             GTEST_SKIP() << "mkfs.vfat is not available (install dosfstools)";
         const std::string mount = "mount -o loop '" + image_ + "' '" + mountPoint_ + "' 2>/dev/null";
         if (std::system(mount.c_str()) != 0)
-            GTEST_SKIP() << "this kernel cannot mount a vfat image (no vfat or no loop device): case test not run";
+            GTEST_SKIP()
+                << "this kernel cannot mount a vfat image (no vfat or no loop device): case test not run";
         mounted_ = true;
     }
     void TearDown() override {

@@ -34,17 +34,20 @@ TEST_F(FolderSynchPlanner, TheWorkedExampleKeepsTheNewerFileAndTheOlderUnderItsD
     TwoScans scans(A, B, settings);
     RecordingHost host;
     const PlanResult plan = FolderSynch(scans.input, host);
-    EXPECT_EQ(plan.actions, (Lines{"Move-Rename " + B + "Docs/report.txt*" + B + "Docs/report12_01_26 09_00_00.txt",
-                                   "Copy " + B + "Docs/report12_01_26 09_00_00.txt*" + A + "Docs/report12_01_26 09_00_00.txt",
-                                   "Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt"}));
+    EXPECT_EQ(
+        plan.actions,
+        (Lines{"Move-Rename " + B + "Docs/report.txt*" + B + "Docs/report12_01_26 09_00_00.txt",
+               "Copy " + B + "Docs/report12_01_26 09_00_00.txt*" + A + "Docs/report12_01_26 09_00_00.txt",
+               "Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt"}));
     EXPECT_EQ(plan.countText, "3");
-    EXPECT_EQ(host.logLines, (Lines{"Generating CreateDir list for B...", "Generating CreateDir list for A...",
-                                    "Generating move/copy list ..."}));
+    EXPECT_EQ(host.logLines, (Lines{"Generating CreateDir list for B...",
+                                    "Generating CreateDir list for A...", "Generating move/copy list ..."}));
     EXPECT_TRUE(scans.a.inventory.isMarked(0));
     EXPECT_TRUE(scans.b.inventory.isMarked(0));
 
     TwoScans again(A, B, Settings{}); // CheckNewer ticked, CheckKeepOld not
-    EXPECT_EQ(FolderSynch(again.input, host).actions, (Lines{"Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt"}));
+    EXPECT_EQ(FolderSynch(again.input, host).actions,
+              (Lines{"Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt"}));
 }
 
 TEST_F(FolderSynchPlanner, OlderWinsWhenNewerIsNotTickedAndEqualTimesGiveNothing) {
@@ -71,7 +74,8 @@ TEST_F(FolderSynchPlanner, FilesOnOneSideAndCaseTwinsAreCopiedAcrossAfterTheirFo
     RecordingHost host;
     const PlanResult plan = FolderSynch(scans.input, host);
     EXPECT_EQ(plan.actions, (Lines{"CreateDir " + B + "only", "Copy " + A + "Report.txt*" + B + "Report.txt",
-                                   "Copy " + A + "only/x.txt*" + B + "only/x.txt", "Copy " + B + "report.txt*" + A + "report.txt"}));
+                                   "Copy " + A + "only/x.txt*" + B + "only/x.txt",
+                                   "Copy " + B + "report.txt*" + A + "report.txt"}));
     EXPECT_EQ(plan.countText, "4");
 }
 
@@ -83,7 +87,8 @@ TEST_F(FolderSynchPlanner, AnUnpairedCopyNeverReplacesAFileTheScanDidNotList) {
     TwoScans scans(A, B);
     t.file("b/x.txt", 2); // appears after the scan (or is a letter-case twin on a case-insensitive disk)
     RecordingHost host;
-    EXPECT_EQ(FolderSynch(scans.input, host).actions, (Lines{"Copy " + A + "x.txt*" + B + "x12_01_26 09_00_00.txt"}));
+    EXPECT_EQ(FolderSynch(scans.input, host).actions,
+              (Lines{"Copy " + A + "x.txt*" + B + "x12_01_26 09_00_00.txt"}));
 }
 
 TEST_F(FolderSynchPlanner, FolderSynchIgnoresTheCriteriaAndStillRunsWithNoneTicked) {
@@ -114,9 +119,10 @@ TEST_F(CopyMissingPlanner, AFileWhosePlaceIsTakenIsCopiedUnderItsDatedCopyNameBe
     TwoScans scans(A, B);
     RecordingHost host;
     const PlanResult plan = CopyMissing(scans.input, host);
-    EXPECT_EQ(plan.actions, (Lines{"CreateDir " + B + "new", "Copy " + A + "Docs/a.b*" + B + "Docs/a.b12_08_26 10_15_30a.b",
-                                   "Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt12_08_26 10_15_30.txt",
-                                   "Copy " + A + "new/n.txt*" + B + "new/n.txt"}));
+    EXPECT_EQ(plan.actions,
+              (Lines{"CreateDir " + B + "new", "Copy " + A + "Docs/a.b*" + B + "Docs/a.b12_08_26 10_15_30a.b",
+                     "Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt12_08_26 10_15_30.txt",
+                     "Copy " + A + "new/n.txt*" + B + "new/n.txt"}));
     EXPECT_EQ(plan.countText, "4");
     EXPECT_EQ(host.logLines, (Lines{"Generating CreateDir list ...", "Generating move/copy list ..."}));
 }
@@ -185,8 +191,9 @@ TEST(PlanRefusals, NoTickedCriterionRefusesEveryPlannerThatUsesThem) {
     t.file("b/y.txt", 1);
     Settings none;
     none.CheckSize = none.CheckName = none.CheckTimeStamp = false;
-    const std::string expected = "No same-file criterion is ticked, so every file would count as the same file. "
-                                 "Tick at least one same-file criterion (size, file name or time stamp) in the settings.";
+    const std::string expected =
+        "No same-file criterion is ticked, so every file would count as the same file. "
+        "Tick at least one same-file criterion (size, file name or time stamp) in the settings.";
     for (auto planner : {AMasterB, CopyMissing, Duplicatedel, DuplicatesWithinA}) {
         TwoScans scans(t.location("a"), t.location("b"), none);
         RecordingHost host;
@@ -209,7 +216,8 @@ TEST(PlanRefusals, OverlappingLocationsAreRefusedButNeighboursWithACommonPrefixA
         std::string refusal;
     };
     const std::vector<Case> cases = {
-        {A, A, true, "Location A and location B are the same folder (" + A + "). Choose two separate folders."},
+        {A, A, true,
+         "Location A and location B are the same folder (" + A + "). Choose two separate folders."},
         {A, A + "b/", true,
          "Location B (" + A + "b/) lies inside location A (" + A +
              ") and subfolders are included. Choose locations that do not overlap."},

@@ -70,7 +70,7 @@ public:
                 out.folders.push_back(out.folders[k] + name + "/");
         for (const std::string& folder : out.folders) {
             for (const auto& name : entries(folder, false)) {
-                struct stat st{};
+                struct stat st {};
                 ::lstat((folder + name).c_str(), &st);
                 out.inventory.addFile(folder, name, st.st_size, packDosDateTime(st.st_mtime));
             }
@@ -87,7 +87,7 @@ private:
             const std::string name = entry->d_name;
             if (name == "." || name == "..")
                 continue;
-            struct stat st{};
+            struct stat st {};
             ::lstat((folder + name).c_str(), &st);
             if (S_ISDIR(st.st_mode) == folders)
                 names.push_back(name);
@@ -109,7 +109,8 @@ struct TwoScans {
              bool subfolders = true) {
         TempTree::scan(locationA, subfolders, a);
         TempTree::scan(locationB, subfolders, b);
-        input = PlanInput{locationA, locationB, &a.folders, &b.folders, &a.inventory, &b.inventory, settings, subfolders};
+        input = PlanInput{locationA,    locationB,    &a.folders, &b.folders,
+                          &a.inventory, &b.inventory, settings,   subfolders};
     }
 };
 
