@@ -30,7 +30,7 @@ inline constexpr std::string_view kMoveRenamePrefix = "Move-Rename ";
 inline constexpr std::string_view kCopyPrefix = "Copy ";
 inline constexpr std::string_view kDeleteFilePrefix = "DeleteFile ";
 inline constexpr std::string_view kRemoveDirPrefix = "RemoveDir ";
-inline constexpr std::string_view kOriginalPrefix = "Original    ";       // duplicates in B, swap
+inline constexpr std::string_view kOriginalPrefix = "Original    ";      // duplicates in B, swap
 inline constexpr std::string_view kOriginalMarkedPrefix = "Original   "; // within A, followed by "*"
 inline constexpr std::size_t kPathCap = 1000;
 

@@ -36,8 +36,8 @@ struct IsMarked {
 class BackupPlanner {
 public:
     BackupPlanner(PlanInput& input, PlannerHost& host)
-        : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB), c_(criteriaOf(input.settings)),
-          moveSource_(b_.fileCount(), false) {}
+        : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB),
+          c_(criteriaOf(input.settings)), moveSource_(b_.fileCount(), false) {}
 
     PlanResult run() {
         planFolderCreation();
@@ -51,6 +51,13 @@ public:
 private:
     void add(std::string line) { result_.actions.push_back(std::move(line)); }
 
+    void markB(std::size_t row) {
+        if (!b_.isMarked(row)) {
+            b_.mark(row);
+            ++markedB_;
+        }
+    }
+
     void planFolderCreation() {
         host_.log("Generating CreateDir list ...");
         const std::string_view stemB = locationStem(in_.locationB);
@@ -58,7 +65,7 @@ private:
             std::string target(stemB);
             target += folderPart(entry, in_.locationA);
             if (!host_.folderExists(target))
-                add(std::string(kCreateDirPrefix) + target);
+                add(singleLine(kCreateDirPrefix, target));
         }
     }
 
@@ -82,7 +89,7 @@ private:
         if (next >= b_.fileCount() || b_.isMarked(next) || !rowsMatch(c_, a_, i, b_, next) ||
             b_.fullPath(next) != target)
             return false;
-        b_.mark(next);
+        markB(next);
         cursor_ = next;
         return true;
     }
@@ -98,17 +105,18 @@ private:
             if (rowsMatch(c_, a_, i, b_, j))
                 return settleMatch(i, j, target);
             if (b_.fullPath(j) == target)
-                b_.mark(j); // will be overwritten by the copy
+                markB(j); // will be overwritten by the copy
         }
         if (j >= b_.fileCount())
             return false;
         // Every row before j is marked or does not match: the row-by-row search would go on to the
         // first unmarked match, marking the unmarked row at the target on its way if it comes first.
         buildIndexes();
-        const uint32_t match = byCriteria_.firstRemaining(findByCriteria(byCriteria_, c_, b_, a_, i), IsMarked{&b_});
+        const uint32_t match =
+            byCriteria_.firstRemaining(findByCriteria(byCriteria_, c_, b_, a_, i), IsMarked{&b_});
         const uint32_t occupant = unmarkedRowAt(target);
         if (occupant != kNone && (match == kNone || occupant < match))
-            b_.mark(occupant);
+            markB(occupant);
         if (match == kNone)
             return false;
         return settleMatch(i, match, target);
@@ -117,13 +125,13 @@ private:
     // Row m is the first unmarked row of B that matches row i.
     bool settleMatch(std::size_t i, std::size_t m, const std::string& target) {
         if (b_.fullPath(m) == target) {
-            b_.mark(m);
+            markB(m);
             cursor_ = m;
             return true;
         }
         if (!host_.fileExists(target)) {
-            add(std::string(kMoveRenamePrefix) + std::string(b_.fullPath(m)) + "*" + target);
-            b_.mark(m);
+            add(pairLine(kMoveRenamePrefix, b_.fullPath(m), target));
+            markB(m);
             moveSource_[m] = true;
             return true;
         }
@@ -137,12 +145,12 @@ private:
         }
         if (occupant == kNone)
             return false;
-        b_.mark(occupant);
+        markB(occupant);
         return rowsMatch(c_, a_, i, b_, occupant);
     }
 
     void planCopy(std::size_t i, const std::string& target) {
-        const std::string line = std::string(kCopyPrefix) + std::string(a_.fullPath(i)) + "*" + target;
+        const std::string line = pairLine(kCopyPrefix, a_.fullPath(i), target);
         if (!host_.fileExists(target)) {
             add(line);
             return;
@@ -156,7 +164,7 @@ private:
         } else if (const uint32_t twin = twinOf(target); twin != kNone) {
             leaving = moveSource_[twin];
             if (!leaving && !b_.isMarked(twin))
-                b_.mark(twin); // the copy goes over it: it is the file at the target
+                markB(twin); // the copy goes over it: it is the file at the target
         }
         if (leaving) {
             add(line);
@@ -164,7 +172,8 @@ private:
         }
         const std::optional<FileFacts> facts = host_.fileFacts(target);
         // The name at the target is row i's name by construction.
-        const bool same = facts && (!c_.size || facts->size == a_.size(i)) && (!c_.time || facts->fileTime == a_.fileTime(i));
+        const bool same = facts && (!c_.size || facts->size == a_.size(i)) &&
+                          (!c_.time || facts->fileTime == a_.fileTime(i));
         if (!same)
             add(line);
     }
@@ -172,6 +181,8 @@ private:
     void planDeletions() {
         host_.log("Generating DeleteFile list ...");
         host_.setProgressMaximum(progressMaximum(b_.fileCount()));
+        if (markedB_ == b_.fileCount())
+            return; // this run has accounted for every row of B
         for (std::size_t j = 0; j < b_.fileCount(); ++j) {
             if (b_.isMarked(j))
                 continue;
@@ -179,7 +190,7 @@ private:
             if (const std::optional<std::string> kept = targetSameAs(path)) {
                 host_.log("Not deleted: " + path + " is the same file as " + *kept + " on this file system");
             } else {
-                add(std::string(kDeleteFilePrefix) + path);
+                add(singleLine(kDeleteFilePrefix, path));
             }
             host_.setProgressPosition(int64_t(j));
             host_.keepAlive();
@@ -207,20 +218,23 @@ private:
                 continue;
             const std::string folder = std::string(stemB) + std::string(part);
             if (const auto kept = folderSameAs(foldedPartsA, part, folder)) {
-                host_.log("Not removed: " + folder + " is the same folder as " + *kept + " on this file system");
+                host_.log("Not removed: " + folder + " is the same folder as " + *kept +
+                          " on this file system");
                 continue;
             }
-            add(std::string(kRemoveDirPrefix) + folder);
+            add(singleLine(kRemoveDirPrefix, folder));
         }
     }
 
     // A folder of A (taken to B) that differs from `folder` only in letter case and that the file system
     // shows as the same folder.
-    std::optional<std::string> folderSameAs(RowGroups& folded, std::string_view part, const std::string& folder) {
+    std::optional<std::string> folderSameAs(RowGroups& folded, std::string_view part,
+                                            const std::string& folder) {
         const FolderList& foldersA = *in_.foldersA;
         if (!folded.built())
             folded.build(
-                foldersA.size(), [&](std::size_t r) { return hashFoldedText(folderPart(foldersA[r], in_.locationA)); },
+                foldersA.size(),
+                [&](std::size_t r) { return hashFoldedText(folderPart(foldersA[r], in_.locationA)); },
                 [&](std::size_t x, std::size_t y) {
                     return foldedCase(folderPart(foldersA[x], in_.locationA)) ==
                            foldedCase(folderPart(foldersA[y], in_.locationA));
@@ -233,7 +247,8 @@ private:
             return std::nullopt;
         const std::string_view stemB = locationStem(in_.locationB);
         for (const uint32_t* r = folded.begin(group); r != folded.end(group); ++r) {
-            const std::string other = std::string(stemB) + std::string(folderPart(foldersA[*r], in_.locationA));
+            const std::string other =
+                std::string(stemB) + std::string(folderPart(foldersA[*r], in_.locationA));
             if (other != folder && host_.sameFile(other, folder))
                 return other;
         }
@@ -246,7 +261,8 @@ private:
         const std::string_view rel = relativePath(path, in_.locationB);
         if (!foldedA_.built())
             foldedA_.build(
-                a_.fileCount(), [&](std::size_t r) { return hashFoldedText(relativePath(a_.fullPath(r), in_.locationA)); },
+                a_.fileCount(),
+                [&](std::size_t r) { return hashFoldedText(relativePath(a_.fullPath(r), in_.locationA)); },
                 [&](std::size_t x, std::size_t y) {
                     return foldedCase(relativePath(a_.fullPath(x), in_.locationA)) ==
                            foldedCase(relativePath(a_.fullPath(y), in_.locationA));
@@ -274,10 +290,12 @@ private:
         if (!foldedB_.built())
             foldedB_.build(
                 b_.fileCount(), [&](std::size_t r) { return hashFoldedText(b_.fullPath(r)); },
-                [&](std::size_t x, std::size_t y) { return foldedCase(b_.fullPath(x)) == foldedCase(b_.fullPath(y)); });
+                [&](std::size_t x, std::size_t y) {
+                    return foldedCase(b_.fullPath(x)) == foldedCase(b_.fullPath(y));
+                });
         const std::string key = foldedCase(target);
-        const uint32_t group =
-            foldedB_.find(hashFoldedText(target), [&](std::size_t r) { return foldedCase(b_.fullPath(r)) == key; });
+        const uint32_t group = foldedB_.find(
+            hashFoldedText(target), [&](std::size_t r) { return foldedCase(b_.fullPath(r)) == key; });
         if (group == kNone)
             return kNone;
         for (const uint32_t* r = foldedB_.begin(group); r != foldedB_.end(group); ++r) {
@@ -318,6 +336,7 @@ private:
     PlanResult result_;
     std::size_t cursor_ = 0;        // the B row last found at its target
     std::size_t firstUnmarked_ = 0; // every B row before it is marked
+    std::size_t markedB_ = 0;       // rows of B this run has marked
     std::vector<bool> moveSource_;  // B rows that a planned move takes away
     RowGroups byCriteria_;
     RowGroups byPath_;

@@ -25,7 +25,7 @@ PlanResult CopyMissing(PlanInput& input, PlannerHost& host) {
         std::string target(stemB);
         target += folderPart(entry, input.locationA);
         if (!host.folderExists(target))
-            result.actions.push_back(std::string(kCreateDirPrefix) + target);
+            result.actions.push_back(singleLine(kCreateDirPrefix, target));
     }
 
     host.log("Generating move/copy list ...");
@@ -39,7 +39,7 @@ PlanResult CopyMissing(PlanInput& input, PlannerHost& host) {
             std::string destination = input.locationB + std::string(rel);
             if (host.fileExists(destination))
                 destination = datedCopyName(input.locationB, rel, nameSafeDateText(a.modifiedText(i)));
-            result.actions.push_back(std::string(kCopyPrefix) + std::string(a.fullPath(i)) + "*" + destination);
+            result.actions.push_back(pairLine(kCopyPrefix, a.fullPath(i), destination));
         }
         host.setProgressPosition(int64_t(i));
         host.keepAlive();

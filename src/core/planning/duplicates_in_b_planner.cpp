@@ -32,8 +32,8 @@ PlanResult Duplicatedel(PlanInput& input, PlannerHost& host) {
             for (const uint32_t* j = groupsB.begin(group); j != groupsB.end(group); ++j) {
                 if (b.fullPath(*j) == original)
                     continue;
-                result.actions.push_back(std::string(kOriginalPrefix) + std::string(original));
-                result.actions.push_back(std::string(kDeleteFilePrefix) + std::string(b.fullPath(*j)));
+                result.actions.push_back(singleLine(kOriginalPrefix, original));
+                result.actions.push_back(singleLine(kDeleteFilePrefix, b.fullPath(*j)));
             }
         }
         host.setProgressPosition(int64_t(i));

@@ -27,8 +27,8 @@ PlanResult DuplicatesWithinA(PlanInput& input, PlannerHost& host) {
                     continue;
                 a.mark(i);
                 if (a.fullPath(*j) != a.fullPath(i)) {
-                    result.actions.push_back(std::string(kOriginalMarkedPrefix) + a.fullPathCell(i));
-                    result.actions.push_back(std::string(kDeleteFilePrefix) + std::string(a.fullPath(*j)));
+                    result.actions.push_back(singleLine(kOriginalMarkedPrefix, a.fullPathCell(i)));
+                    result.actions.push_back(singleLine(kDeleteFilePrefix, a.fullPath(*j)));
                 }
                 a.mark(*j);
             }

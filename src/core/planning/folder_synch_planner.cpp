@@ -44,7 +44,7 @@ private:
             std::string target(stem);
             target += folderPart(entry, from);
             if (!host_.folderExists(target))
-                add(std::string(kCreateDirPrefix) + target);
+                add(singleLine(kCreateDirPrefix, target));
         }
     }
 
@@ -53,17 +53,21 @@ private:
         host_.setProgressMaximum(progressMaximum(a_.fileCount()));
         RowGroups byRelative;
         byRelative.build(
-            b_.fileCount(), [&](std::size_t r) { return hashText(relativePath(b_.fullPath(r), in_.locationB)); },
+            b_.fileCount(),
+            [&](std::size_t r) { return hashText(relativePath(b_.fullPath(r), in_.locationB)); },
             [&](std::size_t x, std::size_t y) {
-                return relativePath(b_.fullPath(x), in_.locationB) == relativePath(b_.fullPath(y), in_.locationB);
+                return relativePath(b_.fullPath(x), in_.locationB) ==
+                       relativePath(b_.fullPath(y), in_.locationB);
             });
         for (std::size_t i = 0; i < a_.fileCount(); ++i) {
             const std::string_view rel = relativePath(a_.fullPath(i), in_.locationA);
-            const uint32_t group = byRelative.find(
-                hashText(rel), [&](std::size_t r) { return relativePath(b_.fullPath(r), in_.locationB) == rel; });
-            const uint32_t j = group == RowGroups::kNone
-                                   ? RowGroups::kNone
-                                   : byRelative.firstRemaining(group, [&](std::size_t r) { return b_.isMarked(r); });
+            const uint32_t group = byRelative.find(hashText(rel), [&](std::size_t r) {
+                return relativePath(b_.fullPath(r), in_.locationB) == rel;
+            });
+            const uint32_t j =
+                group == RowGroups::kNone
+                    ? RowGroups::kNone
+                    : byRelative.firstRemaining(group, [&](std::size_t r) { return b_.isMarked(r); });
             if (j != RowGroups::kNone && b_.name(j) == a_.name(i)) {
                 settlePair(i, j);
                 b_.mark(j);
@@ -92,7 +96,7 @@ private:
         std::string destination = to + std::string(relativePath(source, from));
         if (host_.fileExists(destination))
             destination = datedName(destination, nameSafeDateText(side.modifiedText(row)));
-        add(std::string(kCopyPrefix) + source + "*" + destination);
+        add(pairLine(kCopyPrefix, source, destination));
     }
 
     void settlePair(std::size_t i, std::size_t j) {
@@ -113,7 +117,7 @@ private:
             const std::string otherPath(other.fullPath(otherRow));
             const std::string date = nameSafeDateText(other.modifiedText(otherRow));
             const std::string dated = datedName(otherPath, date);
-            add(std::string(kMoveRenamePrefix) + otherPath + "*" + dated);
+            add(pairLine(kMoveRenamePrefix, otherPath, dated));
             add(std::string(kCopyPrefix) + dated + "*" + keptLocation +
                 datedName(relativePath(otherPath, otherLocation), date));
         }

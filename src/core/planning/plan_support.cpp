@@ -8,9 +8,15 @@ namespace paritas {
 
 // ---- the host's defaults: the real file system ----
 
-bool PlannerHost::folderExists(const std::string& path) { return paritas::folderExists(path); }
-bool PlannerHost::fileExists(const std::string& path) { return paritas::fileExists(path); }
-std::optional<FileFacts> PlannerHost::fileFacts(const std::string& path) { return paritas::fileFacts(path); }
+bool PlannerHost::folderExists(const std::string& path) {
+    return paritas::folderExists(path);
+}
+bool PlannerHost::fileExists(const std::string& path) {
+    return paritas::fileExists(path);
+}
+std::optional<FileFacts> PlannerHost::fileFacts(const std::string& path) {
+    return paritas::fileFacts(path);
+}
 bool PlannerHost::sameFile(const std::string& first, const std::string& second) {
     return sameFileObject(first, second);
 }
@@ -37,7 +43,9 @@ std::string_view relativePath(std::string_view fullPath, std::string_view locati
     return fullPath.size() < location.size() ? std::string_view() : fullPath.substr(location.size());
 }
 
-int64_t progressMaximum(std::size_t rows) { return rows >= 2 ? int64_t(rows) - 1 : 1; }
+int64_t progressMaximum(std::size_t rows) {
+    return rows >= 2 ? int64_t(rows) - 1 : 1;
+}
 
 std::string foldedCase(std::string_view text) {
     std::string folded(text);
@@ -46,6 +54,24 @@ std::string foldedCase(std::string_view text) {
             c = char(c - 'A' + 'a');
     }
     return folded;
+}
+
+std::string singleLine(std::string_view prefix, std::string_view path) {
+    std::string line;
+    line.reserve(prefix.size() + path.size());
+    line += prefix;
+    line += path;
+    return line;
+}
+
+std::string pairLine(std::string_view prefix, std::string_view source, std::string_view destination) {
+    std::string line;
+    line.reserve(prefix.size() + source.size() + 1 + destination.size());
+    line += prefix;
+    line += source;
+    line += '*';
+    line += destination;
+    return line;
 }
 
 // ---- dated names ----
@@ -108,7 +134,9 @@ uint64_t mixBits(uint64_t x) {
     return x;
 }
 
-uint64_t hashText(std::string_view text) { return mixBits(std::hash<std::string_view>{}(text)); }
+uint64_t hashText(std::string_view text) {
+    return mixBits(std::hash<std::string_view>{}(text));
+}
 
 uint64_t hashFoldedText(std::string_view text) {
     uint64_t h = 0xcbf29ce484222325ULL;
@@ -186,8 +214,8 @@ std::optional<std::string> overlapProblem(const PlanInput& input, PlannerHost& h
     const auto realB = host.resolvedFolder(folderToResolve(input.locationB));
     if (!realA || !realB)
         return std::nullopt;
-    return overlapOfTexts(withTrailingSeparator(*realA), withTrailingSeparator(*realB), input.includeSubfolders,
-                          input);
+    return overlapOfTexts(withTrailingSeparator(*realA), withTrailingSeparator(*realB),
+                          input.includeSubfolders, input);
 }
 
 std::optional<std::string> criteriaProblem(const Settings& settings) {

@@ -29,6 +29,10 @@ int64_t progressMaximum(std::size_t rows);
 // ASCII letters folded to lower case: how a case-insensitive file system may see a path.
 std::string foldedCase(std::string_view text);
 
+// One action line, built in one allocation: prefix + path, or prefix + source + "*" + destination.
+std::string singleLine(std::string_view prefix, std::string_view path);
+std::string pairLine(std::string_view prefix, std::string_view source, std::string_view destination);
+
 // ---- dated names ----
 
 // A modified text made fit for a file name: ":" (as always), the path separator (the C locale's
@@ -54,7 +58,8 @@ struct Criteria {
 Criteria criteriaOf(const Settings& settings);
 
 // Two rows match when they agree on every ticked criterion; paths play no part.
-inline bool rowsMatch(const Criteria& c, const Inventory& a, std::size_t i, const Inventory& b, std::size_t j) {
+inline bool rowsMatch(const Criteria& c, const Inventory& a, std::size_t i, const Inventory& b,
+                      std::size_t j) {
     return (!c.size || a.size(i) == b.size(j)) && (!c.time || a.fileTime(i) == b.fileTime(j)) &&
            (!c.name || a.name(i) == b.name(j));
 }
@@ -75,40 +80,36 @@ public:
 
     bool built() const { return built_; }
 
-    template <class HashOf, class SameKey>
-    void build(std::size_t rows, HashOf hashOf, SameKey sameKey) {
+    template <class HashOf, class SameKey> void build(std::size_t rows, HashOf hashOf, SameKey sameKey) {
         std::size_t slots = 16;
         while (slots < rows * 2)
             slots <<= 1;
-        slots_.assign(slots, kNone);
+        slots_.assign(slots, kEmpty);
         mask_ = slots - 1;
-        groupHash_.clear();
-        std::vector<uint32_t> firstRow;
+        firstRow_.clear();
         rowGroup_.resize(rows);
         for (std::size_t r = 0; r < rows; ++r) {
             const uint64_t h = hashOf(r);
             std::size_t slot = h & mask_;
             uint32_t group = kNone;
-            while (slots_[slot] != kNone) {
-                const uint32_t g = slots_[slot];
-                if (groupHash_[g] == h && sameKey(firstRow[g], r)) {
+            for (; slots_[slot] != kEmpty; slot = (slot + 1) & mask_) {
+                const uint32_t g = uint32_t(slots_[slot]);
+                if ((slots_[slot] >> 32) == (h >> 32) && sameKey(firstRow_[g], r)) {
                     group = g;
                     break;
                 }
-                slot = (slot + 1) & mask_;
             }
             if (group == kNone) {
-                group = uint32_t(groupHash_.size());
-                groupHash_.push_back(h);
-                firstRow.push_back(uint32_t(r));
-                slots_[slot] = group;
+                group = uint32_t(firstRow_.size());
+                firstRow_.push_back(uint32_t(r));
+                slots_[slot] = (h & ~uint64_t(0xffffffff)) | group;
             }
             rowGroup_[r] = group;
         }
-        groupStart_.assign(groupHash_.size() + 1, 0);
+        groupStart_.assign(firstRow_.size() + 1, 0);
         for (const uint32_t g : rowGroup_)
             ++groupStart_[g + 1];
-        for (std::size_t g = 0; g < groupHash_.size(); ++g)
+        for (std::size_t g = 0; g < firstRow_.size(); ++g)
             groupStart_[g + 1] += groupStart_[g];
         members_.resize(rows);
         head_.assign(groupStart_.begin(), groupStart_.end() - 1);
@@ -119,16 +120,13 @@ public:
     }
 
     // The group whose key equals the probe: `isKeyOf(row)` tells whether a group's first row has it.
-    template <class IsKeyOf>
-    uint32_t find(uint64_t hash, IsKeyOf isKeyOf) const {
+    template <class IsKeyOf> uint32_t find(uint64_t hash, IsKeyOf isKeyOf) const {
         if (!built_)
             return kNone;
-        std::size_t slot = hash & mask_;
-        while (slots_[slot] != kNone) {
-            const uint32_t g = slots_[slot];
-            if (groupHash_[g] == hash && isKeyOf(members_[groupStart_[g]]))
+        for (std::size_t slot = hash & mask_; slots_[slot] != kEmpty; slot = (slot + 1) & mask_) {
+            const uint32_t g = uint32_t(slots_[slot]);
+            if ((slots_[slot] >> 32) == (hash >> 32) && isKeyOf(firstRow_[g]))
                 return g;
-            slot = (slot + 1) & mask_;
         }
         return kNone;
     }
@@ -137,10 +135,10 @@ public:
     const uint32_t* begin(uint32_t group) const { return members_.data() + groupStart_[group]; }
     const uint32_t* end(uint32_t group) const { return members_.data() + groupStart_[group + 1]; }
 
-    // The first row of the group (none for kNone), in row order, for which skip(row) is false; kNone when none is left.
-    // Rows once skipped are never looked at again, so skip must stay true for them (a matched mark).
-    template <class Skip>
-    uint32_t firstRemaining(uint32_t group, Skip skip) {
+    // The first row of the group (none for kNone), in row order, for which skip(row) is false; kNone when
+    // none is left. Rows once skipped are never looked at again, so skip must stay true for them (a matched
+    // mark).
+    template <class Skip> uint32_t firstRemaining(uint32_t group, Skip skip) {
         if (group == kNone)
             return kNone;
         uint32_t& at = head_[group];
@@ -151,10 +149,12 @@ public:
     }
 
 private:
+    // A slot holds the upper half of the key's hash and the group number; kEmpty marks a free slot.
+    static constexpr uint64_t kEmpty = ~uint64_t(0);
     bool built_ = false;
-    std::vector<uint32_t> slots_;
+    std::vector<uint64_t> slots_;
     std::size_t mask_ = 0;
-    std::vector<uint64_t> groupHash_;
+    std::vector<uint32_t> firstRow_;
     std::vector<uint32_t> groupStart_;
     std::vector<uint32_t> members_;
     std::vector<uint32_t> rowGroup_;

@@ -7,7 +7,8 @@
 namespace paritas {
 
 bool sameFileObject(const std::string& first, const std::string& second) {
-    struct stat a{}, b{};
+    struct stat a {
+    }, b{};
     if (first.empty() || second.empty())
         return false;
     if (::lstat(first.c_str(), &a) != 0 || ::lstat(second.c_str(), &b) != 0)

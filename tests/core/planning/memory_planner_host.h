@@ -22,14 +22,18 @@ public:
     std::vector<std::string> logLines;
 
     void addFolder(const std::string& path) { folders.insert(path); }
-    void addFile(const std::string& path, int64_t size, int32_t fileTime) { files[path] = FileFacts{size, fileTime}; }
+    void addFile(const std::string& path, int64_t size, int32_t fileTime) {
+        files[path] = FileFacts{size, fileTime};
+    }
 
     void log(std::string_view line) override {
         logLines.emplace_back(line);
         trace.push_back("log " + std::string(line));
     }
     void setProgressMaximum(int64_t maximum) override { trace.push_back("max " + std::to_string(maximum)); }
-    void setProgressPosition(int64_t position) override { trace.push_back("pos " + std::to_string(position)); }
+    void setProgressPosition(int64_t position) override {
+        trace.push_back("pos " + std::to_string(position));
+    }
     void keepAlive() override { trace.push_back("keepAlive"); }
 
     bool folderExists(const std::string& path) override {

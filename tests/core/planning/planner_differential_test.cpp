@@ -47,8 +47,7 @@ public:
     explicit RandomWorld(uint32_t seed) : rng_(seed) {}
 
     bool chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(rng_) < percent; }
-    template <class T>
-    const T& pick(const std::vector<T>& items) {
+    template <class T> const T& pick(const std::vector<T>& items) {
         return items[std::uniform_int_distribution<std::size_t>(0, items.size() - 1)(rng_)];
     }
     int number(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
@@ -162,12 +161,16 @@ FolderList folderListOf(const Tree& tree, const std::string& location, bool subf
     return list;
 }
 
-void fillInventory(Inventory& inventory, const Tree& tree, const FolderList& folders, const std::string& location) {
+void fillInventory(Inventory& inventory, const Tree& tree, const FolderList& folders,
+                   const std::string& location) {
     for (const std::string& entry : folders) {
-        const std::string rel = entry.size() > location.size() ? entry.substr(location.size(), entry.size() - location.size() - 1) : "";
+        const std::string rel = entry.size() > location.size()
+                                    ? entry.substr(location.size(), entry.size() - location.size() - 1)
+                                    : "";
         for (const auto& [path, facts] : tree.files)
             if (parentOf(path) == rel)
-                inventory.addFile(entry, path.substr(rel.empty() ? 0 : rel.size() + 1), facts.size, facts.time);
+                inventory.addFile(entry, path.substr(rel.empty() ? 0 : rel.size() + 1), facts.size,
+                                  facts.time);
     }
 }
 
@@ -250,7 +253,8 @@ Outcome plan(const Scenario& s, const Planner& planner) {
     host.caseInsensitive = s.caseInsensitive;
     host.folders = s.diskFolders;
     host.files = s.diskFiles;
-    PlanInput input{s.locationA, s.locationB, &foldersA, &foldersB, &inventoryA, &inventoryB, s.settings, s.subfolders};
+    PlanInput input{s.locationA, s.locationB, &foldersA,  &foldersB,
+                    &inventoryA, &inventoryB, s.settings, s.subfolders};
     Outcome out;
     out.result = planner(input, host);
     for (std::size_t r = 0; r < inventoryA.fileCount(); ++r)
@@ -283,7 +287,8 @@ void expectSame(const char* name, uint32_t seed, const Planner& real, const Plan
     ASSERT_EQ(got.result.refusal, want.result.refusal) << where;
     ASSERT_EQ(got.marksA, want.marksA) << where;
     ASSERT_EQ(got.marksB, want.marksB) << where;
-    ASSERT_EQ(got.trace, want.trace) << where << "real trace:\n" << joined(got.trace) << "reference trace:\n"
+    ASSERT_EQ(got.trace, want.trace) << where << "real trace:\n"
+                                     << joined(got.trace) << "reference trace:\n"
                                      << joined(want.trace);
 }
 

@@ -8,7 +8,9 @@ namespace paritas::testing {
 namespace {
 
 // Rows of an inventory read as the hidden grid holds them: row count minus one file rows.
-std::size_t files(const Inventory& inventory) { return inventory.rowCount() - 1; }
+std::size_t files(const Inventory& inventory) {
+    return inventory.rowCount() - 1;
+}
 
 bool hasMark(const Inventory& inventory, std::size_t row) {
     const std::string cell = inventory.fullPathCell(row);
@@ -31,7 +33,9 @@ bool matches(const Settings& s, const Inventory& a, std::size_t i, const Invento
     return agreement(s, a, i, b, j) == criteriaOf(s).count();
 }
 
-std::string nameAfterLastSeparator(const std::string& path) { return path.substr(path.rfind(kSeparator) + 1); }
+std::string nameAfterLastSeparator(const std::string& path) {
+    return path.substr(path.rfind(kSeparator) + 1);
+}
 
 std::string refFolderPart(const std::string& entry, const std::string& location) {
     std::string part = entry.substr(location.size() - 1);
@@ -68,7 +72,9 @@ PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
         return refusal(host, *p, "Actions: 0");
     const std::string stemA = in.locationA.substr(0, in.locationA.size() - 1);
     if (!host.folderExists(stemA.empty() ? "/" : stemA))
-        return refusal(host, "Location A " + in.locationA + " does not exist. Backup refused: it would delete everything in B.",
+        return refusal(host,
+                       "Location A " + in.locationA +
+                           " does not exist. Backup refused: it would delete everything in B.",
                        "Actions: 0");
 
     Inventory& a = *in.inventoryA;
@@ -260,7 +266,8 @@ PlanResult referenceFolderSynch(PlanInput& in, PlannerHost& host) {
             list.push_back("CreateDir " + target);
     }
 
-    auto copyAcross = [&](const Inventory& side, std::size_t row, const std::string& from, const std::string& to) {
+    auto copyAcross = [&](const Inventory& side, std::size_t row, const std::string& from,
+                          const std::string& to) {
         const std::string source = side.fullPathCell(row);
         std::string destination = to + source.substr(from.size());
         if (host.fileExists(destination))
