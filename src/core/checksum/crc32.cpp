@@ -309,6 +309,12 @@ int openNoFollow(const char* path) {
     return fd;
 }
 
+// Closes the file however the reading ends (a block hook may throw after all).
+struct OpenFile {
+    int fd;
+    ~OpenFile() { ::close(fd); }
+};
+
 // The target text of a symbolic link, or the errno of the failure.
 int readLinkTarget(const char* path, std::vector<char>& target) {
     target.resize(256);
@@ -366,18 +372,18 @@ void CRC32File(const std::string& fileName, uint32_t& crc, int64_t& totalBytes, 
         return;
     }
 
+    const OpenFile file{fd};
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         error = static_cast<uint16_t>(errno);
     } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         error = EINVAL;
     } else {
-        // The open did not wait for a writer or a lease; reads should block as usual.
+        // O_NONBLOCK only kept the open from waiting (a FIFO, a file under a lease); reads wait as usual.
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         foldOpenFile(fd, crc, totalBytes, error, afterEachBlock);
     }
-    ::close(fd);
     crc = ~crc;
 }
 

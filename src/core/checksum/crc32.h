@@ -59,7 +59,7 @@ CrcMethod CRC32FastestMethod();
 void CRC32UpdateWith(CrcMethod method, const uint8_t* buffer, std::size_t count, uint32_t& crc);
 
 // Called after every block that CRC32File has folded in, so that a window can stay responsive
-// while a large file is read. It must not throw.
+// while a large file is read. Should it throw, the file is closed and the exception passes on.
 using CrcBlockHook = std::function<void()>;
 
 // The CRC-32 of a whole file, read from start to end in blocks of kCrcReadBlockSize bytes.
