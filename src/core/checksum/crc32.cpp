@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(__x86_64__)
+// The folding methods exist on x86-64; PARITAS_CRC32_PORTABLE builds what other processors get.
+#if defined(__x86_64__) && !defined(PARITAS_CRC32_PORTABLE)
+#define PARITAS_CRC32_FOLDING 1
 #include <immintrin.h>
 #endif
 
@@ -59,16 +61,42 @@ inline uint32_t sliced(const uint8_t* p, std::size_t count, uint32_t crc) {
     return crc;
 }
 
-#if defined(__x86_64__)
+#if defined(PARITAS_CRC32_FOLDING)
 
 // Folding with carry-less multiplication, after Gopal et al., "Fast CRC Computation for Generic
-// Polynomials Using PCLMULQDQ Instruction" (Intel, 2009), in the bit-reflected domain. Four 128-bit
-// lanes are folded forward 64 bytes at a time, then into one lane, then the 128-bit remainder is
-// reduced to 64 and finally, by Barrett reduction, to the 32-bit register. The constants are
-// x^n mod P for the fold distances, bit-reflected and shifted left by one:
-//   k1 = x^(4*128+32), k2 = x^(4*128-32), k3 = x^(128+32), k4 = x^(128-32), k5 = x^64,
-//   mu = floor(x^64 / P), and P itself (33 bits).
-// The length must be a multiple of 16 and at least 64; crc is the running register.
+// Polynomials Using PCLMULQDQ Instruction" (Intel, 2009), in the bit-reflected domain. Eight 128-bit
+// lanes are folded forward 128 bytes at a time (eight independent chains hide the multiplier's
+// latency), then into one lane, which takes the remaining 16-byte pieces; the 128-bit remainder is
+// reduced to 64 bits and finally, by Barrett reduction, to the 32-bit register.
+//
+// A fold constant for distance n bits is x^n mod P, bit-reflected and shifted left by one.
+constexpr uint64_t foldConstant(unsigned n) {
+    uint64_t remainder = 1;
+    for (unsigned i = 0; i < n; ++i) {
+        remainder <<= 1;
+        if (remainder & (uint64_t(1) << 32))
+            remainder ^= 0x104C11DB7ull; // P, normal bit order
+    }
+    uint64_t reflected = 0;
+    for (int bit = 0; bit < 32; ++bit)
+        if (remainder & (uint64_t(1) << bit))
+            reflected |= uint64_t(1) << (31 - bit);
+    return reflected << 1;
+}
+// The published four-lane constants, as a check of the derivation.
+static_assert(foldConstant(4 * 128 + 32) == 0x154442bd4 && foldConstant(4 * 128 - 32) == 0x1c6e41596);
+static_assert(foldConstant(128 + 32) == 0x1751997d0 && foldConstant(128 - 32) == 0x0ccaa009e);
+static_assert(foldConstant(64) == 0x163cd6124);
+
+// Fold distances of 128 bytes (the eight lanes), 16 bytes (one lane) and 8 bytes (128 bits to 64).
+constexpr uint64_t kFold128Low = foldConstant(8 * 128 + 32), kFold128High = foldConstant(8 * 128 - 32);
+constexpr uint64_t kFold16Low = foldConstant(128 + 32), kFold16High = foldConstant(128 - 32);
+constexpr uint64_t kFold8 = foldConstant(64);
+
+// P reflected (33 bits) and mu = floor(x^64 / P) reflected, for the Barrett reduction.
+constexpr uint64_t kPolyReflected = 0x1db710641;
+constexpr uint64_t kMuReflected = 0x1f7011641;
+
 #define PARITAS_FOLDING __attribute__((target("pclmul,sse4.1")))
 
 PARITAS_FOLDING inline __m128i load128(const uint8_t* at) {
@@ -82,45 +110,62 @@ PARITAS_FOLDING inline __m128i fold(__m128i lane, __m128i next, __m128i k) {
     return _mm_xor_si128(_mm_xor_si128(high, low), next);
 }
 
+PARITAS_FOLDING uint32_t reduce128(__m128i x0, const uint8_t* p, std::size_t count);
+
+// The length must be a multiple of 16 and at least 16; crc is the running register.
 PARITAS_FOLDING uint32_t folded(const uint8_t* p, std::size_t count, uint32_t crc) {
-    const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
-    const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
-    const __m128i k5 = _mm_set_epi64x(0, 0x0163cd6124);
-    const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
-    const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+    const __m128i by128Bytes = _mm_set_epi64x(kFold128High, kFold128Low);
+    const __m128i by16Bytes = _mm_set_epi64x(kFold16High, kFold16Low);
+    const __m128i start = _mm_cvtsi32_si128(static_cast<int>(crc));
 
-    __m128i x1 = _mm_xor_si128(load128(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
-    __m128i x2 = load128(p + 16);
-    __m128i x3 = load128(p + 32);
-    __m128i x4 = load128(p + 48);
-    p += 64;
-    count -= 64;
-
-    while (count >= 64) {
-        x1 = fold(x1, load128(p), k1k2);
-        x2 = fold(x2, load128(p + 16), k1k2);
-        x3 = fold(x3, load128(p + 32), k1k2);
-        x4 = fold(x4, load128(p + 48), k1k2);
-        p += 64;
-        count -= 64;
+    __m128i x0;
+    if (count >= 128) {
+        x0 = _mm_xor_si128(load128(p), start);
+        __m128i x1 = load128(p + 16), x2 = load128(p + 32), x3 = load128(p + 48);
+        __m128i x4 = load128(p + 64), x5 = load128(p + 80), x6 = load128(p + 96), x7 = load128(p + 112);
+        p += 128;
+        count -= 128;
+        while (count >= 128) {
+            x0 = fold(x0, load128(p), by128Bytes);
+            x1 = fold(x1, load128(p + 16), by128Bytes);
+            x2 = fold(x2, load128(p + 32), by128Bytes);
+            x3 = fold(x3, load128(p + 48), by128Bytes);
+            x4 = fold(x4, load128(p + 64), by128Bytes);
+            x5 = fold(x5, load128(p + 80), by128Bytes);
+            x6 = fold(x6, load128(p + 96), by128Bytes);
+            x7 = fold(x7, load128(p + 112), by128Bytes);
+            p += 128;
+            count -= 128;
+        }
+        for (const __m128i next : {x1, x2, x3, x4, x5, x6, x7})
+            x0 = fold(x0, next, by16Bytes);
+    } else {
+        x0 = _mm_xor_si128(load128(p), start);
+        p += 16;
+        count -= 16;
     }
+    return reduce128(x0, p, count);
+}
 
-    x1 = fold(x1, x2, k3k4);
-    x1 = fold(x1, x3, k3k4);
-    x1 = fold(x1, x4, k3k4);
+// Folds the remaining 16-byte pieces (count a multiple of 16) into x0 and reduces it to the register.
+PARITAS_FOLDING uint32_t reduce128(__m128i x0, const uint8_t* p, std::size_t count) {
+    const __m128i by16Bytes = _mm_set_epi64x(kFold16High, kFold16Low);
+    const __m128i by8Bytes = _mm_set_epi64x(0, kFold8);
+    const __m128i barrett = _mm_set_epi64x(kMuReflected, kPolyReflected);
+    const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
     while (count >= 16) {
-        x1 = fold(x1, load128(p), k3k4);
+        x0 = fold(x0, load128(p), by16Bytes);
         p += 16;
         count -= 16;
     }
 
     // 128 bits to 64.
-    __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k3k4, 0x10));
-    x = _mm_xor_si128(_mm_srli_si128(x, 4), _mm_clmulepi64_si128(_mm_and_si128(x, low32), k5, 0x00));
+    __m128i x = _mm_xor_si128(_mm_srli_si128(x0, 8), _mm_clmulepi64_si128(x0, by16Bytes, 0x10));
+    x = _mm_xor_si128(_mm_srli_si128(x, 4), _mm_clmulepi64_si128(_mm_and_si128(x, low32), by8Bytes, 0x00));
 
     // Barrett reduction to 32 bits.
-    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), poly, 0x10);
-    t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), poly, 0x00);
+    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), barrett, 0x10);
+    t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), barrett, 0x00);
     x = _mm_xor_si128(x, t);
     return static_cast<uint32_t>(_mm_extract_epi32(x, 1));
 }
@@ -130,12 +175,71 @@ bool detectFolding() {
     return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
 }
 
+// The same folding four 128-bit lanes at a time in 512-bit registers (VPCLMULQDQ with AVX-512): four
+// registers fold 256 bytes per step, are folded into one, whose four 128-bit lanes are folded into one
+// 128-bit lane; the rest is the 128-bit method. The length must be a multiple of 16 and at least 256.
+constexpr uint64_t kFold256Low = foldConstant(4 * 512 + 32), kFold256High = foldConstant(4 * 512 - 32);
+constexpr uint64_t kFold64Low = foldConstant(512 + 32), kFold64High = foldConstant(512 - 32);
+
+#define PARITAS_WIDE_FOLDING __attribute__((target("avx512f,vpclmulqdq,pclmul,sse4.1")))
+
+PARITAS_WIDE_FOLDING inline __m512i load512(const uint8_t* at) {
+    return _mm512_loadu_si512(at);
+}
+
+PARITAS_WIDE_FOLDING inline __m512i fold512(__m512i lane, __m512i next, __m512i k) {
+    const __m512i low = _mm512_clmulepi64_epi128(lane, k, 0x00);
+    const __m512i high = _mm512_clmulepi64_epi128(lane, k, 0x11);
+    return _mm512_ternarylogic_epi64(low, high, next, 0x96); // low ^ high ^ next
+}
+
+PARITAS_WIDE_FOLDING uint32_t wideFolded(const uint8_t* p, std::size_t count, uint32_t crc) {
+    const __m512i by256Bytes = _mm512_set4_epi64(kFold256High, kFold256Low, kFold256High, kFold256Low);
+    const __m512i by64Bytes = _mm512_set4_epi64(kFold64High, kFold64Low, kFold64High, kFold64Low);
+    const __m128i by16Bytes = _mm_set_epi64x(kFold16High, kFold16Low);
+
+    __m512i z0 =
+        _mm512_xor_si512(load512(p), _mm512_castsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
+    __m512i z1 = load512(p + 64), z2 = load512(p + 128), z3 = load512(p + 192);
+    p += 256;
+    count -= 256;
+    while (count >= 256) {
+        z0 = fold512(z0, load512(p), by256Bytes);
+        z1 = fold512(z1, load512(p + 64), by256Bytes);
+        z2 = fold512(z2, load512(p + 128), by256Bytes);
+        z3 = fold512(z3, load512(p + 192), by256Bytes);
+        p += 256;
+        count -= 256;
+    }
+    z0 = fold512(z0, z1, by64Bytes);
+    z0 = fold512(z0, z2, by64Bytes);
+    z0 = fold512(z0, z3, by64Bytes);
+
+    alignas(64) __m128i lanes[4];
+    _mm512_store_si512(lanes, z0);
+    // The rest runs in legacy SSE encoding, which is slow while upper register halves are in use.
+    _mm256_zeroupper();
+    __m128i x0 = fold(lanes[0], lanes[1], by16Bytes);
+    x0 = fold(x0, lanes[2], by16Bytes);
+    x0 = fold(x0, lanes[3], by16Bytes);
+    return reduce128(x0, p, count);
+}
+
+#undef PARITAS_WIDE_FOLDING
+
+bool detectWideFolding() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+}
+
 #undef PARITAS_FOLDING
 
-#endif
-
-// Below this length the folding set-up costs more than it saves.
+// Below these lengths the set-up of a method costs more than it saves.
 constexpr std::size_t kFoldingMinimum = 64;
+constexpr std::size_t kWideFoldingMinimum = 512;
+
+#endif
 
 } // namespace
 
@@ -144,23 +248,45 @@ void CRC32UpdateBytewise(const uint8_t* buffer, std::size_t count, uint32_t& crc
         crc = kCrcTable[(crc ^ buffer[i]) & 0xFF] ^ (crc >> 8);
 }
 
-void CRC32UpdateSliced(const uint8_t* buffer, std::size_t count, uint32_t& crc) {
-    crc = sliced(buffer, count, crc);
-}
-
-bool CRC32FoldingAvailable() {
-#if defined(__x86_64__)
-    static const bool available = detectFolding();
-    return available;
+bool CRC32MethodAvailable(CrcMethod method) {
+#if defined(PARITAS_CRC32_FOLDING)
+    static const bool folding = detectFolding();
+    static const bool wideFolding = folding && detectWideFolding();
 #else
-    return false;
+    constexpr bool folding = false, wideFolding = false;
 #endif
+    switch (method) {
+    case CrcMethod::Bytewise:
+    case CrcMethod::Sliced:
+        return true;
+    case CrcMethod::Folded:
+        return folding;
+    case CrcMethod::WideFolded:
+        return wideFolding;
+    }
+    return false;
 }
 
-void CRC32UpdateFolded(const uint8_t* buffer, std::size_t count, uint32_t& crc) {
-#if defined(__x86_64__)
-    if (count >= kFoldingMinimum && CRC32FoldingAvailable()) {
-        const std::size_t bulk = count & ~std::size_t(15);
+CrcMethod CRC32FastestMethod() {
+    static const CrcMethod fastest = CRC32MethodAvailable(CrcMethod::WideFolded) ? CrcMethod::WideFolded
+                                     : CRC32MethodAvailable(CrcMethod::Folded)   ? CrcMethod::Folded
+                                                                                 : CrcMethod::Sliced;
+    return fastest;
+}
+
+void CRC32UpdateWith(CrcMethod method, const uint8_t* buffer, std::size_t count, uint32_t& crc) {
+    if (!CRC32MethodAvailable(method))
+        method = CrcMethod::Sliced;
+    if (method == CrcMethod::Bytewise)
+        return CRC32UpdateBytewise(buffer, count, crc);
+#if defined(PARITAS_CRC32_FOLDING)
+    // The bulk, in whole 16-byte pieces, goes to the folding; the tail of up to 15 bytes to the tables.
+    const std::size_t bulk = count & ~std::size_t(15);
+    if (method == CrcMethod::WideFolded && count >= kWideFoldingMinimum) {
+        crc = wideFolded(buffer, bulk, crc);
+        buffer += bulk;
+        count -= bulk;
+    } else if (method != CrcMethod::Sliced && count >= kFoldingMinimum) {
         crc = folded(buffer, bulk, crc);
         buffer += bulk;
         count -= bulk;
@@ -170,7 +296,7 @@ void CRC32UpdateFolded(const uint8_t* buffer, std::size_t count, uint32_t& crc) 
 }
 
 void CRC32Update(const uint8_t* buffer, std::size_t count, uint32_t& crc) {
-    CRC32UpdateFolded(buffer, count, crc);
+    CRC32UpdateWith(CRC32FastestMethod(), buffer, count, crc);
 }
 
 namespace {
@@ -182,6 +308,12 @@ int openNoFollow(const char* path) {
     while (fd < 0 && errno == EINTR);
     return fd;
 }
+
+// Closes the file however the reading ends (a block hook may throw after all).
+struct OpenFile {
+    int fd;
+    ~OpenFile() { ::close(fd); }
+};
 
 // The target text of a symbolic link, or the errno of the failure.
 int readLinkTarget(const char* path, std::vector<char>& target) {
@@ -240,18 +372,18 @@ void CRC32File(const std::string& fileName, uint32_t& crc, int64_t& totalBytes, 
         return;
     }
 
+    const OpenFile file{fd};
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         error = static_cast<uint16_t>(errno);
     } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         error = EINVAL;
     } else {
-        // The open did not wait for a writer or a lease; reads should block as usual.
+        // O_NONBLOCK only kept the open from waiting (a FIFO, a file under a lease); reads wait as usual.
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         foldOpenFile(fd, crc, totalBytes, error, afterEachBlock);
     }
-    ::close(fd);
     crc = ~crc;
 }
 
