@@ -118,6 +118,12 @@ ssize_t readWriteChunk(int in, int out, uint64_t want, char* buffer) {
     return static_cast<ssize_t>(done);
 }
 
+// A file system that cannot clone at all says so for every file; remembering the last such source
+// device saves a failing call per file when copying many small files.
+std::atomic<dev_t> noCloneDevice{static_cast<dev_t>(-1)};
+
+bool cloneMayWork(dev_t sourceDevice) { return noCloneDevice.load(std::memory_order_relaxed) != sourceDevice; }
+
 bool rangeCopyUnavailable(int error) {
     return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF ||
            error == EPERM;
@@ -125,15 +131,19 @@ bool rangeCopyUnavailable(int error) {
 
 // Copies `total` bytes of `in` into the empty file `out`: a clone where the file system offers one,
 // else copy_file_range, else read and write.
-CopyResult copyContents(int in, int out, uint64_t total, CopyObserver& observer) {
+CopyResult copyContents(int in, dev_t sourceDevice, int out, uint64_t total, CopyObserver& observer) {
     observer.progress(0, total);
     if (observer.cancelRequested())
         return cancelled();
     if (total == 0)
         return copied();
-    if (::ioctl(out, FICLONE, in) == 0) {
-        observer.progress(total, total);
-        return observer.cancelRequested() ? cancelled() : copied();
+    if (cloneMayWork(sourceDevice)) {
+        if (::ioctl(out, FICLONE, in) == 0) {
+            observer.progress(total, total);
+            return observer.cancelRequested() ? cancelled() : copied();
+        }
+        if (errno == EOPNOTSUPP || errno == ENOTTY)
+            noCloneDevice.store(sourceDevice, std::memory_order_relaxed);
     }
     bool useRange = true;
     std::unique_ptr<char[]> buffer;
@@ -188,7 +198,8 @@ CopyResult copyRegularFile(int in, const struct stat& before, const std::string&
         return failed(EEXIST);
     FileHandle out(outFd);
 
-    const CopyResult contents = copyContents(in, out.get(), static_cast<uint64_t>(before.st_size), observer);
+    const CopyResult contents =
+        copyContents(in, before.st_dev, out.get(), static_cast<uint64_t>(before.st_size), observer);
     if (!contents.ok())
         return contents;
 

@@ -1,0 +1,449 @@
+#include "core/execution/executor.h"
+
+#include "core/execution/copy_progress.h"
+#include "core/platform/file_copy.h"
+#include "core/platform/file_ops.h"
+#include "support/exec_fixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace paritas;
+using namespace paritas::testing;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string copyLine(const std::string& from, const std::string& to) {
+    return "Copy " + from + "*" + to;
+}
+std::string moveLine(const std::string& from, const std::string& to) {
+    return "Move-Rename " + from + "*" + to;
+}
+
+// A file path of exactly `length` characters under `root`; its folders are made, the file is not.
+std::string pathOfLength(const std::string& root, std::size_t length) {
+    std::string path = root;
+    while (length - path.size() - 1 > 200) {
+        path += "/" + std::string(150, 'd');
+        makeFolder(path);
+    }
+    return path + "/" + std::string(length - path.size() - 1, 'f');
+}
+
+// Presses a button of the copy progress window during the copy of the file named `pressFor`.
+class CopyWindowHost : public RecordingHost {
+public:
+    enum class Button { None, Cancel, CancelAll };
+    Button button = Button::None;
+    std::string pressFor;
+    std::vector<std::string> copyNames;
+
+    bool copyWithProgress(const std::string& source, const std::string& destination,
+                          std::string_view copyName, StopFlags& flags) override {
+        copyNames.emplace_back(copyName);
+        struct Window : CopyObserver {
+            CopyWindowHost& host;
+            StopFlags& flags;
+            bool press;
+            bool cancel = false;
+            Window(CopyWindowHost& h, StopFlags& f, bool p) : host(h), flags(f), press(p) {}
+            void progress(uint64_t done, uint64_t) override {
+                if (!press || done == 0 || cancel)
+                    return;
+                if (host.button == Button::Cancel)
+                    cancelCopy(cancel, host);
+                else if (host.button == Button::CancelAll)
+                    cancelAllCopies(cancel, flags, host);
+            }
+            bool cancelRequested() override { return cancel; }
+        } window(*this, flags, copyName == pressFor);
+        return copyFileWithProgress(source, destination, window).ok();
+    }
+};
+
+class Executor : public ::testing::Test {
+protected:
+    ExecutionCounts run(const Lines& lines) { return PerformActions(lines, flags, host); }
+    ScratchFolder scratch;
+    RecordingHost host;
+    StopFlags flags;
+};
+
+} // namespace
+
+TEST_F(Executor, AnEmptyListLogsOnlyItsStartAndFinish) {
+    const ExecutionCounts counts = run({});
+    EXPECT_EQ(counts.good + counts.bad, 0);
+    ASSERT_EQ(host.lines.size(), 2u);
+    EXPECT_EQ(host.lines[0].rfind("Actions Started at ", 0), 0u);
+    EXPECT_EQ(host.lines[1].rfind("Actions Finished at ", 0), 0u);
+    EXPECT_TRUE(host.statuses.empty());
+    EXPECT_TRUE(host.maximums.empty());
+    EXPECT_EQ(host.started, 1);
+    EXPECT_EQ(host.finished, 1);
+}
+
+TEST_F(Executor, OneLineLeavesTheProgressMaximumAndStandsAtZero) {
+    run({"CreateDir " + scratch.at("a")});
+    EXPECT_TRUE(host.maximums.empty());
+    EXPECT_EQ(host.positions, std::vector<int64_t>{0});
+}
+
+TEST_F(Executor, PerformsEveryKindInOrderAndLogsEachOutcome) {
+    writeFile(scratch.at("src"), "copied");
+    writeFile(scratch.at("old"), "moved");
+    writeFile(scratch.at("gone"), "deleted");
+    makeFolder(scratch.at("empty"));
+    const Lines lines = {
+        "CreateDir " + scratch.at("new"),
+        copyLine(scratch.at("src"), scratch.at("new/src")),
+        moveLine(scratch.at("old"), scratch.at("new/moved")),
+        "DeleteFile " + scratch.at("gone"),
+        "RemoveDir " + scratch.at("empty"),
+    };
+    const ExecutionCounts counts = run(lines);
+    EXPECT_EQ(counts.good, 5);
+    EXPECT_EQ(counts.bad, 0);
+    EXPECT_EQ(host.actionLines(), (Lines{
+                                      "Success CreateDir " + scratch.at("new"),
+                                      "Success Copy-File to " + scratch.at("new/src"),
+                                      "Success Move-Rename to " + scratch.at("new/moved"),
+                                      "Success DeleteFile " + scratch.at("gone"),
+                                      "Success Delete Dir if empty Command " + scratch.at("empty"),
+                                  }));
+    EXPECT_EQ(readFile(scratch.at("new/src")), "copied");
+    EXPECT_EQ(readFile(scratch.at("new/moved")), "moved");
+    EXPECT_FALSE(exists(scratch.at("old")));
+    EXPECT_FALSE(exists(scratch.at("gone")));
+    EXPECT_FALSE(exists(scratch.at("empty")));
+    EXPECT_EQ(host.maximums, std::vector<int64_t>{4});
+    EXPECT_EQ(host.positions, (std::vector<int64_t>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(host.statuses.back(),
+              std::make_pair(std::string("Synchronize Progress : Good Actions (5) Bad Actions (0)"), false));
+}
+
+TEST_F(Executor, FailuresAreLoggedCountedAndTheRunGoesOn) {
+    makeFolder(scratch.at("full"));
+    writeFile(scratch.at("full/x"), "x");
+    writeFile(scratch.at("a"), "a");
+    writeFile(scratch.at("b"), "b");
+    const Lines lines = {
+        "CreateDir " + scratch.at("full"),
+        "RemoveDir " + scratch.at("full"),
+        moveLine(scratch.at("a"), scratch.at("b")),
+        "DeleteFile " + scratch.at("missing"),
+        copyLine(scratch.at("missing"), scratch.at("c")),
+        "CreateDir " + scratch.at("made"),
+    };
+    const ExecutionCounts counts = run(lines);
+    EXPECT_EQ(counts.good, 1);
+    EXPECT_EQ(counts.bad, 5);
+    EXPECT_EQ(host.actionLines(), (Lines{
+                                      "Failed CreateDir " + scratch.at("full"),
+                                      "Failed Delete Dir " + scratch.at("full"),
+                                      "Failed Move-Rename to " + scratch.at("b"),
+                                      "Failed DeleteFile " + scratch.at("missing"),
+                                      "Failed Copy-File to " + scratch.at("c"),
+                                      "Success CreateDir " + scratch.at("made"),
+                                  }));
+    EXPECT_EQ(readFile(scratch.at("full/x")), "x");
+    EXPECT_EQ(readFile(scratch.at("a")), "a");
+    EXPECT_EQ(readFile(scratch.at("b")), "b");
+    EXPECT_FALSE(exists(scratch.at("c")));
+}
+
+TEST_F(Executor, AReadOnlyFileIsDeleted) {
+    writeFile(scratch.at("ro"), "ro", 0444);
+    EXPECT_EQ(run({"DeleteFile " + scratch.at("ro")}).good, 1);
+    EXPECT_FALSE(exists(scratch.at("ro")));
+}
+
+TEST_F(Executor, ACopyReplacesItsDestinationWithTheSourcesTimeAndPermissionBits) {
+    writeFile(scratch.at("src"), "fresh", 0640);
+    setModified(scratch.at("src"), 1'234'567'890, 42);
+    writeFile(scratch.at("dst"), "stale contents");
+    EXPECT_EQ(run({copyLine(scratch.at("src"), scratch.at("dst"))}).good, 1);
+    EXPECT_EQ(readFile(scratch.at("dst")), "fresh");
+    const auto st = statOf(scratch.at("dst"));
+    EXPECT_EQ(st->st_mode & 0777, 0640u);
+    EXPECT_EQ(st->st_mtim.tv_sec, 1'234'567'890);
+    EXPECT_EQ(st->st_mtim.tv_nsec, 42);
+}
+
+TEST_F(Executor, AHundredFailuresKeepTheNormalStatusAndOneMoreTurnsItRed) {
+    Lines lines(100, "DeleteFile " + scratch.at("missing"));
+    run(lines);
+    EXPECT_EQ(
+        host.statuses.back(),
+        std::make_pair(std::string("Synchronize Progress : Good Actions (0) Bad Actions (100)"), false));
+    host.statuses.clear();
+    lines.push_back("CreateDir " + scratch.at("ok"));
+    lines.push_back("DeleteFile " + scratch.at("missing"));
+    run(lines);
+    EXPECT_EQ(host.statuses[100].second, false);
+    EXPECT_EQ(host.statuses.back(),
+              std::make_pair(
+                  std::string("Synchronize Progress : Good Actions(1) Bad Actions(101) Warning! More then "
+                              "100 FAILED Actions!! Review log to Check them!"),
+                  true));
+}
+
+TEST_F(Executor, PromptsFollowTheSettingsReadForEveryLineWithTheirExactTexts) {
+    writeFile(scratch.at("a"), "a");
+    host.settingsValue.CheckCreate = true;
+    host.settingsValue.CheckCopy = true;
+    host.settingsValue.CheckDelete = true;
+    const Lines lines = {
+        "CreateDir " + scratch.at("n"),
+        copyLine(scratch.at("a"), scratch.at("n/a")),
+        moveLine(scratch.at("n/a"), scratch.at("n/b")),
+        "DeleteFile " + scratch.at("n/b"),
+        "RemoveDir " + scratch.at("n"),
+        "Original    " + scratch.at("a"),
+    };
+    EXPECT_EQ(run(lines).good, 5);
+    const std::string tail = " (No To all stops all Sync Job Actions)";
+    EXPECT_EQ(host.prompts, (Lines{
+                                "CreateDir " + scratch.at("n") + tail,
+                                "Copy-File " + scratch.at("a") + "*" + scratch.at("n/a") + tail,
+                                "Move-Rename " + scratch.at("n/a") + "*" + scratch.at("n/b") + tail,
+                                "Delete File " + scratch.at("n/b") + tail,
+                                "Delete Dir " + scratch.at("n") +
+                                    " if its empty? (*Even if you click OK , Dir will be deleted ONLY if "
+                                    "there are no files inside)",
+                            }));
+    EXPECT_EQ(host.settingsReads, 5);
+}
+
+TEST_F(Executor, ASettingChangedDuringTheRunAppliesFromTheNextLine) {
+    host.settingsValue.CheckCreate = true;
+    host.onKeepAlive = [&] { host.settingsValue.CheckCreate = false; };
+    run({"CreateDir " + scratch.at("a"), "CreateDir " + scratch.at("b")});
+    EXPECT_EQ(host.prompts.size(), 1u);
+    EXPECT_TRUE(exists(scratch.at("b")));
+}
+
+TEST_F(Executor, CancelOnAPromptSkipsTheLineSilentlyAndTheNextIsAskedAgain) {
+    host.settingsValue.CheckCreate = true;
+    int asked = 0;
+    host.answer = [&](std::string_view) { return ++asked == 1 ? PromptAnswer::Cancel : PromptAnswer::Ok; };
+    const ExecutionCounts counts = run({"CreateDir " + scratch.at("a"), "CreateDir " + scratch.at("b")});
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(counts.good, 1);
+    EXPECT_EQ(counts.bad, 0);
+    EXPECT_FALSE(exists(scratch.at("a")));
+    EXPECT_EQ(host.actionLines(), Lines{"Success CreateDir " + scratch.at("b")});
+    EXPECT_EQ(host.positions, (std::vector<int64_t>{0, 1}));
+}
+
+TEST_F(Executor, NoToAllOnTheThirdOfTenLinesStopsAfterItWithoutPerformingIt) {
+    host.settingsValue.CheckCreate = true;
+    int asked = 0;
+    host.answer = [&](std::string_view) { return ++asked == 3 ? PromptAnswer::NoToAll : PromptAnswer::Ok; };
+    Lines lines;
+    for (int i = 0; i < 10; ++i)
+        lines.push_back("CreateDir " + scratch.at("f" + std::to_string(i)));
+    const ExecutionCounts counts = run(lines);
+    EXPECT_EQ(counts.good, 2);
+    EXPECT_FALSE(exists(scratch.at("f2")));
+    EXPECT_FALSE(exists(scratch.at("f3")));
+    EXPECT_EQ(host.actionLines(),
+              (Lines{"Success CreateDir " + scratch.at("f0"), "Success CreateDir " + scratch.at("f1"),
+                     "Job Processing Interupted"}));
+    EXPECT_EQ(host.messages, Lines{"Job processing has been interupted by user"});
+    EXPECT_TRUE(flags.action);
+    EXPECT_TRUE(flags.jobList);
+    EXPECT_EQ(host.positions, (std::vector<int64_t>{0, 1, 2}));
+    EXPECT_EQ(host.lines.back().rfind("Actions Finished at ", 0), 0u);
+    EXPECT_EQ(host.finished, 1);
+}
+
+TEST_F(Executor, AStopDuringALineEndsTheRunAfterThatLineAndAStaleStopIsCleared) {
+    flags.action = true; // left over from an earlier run
+    int lineCount = 0;
+    host.onKeepAlive = [&] {
+        if (++lineCount == 2)
+            interruptJobProcessing(flags, host);
+    };
+    Lines lines;
+    for (int i = 0; i < 5; ++i)
+        lines.push_back("CreateDir " + scratch.at("f" + std::to_string(i)));
+    EXPECT_EQ(run(lines).good, 2);
+    EXPECT_FALSE(exists(scratch.at("f2")));
+    EXPECT_EQ(host.actionLines().back(), "Job Processing Interupted");
+}
+
+TEST_F(Executor, LinesOfNoKindCountNothingButMoveTheProgress) {
+    writeFile(scratch.at("a"), "a");
+    const Lines lines = {"Original    " + scratch.at("a"), "createDir " + scratch.at("x"), "", "Hello"};
+    const ExecutionCounts counts = run(lines);
+    EXPECT_EQ(counts.good + counts.bad, 0);
+    EXPECT_TRUE(host.actionLines().empty());
+    EXPECT_EQ(host.positions, (std::vector<int64_t>{0, 1, 2, 3}));
+    EXPECT_EQ(host.statuses.back().first, "Synchronize Progress : Good Actions (0) Bad Actions (0)");
+    EXPECT_FALSE(exists(scratch.at("x")));
+}
+
+TEST_F(Executor, MoveAndCopyLinesWithoutASeparatorFailWithoutActing) {
+    writeFile(scratch.at("a"), "a");
+    const ExecutionCounts counts =
+        run({"Copy " + scratch.at("a"), "Move-Rename " + scratch.at("a"), "Co", "Mo"});
+    EXPECT_EQ(counts.bad, 4);
+    const Lines logged = host.actionLines();
+    ASSERT_EQ(logged.size(), 8u);
+    EXPECT_EQ(logged[0], "Failed Copy-File to " + scratch.at("a"));
+    EXPECT_EQ(logged[2], "Failed Move-Rename to " + scratch.at("a"));
+    EXPECT_EQ(logged[4], "Failed Copy-File to ");
+    EXPECT_EQ(logged[6], "Failed Move-Rename to ");
+    EXPECT_EQ(readFile(scratch.at("a")), "a");
+}
+
+TEST_F(Executor, PathsThatAreNotAbsoluteAreNeverActedOn) {
+    const ExecutionCounts counts =
+        run({"CreateDir relative-folder", "CreateDir ", "DeleteFile x", copyLine("relative", scratch.at("d")),
+             moveLine(scratch.at("a"), "rel")});
+    EXPECT_EQ(counts.bad, 5);
+    EXPECT_EQ(host.actionLines()[0], "Failed CreateDir relative-folder");
+    EXPECT_EQ(host.actionLines()[1], "Path is not absolute, nothing done");
+    EXPECT_FALSE(exists("relative-folder"));
+}
+
+TEST_F(Executor, APathCutAtTheCapIsNeverActedOn) {
+    const std::string file = pathOfLength(scratch.path(), kPathCap);
+    ASSERT_EQ(file.size(), kPathCap);
+    writeFile(file, "must stay");
+    writeFile(scratch.at("src"), "source");
+    const std::string cutFolder = file.substr(0, file.size() - 1) + "g"; // would be creatable
+    const Lines lines = {
+        "DeleteFile " + file + "-and-more",
+        "CreateDir " + cutFolder + "/x",
+        copyLine(scratch.at("src"), cutFolder + "/tail"),
+        "RemoveDir " + file.substr(0, file.rfind('/')) + "/" + std::string(1200, 'z'),
+    };
+    const ExecutionCounts counts = run(lines);
+    EXPECT_EQ(counts.bad, 4);
+    EXPECT_EQ(counts.good, 0);
+    EXPECT_EQ(readFile(file), "must stay");
+    EXPECT_FALSE(exists(cutFolder));
+    const Lines logged = host.actionLines();
+    ASSERT_EQ(logged.size(), 8u);
+    EXPECT_EQ(logged[0], "Failed DeleteFile " + file);
+    EXPECT_EQ(logged[1], "Path longer than 1000 characters, nothing done");
+    EXPECT_EQ(logged[4].rfind("Failed Copy-File to ", 0), 0u);
+    EXPECT_EQ(logged[6].rfind("Failed Delete Dir ", 0), 0u);
+}
+
+TEST_F(Executor, ACancelledCopyFailsKeepsTheOldDestinationAndTheRunGoesOn) {
+    CopyWindowHost windowHost;
+    windowHost.button = CopyWindowHost::Button::Cancel;
+    windowHost.pressFor = "big";
+    writeFile(scratch.at("big"), patternBytes(2 * kCopyChunkBytes + 1, 21));
+    writeFile(scratch.at("dst"), "old destination");
+    writeFile(scratch.at("small"), "small");
+    const Lines lines = {copyLine(scratch.at("big"), scratch.at("dst")),
+                         copyLine(scratch.at("small"), scratch.at("small2"))};
+    const ExecutionCounts counts = PerformActions(lines, flags, windowHost);
+    EXPECT_EQ(counts.bad, 1);
+    EXPECT_EQ(counts.good, 1);
+    EXPECT_EQ(windowHost.actionLines(),
+              (Lines{"Copy File Interupted", "Failed Copy-File to " + scratch.at("dst"),
+                     "Success Copy-File to " + scratch.at("small2")}));
+    EXPECT_EQ(readFile(scratch.at("dst")), "old destination");
+    EXPECT_EQ(windowHost.copyNames, (Lines{"big", "small"}));
+    EXPECT_EQ(namesIn(scratch.path()), (Lines{"big", "dst", "small", "small2"}));
+    EXPECT_FALSE(flags.action);
+}
+
+TEST_F(Executor, CancelAllEndsTheRunAfterThisCopyButLeavesTheJobListGoing) {
+    CopyWindowHost windowHost;
+    windowHost.button = CopyWindowHost::Button::CancelAll;
+    windowHost.pressFor = "big";
+    writeFile(scratch.at("big"), patternBytes(2 * kCopyChunkBytes + 1, 22));
+    writeFile(scratch.at("small"), "small");
+    const Lines lines = {copyLine(scratch.at("big"), scratch.at("dst")),
+                         copyLine(scratch.at("small"), scratch.at("small2"))};
+    const ExecutionCounts counts = PerformActions(lines, flags, windowHost);
+    EXPECT_EQ(counts.bad, 1);
+    EXPECT_EQ(counts.good, 0);
+    EXPECT_EQ(windowHost.actionLines(),
+              (Lines{"Copy File Interupted", "Failed Copy-File to " + scratch.at("dst")}));
+    EXPECT_TRUE(flags.action);
+    EXPECT_FALSE(flags.jobList);
+    EXPECT_EQ(namesIn(scratch.path()), (Lines{"big", "small"}));
+}
+
+// Duplicate pairs: an original line followed by the delete line of its duplicate.
+class DuplicateDeletion : public Executor {
+protected:
+    void SetUp() override {
+        writeFile(scratch.at("kept"), "same bytes");
+        writeFile(scratch.at("dup"), "same bytes");
+    }
+    void expectKeptWithReason(const Lines& lines, const std::string& reason) {
+        const ExecutionCounts counts = run(lines);
+        EXPECT_EQ(counts.bad, 1);
+        EXPECT_EQ(counts.good, 0);
+        EXPECT_EQ(host.actionLines(), (Lines{"Failed DeleteFile " + scratch.at("dup"), reason}));
+        EXPECT_TRUE(exists(scratch.at("dup")));
+    }
+};
+
+TEST_F(DuplicateDeletion, ADuplicateWithAnIdenticalOriginalIsDeletedInBothSpellings) {
+    writeFile(scratch.at("dup2"), "same bytes");
+    const ExecutionCounts counts =
+        run({"Original    " + scratch.at("kept"), "DeleteFile " + scratch.at("dup"),
+             "Original   *" + scratch.at("kept"), "DeleteFile " + scratch.at("dup2")});
+    EXPECT_EQ(counts.good, 2);
+    EXPECT_FALSE(exists(scratch.at("dup")));
+    EXPECT_FALSE(exists(scratch.at("dup2")));
+    EXPECT_EQ(readFile(scratch.at("kept")), "same bytes");
+}
+
+TEST_F(DuplicateDeletion, AMissingOriginalKeepsTheDuplicate) {
+    ::unlink(scratch.at("kept").c_str());
+    expectKeptWithReason({"Original    " + scratch.at("kept"), "DeleteFile " + scratch.at("dup")},
+                         "Original not found, duplicate not deleted: " + scratch.at("kept"));
+}
+
+TEST_F(DuplicateDeletion, AnOriginalWithOtherBytesOfTheSameSizeKeepsTheDuplicate) {
+    writeFile(scratch.at("kept"), "same bytez");
+    expectKeptWithReason({"Original    " + scratch.at("kept"), "DeleteFile " + scratch.at("dup")},
+                         "Original differs from the duplicate, not deleted: " + scratch.at("kept"));
+}
+
+TEST_F(DuplicateDeletion, TheSameFileUnderTwoNamesIsNeverItsOwnDuplicate) {
+    expectKeptWithReason({"Original    " + scratch.at("dup"), "DeleteFile " + scratch.at("dup")},
+                         "Original is the same file as the duplicate, not deleted: " + scratch.at("dup"));
+    host.lines.clear();
+    ASSERT_EQ(::link(scratch.at("dup").c_str(), scratch.at("hard").c_str()), 0);
+    expectKeptWithReason({"Original    " + scratch.at("hard"), "DeleteFile " + scratch.at("dup")},
+                         "Original is the same file as the duplicate, not deleted: " + scratch.at("hard"));
+}
+
+TEST_F(DuplicateDeletion, LinksCompareByTargetTextAndNeverEqualAFile) {
+    ASSERT_EQ(::symlink("dup", scratch.at("link-to-dup").c_str()), 0);
+    expectKeptWithReason({"Original    " + scratch.at("link-to-dup"), "DeleteFile " + scratch.at("dup")},
+                         "Original differs from the duplicate, not deleted: " + scratch.at("link-to-dup"));
+    host.lines.clear();
+    ASSERT_EQ(::symlink("somewhere", scratch.at("l1").c_str()), 0);
+    ASSERT_EQ(::symlink("somewhere", scratch.at("l2").c_str()), 0);
+    EXPECT_EQ(run({"Original    " + scratch.at("l1"), "DeleteFile " + scratch.at("l2")}).good, 1);
+    EXPECT_FALSE(exists(scratch.at("l2")));
+    EXPECT_TRUE(exists(scratch.at("l1")));
+}
+
+TEST_F(DuplicateDeletion, ALargeDuplicateDifferingInItsLastByteIsKept) {
+    std::string bytes = patternBytes(3 << 20, 31);
+    writeFile(scratch.at("kept"), bytes);
+    bytes.back() ^= 1;
+    writeFile(scratch.at("dup"), bytes);
+    expectKeptWithReason({"Original    " + scratch.at("kept"), "DeleteFile " + scratch.at("dup")},
+                         "Original differs from the duplicate, not deleted: " + scratch.at("kept"));
+}
+
+TEST_F(DuplicateDeletion, ADeleteLineWithoutAnOriginalBeforeItIsAPlainDelete) {
+    writeFile(scratch.at("other"), "different bytes entirely");
+    EXPECT_EQ(run({"CreateDir " + scratch.at("n"), "DeleteFile " + scratch.at("other")}).good, 2);
+    EXPECT_FALSE(exists(scratch.at("other")));
+}
