@@ -18,7 +18,7 @@ TEST(BackupPlanner, TheWorkedExampleGivesItsFiveLinesInOrder) {
     t.file("backup/Old/z.tmp", 5);
     const std::string A = t.location("work"), B = t.location("backup");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_EQ(plan.actions,
               (Lines{"CreateDir " + t.root() + "/backup/Pics", "Copy " + A + "Docs/r.doc*" + B + "Docs/r.doc",
@@ -43,7 +43,7 @@ TEST(BackupPlanner, IdenticalTreesNeedNoLines) {
         t.folder(std::string(side) + "/empty");
     }
     TwoScans scans(t.location("a"), t.location("b"));
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_TRUE(plan.actions.empty());
     EXPECT_EQ(plan.countText, "Actions: 0");
@@ -57,7 +57,7 @@ TEST(BackupPlanner, ARenamedFolderCostsMovesNotCopies) {
     t.file("b/old/two.txt", 2);
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_EQ(plan.actions,
               (Lines{"CreateDir " + B + "new", "Move-Rename " + B + "old/one.txt*" + B + "new/one.txt",
@@ -71,7 +71,7 @@ TEST(BackupPlanner, NestedSurplusFoldersAreRemovedDeepestFirst) {
     t.folder("b/other");
     const std::string B = t.location("b");
     TwoScans scans(t.location("a"), B);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_EQ(plan.actions, (Lines{"RemoveDir " + B + "old/x/y", "RemoveDir " + B + "old/x",
                                    "RemoveDir " + B + "other", "RemoveDir " + B + "old"}));
@@ -83,7 +83,7 @@ TEST(BackupPlanner, AChangedFileIsCopiedOverItsOldVersionWhichIsNotDeleted) {
     t.file("b/r.txt", 20);
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     EXPECT_EQ(AMasterB(scans.input, host).actions, (Lines{"Copy " + A + "r.txt*" + B + "r.txt"}));
 }
 
@@ -97,7 +97,7 @@ TEST(BackupPlanner, AFileThatAPlannedMoveTakesAwayIsStillCopiedOver) {
     t.folder("b/dir1");
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     EXPECT_EQ(AMasterB(scans.input, host).actions,
               (Lines{"Move-Rename " + B + "dir2/f.txt*" + B + "dir1/f.txt",
                      "Copy " + A + "dir2/f.txt*" + B + "dir2/f.txt"}));
@@ -108,7 +108,7 @@ TEST(BackupPlanner, AMissingLocationAIsRefusedAndNothingIsPlanned) {
     t.file("b/precious.txt", 7);
     const std::string A = t.location("unplugged");
     TwoScans scans(A, t.location("b"));
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_TRUE(plan.refused);
     EXPECT_TRUE(plan.actions.empty());
@@ -125,7 +125,7 @@ TEST(BackupPlanner, AnEmptyButPresentLocationAEmptiesB) {
     t.file("b/sub/x.txt", 1);
     const std::string B = t.location("b");
     TwoScans scans(t.location("a"), B);
-    RecordingHost host;
+    PlanRecordingHost host;
     EXPECT_EQ(AMasterB(scans.input, host).actions,
               (Lines{"DeleteFile " + B + "sub/x.txt", "RemoveDir " + B + "sub"}));
 }
@@ -136,7 +136,7 @@ TEST(BackupPlanner, AMissingLocationBGetsCreatedAndEverythingCopied) {
     t.file("a/d/y.txt", 2);
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     EXPECT_EQ(AMasterB(scans.input, host).actions,
               (Lines{"CreateDir " + t.root() + "/b", "CreateDir " + B + "d",
                      "Copy " + A + "x.txt*" + B + "x.txt", "Copy " + A + "d/y.txt*" + B + "d/y.txt"}));

@@ -63,7 +63,7 @@ TEST(LetterCase, BackupAsksTheRealFileSystemWhetherTwoSpellingsAreOneFile) {
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
     ASSERT_EQ(::link((B + "report.txt").c_str(), (B + "Report.txt").c_str()), 0);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_EQ(plan.actions, Lines{});
     EXPECT_TRUE(scans.b.inventory.isMarked(0));
@@ -127,7 +127,7 @@ TEST_F(VfatLocationB, BackupDoesNotDeleteAFileWhoseNameDiffersOnlyInCase) {
     tree_.file("b/docs/report.txt", 9);
     const std::string A = tree_.location("a"), B = tree_.location("b");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     for (const std::string& line : plan.actions) {
         EXPECT_EQ(line.rfind("DeleteFile", 0), std::string::npos) << line;

@@ -32,7 +32,7 @@ TEST_F(FolderSynchPlanner, TheWorkedExampleKeepsTheNewerFileAndTheOlderUnderItsD
     settings.CheckNewer = true;
     settings.CheckKeepOld = true;
     TwoScans scans(A, B, settings);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = FolderSynch(scans.input, host);
     EXPECT_EQ(
         plan.actions,
@@ -60,7 +60,7 @@ TEST_F(FolderSynchPlanner, OlderWinsWhenNewerIsNotTickedAndEqualTimesGiveNothing
     Settings settings;
     settings.CheckNewer = false;
     TwoScans scans(A, B, settings);
-    RecordingHost host;
+    PlanRecordingHost host;
     EXPECT_EQ(FolderSynch(scans.input, host).actions, (Lines{"Copy " + A + "old.txt*" + B + "old.txt"}));
 }
 
@@ -71,7 +71,7 @@ TEST_F(FolderSynchPlanner, FilesOnOneSideAndCaseTwinsAreCopiedAcrossAfterTheirFo
     t.file("b/report.txt", 1);
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = FolderSynch(scans.input, host);
     EXPECT_EQ(plan.actions, (Lines{"CreateDir " + B + "only", "Copy " + A + "Report.txt*" + B + "Report.txt",
                                    "Copy " + A + "only/x.txt*" + B + "only/x.txt",
@@ -86,7 +86,7 @@ TEST_F(FolderSynchPlanner, AnUnpairedCopyNeverReplacesAFileTheScanDidNotList) {
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
     t.file("b/x.txt", 2); // appears after the scan (or is a letter-case twin on a case-insensitive disk)
-    RecordingHost host;
+    PlanRecordingHost host;
     EXPECT_EQ(FolderSynch(scans.input, host).actions,
               (Lines{"Copy " + A + "x.txt*" + B + "x12_01_26 09_00_00.txt"}));
 }
@@ -98,7 +98,7 @@ TEST_F(FolderSynchPlanner, FolderSynchIgnoresTheCriteriaAndStillRunsWithNoneTick
     Settings none;
     none.CheckSize = none.CheckName = none.CheckTimeStamp = false;
     TwoScans scans(t.location("a"), t.location("b"), none);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = FolderSynch(scans.input, host);
     EXPECT_FALSE(plan.refused);
     EXPECT_EQ(plan.actions.size(), 1u);
@@ -117,7 +117,7 @@ TEST_F(CopyMissingPlanner, AFileWhosePlaceIsTakenIsCopiedUnderItsDatedCopyNameBe
     t.file("a/new/n.txt", 8);
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = CopyMissing(scans.input, host);
     EXPECT_EQ(plan.actions,
               (Lines{"CreateDir " + B + "new", "Copy " + A + "Docs/a.b*" + B + "Docs/a.b12_08_26 10_15_30a.b",
@@ -151,7 +151,7 @@ TEST(DuplicatePlanners, ThreePairsCountSixInBAndActionsSixWithinA) {
     t.file("b/f.txt", 5);
     const std::string A = t.location("a"), B = t.location("b");
     TwoScans scans(A, B);
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult inB = Duplicatedel(scans.input, host);
     EXPECT_EQ(inB.actions, (Lines{"Original    " + A + "g.txt", "DeleteFile " + B + "x/g.txt",
                                   "Original    " + A + "one/f.txt", "DeleteFile " + B + "f.txt",
@@ -161,7 +161,7 @@ TEST(DuplicatePlanners, ThreePairsCountSixInBAndActionsSixWithinA) {
     t.file("a/four/f.txt", 5);
     t.file("a/two/f.txt", 5);
     TwoScans rescanned(A, B);
-    RecordingHost hostA;
+    PlanRecordingHost hostA;
     const PlanResult withinA = DuplicatesWithinA(rescanned.input, hostA);
     EXPECT_EQ(withinA.actions, (Lines{"Original   *" + A + "four/f.txt", "DeleteFile " + A + "one/f.txt",
                                       "Original   *" + A + "four/f.txt", "DeleteFile " + A + "three/f.txt",
@@ -196,7 +196,7 @@ TEST(PlanRefusals, NoTickedCriterionRefusesEveryPlannerThatUsesThem) {
         "Tick at least one same-file criterion (size, file name or time stamp) in the settings.";
     for (auto planner : {AMasterB, CopyMissing, Duplicatedel, DuplicatesWithinA}) {
         TwoScans scans(t.location("a"), t.location("b"), none);
-        RecordingHost host;
+        PlanRecordingHost host;
         const PlanResult plan = planner(scans.input, host);
         EXPECT_TRUE(plan.refused);
         EXPECT_TRUE(plan.actions.empty());
@@ -230,7 +230,7 @@ TEST(PlanRefusals, OverlappingLocationsAreRefusedButNeighboursWithACommonPrefixA
     for (const Case& c : cases) {
         for (auto planner : {AMasterB, FolderSynch, CopyMissing, Duplicatedel}) {
             TwoScans scans(c.a, c.b, Settings{}, c.subfolders);
-            RecordingHost host;
+            PlanRecordingHost host;
             const PlanResult plan = planner(scans.input, host);
             EXPECT_EQ(plan.refused, !c.refusal.empty()) << c.a << " " << c.b;
             EXPECT_EQ(plan.refusal, c.refusal);
@@ -246,7 +246,7 @@ TEST(PlanRefusals, ALocationReachedThroughALinkStillCountsAsTheSameFolder) {
     t.file("a/x.txt", 1);
     std::filesystem::create_directory_symlink(t.root() + "/a", t.root() + "/link");
     TwoScans scans(t.location("a"), t.location("link"));
-    RecordingHost host;
+    PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_TRUE(plan.refused);
     EXPECT_NE(plan.refusal.find("the same folder"), std::string::npos);

@@ -23,7 +23,7 @@
 namespace paritas::testing {
 
 // A host on the real file system that keeps the log.
-class RecordingHost : public PlannerHost {
+class PlanRecordingHost : public PlannerHost {
 public:
     std::vector<std::string> logLines;
     void log(std::string_view line) override { logLines.emplace_back(line); }
