@@ -50,7 +50,8 @@ int makeTree(const std::string& root) {
         const std::size_t size = 1024 + x % 7169;
         for (std::size_t k = 0; k < size; k += 8)
             std::memcpy(buffer.data() + k, &(x += 0x9e3779b97f4a7c15ull), std::min<std::size_t>(8, size - k));
-        const std::string path = leaves[static_cast<std::size_t>(i) % leaves.size()] + "/file" + std::to_string(i) + ".dat";
+        const std::string path =
+            leaves[static_cast<std::size_t>(i) % leaves.size()] + "/file" + std::to_string(i) + ".dat";
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0 || ::write(fd, buffer.data(), size) != static_cast<ssize_t>(size)) {
             std::perror(path.c_str());
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
     const auto executeStart = std::chrono::steady_clock::now();
     const ExecutionCounts counts = PerformActions(std::move(actions), flags, host);
     const double executeSeconds = secondsSince(executeStart);
-    std::printf("lines %zu good %d bad %d plan_s %.3f execute_s %.3f\n", lines, counts.good, counts.bad, planSeconds,
-                executeSeconds);
+    std::printf("lines %zu good %d bad %d plan_s %.3f execute_s %.3f\n", lines, counts.good, counts.bad,
+                planSeconds, executeSeconds);
     return counts.bad == 0 ? 0 : 1;
 }

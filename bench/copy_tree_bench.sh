@@ -34,7 +34,7 @@ work=$(mktemp -d /tmp/paritas-copy-tree-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 warm() { find "$tree" -type f -print0 | xargs -0 cat >/dev/null; }
-seconds() { local start=$1; echo "$(date +%s.%N) - $start" | bc; }
+seconds() { echo "scale=3; ($(date +%s.%N) - $1) / 1" | bc; }
 
 rsync_times=() paritas_times=()
 for ((run = 1; run <= runs; run++)); do

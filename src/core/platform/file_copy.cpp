@@ -122,7 +122,9 @@ ssize_t readWriteChunk(int in, int out, uint64_t want, char* buffer) {
 // device saves a failing call per file when copying many small files.
 std::atomic<dev_t> noCloneDevice{static_cast<dev_t>(-1)};
 
-bool cloneMayWork(dev_t sourceDevice) { return noCloneDevice.load(std::memory_order_relaxed) != sourceDevice; }
+bool cloneMayWork(dev_t sourceDevice) {
+    return noCloneDevice.load(std::memory_order_relaxed) != sourceDevice;
+}
 
 bool rangeCopyUnavailable(int error) {
     return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF ||
