@@ -8,8 +8,8 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -109,7 +109,8 @@ std::string locationText(const std::string& given) {
     if (given.empty())
         throw UsageError{"a location must not be empty"};
     if (holdsUncarriableCharacter(given))
-        throw UsageError{"the location \"" + given + "\" holds a \"*\" or a control character, which cannot be carried"};
+        throw UsageError{"the location \"" + given +
+                         "\" holds a \"*\" or a control character, which cannot be carried"};
     std::filesystem::path path(given);
     if (!path.is_absolute())
         path = std::filesystem::current_path() / path;
@@ -164,8 +165,9 @@ Options parse(int argc, char** argv) {
         positional.erase(positional.begin());
     }
     if (positional.size() != wanted)
-        throw UsageError{o.command + " needs " + (wanted == 1 ? std::string("one location") : "locations A and B") +
-                         ", got " + std::to_string(positional.size())};
+        throw UsageError{o.command + " needs " +
+                         (wanted == 1 ? std::string("one location") : "locations A and B") + ", got " +
+                         std::to_string(positional.size())};
     for (const std::string& p : positional)
         o.locations.push_back(locationText(p));
     return o;
@@ -182,10 +184,14 @@ ScanResult scanSide(const std::string& location, Side side, bool subfolders, Con
 
 PlanResult planMode(int mode, PlanInput& input, PlannerHost& host) {
     switch (mode) {
-    case 0: return AMasterB(input, host);
-    case 1: return FolderSynch(input, host);
-    case 2: return CopyMissing(input, host);
-    default: return Duplicatedel(input, host);
+    case 0:
+        return AMasterB(input, host);
+    case 1:
+        return FolderSynch(input, host);
+    case 2:
+        return CopyMissing(input, host);
+    default:
+        return Duplicatedel(input, host);
     }
 }
 
@@ -225,8 +231,8 @@ int runPlanOrSync(const Options& o, ProgressLine& progress) {
     host.setSettings(o.settings);
     Scans scans{scanSide(o.locations[0], Side::A, o.includeSubfolders, host),
                 scanSide(o.locations[1], Side::B, o.includeSubfolders, host)};
-    PlanInput input{o.locations[0], o.locations[1], &scans.a.folders, &scans.b.folders, &scans.a.inventory,
-                    &scans.b.inventory, o.settings, o.includeSubfolders};
+    PlanInput input{o.locations[0],     o.locations[1],     &scans.a.folders, &scans.b.folders,
+                    &scans.a.inventory, &scans.b.inventory, o.settings,       o.includeSubfolders};
     host.setPhase("Planning");
     const PlanResult plan = planMode(o.mode, input, host);
     progress.clear();
@@ -251,8 +257,8 @@ int runDedupe(const Options& o, ProgressLine& progress) {
     ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     FolderList noFolders;
     Inventory noInventory;
-    PlanInput input{o.locations[0], std::string(), &a.folders, &noFolders, &a.inventory, &noInventory,
-                    o.settings, o.includeSubfolders};
+    PlanInput input{o.locations[0], std::string(), &a.folders, &noFolders,
+                    &a.inventory,   &noInventory,  o.settings, o.includeSubfolders};
     host.setPhase("Planning");
     const PlanResult plan = DuplicatesWithinA(input, host);
     progress.clear();

@@ -31,7 +31,9 @@ void ConsoleHost::log(std::string_view line) {
     std::fputc('\n', log_);
 }
 
-void ConsoleHost::showMessage(std::string_view text) { log(text); }
+void ConsoleHost::showMessage(std::string_view text) {
+    log(text);
+}
 
 void ConsoleHost::setPhase(std::string phase) {
     phase_ = std::move(phase);
@@ -63,7 +65,8 @@ namespace {
 
 class ConsoleCopyObserver final : public CopyObserver {
 public:
-    explicit ConsoleCopyObserver(std::function<void(uint64_t)> onProgress) : onProgress_(std::move(onProgress)) {}
+    explicit ConsoleCopyObserver(std::function<void(uint64_t)> onProgress)
+        : onProgress_(std::move(onProgress)) {}
     void progress(uint64_t done, uint64_t) override { onProgress_(done); }
 
 private:
@@ -72,8 +75,8 @@ private:
 
 } // namespace
 
-bool ConsoleHost::copyWithProgress(const std::string& source, const std::string& destination, std::string_view,
-                                   StopFlags&) {
+bool ConsoleHost::copyWithProgress(const std::string& source, const std::string& destination,
+                                   std::string_view, StopFlags&) {
     ConsoleCopyObserver observer([this](uint64_t done) {
         copyDone_ = done;
         drawProgress(false);

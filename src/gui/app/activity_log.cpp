@@ -2,10 +2,14 @@
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTimer>
 
 namespace paritas::gui {
 
 void ActivityLog::append(const QString& line) {
+    // Lines reach the memo at the next pump, or when control returns to the message loop.
+    if (pending_.isEmpty())
+        QTimer::singleShot(0, memo_, [this] { flush(); });
     pending_.append(line);
     if (pending_.size() >= 4096)
         flush();

@@ -26,9 +26,23 @@ LocationChooser::LocationChooser(QTreeView* tree, QComboBox* combo, QLineEdit* e
     tree_->setHeaderHidden(true);
     tree_->setContextMenuPolicy(Qt::PreventContextMenu);
     attachModel();
-    const QModelIndex home = model_->index(QDir::homePath());
-    tree_->scrollTo(home, QAbstractItemView::PositionAtTop);
-    tree_->expand(home.parent());
+    openAtHome();
+}
+
+// The tree opens at the user's home folder without selecting it: its ancestors are expanded as the
+// model loads them, and the view scrolls to it once it stands in the tree.
+void LocationChooser::openAtHome() {
+    const QString home = QDir::homePath();
+    auto reveal = [this, home](const QString& loaded) {
+        if (!home.startsWith(loaded))
+            return;
+        const QModelIndex target = model_->index(home);
+        for (QModelIndex up = target.parent(); up.isValid(); up = up.parent())
+            tree_->expand(up);
+        tree_->scrollTo(target, QAbstractItemView::PositionAtTop);
+    };
+    connect(model_, &QFileSystemModel::directoryLoaded, this, reveal);
+    tree_->expand(model_->index(home).parent());
 }
 
 void LocationChooser::attachModel() {

@@ -39,6 +39,7 @@ public slots:
 
 private:
     void attachModel();
+    void openAtHome();
     void fillCombo();
     void comboActivated(int index);
 

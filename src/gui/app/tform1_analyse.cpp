@@ -13,10 +13,14 @@ namespace {
 
 PlanResult planInMode(int mode, PlanInput& input, PlannerHost& host) {
     switch (mode) {
-    case 0: return AMasterB(input, host);
-    case 1: return FolderSynch(input, host);
-    case 2: return CopyMissing(input, host);
-    default: return Duplicatedel(input, host);
+    case 0:
+        return AMasterB(input, host);
+    case 1:
+        return FolderSynch(input, host);
+    case 2:
+        return CopyMissing(input, host);
+    default:
+        return Duplicatedel(input, host);
     }
 }
 
@@ -35,8 +39,8 @@ void TForm1::BitBtn6Click() {
         return;
     }
     const Settings settings = currentSettings();
-    PlanInput input{locationA(), locationB(), &foldersA, &foldersB, &inventoryA, &inventoryB, settings,
-                    CheckBox1->isChecked()};
+    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
+                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
     WindowPlannerHost host(*this);
     if (!takePlan(*this, planInMode(mode, input, host), settings)) {
         endBusy();

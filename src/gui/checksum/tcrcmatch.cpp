@@ -34,7 +34,9 @@ int CrcMatchModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(table_.size()) + 1;
 }
 
-int CrcMatchModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 5; }
+int CrcMatchModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 5;
+}
 
 QVariant CrcMatchModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid())
@@ -136,8 +138,12 @@ void TCRCMatch::previewColumn(int column) {
         DialogSeam::current().open(path);
 }
 
-void TCRCMatch::BitBtn1Click() { previewColumn(3); }
-void TCRCMatch::BitBtn2Click() { previewColumn(4); }
+void TCRCMatch::BitBtn1Click() {
+    previewColumn(3);
+}
+void TCRCMatch::BitBtn2Click() {
+    previewColumn(4);
+}
 
 // "Start CRC Compare": row by row, the window kept alive between the blocks of a large file.
 void TCRCMatch::BitBtn3Click() {
@@ -155,6 +161,8 @@ void TCRCMatch::BitBtn3Click() {
     DialogSeam::current().message(this, QString::fromStdString(badCrcMatchMessage(badMatches)));
 }
 
-void TCRCMatch::BitBtn4Click() { stopRequested = true; }
+void TCRCMatch::BitBtn4Click() {
+    stopRequested = true;
+}
 
 } // namespace paritas::gui

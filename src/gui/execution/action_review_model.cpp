@@ -48,10 +48,14 @@ QVariant ActionReviewModel::data(const QModelIndex& index, int role) const {
         return {};
     const std::string& line = lines_[std::size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole: return QString::fromStdString(line);
-    case Qt::CheckStateRole: return ticks_[std::size_t(index.row())] ? Qt::Checked : Qt::Unchecked;
-    case Qt::ForegroundRole: return isTickable(line) ? QVariant() : QVariant(QBrush(QColor(Qt::gray)));
-    default: return {};
+    case Qt::DisplayRole:
+        return QString::fromStdString(line);
+    case Qt::CheckStateRole:
+        return ticks_[std::size_t(index.row())] ? Qt::Checked : Qt::Unchecked;
+    case Qt::ForegroundRole:
+        return isTickable(line) ? QVariant() : QVariant(QBrush(QColor(Qt::gray)));
+    default:
+        return {};
     }
 }
 

@@ -42,9 +42,12 @@ public:
     PromptAnswer confirm(std::string_view text) override {
         KeepAlive::pumpNow();
         switch (DialogSeam::current().confirm(&f_, QString::fromStdString(std::string(text)), true)) {
-        case Answer::Ok: return PromptAnswer::Ok;
-        case Answer::NoToAll: return PromptAnswer::NoToAll;
-        case Answer::Cancel: break;
+        case Answer::Ok:
+            return PromptAnswer::Ok;
+        case Answer::NoToAll:
+            return PromptAnswer::NoToAll;
+        case Answer::Cancel:
+            break;
         }
         return PromptAnswer::Cancel;
     }
@@ -77,8 +80,8 @@ public:
         else
             ExecutorHost::pressStopButton(f_.stopFlags);
     }
-    bool copyWithProgress(const std::string& source, const std::string& destination, std::string_view copyName,
-                          StopFlags& flags) override {
+    bool copyWithProgress(const std::string& source, const std::string& destination,
+                          std::string_view copyName, StopFlags& flags) override {
         return TProgressForm::CopyWithProgress(f_, flags, f_.activityLog(), source, destination,
                                                QString::fromStdString(std::string(copyName)));
     }

@@ -76,7 +76,9 @@ int TForm3::selectedRow() const {
     return current.isValid() ? current.row() : -1;
 }
 
-void TForm3::selectRow(int row) { CheckListBox1->setCurrentIndex(model_->index(row)); }
+void TForm3::selectRow(int row) {
+    CheckListBox1->setCurrentIndex(model_->index(row));
+}
 
 // On every change of the selected line, by mouse or keyboard.
 void TForm3::CheckListBox1Click() {

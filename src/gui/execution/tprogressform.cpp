@@ -21,7 +21,9 @@ constexpr qint64 kShowAfterMs = 300;
 
 class WindowCopyObserver final : public CopyObserver {
 public:
-    WindowCopyObserver(TProgressForm& form, const QString& name) : form_(form), name_(name) { clock_.start(); }
+    WindowCopyObserver(TProgressForm& form, const QString& name) : form_(form), name_(name) {
+        clock_.start();
+    }
     void progress(uint64_t done, uint64_t total) override {
         if (!form_.isVisible() && clock_.elapsed() >= kShowAfterMs)
             form_.show();
@@ -38,12 +40,14 @@ private:
 } // namespace
 
 TProgressForm::TProgressForm(TForm1* mainWindow, StopFlags& flags, ActivityHost& log)
-    : QWidget(mainWindow, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), flags_(flags), log_(log) {
+    : QWidget(mainWindow, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), flags_(flags),
+      log_(log) {
     setWindowTitle(QStringLiteral("Copy Progress"));
     setFixedSize(438, 96);
     ProgressBar = new QProgressBar(this);
     ProgressBar->setGeometry(8, 16, 417, 16);
     ProgressBar->setRange(0, 100);
+    ProgressBar->setTextVisible(false);
     ProgressBar->setValue(0);
     Label2 = new QLabel(this);
     Label2->setGeometry(225, 38, 200, 18);
@@ -71,8 +75,12 @@ void TProgressForm::CopyProgressCallback(const QString& copyName, uint64_t done,
     KeepAlive::pump();
 }
 
-void TProgressForm::AbortButtonClick() { cancelCopy(cancelFlag, log_); }
-void TProgressForm::BitBtn1Click() { cancelAllCopies(cancelFlag, flags_, log_); }
+void TProgressForm::AbortButtonClick() {
+    cancelCopy(cancelFlag, log_);
+}
+void TProgressForm::BitBtn1Click() {
+    cancelAllCopies(cancelFlag, flags_, log_);
+}
 
 bool TProgressForm::CopyWithProgress(TForm1& mainWindow, StopFlags& flags, ActivityHost& log,
                                      const std::string& source, const std::string& destination,

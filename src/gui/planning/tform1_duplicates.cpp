@@ -18,8 +18,8 @@ void TForm1::DeleteduplicateswithinA1Click() {
     ++actionsGeneration;
     SearchAGrid();
     const Settings settings = currentSettings();
-    PlanInput input{locationA(), locationB(), &foldersA, &foldersB, &inventoryA, &inventoryB, settings,
-                    CheckBox1->isChecked()};
+    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
+                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
     WindowPlannerHost host(*this);
     if (!takePlan(*this, DuplicatesWithinA(input, host), settings)) {
         endBusy();

@@ -11,7 +11,9 @@
 
 namespace paritas::gui {
 
-void WindowPlannerHost::log(std::string_view line) { f_.log(line); }
+void WindowPlannerHost::log(std::string_view line) {
+    f_.log(line);
+}
 
 void WindowPlannerHost::setProgressMaximum(int64_t maximum) {
     f_.ProgressBar1->setRange(0, int(std::min<int64_t>(maximum, INT32_MAX)));
@@ -21,7 +23,9 @@ void WindowPlannerHost::setProgressPosition(int64_t position) {
     f_.ProgressBar1->setValue(int(std::min<int64_t>(position, INT32_MAX)));
 }
 
-void WindowPlannerHost::keepAlive() { KeepAlive::pump(); }
+void WindowPlannerHost::keepAlive() {
+    KeepAlive::pump();
+}
 
 bool takePlan(TForm1& form, PlanResult result, const Settings& settings) {
     form.actions = std::move(result.actions);

@@ -10,6 +10,9 @@
 namespace paritas::gui {
 namespace {
 
+constexpr int kWidth = 800;
+constexpr int kLeftWidth = 480;
+
 QCheckBox* box(QWidget* parent, const char* caption, int y, bool ticked, const char* hint = nullptr) {
     auto* b = new QCheckBox(QString::fromUtf8(caption), parent);
     b->setGeometry(10, y, parent->width() - 16, 20);
@@ -25,32 +28,33 @@ TForm2::TForm2(QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint |
                               Qt::WindowMinimizeButtonHint) {
     setWindowTitle(QStringLiteral("Configuration"));
-    setFixedSize(567, 329);
+    // Sized to its captions in the desktop's font (the longest caption is the conflict rule's).
+    setFixedSize(kWidth, 329);
     const Settings defaults;
 
     GroupBox1 = new QGroupBox(QStringLiteral("Confirm Actions for Synchronize Now Option"), this);
-    GroupBox1->setGeometry(8, 6, 330, 110);
+    GroupBox1->setGeometry(8, 6, kLeftWidth, 110);
     CheckDelete = box(GroupBox1, "Prompt for every Delete", 20, defaults.CheckDelete);
     CheckCreate = box(GroupBox1, "Prompt for new Folder creation", 42, defaults.CheckCreate);
     CheckCopy = box(GroupBox1, "Prompt for Copy/Move", 64, defaults.CheckCopy);
     CheckBoxConfirm = box(GroupBox1, "Confirm Action list before File changes", 86, defaults.CheckBoxConfirm);
 
     GroupBox2 = new QGroupBox(QStringLiteral("Identify same file criteria"), this);
-    GroupBox2->setGeometry(8, 120, 330, 88);
+    GroupBox2->setGeometry(8, 120, kLeftWidth, 88);
     CheckSize = box(GroupBox2, "Match Size", 20, defaults.CheckSize, "Fast, esential for acurate match");
     CheckName = box(GroupBox2, "Match FileName", 42, defaults.CheckName, "Slower, increases match acuracy ");
     CheckTimeStamp = box(GroupBox2, "Match Modified TimeStamp", 64, defaults.CheckTimeStamp,
                          "fast, increase acuracy, can omit valid matches if TimeStamp was edited");
 
     GroupBox3 = new QGroupBox(QStringLiteral("Same FileName and Location coflict resolution"), this);
-    GroupBox3->setGeometry(8, 212, 330, 74);
+    GroupBox3->setGeometry(8, 212, kLeftWidth, 74);
     CheckNewer = box(GroupBox3, "Leave file with newer modified date (Unchecked leaves older file)", 20,
                      defaults.CheckNewer);
     CheckKeepOld =
         box(GroupBox3, "Also keep other file - rename File+ModifiedDate", 44, defaults.CheckKeepOld);
 
     GroupBox4 = new QGroupBox(QStringLiteral("Job List Scheduler"), this);
-    GroupBox4->setGeometry(346, 6, 213, 280);
+    GroupBox4->setGeometry(kLeftWidth + 16, 6, kWidth - kLeftWidth - 24, 280);
     const char* days[7] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
     QCheckBox** dayMembers[7] = {&Monday, &Tuesday, &Wednesday, &Thursday, &Friday, &Saturday, &Sunday};
     for (int d = 0; d < 7; ++d)
@@ -70,10 +74,10 @@ TForm2::TForm2(QWidget* mainWindow)
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
     BitBtn3->setGeometry(8, 294, 150, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
-    BitBtn1->setGeometry(280, 294, 136, 27);
+    BitBtn1->setGeometry(kWidth - 288, 294, 136, 27);
     BitBtn1->setEnabled(false);
     BitBtn2 = new QPushButton(QStringLiteral("Activate Schedule"), this);
-    BitBtn2->setGeometry(423, 294, 136, 27);
+    BitBtn2->setGeometry(kWidth - 144, 294, 136, 27);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
@@ -85,7 +89,7 @@ TForm2::TForm2(QWidget* mainWindow)
     connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
 
     if (mainWindow)
-        move(mainWindow->geometry().center() - QPoint(567 / 2, 329 / 2));
+        move(mainWindow->geometry().center() - QPoint(kWidth / 2, 329 / 2));
 }
 
 Settings TForm2::currentSettings() const {
