@@ -348,13 +348,7 @@ private:
 
 PlanResult AMasterB(PlanInput& input, PlannerHost& host) {
     const std::string noActions = "Actions: 0";
-    if (auto problem = locationProblem("A", input.locationA))
-        return refusedPlan(host, *problem, noActions);
-    if (auto problem = locationProblem("B", input.locationB))
-        return refusedPlan(host, *problem, noActions);
-    if (auto problem = overlapProblem(input, host))
-        return refusedPlan(host, *problem, noActions);
-    if (auto problem = criteriaProblem(input.settings))
+    if (auto problem = twoLocationProblem(input, host, NeedsCriteria::Yes))
         return refusedPlan(host, *problem, noActions);
     const std::string stemA(locationStem(input.locationA));
     if (!host.folderExists(stemA.empty() ? std::string(1, kSeparator) : stemA))

@@ -7,13 +7,7 @@
 namespace paritas {
 
 PlanResult CopyMissing(PlanInput& input, PlannerHost& host) {
-    if (auto problem = locationProblem("A", input.locationA))
-        return refusedPlan(host, *problem, "0");
-    if (auto problem = locationProblem("B", input.locationB))
-        return refusedPlan(host, *problem, "0");
-    if (auto problem = overlapProblem(input, host))
-        return refusedPlan(host, *problem, "0");
-    if (auto problem = criteriaProblem(input.settings))
+    if (auto problem = twoLocationProblem(input, host, NeedsCriteria::Yes))
         return refusedPlan(host, *problem, "0");
 
     const Inventory& a = *input.inventoryA;

@@ -135,11 +135,7 @@ private:
 } // namespace
 
 PlanResult FolderSynch(PlanInput& input, PlannerHost& host) {
-    if (auto problem = locationProblem("A", input.locationA))
-        return refusedPlan(host, *problem, "0");
-    if (auto problem = locationProblem("B", input.locationB))
-        return refusedPlan(host, *problem, "0");
-    if (auto problem = overlapProblem(input, host))
+    if (auto problem = twoLocationProblem(input, host, NeedsCriteria::No))
         return refusedPlan(host, *problem, "0");
     return FolderSynchPlanner(input, host).run();
 }

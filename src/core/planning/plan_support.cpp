@@ -226,6 +226,27 @@ std::optional<std::string> criteriaProblem(const Settings& settings) {
                        "settings.");
 }
 
+std::optional<std::string> twoLocationProblem(const PlanInput& input, PlannerHost& host, NeedsCriteria needs) {
+    if (auto problem = locationProblem("A", input.locationA))
+        return problem;
+    if (auto problem = locationProblem("B", input.locationB))
+        return problem;
+    if (auto problem = overlapProblem(input, host))
+        return problem;
+    if (needs == NeedsCriteria::Yes)
+        return criteriaProblem(input.settings);
+    return std::nullopt;
+}
+
+PlanResult planForMode(int modeIndex, PlanInput& input, PlannerHost& host) {
+    switch (modeIndex) {
+    case 0: return AMasterB(input, host);
+    case 1: return FolderSynch(input, host);
+    case 2: return CopyMissing(input, host);
+    default: return Duplicatedel(input, host);
+    }
+}
+
 PlanResult refusedPlan(PlannerHost& host, std::string reason, std::string countText) {
     host.log("Planning refused: " + reason);
     PlanResult result;

@@ -178,6 +178,11 @@ std::optional<std::string> overlapProblem(const PlanInput& input, PlannerHost& h
 // With no criterion ticked every file matches every other one.
 std::optional<std::string> criteriaProblem(const Settings& settings);
 
+// The checks every planner of two locations makes, in order: both locations absolute folder paths,
+// no overlap, and (for the planners that match by criteria) at least one criterion ticked.
+enum class NeedsCriteria { No, Yes };
+std::optional<std::string> twoLocationProblem(const PlanInput& input, PlannerHost& host, NeedsCriteria needs);
+
 // Logs the reason and returns the refused result with its count text.
 PlanResult refusedPlan(PlannerHost& host, std::string reason, std::string countText);
 

@@ -73,4 +73,7 @@ PlanResult Duplicatedel(PlanInput& input, PlannerHost& host);
 // (locationA, inventoryA and settings are read; B is not used).
 PlanResult DuplicatesWithinA(PlanInput& input, PlannerHost& host);
 
+// The planner of a mode index (0 backup, 1 folder synch, 2 copy missing, 3 duplicates in B).
+PlanResult planForMode(int modeIndex, PlanInput& input, PlannerHost& host);
+
 } // namespace paritas

@@ -107,6 +107,8 @@ public:
     bool isBusy() const { return busy_ > 0; }
     void beginBusy();
     void endBusy();
+    enum class RescanAfterRun { BothSides, SideAOnly };
+    void reviewOrRun(bool planned, const Settings& settings, RescanAfterRun rescan);
     // The buttons that a running executor or job list disables ("Stop All Actions" the other way).
     void setRunButtonsEnabled(bool enabled);
 

@@ -9,22 +9,6 @@
 #include <QCheckBox>
 
 namespace paritas::gui {
-namespace {
-
-PlanResult planInMode(int mode, PlanInput& input, PlannerHost& host) {
-    switch (mode) {
-    case 0:
-        return AMasterB(input, host);
-    case 1:
-        return FolderSynch(input, host);
-    case 2:
-        return CopyMissing(input, host);
-    default:
-        return Duplicatedel(input, host);
-    }
-}
-
-} // namespace
 
 void TForm1::BitBtn6Click() {
     if (isBusy())
@@ -39,16 +23,19 @@ void TForm1::BitBtn6Click() {
         return;
     }
     const Settings settings = currentSettings();
-    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
-                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
+    PlanInput input{locationA(), locationB(), &foldersA, &foldersB, &inventoryA, &inventoryB, settings,
+                    CheckBox1->isChecked()};
     WindowPlannerHost host(*this);
-    if (!takePlan(*this, planInMode(mode, input, host), settings)) {
+    const bool planned = takePlan(*this, planForMode(mode, input, host), settings);
+    reviewOrRun(planned, settings, RescanAfterRun::BothSides);
+}
+
+// The end of a planning command that has taken its plan: with the review on, show the review window;
+// otherwise run the actions at once, scan again and say so. Ends the busy state begun by the command.
+void TForm1::reviewOrRun(bool planned, const Settings& settings, RescanAfterRun rescan) {
+    if (!planned || settings.CheckBoxConfirm) {
         endBusy();
-        return;
-    }
-    if (settings.CheckBoxConfirm) {
-        endBusy();
-        if (windows_.form3) {
+        if (planned && windows_.form3) {
             windows_.form3->show();
             windows_.form3->raise();
         }
@@ -58,7 +45,8 @@ void TForm1::BitBtn6Click() {
     PerformActions();
     setRunButtonsEnabled(true);
     SearchAGrid();
-    SearchBGrid();
+    if (rescan == RescanAfterRun::BothSides)
+        SearchBGrid();
     endBusy();
     DialogSeam::current().message(this, QStringLiteral("Synchronisation FINISHED!"));
 }
