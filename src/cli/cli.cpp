@@ -134,8 +134,11 @@ std::string locationText(const std::string& given) {
     namespace fs = std::filesystem;
     if (given.empty())
         throw UsageError{"a location must not be empty"};
+    std::string shown = given; // the message stays one line
+    std::replace_if(
+        shown.begin(), shown.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }, '?');
     const std::string uncarriable =
-        "the location \"" + given + "\" holds a \"*\" or a control character, which cannot be carried";
+        "the location \"" + shown + "\" holds a \"*\" or a control character, which cannot be carried";
     if (holdsUncarriableCharacter(given))
         throw UsageError{uncarriable};
     fs::path path = fs::absolute(given);

@@ -1,0 +1,29 @@
+#pragma once
+// Runs the built paritas-cli as a child process and captures what it says: stdout and stderr apart,
+// and the exit status. The child always runs with TZ=UTC and LC_ALL=C, so that date texts are fixed.
+
+#include <string>
+#include <vector>
+
+namespace paritas::test {
+
+struct CliResult {
+    std::string out;
+    std::string err;
+    int status = -1; // the exit status; 128 + signal number when killed by a signal
+
+    std::vector<std::string> outLines() const;
+    std::vector<std::string> errLines() const;
+};
+
+struct CliRun {
+    std::string workingFolder;   // empty: the test's own
+    bool stderrTerminal = false; // stderr is a pseudo-terminal instead of a pipe
+};
+
+CliResult runCli(const std::vector<std::string>& args, const CliRun& how = {});
+
+// The lines of a text split at "\n" (a last line without one counts too).
+std::vector<std::string> splitLines(const std::string& text);
+
+} // namespace paritas::test
