@@ -227,5 +227,29 @@ TEST(CliProgress, AProgressLineIsDrawnOnATerminalAndKeptOutOfStdout) {
     EXPECT_TRUE(contains(sync.outLines(), "Success DeleteFile " + tree.path("B/old.txt")));
 }
 
+TEST(CliOutput, OutputThatCannotBeWrittenIsReportedAndASyncStillRunsToItsEnd) {
+    // Enough folders that the log fills the output buffer while A is still being scanned.
+    TempTree tree;
+    for (int i = 0; i < 120; ++i)
+        tree.file("A/folder-with-a-longish-name-" + std::to_string(i) + "/f.txt", std::to_string(i));
+    tree.file("B/stray.txt", "stray");
+
+    const CliResult plan =
+        runCli({"plan", "backup", tree.path("A"), tree.path("B")},
+               {.workingFolder = {}, .stderrTerminal = false, .stdoutTo = StdoutTo::FullDevice});
+    EXPECT_EQ(plan.status, 4);
+    EXPECT_NE(plan.err.find("paritas-cli: the output could not be written"), std::string::npos) << plan.err;
+    EXPECT_TRUE(tree.exists("B/stray.txt"));
+
+    // A log reader that went away does not stop a sync between two actions.
+    const CliResult sync =
+        runCli({"sync", "backup", tree.path("A"), tree.path("B")},
+               {.workingFolder = {}, .stderrTerminal = false, .stdoutTo = StdoutTo::ClosedPipe});
+    EXPECT_EQ(sync.status, 4);
+    EXPECT_NE(sync.err.find("paritas-cli: the output could not be written"), std::string::npos) << sync.err;
+    EXPECT_FALSE(tree.exists("B/stray.txt"));
+    EXPECT_EQ(tree.read("B/folder-with-a-longish-name-119/f.txt"), "119");
+}
+
 } // namespace
 } // namespace paritas::test

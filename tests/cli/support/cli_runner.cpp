@@ -99,6 +99,13 @@ CliResult runCli(const std::vector<std::string>& args, const CliRun& how) {
     } else if (::pipe2(err, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    if (how.stdoutTo == StdoutTo::FullDevice) {
+        ::close(out[1]);
+        out[1] = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    } else if (how.stdoutTo == StdoutTo::ClosedPipe) {
+        ::close(out[0]);
+        out[0] = ::open("/dev/null", O_RDONLY | O_CLOEXEC); // ends at once
+    }
     const pid_t child = ::fork();
     if (child < 0)
         throw std::runtime_error("fork failed");

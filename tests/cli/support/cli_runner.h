@@ -16,9 +16,13 @@ struct CliResult {
     std::vector<std::string> errLines() const;
 };
 
+// Where the child's stdout goes: captured, a device that is always full, or a pipe nobody reads.
+enum class StdoutTo { Captured, FullDevice, ClosedPipe };
+
 struct CliRun {
     std::string workingFolder;   // empty: the test's own
     bool stderrTerminal = false; // stderr is a pseudo-terminal instead of a pipe
+    StdoutTo stdoutTo = StdoutTo::Captured;
 };
 
 CliResult runCli(const std::vector<std::string>& args, const CliRun& how = {});
