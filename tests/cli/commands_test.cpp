@@ -67,11 +67,11 @@ TEST_F(CliScan, RelativeLocationsAndTrailingSeparatorsNameTheSameFolder) {
     ASSERT_EQ(absolute.status, 0);
     for (const char* spelling : {"A", "A/", "A//", "./A", "A/./", "A/sub/..", "A/sub/deeper/../../"}) {
         SCOPED_TRACE(spelling);
-        const CliResult r = runCli({"scan", spelling}, {.workingFolder = tree.root()});
+        const CliResult r = runCli({"scan", spelling}, inFolder(tree.root()));
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, absolute.out);
     }
-    const CliResult fromInside = runCli({"scan", "--no-subfolders", "."}, {.workingFolder = tree.path("A")});
+    const CliResult fromInside = runCli({"scan", "--no-subfolders", "."}, inFolder(tree.path("A")));
     EXPECT_EQ(fromInside.outLines(), topRows);
     const CliResult withSeparator = runCli({"scan", "--no-subfolders", tree.path("A") + "/"});
     EXPECT_EQ(withSeparator.outLines(), topRows);
@@ -83,6 +83,13 @@ TEST_F(CliScan, ClimbingOutOfALinkedFolderFollowsTheFileSystem) {
     const CliResult r = runCli({"scan", "--no-subfolders", tree.path("elsewhere/link/..")});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.outLines(), topRows);
+}
+
+TEST_F(CliScan, FileTimesAndTextsFollowTheTimeZone) {
+    // 03:04:06 UTC is 12:04:06 nine hours east: time word 12 << 11 | 4 << 5 | 3.
+    const CliResult r = runCli({"scan", "--no-subfolders", tree.path("A")}, withEnvironment("TZ", "JST-9"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.outLines().at(2), tree.path("A/a.txt") + "\t5\t1344430211\ta.txt\t01/02/20 12:04:06");
 }
 
 TEST_F(CliScan, AMissingLocationIsReportedAndListsNothing) {
@@ -215,8 +222,7 @@ TEST(CliProgress, NoProgressNoiseWhenStderrIsNotATerminal) {
 
 TEST(CliProgress, AProgressLineIsDrawnOnATerminalAndKeptOutOfStdout) {
     TempTree tree("A/a.txt = one\nA/sub/b.txt = two\nB/old.txt = old\n");
-    const CliResult sync = runCli({"sync", "backup", tree.path("A"), tree.path("B")},
-                                  {.workingFolder = {}, .stderrTerminal = true});
+    const CliResult sync = runCli({"sync", "backup", tree.path("A"), tree.path("B")}, withStderrTerminal());
     EXPECT_EQ(sync.status, 0);
     for (const char* shown : {"\r\033[KScanning A: ", "\r\033[KScanning B: ", "\r\033[KActions: "})
         EXPECT_NE(sync.err.find(shown), std::string::npos) << shown;
@@ -235,16 +241,14 @@ TEST(CliOutput, OutputThatCannotBeWrittenIsReportedAndASyncStillRunsToItsEnd) {
     tree.file("B/stray.txt", "stray");
 
     const CliResult plan =
-        runCli({"plan", "backup", tree.path("A"), tree.path("B")},
-               {.workingFolder = {}, .stderrTerminal = false, .stdoutTo = StdoutTo::FullDevice});
+        runCli({"plan", "backup", tree.path("A"), tree.path("B")}, withStdoutTo(StdoutTo::FullDevice));
     EXPECT_EQ(plan.status, 4);
     EXPECT_NE(plan.err.find("paritas-cli: the output could not be written"), std::string::npos) << plan.err;
     EXPECT_TRUE(tree.exists("B/stray.txt"));
 
     // A log reader that went away does not stop a sync between two actions.
     const CliResult sync =
-        runCli({"sync", "backup", tree.path("A"), tree.path("B")},
-               {.workingFolder = {}, .stderrTerminal = false, .stdoutTo = StdoutTo::ClosedPipe});
+        runCli({"sync", "backup", tree.path("A"), tree.path("B")}, withStdoutTo(StdoutTo::ClosedPipe));
     EXPECT_EQ(sync.status, 4);
     EXPECT_NE(sync.err.find("paritas-cli: the output could not be written"), std::string::npos) << sync.err;
     EXPECT_FALSE(tree.exists("B/stray.txt"));

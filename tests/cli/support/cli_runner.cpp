@@ -28,6 +28,8 @@ void runChild(const std::vector<std::string>& args, const CliRun& how, int outFd
     ::unsetenv("LC_TIME");
     ::setenv("LC_ALL", "C", 1);
     ::setenv("TZ", "UTC", 1);
+    for (const auto& [name, value] : how.environment)
+        ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(PARITAS_CLI_PATH));
     for (const std::string& arg : args)
@@ -84,6 +86,30 @@ std::vector<std::string> CliResult::outLines() const {
 }
 std::vector<std::string> CliResult::errLines() const {
     return splitLines(err);
+}
+
+CliRun inFolder(std::string folder) {
+    CliRun how;
+    how.workingFolder = std::move(folder);
+    return how;
+}
+
+CliRun withStderrTerminal() {
+    CliRun how;
+    how.stderrTerminal = true;
+    return how;
+}
+
+CliRun withStdoutTo(StdoutTo to) {
+    CliRun how;
+    how.stdoutTo = to;
+    return how;
+}
+
+CliRun withEnvironment(std::string name, std::string value) {
+    CliRun how;
+    how.environment.emplace_back(std::move(name), std::move(value));
+    return how;
 }
 
 CliResult runCli(const std::vector<std::string>& args, const CliRun& how) {

@@ -3,6 +3,7 @@
 // and the exit status. The child always runs with TZ=UTC and LC_ALL=C, so that date texts are fixed.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace paritas::test {
@@ -23,9 +24,16 @@ struct CliRun {
     std::string workingFolder;   // empty: the test's own
     bool stderrTerminal = false; // stderr is a pseudo-terminal instead of a pipe
     StdoutTo stdoutTo = StdoutTo::Captured;
+    std::vector<std::pair<std::string, std::string>> environment; // set after TZ and LC_ALL
 };
 
 CliResult runCli(const std::vector<std::string>& args, const CliRun& how = {});
+
+// Shorthands for the one change a test makes to the defaults.
+CliRun inFolder(std::string folder);
+CliRun withStderrTerminal();
+CliRun withStdoutTo(StdoutTo to);
+CliRun withEnvironment(std::string name, std::string value);
 
 // The lines of a text split at "\n" (a last line without one counts too).
 std::vector<std::string> splitLines(const std::string& text);
