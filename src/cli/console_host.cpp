@@ -2,6 +2,8 @@
 
 #include "core/platform/file_copy.h"
 
+#include <unistd.h>
+
 #include <utility>
 
 namespace paritas::cli {
@@ -10,7 +12,7 @@ void ProgressLine::show(const std::string& text, bool force) {
     if (!enabled_)
         return;
     const auto now = std::chrono::steady_clock::now();
-    if (!force && drawn_ && now - last_ < std::chrono::milliseconds(200))
+    if (!force && now - last_ < std::chrono::milliseconds(200))
         return;
     last_ = now;
     std::fprintf(stderr, "\r\033[K%s", text.c_str());
@@ -26,13 +28,16 @@ void ProgressLine::clear() {
     drawn_ = false;
 }
 
+ConsoleHost::ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings)
+    : log_(logStream), logOnTerminal_(::isatty(::fileno(logStream)) == 1), progress_(progress),
+      settings_(settings) {}
+
 void ConsoleHost::log(std::string_view line) {
-    // A log line goes above the progress line, which is drawn again by the next keep-alive.
-    progress_.clear();
+    // On the terminal a log line replaces the progress line, which comes back a moment later.
+    if (logOnTerminal_)
+        progress_.clear();
     std::fwrite(line.data(), 1, line.size(), log_);
     std::fputc('\n', log_);
-    if (progress_.enabled())
-        std::fflush(log_);
 }
 
 void ConsoleHost::setPhase(Phase phase, std::string label, int64_t total) {

@@ -25,7 +25,8 @@ public:
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
-    // Draws `text` when the last drawing is long enough ago (or always with force).
+    // Draws `text` when the last drawing is long enough ago (or always with force), so that a million
+    // keep-alives cost a few writes.
     void show(const std::string& text, bool force = false);
     void clear();
     bool enabled() const { return enabled_; }
@@ -40,8 +41,7 @@ enum class Phase { Scanning, Planning, Actions, Crc };
 
 class ConsoleHost : public ScanHost, public PlannerHost, public ExecutorHost, public CrcCompareHost {
 public:
-    ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings)
-        : log_(logStream), progress_(progress), settings_(settings) {}
+    ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings);
 
     void log(std::string_view line) override;
     void setProgressMaximum(int64_t maximum) override { maximum_ = maximum; }
@@ -62,6 +62,7 @@ private:
     void drawProgress(bool force);
 
     std::FILE* log_;
+    bool logOnTerminal_;
     ProgressLine& progress_;
     Settings settings_;
     Phase phase_ = Phase::Scanning;
