@@ -71,6 +71,13 @@ TEST_F(CliScan, RelativeLocationsAndTrailingSeparatorsNameTheSameFolder) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, absolute.out);
     }
+    // After "--" a location may start with a dash.
+    tree.file("-dash/e.txt", "e");
+    const CliResult dashed = runCli({"scan", "--", "-dash"}, inFolder(tree.root()));
+    EXPECT_EQ(dashed.status, 0);
+    EXPECT_EQ(dashed.out.substr(0, dashed.out.find('\t')), tree.path("-dash/e.txt"));
+    EXPECT_EQ(runCli({"scan", "-dash"}, inFolder(tree.root())).status, 2);
+
     const CliResult fromInside = runCli({"scan", "--no-subfolders", "."}, inFolder(tree.path("A")));
     EXPECT_EQ(fromInside.outLines(), topRows);
     const CliResult withSeparator = runCli({"scan", "--no-subfolders", tree.path("A") + "/"});

@@ -186,6 +186,14 @@ TEST(CliPlanThenSync, BackupMovesCopiesDeletesAndLeavesBAMirrorOfA) {
     EXPECT_EQ(planOf(tree, {"0"}), Lines{}) << "a second backup has nothing to do";
 }
 
+TEST(CliPlanThenSync, BackupIntoAFolderThatDoesNotExistYetCreatesIt) {
+    TempTree tree("A/a.txt = a\nA/sub/b.txt = b\n");
+    const Lines plan = expectSyncFollowsPlan(tree, {"backup"});
+    ASSERT_FALSE(plan.empty());
+    EXPECT_EQ(plan.front(), "CreateDir " + tree.path("B"));
+    EXPECT_EQ(tree.read("B/sub/b.txt"), "b");
+}
+
 TEST(CliPlanThenSync, FolderSynchGivesBothSidesTheUnionAndTheNewerFile) {
     TempTree tree("A/onlyA.txt = a\nA/both.txt = newer in A @2021-06-01 12:00:00\nA/sub/deepA.txt = da\n"
                   "B/onlyB.txt = b\nB/both.txt = older @2020-06-01 12:00:00\nB/bsub/deepB.txt = db\n");
