@@ -2,16 +2,19 @@
 
 #include "cli/console_host.h"
 
-#include "core/app/modes.h"
 #include "core/checksum/crc_matching.h"
+#include "core/planning/plan_support.h"
+#include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,13 +49,14 @@ Options:
   --keep-other      folder synch also keeps the other file under a dated name
   --dry-run         dedupe: print the action list, delete nothing
 
-Locations may be given with or without a trailing "/"; relative ones are taken from the current
-folder. The activity log of plan, crc and dedupe --dry-run goes to stderr; a progress line is shown
-there when it is a terminal. Dates and times follow LC_TIME.
+Locations are folders, given with or without a trailing "/"; relative ones are taken from the
+current folder. A location that does not exist is reported and scanned as empty. The activity log
+of plan, crc and dedupe --dry-run goes to stderr; a progress line is shown there when it is a
+terminal. Dates and times follow LC_TIME.
 
 Exit status: 0 success; 1 sync or dedupe with a failed action, or crc with a bad match;
 2 usage error; 3 refused by a safety rule (location A missing in backup, no criterion,
-overlapping locations); 4 an unexpected internal error.
+overlapping locations); 4 an unexpected error, or output that could not be written.
 
 Example, a nightly backup from cron (crontab -e):
   30 2 * * *  paritas-cli sync backup /home/ann/Documents /mnt/backup/Documents >>/var/log/paritas.log 2>&1
@@ -62,8 +66,10 @@ struct UsageError {
     std::string message;
 };
 
+enum class Command { Scan, Plan, Sync, Dedupe, Crc };
+
 struct Options {
-    std::string command;
+    Command command = Command::Scan;
     int mode = -1;
     bool includeSubfolders = true;
     Settings settings;
@@ -71,11 +77,25 @@ struct Options {
     std::vector<std::string> locations;
 };
 
+// The settings of a command-line run: no review, no prompts; the same-file criteria size and name,
+// the newer file wins, as a fresh configuration has them.
 Settings commandLineSettings() {
     Settings s;
-    s.CheckBoxConfirm = false; // no review: the plan runs as printed
+    s.CheckBoxConfirm = false;
     s.CheckDelete = s.CheckCreate = s.CheckCopy = false;
     return s;
+}
+
+Command parseCommand(const std::string& text) {
+    static const std::pair<const char*, Command> commands[] = {{"scan", Command::Scan},
+                                                               {"plan", Command::Plan},
+                                                               {"sync", Command::Sync},
+                                                               {"dedupe", Command::Dedupe},
+                                                               {"crc", Command::Crc}};
+    for (const auto& [name, command] : commands)
+        if (text == name)
+            return command;
+    throw UsageError{"unknown command \"" + text + "\""};
 }
 
 int parseMode(const std::string& text) {
@@ -86,37 +106,53 @@ int parseMode(const std::string& text) {
     throw UsageError{"unknown mode \"" + text + "\" (use backup, synch, copy-missing or delete-duplicates)"};
 }
 
+// An empty list (or one of commas only) ticks no criterion; the run is then refused, as the windows
+// refuse it.
 void parseCriteria(const std::string& list, Settings& s) {
     s.CheckSize = s.CheckName = s.CheckTimeStamp = false;
     std::size_t start = 0;
     while (start <= list.size()) {
         const std::size_t end = std::min(list.find(',', start), list.size());
-        const std::string word = list.substr(start, end - start);
+        std::string word = list.substr(start, end - start);
+        word.erase(0, word.find_first_not_of(' '));
+        word.erase(word.find_last_not_of(' ') + 1);
         if (word == "size")
             s.CheckSize = true;
         else if (word == "name")
             s.CheckName = true;
         else if (word == "time")
             s.CheckTimeStamp = true;
-        else if (!word.empty() || list.empty())
+        else if (!word.empty())
             throw UsageError{"unknown criterion \"" + word + "\" in --criteria (use size, name, time)"};
         start = end + 1;
     }
 }
 
-// An absolute location text ending with exactly one separator.
+// An absolute location text ending with exactly one separator. A location that does not exist is
+// accepted (backup into a new folder; the scan reports it), one that is a file is not.
 std::string locationText(const std::string& given) {
+    namespace fs = std::filesystem;
     if (given.empty())
         throw UsageError{"a location must not be empty"};
+    std::string shown = given; // the message stays one line
+    std::replace_if(
+        shown.begin(), shown.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }, '?');
+    const std::string uncarriable =
+        "the location \"" + shown + "\" holds a \"*\" or a control character, which cannot be carried";
     if (holdsUncarriableCharacter(given))
-        throw UsageError{"the location \"" + given +
-                         "\" holds a \"*\" or a control character, which cannot be carried"};
-    std::filesystem::path path(given);
-    if (!path.is_absolute())
-        path = std::filesystem::current_path() / path;
-    std::string text = path.lexically_normal().string();
+        throw UsageError{uncarriable};
+    fs::path path = fs::absolute(given);
+    // ".." is resolved on the real folders, as the file system would: the folder before it may be a
+    // link, and cutting the text would then name another folder.
+    const bool climbs =
+        std::any_of(path.begin(), path.end(), [](const fs::path& part) { return part == ".."; });
+    std::string text = (climbs ? fs::weakly_canonical(path) : path.lexically_normal()).string();
     while (text.size() > 1 && text.back() == kSeparator)
         text.pop_back();
+    if (holdsUncarriableCharacter(text))
+        throw UsageError{uncarriable};
+    if (fileExists(text) && !folderExists(text))
+        throw UsageError{"the location \"" + given + "\" is a file, not a folder"};
     return withTrailingSeparator(text);
 }
 
@@ -124,13 +160,10 @@ Options parse(int argc, char** argv) {
     if (argc < 2)
         throw UsageError{"no command given"};
     Options o;
-    o.command = argv[1];
+    o.command = parseCommand(argv[1]);
     o.settings = commandLineSettings();
-    static const std::vector<std::string> commands = {"scan", "plan", "sync", "dedupe", "crc"};
-    if (std::find(commands.begin(), commands.end(), o.command) == commands.end())
-        throw UsageError{"unknown command \"" + o.command + "\""};
-    const bool takesMode = o.command == "plan" || o.command == "sync";
-    const bool takesCriteria = takesMode || o.command == "dedupe" || o.command == "crc";
+    const bool takesMode = o.command == Command::Plan || o.command == Command::Sync;
+    const bool takesCriteria = o.command != Command::Scan;
     std::vector<std::string> positional;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -146,26 +179,26 @@ Options parse(int argc, char** argv) {
             o.settings.CheckNewer = false;
         } else if (arg == "--keep-other" && takesMode) {
             o.settings.CheckKeepOld = true;
-        } else if (arg == "--dry-run" && o.command == "dedupe") {
+        } else if (arg == "--dry-run" && o.command == Command::Dedupe) {
             o.dryRun = true;
         } else if (arg == "--") {
-            for (++i; i < argc; ++i)
-                positional.emplace_back(argv[i]);
+            positional.insert(positional.end(), argv + i + 1, argv + argc);
+            break;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError{"unknown option \"" + arg + "\" for " + o.command};
+            throw UsageError{"unknown option \"" + arg + "\" for " + argv[1]};
         } else {
             positional.push_back(arg);
         }
     }
-    std::size_t wanted = o.command == "scan" || o.command == "dedupe" ? 1 : 2;
     if (takesMode) {
         if (positional.empty())
-            throw UsageError{o.command + " needs a MODE"};
+            throw UsageError{std::string(argv[1]) + " needs a MODE"};
         o.mode = parseMode(positional.front());
         positional.erase(positional.begin());
     }
+    const std::size_t wanted = o.command == Command::Scan || o.command == Command::Dedupe ? 1 : 2;
     if (positional.size() != wanted)
-        throw UsageError{o.command + " needs " +
+        throw UsageError{std::string(argv[1]) + " needs " +
                          (wanted == 1 ? std::string("one location") : "locations A and B") + ", got " +
                          std::to_string(positional.size())};
     for (const std::string& p : positional)
@@ -173,130 +206,147 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-struct Scans {
-    ScanResult a, b;
-};
-
 ScanResult scanSide(const std::string& location, Side side, bool subfolders, ConsoleHost& host) {
-    host.setPhase(side == Side::A ? "Scanning A" : "Scanning B");
+    host.setPhase(Phase::Scanning, side == Side::A ? "Scanning A" : "Scanning B");
     return scanLocation(location, subfolders, side, host);
 }
 
-PlanResult planMode(int mode, PlanInput& input, PlannerHost& host) {
-    switch (mode) {
-    case 0:
-        return AMasterB(input, host);
-    case 1:
-        return FolderSynch(input, host);
-    case 2:
-        return CopyMissing(input, host);
-    default:
-        return Duplicatedel(input, host);
-    }
+void printLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
 }
 
 void printLines(const ActionList& lines) {
-    for (const std::string& line : lines) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-    }
+    for (const std::string& line : lines)
+        printLine(line);
 }
 
-int refused(const PlanResult& plan) {
+int refused(const std::string& reason) {
     std::fflush(stdout);
-    std::fprintf(stderr, "paritas-cli: refused: %s\n", plan.refusal.c_str());
+    std::fprintf(stderr, "paritas-cli: refused: %s\n", reason.c_str());
     return kRefused;
 }
 
+// Runs the list as the windows run it without review; the log goes wherever the host writes it.
+int performAndCount(const ActionList& actions, ConsoleHost& host) {
+    StopFlags flags;
+    host.setPhase(Phase::Actions, "Actions", static_cast<int64_t>(actions.size()));
+    const ExecutionCounts counts = PerformActions(actions, flags, host);
+    return counts.bad > 0 ? kFailedActions : kSuccess;
+}
+
 int runScan(const Options& o, ProgressLine& progress) {
-    ConsoleHost host(stderr, progress);
+    ConsoleHost host(stderr, progress, o.settings);
     const ScanResult scan = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     progress.clear();
     const Inventory& inv = scan.inventory;
     for (std::size_t i = 0; i < inv.fileCount(); ++i) {
         std::string line = inv.fullPathCell(i);
-        for (int column = 1; column < 5; ++column) {
-            line += '\t';
-            line += inv.cell(i, column);
-        }
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        for (int column = 1; column < 5; ++column)
+            line.append(1, '\t').append(inv.cell(i, column));
+        printLine(line);
     }
     return kSuccess;
 }
 
 int runPlanOrSync(const Options& o, ProgressLine& progress) {
-    const bool sync = o.command == "sync";
-    ConsoleHost host(sync ? stdout : stderr, progress);
-    host.setSettings(o.settings);
-    Scans scans{scanSide(o.locations[0], Side::A, o.includeSubfolders, host),
-                scanSide(o.locations[1], Side::B, o.includeSubfolders, host)};
-    PlanInput input{o.locations[0],     o.locations[1],     &scans.a.folders, &scans.b.folders,
-                    &scans.a.inventory, &scans.b.inventory, o.settings,       o.includeSubfolders};
-    host.setPhase("Planning");
-    const PlanResult plan = planMode(o.mode, input, host);
+    const bool sync = o.command == Command::Sync;
+    ConsoleHost host(sync ? stdout : stderr, progress, o.settings);
+    ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
+    ScanResult b = scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
+    PlanInput input{o.locations[0], o.locations[1], &a.folders, &b.folders,
+                    &a.inventory,   &b.inventory,   o.settings, o.includeSubfolders};
+    host.setPhase(Phase::Planning, "Planning");
+    const PlanResult plan = planForMode(o.mode, input, host);
     progress.clear();
     if (plan.refused)
-        return refused(plan);
+        return refused(plan.refusal);
     if (!sync) {
         printLines(plan.actions);
         return kSuccess;
     }
-    StopFlags flags;
-    host.setPhase("Actions");
-    const ExecutionCounts counts = PerformActions(plan.actions, flags, host);
-    // The window scans both sides again after a run so that its counts show the new state.
+    const int status = performAndCount(plan.actions, host);
+    // The windows scan both sides again after a run so that their counts show the new state.
     scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
-    return counts.bad > 0 ? kFailedActions : kSuccess;
+    return status;
 }
 
 int runDedupe(const Options& o, ProgressLine& progress) {
-    ConsoleHost host(o.dryRun ? stderr : stdout, progress);
-    host.setSettings(o.settings);
+    ConsoleHost host(o.dryRun ? stderr : stdout, progress, o.settings);
     ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     FolderList noFolders;
     Inventory noInventory;
     PlanInput input{o.locations[0], std::string(), &a.folders, &noFolders,
                     &a.inventory,   &noInventory,  o.settings, o.includeSubfolders};
-    host.setPhase("Planning");
+    host.setPhase(Phase::Planning, "Planning");
     const PlanResult plan = DuplicatesWithinA(input, host);
     progress.clear();
     if (plan.refused)
-        return refused(plan);
+        return refused(plan.refusal);
     if (o.dryRun) {
         printLines(plan.actions);
         return kSuccess;
     }
-    StopFlags flags;
-    host.setPhase("Actions");
-    const ExecutionCounts counts = PerformActions(plan.actions, flags, host);
+    const int status = performAndCount(plan.actions, host);
     scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
-    return counts.bad > 0 ? kFailedActions : kSuccess;
+    return status;
 }
 
 int runCrc(const Options& o, ProgressLine& progress) {
-    ConsoleHost host(stderr, progress);
+    // With no criterion every file of A would pair with the first file of B: a page of meaningless
+    // "Different!!!" rows. Refused like a plan without criteria.
+    if (auto problem = criteriaProblem(o.settings))
+        return refused(*problem);
+    ConsoleHost host(stderr, progress, o.settings);
     const ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     const ScanResult b = scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
-    host.setPhase("Pairing");
+    host.setPhase(Phase::Planning, "Pairing");
     CrcMatchTable table = pairCrcMatches(a.inventory, b.inventory, o.settings, static_cast<ScanHost&>(host));
-    host.setPhase("CRC");
+    host.setPhase(Phase::Crc, "CRC");
     const int bad = compareCrcMatches(table, host);
     progress.clear();
-    for (const CrcMatchRow& row : table) {
-        const std::string line =
-            row.status + '\t' + row.crcA + '\t' + row.crcB + '\t' + row.pathA + '\t' + row.pathB + '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
-    }
-    std::printf("%s\n", badCrcMatchMessage(bad).c_str());
+    for (const CrcMatchRow& row : table)
+        printLine(row.status + '\t' + row.crcA + '\t' + row.crcB + '\t' + row.pathA + '\t' + row.pathB);
+    printLine(badCrcMatchMessage(bad));
     return bad > 0 ? kFailedActions : kSuccess;
+}
+
+int runCommand(const Options& options) {
+    // A sync or dedupe whose log reader goes away (a closed pipe) runs to its end rather than stop
+    // between two actions; the lost output is reported by the exit status.
+    if (options.command == Command::Sync || (options.command == Command::Dedupe && !options.dryRun))
+        std::signal(SIGPIPE, SIG_IGN);
+    ProgressLine progress(::isatty(STDERR_FILENO) == 1);
+    switch (options.command) {
+    case Command::Scan:
+        return runScan(options, progress);
+    case Command::Dedupe:
+        return runDedupe(options, progress);
+    case Command::Crc:
+        return runCrc(options, progress);
+    case Command::Plan:
+    case Command::Sync:
+        break;
+    }
+    return runPlanOrSync(options, progress);
+}
+
+bool asksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--")
+            return false;
+        if (arg == "--help" || arg == "-h")
+            return true;
+    }
+    return false;
 }
 
 } // namespace
 
 int run(int argc, char** argv) {
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    if (asksForHelp(argc, argv)) {
         std::fputs(kUsage, stdout);
         return kSuccess;
     }
@@ -311,14 +361,12 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "paritas-cli: %s\nTry 'paritas-cli --help' for the usage.\n", e.message.c_str());
         return kUsageError;
     }
-    ProgressLine progress(::isatty(STDERR_FILENO) == 1);
-    if (options.command == "scan")
-        return runScan(options, progress);
-    if (options.command == "dedupe")
-        return runDedupe(options, progress);
-    if (options.command == "crc")
-        return runCrc(options, progress);
-    return runPlanOrSync(options, progress);
+    const int status = runCommand(options);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "paritas-cli: the output could not be written: %s\n", std::strerror(errno));
+        return kUnexpectedError;
+    }
+    return status;
 }
 
 } // namespace paritas::cli

@@ -2,13 +2,17 @@
 
 #include "core/platform/file_copy.h"
 
+#include <unistd.h>
+
+#include <utility>
+
 namespace paritas::cli {
 
 void ProgressLine::show(const std::string& text, bool force) {
     if (!enabled_)
         return;
     const auto now = std::chrono::steady_clock::now();
-    if (!force && drawn_ && now - last_ < std::chrono::milliseconds(200))
+    if (!force && now - last_ < std::chrono::milliseconds(200))
         return;
     last_ = now;
     std::fprintf(stderr, "\r\033[K%s", text.c_str());
@@ -24,40 +28,56 @@ void ProgressLine::clear() {
     drawn_ = false;
 }
 
+ConsoleHost::ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings)
+    : log_(logStream), logOnTerminal_(::isatty(::fileno(logStream)) == 1), progress_(progress),
+      settings_(settings) {}
+
 void ConsoleHost::log(std::string_view line) {
-    // A log line on the terminal goes above the progress line, which is drawn again later.
-    progress_.clear();
+    // On the terminal a log line replaces the progress line, which comes back a moment later.
+    if (logOnTerminal_)
+        progress_.clear();
     std::fwrite(line.data(), 1, line.size(), log_);
     std::fputc('\n', log_);
 }
 
-void ConsoleHost::showMessage(std::string_view text) {
-    log(text);
-}
-
-void ConsoleHost::setPhase(std::string phase) {
-    phase_ = std::move(phase);
-    maximum_ = position_ = 0;
-    filesSeen_ = 0;
+void ConsoleHost::setPhase(Phase phase, std::string label, int64_t total) {
+    phase_ = phase;
+    label_ = std::move(label);
+    total_ = total;
+    maximum_ = 0;
+    position_ = -1;
+    itemsSeen_ = 0;
     drawProgress(true);
 }
 
+void ConsoleHost::setProgressPosition(int64_t position) {
+    position_ = position;
+    drawProgress(false);
+}
+
 void ConsoleHost::keepAlive() {
-    ++filesSeen_;
+    ++itemsSeen_;
     drawProgress(false);
 }
 
 void ConsoleHost::drawProgress(bool force) {
     if (!progress_.enabled())
         return;
-    std::string text = phase_;
-    if (phase_ == "Actions")
-        text += " " + std::to_string(position_ + 1) + " of " + std::to_string(maximum_ + 1) + ", " +
+    std::string text = label_;
+    switch (phase_) {
+    case Phase::Scanning:
+        text += ": " + std::to_string(itemsSeen_) + " files and folders";
+        break;
+    case Phase::Actions:
+        // The executor sets the position to a line's index once the line is done.
+        text += ": " + std::to_string(position_ + 1) + " of " + std::to_string(total_) + " actions, " +
                 std::to_string((bytesCopied_ + copyDone_) >> 20) + " MB copied";
-    else if (phase_.rfind("Scanning", 0) == 0)
-        text += ": " + std::to_string(filesSeen_) + " files and folders";
-    else
-        text += ": " + std::to_string(position_) + " of " + std::to_string(maximum_);
+        break;
+    case Phase::Planning:
+    case Phase::Crc:
+        text += ": " + std::to_string(std::max<int64_t>(position_, 0)) + " of " + std::to_string(maximum_);
+        break;
+    }
     progress_.show(text, force);
 }
 
@@ -65,24 +85,25 @@ namespace {
 
 class ConsoleCopyObserver final : public CopyObserver {
 public:
-    explicit ConsoleCopyObserver(std::function<void(uint64_t)> onProgress)
-        : onProgress_(std::move(onProgress)) {}
-    void progress(uint64_t done, uint64_t) override { onProgress_(done); }
+    ConsoleCopyObserver(uint64_t& done, ConsoleHost& host) : done_(done), host_(host) {}
+    void progress(uint64_t done, uint64_t) override {
+        done_ = done;
+        host_.keepAlive();
+    }
 
 private:
-    std::function<void(uint64_t)> onProgress_;
+    uint64_t& done_;
+    ConsoleHost& host_;
 };
 
 } // namespace
 
 bool ConsoleHost::copyWithProgress(const std::string& source, const std::string& destination,
                                    std::string_view, StopFlags&) {
-    ConsoleCopyObserver observer([this](uint64_t done) {
-        copyDone_ = done;
-        drawProgress(false);
-    });
+    ConsoleCopyObserver observer(copyDone_, *this);
     const bool copied = copyFileWithProgress(source, destination, observer).ok();
-    bytesCopied_ += copyDone_;
+    if (copied)
+        bytesCopied_ += copyDone_;
     copyDone_ = 0;
     return copied;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The command line's hosts: activity-log lines go to one stream (stdout for sync and dedupe, stderr
+// The command line's host: activity-log lines go to one stream (stdout for sync and dedupe, stderr
 // otherwise), and when stderr is a terminal a live progress line is drawn there, at most a few times
 // a second. Nothing is ever asked: a command-line run has no prompts.
 
@@ -8,19 +8,25 @@
 #include "core/inventory/scan.h"
 #include "core/planning/planners.h"
 
+#include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 namespace paritas::cli {
 
+// One line of stderr, redrawn in place. Disabled (draws nothing, ever) when stderr is not a terminal,
+// so that redirected output holds no carriage returns or escape sequences.
 class ProgressLine {
 public:
     explicit ProgressLine(bool enabled) : enabled_(enabled) {}
     ~ProgressLine() { clear(); }
-    // Draws `text` when the last drawing is long enough ago (or always with force).
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    // Draws `text` when the last drawing is long enough ago (or always with force), so that a million
+    // keep-alives cost a few writes.
     void show(const std::string& text, bool force = false);
     void clear();
     bool enabled() const { return enabled_; }
@@ -31,38 +37,38 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+enum class Phase { Scanning, Planning, Actions, Crc };
+
 class ConsoleHost : public ScanHost, public PlannerHost, public ExecutorHost, public CrcCompareHost {
 public:
-    ConsoleHost(std::FILE* logStream, ProgressLine& progress) : log_(logStream), progress_(progress) {}
+    ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings);
 
     void log(std::string_view line) override;
     void setProgressMaximum(int64_t maximum) override { maximum_ = maximum; }
-    void setProgressPosition(int64_t position) override { position_ = position; }
+    void setProgressPosition(int64_t position) override;
     void keepAlive() override;
 
     Settings settings() override { return settings_; }
     PromptAnswer confirm(std::string_view) override { return PromptAnswer::Ok; }
-    void showMessage(std::string_view text) override;
-    bool copyWithProgress(const std::string& source, const std::string& destination, std::string_view copyName,
-                          StopFlags& flags) override;
-
+    void showMessage(std::string_view text) override { log(text); }
+    bool copyWithProgress(const std::string& source, const std::string& destination,
+                          std::string_view copyName, StopFlags& flags) override;
     bool stopRequested() override { return false; }
-    void rowChanged(std::size_t) override { ++rowsDone_; }
 
-    void setSettings(const Settings& settings) { settings_ = settings; }
-    // What the progress line is about: "Scanning A", "Planning", "Actions", "CRC".
-    void setPhase(std::string phase);
-    void countFile() { ++filesSeen_; }
+    // What the progress line tells about: files scanned, actions done of `total`, rows compared.
+    void setPhase(Phase phase, std::string label, int64_t total = 0);
 
 private:
     void drawProgress(bool force);
 
     std::FILE* log_;
+    bool logOnTerminal_;
     ProgressLine& progress_;
     Settings settings_;
-    std::string phase_;
-    int64_t maximum_ = 0, position_ = 0;
-    uint64_t filesSeen_ = 0, rowsDone_ = 0, bytesCopied_ = 0, copyDone_ = 0;
+    Phase phase_ = Phase::Scanning;
+    std::string label_;
+    int64_t total_ = 0, maximum_ = 0, position_ = -1;
+    uint64_t itemsSeen_ = 0, bytesCopied_ = 0, copyDone_ = 0;
 };
 
 } // namespace paritas::cli

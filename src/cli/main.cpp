@@ -11,6 +11,6 @@ int main(int argc, char** argv) {
         return paritas::cli::run(argc, argv);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "paritas-cli: %s\n", e.what());
-        return 4;
+        return paritas::cli::kUnexpectedError;
     }
 }
