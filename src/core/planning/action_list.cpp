@@ -17,8 +17,12 @@ ActionKind actionKind(std::string_view line) {
     return ActionKind::None;
 }
 
-bool isOriginalLine(std::string_view line) { return line.substr(0, 2) == "Or"; }
-bool isOriginalSelection(std::string_view line) { return line.substr(0, 3) == "Ori"; }
+bool isOriginalLine(std::string_view line) {
+    return line.substr(0, 2) == "Or";
+}
+bool isOriginalSelection(std::string_view line) {
+    return line.substr(0, 3) == "Ori";
+}
 
 CutPath pathFrom(std::string_view line, std::size_t position) {
     const std::size_t start = position - 1;
@@ -48,11 +52,16 @@ std::string singlePathOf(std::string_view line) {
     if (isOriginalSelection(line))
         return pathFrom(line, 13).path;
     switch (actionKind(line)) {
-    case ActionKind::MoveRename: return pairFrom(line, 13).source;
-    case ActionKind::Copy: return pairFrom(line, 6).source;
-    case ActionKind::DeleteFile: return pathFrom(line, 12).path;
-    case ActionKind::RemoveFolder: return pathFrom(line, 11).path;
-    default: return {};
+    case ActionKind::MoveRename:
+        return pairFrom(line, 13).source;
+    case ActionKind::Copy:
+        return pairFrom(line, 6).source;
+    case ActionKind::DeleteFile:
+        return pathFrom(line, 12).path;
+    case ActionKind::RemoveFolder:
+        return pathFrom(line, 11).path;
+    default:
+        return {};
     }
 }
 

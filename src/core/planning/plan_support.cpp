@@ -226,7 +226,8 @@ std::optional<std::string> criteriaProblem(const Settings& settings) {
                        "settings.");
 }
 
-std::optional<std::string> twoLocationProblem(const PlanInput& input, PlannerHost& host, NeedsCriteria needs) {
+std::optional<std::string> twoLocationProblem(const PlanInput& input, PlannerHost& host,
+                                              NeedsCriteria needs) {
     if (auto problem = locationProblem("A", input.locationA))
         return problem;
     if (auto problem = locationProblem("B", input.locationB))
@@ -240,10 +241,14 @@ std::optional<std::string> twoLocationProblem(const PlanInput& input, PlannerHos
 
 PlanResult planForMode(int modeIndex, PlanInput& input, PlannerHost& host) {
     switch (modeIndex) {
-    case 0: return AMasterB(input, host);
-    case 1: return FolderSynch(input, host);
-    case 2: return CopyMissing(input, host);
-    default: return Duplicatedel(input, host);
+    case 0:
+        return AMasterB(input, host);
+    case 1:
+        return FolderSynch(input, host);
+    case 2:
+        return CopyMissing(input, host);
+    default:
+        return Duplicatedel(input, host);
     }
 }
 

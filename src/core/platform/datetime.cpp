@@ -59,7 +59,9 @@ std::string dateTimeText(std::time_t t) {
     return formatted(tm);
 }
 
-std::string nowDateTimeText() { return dateTimeText(std::time(nullptr)); }
+std::string nowDateTimeText() {
+    return dateTimeText(std::time(nullptr));
+}
 
 std::string nowTimeText() {
     const std::time_t t = std::time(nullptr);

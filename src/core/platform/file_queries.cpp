@@ -7,17 +7,17 @@
 namespace paritas {
 
 bool folderExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool fileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 std::optional<FileFacts> fileFacts(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
         return std::nullopt;
     return FileFacts{static_cast<int64_t>(st.st_size), packDosDateTime(st.st_mtime)};

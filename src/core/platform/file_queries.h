@@ -14,8 +14,8 @@ struct FileFacts {
     int32_t fileTime = 0; // packed local DOS date/time
 };
 
-bool folderExists(const std::string& path);     // stat says directory
-bool fileExists(const std::string& path);       // lstat says anything but a directory
+bool folderExists(const std::string& path);                  // stat says directory
+bool fileExists(const std::string& path);                    // lstat says anything but a directory
 std::optional<FileFacts> fileFacts(const std::string& path); // lstat of a non-directory
 
 } // namespace paritas

@@ -19,6 +19,8 @@ bool holdsUncarriableCharacter(std::string_view text);
 std::string withTrailingSeparator(std::string_view path);
 
 // True for a text that starts at the root of the file system.
-inline bool isAbsolutePath(std::string_view path) { return !path.empty() && path.front() == kSeparator; }
+inline bool isAbsolutePath(std::string_view path) {
+    return !path.empty() && path.front() == kSeparator;
+}
 
 } // namespace paritas

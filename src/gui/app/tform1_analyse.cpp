@@ -23,8 +23,8 @@ void TForm1::BitBtn6Click() {
         return;
     }
     const Settings settings = currentSettings();
-    PlanInput input{locationA(), locationB(), &foldersA, &foldersB, &inventoryA, &inventoryB, settings,
-                    CheckBox1->isChecked()};
+    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
+                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
     WindowPlannerHost host(*this);
     const bool planned = takePlan(*this, planForMode(mode, input, host), settings);
     reviewOrRun(planned, settings, RescanAfterRun::BothSides);

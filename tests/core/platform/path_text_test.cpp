@@ -33,7 +33,8 @@ protected:
     }
     static std::time_t utc(int y, int mo, int d, int h, int mi, int s) {
         std::tm tm{};
-        tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d, tm.tm_hour = h, tm.tm_min = mi, tm.tm_sec = s;
+        tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d, tm.tm_hour = h, tm.tm_min = mi,
+        tm.tm_sec = s;
         return timegm(&tm);
     }
 };

@@ -58,7 +58,8 @@ private slots:
         writeFile(t.b + "/keep2.txt", "2");
         writeFile(t.b + "/gone.txt", "3");
         t.setOn(f);
-        plan({"DeleteFile " + t.b.toStdString() + "/keep1.txt", "DeleteFile " + t.b.toStdString() + "/gone.txt",
+        plan({"DeleteFile " + t.b.toStdString() + "/keep1.txt",
+              "DeleteFile " + t.b.toStdString() + "/gone.txt",
               "DeleteFile " + t.b.toStdString() + "/keep2.txt"});
         review->model()->setTicked(0, false);
         review->model()->setTicked(2, false);
@@ -72,7 +73,8 @@ private slots:
         QVERIFY(QFile::exists(t.b + "/keep2.txt"));
         QVERIFY(!QFile::exists(t.b + "/gone.txt"));
         QCOMPARE(dialogs.messages.last(), QStringLiteral("Synchronisation FINISHED!"));
-        QCOMPARE(f->Label9->text(), QStringLiteral("Synchronize Progress : Good Actions (1) Bad Actions (0)"));
+        QCOMPARE(f->Label9->text(),
+                 QStringLiteral("Synchronize Progress : Good Actions (1) Bad Actions (0)"));
         QVERIFY(f->BitBtn6->isEnabled());
         QVERIFY(!f->BitBtn5->isEnabled());
         QCOMPARE(f->StatusPanelB->text(), QStringLiteral("Files Count B : 2  Size: 0MB"));
@@ -93,7 +95,8 @@ private slots:
     }
 
     void selectingALineShowsThePathItNames() {
-        plan({"Copy /a/src.txt*/b/dst.txt", "CreateDir /b/folder", "RemoveDir /b/old", "Original   */a/kept"});
+        plan(
+            {"Copy /a/src.txt*/b/dst.txt", "CreateDir /b/folder", "RemoveDir /b/old", "Original   */a/kept"});
         review->selectRow(0);
         QCOMPARE(review->Label1->text(), QStringLiteral("/a/src.txt"));
         QVERIFY(!review->OriginalToDup->isEnabled());
@@ -144,7 +147,8 @@ private slots:
         writeFile(t.b + "/2.txt", "2");
         writeFile(t.b + "/3.txt", "3");
         w.form2->CheckDelete->setChecked(true);
-        f->actions = {"DeleteFile " + t.b.toStdString() + "/1.txt", "DeleteFile " + t.b.toStdString() + "/2.txt",
+        f->actions = {"DeleteFile " + t.b.toStdString() + "/1.txt",
+                      "DeleteFile " + t.b.toStdString() + "/2.txt",
                       "DeleteFile " + t.b.toStdString() + "/3.txt"};
         dialogs.answers = {Answer::Cancel, Answer::NoToAll};
         f->PerformActions();
@@ -168,7 +172,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(f));
         w.form11->showBesideMainWindow();
         QCOMPARE(w.form11->pos(), f->frameGeometry().topLeft() + QPoint(200, 40));
-        QCOMPARE(w.form11->BitBtn1->text(), QStringLiteral("To Stop All Activity Press Space or Mouse Click here"));
+        QCOMPARE(w.form11->BitBtn1->text(),
+                 QStringLiteral("To Stop All Activity Press Space or Mouse Click here"));
         w.form11->close();
         w.form11->takeFocus();
         QVERIFY(w.form11->isVisible());

@@ -50,6 +50,8 @@ struct TwoLocations {
     }
 };
 
-inline bool logHas(TForm1* f, const QString& line) { return f->activityLog().lines().contains(line); }
+inline bool logHas(TForm1* f, const QString& line) {
+    return f->activityLog().lines().contains(line);
+}
 
 } // namespace paritas::gui::testing
