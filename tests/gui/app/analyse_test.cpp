@@ -4,6 +4,8 @@
 #include "gui/execution/action_review_model.h"
 #include "gui/execution/tform3.h"
 
+#include <QAbstractButton>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -86,6 +88,23 @@ private slots:
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.messages[0].contains("does not exist"));
         QCOMPARE(readFile(t.b + "/only-copy.txt"), QByteArray("precious"));
+    }
+
+    void withoutASelectedModeNothingIsPlanned() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        t.setOn(f);
+        f->radioButtons->setExclusive(false);
+        f->radioButtons->button(0)->setChecked(false);
+        f->radioButtons->setExclusive(true);
+        QCOMPARE(f->modeIndex(), -1);
+        const auto generation = f->actionsGeneration;
+        f->BitBtn6Click();
+        QCOMPARE(dialogs.messages, QStringList({"You must Select Synchronisation mode"}));
+        QCOMPARE(f->actionsGeneration, generation);
+        QVERIFY(!QFile::exists(t.b + "/x.txt"));
+        QVERIFY(!f->isBusy());
     }
 
     void deletingDuplicatesWithinAKeepsTheFirstOfEachGroup() {
