@@ -1,5 +1,6 @@
 #include "core/execution/executor.h"
 
+#include "core/inventory/paths.h"
 #include "core/platform/datetime.h"
 #include "core/platform/file_compare.h"
 #include "core/platform/file_copy.h"
@@ -20,11 +21,6 @@ constexpr std::string_view kNoSeparatorReason = "No separator between source and
 // The text after a prefix of `length` characters; empty for a line shorter than its prefix.
 std::string afterPrefix(std::string_view line, std::size_t length) {
     return line.size() > length ? std::string(line.substr(length)) : std::string();
-}
-
-std::string lastPathPart(const std::string& path) {
-    const std::size_t slash = path.rfind(kSeparator);
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool promptWanted(ActionKind kind, const Settings& settings) {
@@ -176,7 +172,7 @@ private:
         if (!usable(pair, line, 5, "Failed Copy-File to "))
             return;
         const bool ok =
-            host_.copyWithProgress(pair.source, pair.destination, lastPathPart(pair.source), flags_);
+            host_.copyWithProgress(pair.source, pair.destination, LastPathPart(pair.source), flags_);
         report(ok, "Success Copy-File to ", "Failed Copy-File to ", pair.destination);
     }
 
