@@ -7,7 +7,6 @@ namespace paritas::gui {
 
 void TForm1::ToolButton4Click() {}
 void TForm1::ToolButton5Click() {}
-void TForm1::SpeedButton1Click() {}
 void TForm1::BitBtn1Click() {}
 void TForm1::BitBtn2Click() {}
 void TForm1::BitBtn3Click() {}

@@ -137,13 +137,4 @@ void TForm2::EveryClick() {
         day->setChecked(Every->isChecked());
 }
 
-// The schedule, the settings file and its load come with the job list's scheduler; until then these
-// commands leave everything as it is.
-void TForm2::BitBtn1Click() {}
-void TForm2::BitBtn2Click() {}
-void TForm2::BitBtn3Click() {}
-void TForm2::Timer1Timer() {}
-void TForm2::LoadConfig() {}
-void TForm2::Saveconfig() {}
-
 } // namespace paritas::gui
