@@ -7,6 +7,7 @@
 #include "core/app/layout_rules.h"
 #include "core/execution/stop_flags.h"
 #include "core/inventory/inventory.h"
+#include "core/jobs/job_list.h"
 #include "core/planning/action_list.h"
 #include "core/settings/settings.h"
 #include "gui/app/windows.h"
@@ -112,6 +113,22 @@ public:
     // The buttons that a running executor or job list disables ("Stop All Actions" the other way).
     void setRunButtonsEnabled(bool enabled);
 
+    // The job list (StringGrid3): table row i is job row i + 1 of the grid (the header is row 0);
+    // the last table row is the open empty row.
+    Job jobAt(int tableRow) const;
+    void setJobAt(int tableRow, const Job& job);
+    std::vector<Job> jobRows() const;
+    // Replaces the table's jobs by `jobs` (header, the jobs, one open row).
+    void ListJobs(const std::vector<Job>& jobs);
+    // Runs every job of the table in order (see tform1_jobs.cpp); the job in progress is
+    // currentJobRow (a table row).
+    void StartJoblist();
+    void ProccesJobListItem();
+    int currentJobRow = 0;
+    bool jobListRunning() const { return jobListRunning_; }
+    // True while a job list runs: the executor then asks nothing, whatever the prompt settings say.
+    bool runsWithoutPrompts() const { return jobListRunning_; }
+
 public slots:
     void FormResize();
     void Configuration1Click();
@@ -160,6 +177,8 @@ private:
     QWidget* client_ = nullptr;
     bool resizing_ = false;
     int busy_ = 0;
+    bool jobListRunning_ = false;
+    int jobsNotRun_ = 0;
 };
 
 } // namespace paritas::gui

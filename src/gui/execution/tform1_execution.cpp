@@ -37,7 +37,13 @@ public:
         f_.ProgressBar1->setValue(int(std::min<int64_t>(position, INT32_MAX)));
     }
     void keepAlive() override { KeepAlive::pump(); }
-    Settings settings() override { return f_.currentSettings(); }
+    // A job list runs unattended ("All actions will be done without prompting"): no per-action prompt.
+    Settings settings() override {
+        Settings s = f_.currentSettings();
+        if (f_.runsWithoutPrompts())
+            s.CheckDelete = s.CheckCreate = s.CheckCopy = false;
+        return s;
+    }
 
     PromptAnswer confirm(std::string_view text) override {
         KeepAlive::pumpNow();

@@ -1,12 +1,113 @@
-// The weekly schedule of the job list, held by the configuration window. It comes with the job
-// runner; until then these commands leave everything as it is.
+// The weekly schedule of the job list, held by the configuration window: a one-second timer that
+// presses "Process Job List" on the ticked weekdays when the time field equals the clock's time
+// text exactly.
+//
+//   inactive ─Activate─> active ─matching tick─> running (timer off) ─run ends─> active
+//   active ─Deactivate─> inactive
+//
+// A matching tick never starts the job list inside another operation (a synchronisation, a CRC
+// compare, a favourite) that is letting the window serve messages: the start then waits, tick by
+// tick, until that operation has ended.
 
+#include "gui/app/tform1.h"
 #include "gui/settings/tform2.h"
 
-namespace paritas::gui {
+#include "core/jobs/job_list.h"
 
-void TForm2::BitBtn1Click() {}
-void TForm2::BitBtn2Click() {}
-void TForm2::Timer1Timer() {}
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace paritas::gui {
+namespace {
+
+TForm1* mainWindowOf(QWidget* window) {
+    return qobject_cast<TForm1*>(window->parentWidget());
+}
+
+} // namespace
+
+void TForm2::setSchedulerControlsEnabled(bool enabled) {
+    for (QCheckBox* day : dayBoxes())
+        day->setEnabled(enabled);
+    Every->setEnabled(enabled);
+    Edit1->setEnabled(enabled);
+    SaveLog->setEnabled(enabled);
+}
+
+// "Activate Schedule".
+void TForm2::BitBtn2Click() {
+    if (Timer1->isActive() || scheduleActive_)
+        return;
+    Timer1->start();
+    scheduleActive_ = true;
+    startDeferred_ = false;
+    BitBtn2->setEnabled(false);
+    BitBtn1->setEnabled(true);
+    if (TForm1* main = mainWindowOf(this))
+        for (QPushButton* b : {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn3, main->BitBtn5})
+            b->setEnabled(false);
+    setSchedulerControlsEnabled(false);
+}
+
+// "Deactivate Schedule". During a scheduled run the timer is off and this does nothing; the run
+// returns to the active state, from which the schedule can then be deactivated.
+void TForm2::BitBtn1Click() {
+    if (!Timer1->isActive())
+        return;
+    Timer1->stop();
+    scheduleActive_ = false;
+    startDeferred_ = false;
+    BitBtn2->setEnabled(true);
+    BitBtn1->setEnabled(false);
+    if (TForm1* main = mainWindowOf(this)) {
+        for (QPushButton* b : {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn4, main->BitBtn3})
+            b->setEnabled(true);
+        main->BitBtn5->setEnabled(false);
+    }
+    setSchedulerControlsEnabled(true);
+    Label2->clear();
+}
+
+void TForm2::resumeSchedule() {
+    Timer1->start();
+    BitBtn2->setEnabled(false);
+    BitBtn1->setEnabled(true);
+    if (TForm1* main = mainWindowOf(this)) {
+        for (QPushButton* b : {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn3})
+            b->setEnabled(false);
+        main->BitBtn5->setEnabled(true);
+    }
+    setSchedulerControlsEnabled(false);
+}
+
+void TForm2::Timer1Timer() {
+    scheduledStart = false;
+    const std::time_t moment = now();
+    Label2->setText(QString::fromStdString(timeText(moment)));
+    std::array<bool, 7> days{};
+    const auto boxes = dayBoxes();
+    for (std::size_t d = 0; d < days.size(); ++d)
+        days[d] = boxes[d]->isChecked();
+    if (!startDeferred_ && !scheduleFires(days, Edit1->text().toStdString(), moment))
+        return;
+    TForm1* main = mainWindowOf(this);
+    if (main == nullptr)
+        return;
+    if (main->isBusy()) {
+        if (!startDeferred_)
+            main->log(QStringLiteral("Scheduled job list processing waits until the running operation ends"));
+        startDeferred_ = true;
+        return;
+    }
+    startDeferred_ = false;
+    scheduledStart = true;
+    Timer1->stop();
+    main->BitBtn3Click();
+    // The run is over; a later press of "Process Job List" by hand must ask again.
+    scheduledStart = false;
+}
 
 } // namespace paritas::gui

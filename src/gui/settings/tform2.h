@@ -8,6 +8,8 @@
 #include <QWidget>
 
 #include <array>
+#include <ctime>
+#include <functional>
 
 class QCheckBox;
 class QGroupBox;
@@ -37,6 +39,13 @@ public:
     QTimer* Timer1;                           // schedule timer
     QPushButton *BitBtn3, *BitBtn1, *BitBtn2; // Save Configuration, Deactivate, Activate Schedule
     bool scheduledStart = false;
+    // The schedule's clock; the system clock when empty (tests put their own moment here).
+    std::function<std::time_t()> clock;
+    std::time_t now() const { return clock ? clock() : std::time(nullptr); }
+    // Activated and not deactivated since (the timer is off during a scheduled run).
+    bool scheduleActive() const { return scheduleActive_; }
+    // The end of a scheduled run: timer on again and both windows in the schedule-active state.
+    void resumeSchedule();
 
     std::array<QCheckBox*, 7> dayBoxes() const {
         return {Monday, Tuesday, Wednesday, Thursday, Friday, Saturday, Sunday};
@@ -51,6 +60,12 @@ public slots:
     // Reads config.ini from the settings folder (or writes it on the first start).
     void LoadConfig();
     void Saveconfig();
+
+private:
+    void setSchedulerControlsEnabled(bool enabled);
+    bool scheduleActive_ = false;
+    // A matching tick found another operation under way; the start waits for its end.
+    bool startDeferred_ = false;
 };
 
 } // namespace paritas::gui

@@ -1,0 +1,295 @@
+#include "support/fake_dialogs.h"
+#include "support/gui_fixture.h"
+
+#include "gui/app/keep_alive.h"
+#include "gui/execution/tform3.h"
+
+#include "core/app/modes.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+using namespace paritas;
+using namespace paritas::gui;
+using namespace paritas::gui::testing;
+
+namespace {
+
+QString cell(TForm1* f, int row, int column) {
+    const QTableWidgetItem* item = f->StringGrid3->item(row, column);
+    return item ? item->text() : QString();
+}
+
+QStringList statuses(TForm1* f) {
+    QStringList s;
+    for (int r = 0; r < f->StringGrid3->rowCount(); ++r)
+        s << cell(f, r, 0);
+    return s;
+}
+
+void writeText(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(content);
+}
+
+// A job for location a, copy missing, location b, with subfolders.
+void addCopyJob(TForm1* f, const QString& a, const QString& b) {
+    f->Edit1->setText(a + "/");
+    f->Edit2->setText(b + "/");
+    f->setModeIndex(2);
+    f->CheckBox1->setChecked(true);
+    f->BitBtn1Click();
+}
+
+} // namespace
+
+class JobListWindowTest : public QObject {
+    Q_OBJECT
+    Windows w;
+    TForm1* f = nullptr;
+
+private slots:
+    void init() {
+        w = createWindows();
+        f = w.form1;
+    }
+    void cleanup() {
+        KeepAlive::setBeforePump([this] { f->activityLog().flush(); });
+        destroyWindows(w);
+    }
+
+    void aNewWindowShowsOnlyTheOpenRowAndSavesAnEmptyFile() {
+        FakeDialogs dialogs;
+        QTemporaryDir dir;
+        QCOMPARE(f->StringGrid3->rowCount(), 1);
+        dialogs.saveName = dir.filePath("empty.jbl");
+        f->ToolButton4Click();
+        QCOMPARE(readFile(dialogs.saveName), QByteArray());
+    }
+
+    void addingThreeJobsAndDeletingTheSecondKeepsTheFirstAndThird() {
+        f->Compact1Click();
+        f->Edit1->setText("/one/");
+        f->BitBtn1Click();
+        QVERIFY(f->Normal1->isChecked()); // adding shows the job list
+        f->Edit1->setText("/two/");
+        f->BitBtn1Click();
+        f->Edit1->setText("/three/");
+        f->BitBtn1Click();
+        QCOMPARE(f->StringGrid3->rowCount(), 4);
+        f->StringGrid3->setCurrentCell(1, 0);
+        f->BitBtn2Click();
+        QCOMPARE(f->StringGrid3->rowCount(), 3);
+        QCOMPARE(cell(f, 0, 1), QStringLiteral("/one/"));
+        QCOMPARE(cell(f, 1, 1), QStringLiteral("/three/"));
+        QCOMPARE(cell(f, 2, 0), QString()); // the open row
+        // Deleting the open row changes nothing, and the open row never goes.
+        f->StringGrid3->setCurrentCell(2, 0);
+        f->BitBtn2Click();
+        QCOMPARE(f->StringGrid3->rowCount(), 3);
+        f->StringGrid3->setCurrentCell(0, 0);
+        f->BitBtn2Click();
+        f->StringGrid3->setCurrentCell(0, 0);
+        f->BitBtn2Click();
+        f->StringGrid3->setCurrentCell(0, 0);
+        f->BitBtn2Click();
+        QCOMPARE(f->StringGrid3->rowCount(), 1);
+    }
+
+    void savingWritesOneCrLfLinePerJobWithTheModeDigit() {
+        FakeDialogs dialogs;
+        QTemporaryDir dir;
+        f->Edit1->setText("/x/A/");
+        f->Edit2->setText("/y/B/");
+        f->setModeIndex(1);
+        f->CheckBox1->setChecked(false);
+        f->BitBtn1Click();
+        f->setModeIndex(3);
+        f->CheckBox1->setChecked(true);
+        f->BitBtn1Click();
+        QCOMPARE(cell(f, 0, 2), QString::fromLatin1(kModeNames[1].data()));
+        QCOMPARE(cell(f, 0, 4), QStringLiteral("No"));
+        dialogs.saveName = dir.filePath("jobs.jbl");
+        f->ToolButton4Click();
+        QCOMPARE(readFile(dialogs.saveName),
+                 QByteArray("/x/A/*A*1*B*/y/B/*C*No\r\n/x/A/*A*3*B*/y/B/*C*Yes\r\n"));
+        QVERIFY(dialogs.errors.isEmpty());
+
+        dialogs.saveName = dir.filePath("no-such-folder/jobs.jbl");
+        f->ToolButton4Click();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(dialogs.errors[0].startsWith("Cannot create file"));
+        QCOMPARE(f->StringGrid3->rowCount(), 3); // a failed save leaves the table alone
+    }
+
+    void loadingReplacesTheJobsAndEveryJobIsWaiting() {
+        FakeDialogs dialogs;
+        QTemporaryDir dir;
+        f->Edit1->setText("/before/");
+        f->BitBtn1Click();
+        f->Compact1Click();
+        dialogs.openName = dir.filePath("two.jbl");
+        writeText(dialogs.openName, "/a/*A*0*B*/b/*C*Yes\r\n/c/*A*7*B*/d/*C*Maybe\r\n");
+        f->ToolButton5Click();
+        QCOMPARE(f->StringGrid3->rowCount(), 3);
+        QCOMPARE(statuses(f), QStringList({"Waiting", "Waiting", ""}));
+        QCOMPARE(cell(f, 0, 1), QStringLiteral("/a/"));
+        QCOMPARE(cell(f, 0, 2), QString::fromLatin1(kModeNames[0].data()));
+        QCOMPARE(cell(f, 1, 2), QString()); // digit 7 names no mode
+        QCOMPARE(cell(f, 1, 3), QStringLiteral("/d/"));
+        QCOMPARE(cell(f, 1, 4), QStringLiteral("Maybe"));
+        QVERIFY(f->Normal1->isChecked());
+        QVERIFY(dialogs.errors.isEmpty());
+    }
+
+    void aBadLineStopsLoadingWithAnErrorAndKeepsTheJobsBeforeIt() {
+        FakeDialogs dialogs;
+        QTemporaryDir dir;
+        dialogs.openName = dir.filePath("bad.jbl");
+        writeText(dialogs.openName, "/a/*A*0*B*/b/*C*Yes\r\n/c/*A*x*B*/d/*C*No\r\n/e/*A*1*B*/f/*C*No\r\n");
+        f->ToolButton5Click();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(dialogs.errors[0].contains("Line 2"));
+        QCOMPARE(statuses(f), QStringList({"Waiting", ""}));
+        QCOMPARE(cell(f, 0, 1), QStringLiteral("/a/"));
+    }
+
+    void aFileThatCannotBeReadLeavesTheTableAsItWas() {
+        FakeDialogs dialogs;
+        QTemporaryDir dir;
+        f->Edit1->setText("/kept/");
+        f->BitBtn1Click();
+        dialogs.openName = dir.filePath("missing.jbl");
+        f->ToolButton5Click();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QCOMPARE(statuses(f), QStringList({"Waiting", ""}));
+        QCOMPARE(cell(f, 0, 1), QStringLiteral("/kept/"));
+    }
+
+    void aRunProcessesTheJobsInOrderWithoutPrompts() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        const QString c = t.root.filePath("C");
+        QDir().mkpath(c);
+        writeFile(t.a + "/docs/report.txt", "report");
+        addCopyJob(f, t.a, t.b);
+        addCopyJob(f, t.b, c); // finds the report only when the first job ran before it
+        f->CheckBox1->setChecked(false);
+        w.form2->CheckCopy->setChecked(true); // per-action prompts are not asked in a job run
+        w.form2->CheckCreate->setChecked(true);
+        f->StringGrid3->item(0, 0)->setText("Finished");
+        f->BitBtn3Click();
+        QCOMPARE(dialogs.confirmations.size(), 1);
+        QVERIFY(dialogs.confirmations[0].startsWith("This will start job list procesing."));
+        QCOMPARE(readFile(t.b + "/docs/report.txt"), QByteArray("report"));
+        QCOMPARE(readFile(c + "/docs/report.txt"), QByteArray("report"));
+        QCOMPARE(statuses(f), QStringList({"Finished", "Finished", ""}));
+        QVERIFY(dialogs.messages.isEmpty());
+        QVERIFY(!w.form3->isVisible()); // never the review window
+        QVERIFY(f->CheckBox1->isChecked());
+        QVERIFY(f->BitBtn3->isEnabled());
+        QVERIFY(!f->BitBtn5->isEnabled());
+        QVERIFY(!f->isBusy());
+    }
+
+    void cancelInTheConfirmationStartsNothing() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        addCopyJob(f, t.a, t.b);
+        f->StringGrid3->item(0, 0)->setText("Finished");
+        dialogs.answers = {Answer::Cancel};
+        f->BitBtn3Click();
+        QCOMPARE(statuses(f), QStringList({"Finished", ""}));
+        QVERIFY(!QFile::exists(t.b + "/x.txt"));
+    }
+
+    void stopDuringTheFirstJobLeavesTheLaterJobsWaiting() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        const QString c = t.root.filePath("C"), d = t.root.filePath("D");
+        QDir().mkpath(c);
+        QDir().mkpath(d);
+        writeFile(t.a + "/1.txt", "1");
+        writeFile(t.a + "/2.txt", "2");
+        addCopyJob(f, t.a, t.b);
+        addCopyJob(f, t.a, c);
+        addCopyJob(f, t.a, d);
+        bool pressed = false;
+        KeepAlive::setBeforePump([&] {
+            f->activityLog().flush();
+            if (!pressed && cell(f, 0, 0) == QStringLiteral("In Progress")) {
+                pressed = true;
+                f->BitBtn5Click();
+            }
+        });
+        f->BitBtn3Click();
+        QVERIFY(pressed);
+        QCOMPARE(statuses(f), QStringList({"Finished", "Waiting", "Waiting", ""}));
+        QVERIFY(QDir(c).isEmpty());
+        QVERIFY(QDir(d).isEmpty());
+        QVERIFY(logHas(f, "Job Processing Interupted"));
+        QVERIFY(f->BitBtn3->isEnabled());
+        QVERIFY(!f->BitBtn5->isEnabled());
+    }
+
+    void aJobWithoutAModeRunsNeitherPlannerNorTheLeftoverActions() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        QTemporaryDir dir;
+        writeFile(t.b + "/precious.txt", "keep");
+        // A leftover action list from an earlier analysis must not run for a job without a mode.
+        f->actions = {"DeleteFile " + (t.b + "/precious.txt").toStdString()};
+        dialogs.openName = dir.filePath("odd.jbl");
+        writeText(dialogs.openName, (t.a + "/*A*7*B*" + t.b + "/*C*Yes\r\n").toUtf8());
+        f->ToolButton5Click();
+        f->BitBtn3Click();
+        QCOMPARE(readFile(t.b + "/precious.txt"), QByteArray("keep"));
+        QCOMPARE(statuses(f), QStringList({"Finished", ""}));
+        QVERIFY(logHas(f, "Job 1 not run: its Synch Mode names none of the synchronisation modes"));
+        QCOMPARE(dialogs.messages.size(), 1); // one summary at the end
+        QVERIFY(dialogs.messages[0].contains("not run"));
+    }
+
+    void aRefusedPlanIsLoggedAndTheNextJobStillRuns() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        const QString c = t.root.filePath("C");
+        QDir().mkpath(c);
+        writeFile(t.b + "/only-copy.txt", "precious");
+        writeFile(t.a + "/x.txt", "x");
+        // A backup from a location that is gone would empty B: refused, and logged, not asked.
+        f->Edit1->setText(t.root.filePath("unplugged") + "/");
+        f->Edit2->setText(t.b + "/");
+        f->setModeIndex(0);
+        f->BitBtn1Click();
+        addCopyJob(f, t.a, c);
+        f->BitBtn3Click();
+        QCOMPARE(readFile(t.b + "/only-copy.txt"), QByteArray("precious"));
+        QCOMPARE(readFile(c + "/x.txt"), QByteArray("x"));
+        QCOMPARE(statuses(f), QStringList({"Finished", "Finished", ""}));
+        QCOMPARE(dialogs.messages.size(), 1);
+        bool logged = false;
+        for (const QString& line : f->activityLog().lines())
+            logged = logged || line.startsWith("Job 1 not run: ");
+        QVERIFY(logged);
+    }
+
+    void aJobRunDoesNotStartWhileAnotherOperationRuns() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        addCopyJob(f, t.a, t.b);
+        f->beginBusy();
+        f->BitBtn3Click();
+        f->endBusy();
+        QVERIFY(!QFile::exists(t.b + "/x.txt"));
+        QCOMPARE(statuses(f), QStringList({"Waiting", ""}));
+    }
+};
+
+QTEST_MAIN(JobListWindowTest)
+#include "job_list_window_test.moc"
