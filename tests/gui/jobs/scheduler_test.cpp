@@ -136,6 +136,27 @@ private slots:
         QVERIFY(actionLogFiles(workFolder.path()).isEmpty());
     }
 
+    void aLogThatCannotBeSavedStaysInTheWindowAndTheScheduleGoesOn() {
+        FakeDialogs dialogs;
+        const QString name = QString::fromStdString(actionLogFileName(kMondayNoon));
+        QVERIFY(QDir(workFolder.path()).mkdir(name)); // a folder where the file should go
+        s->Monday->setChecked(true);
+        s->Edit1->setText("12:00:05");
+        s->SaveLog->setChecked(true);
+        f->log(QStringLiteral("earlier line"));
+        s->BitBtn2Click();
+        moment = kMondayNoon;
+        s->Timer1Timer();
+        QVERIFY(logHas(f, "earlier line"));
+        bool reported = false;
+        for (const QString& line : f->activityLog().lines())
+            reported = reported || line.startsWith("Cannot create file \"" + name);
+        QVERIFY(reported);
+        QVERIFY(s->Timer1->isActive());
+        QVERIFY(dialogs.messages.isEmpty() && dialogs.errors.isEmpty()); // nobody may be there to click
+        QDir(workFolder.filePath(name)).removeRecursively();
+    }
+
     void anUntickedDayOrAnotherTimeNeverFires() {
         FakeDialogs dialogs;
         TwoLocations t;
