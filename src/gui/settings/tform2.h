@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <string>
 
 class QCheckBox;
 class QGroupBox;
@@ -17,6 +18,9 @@ class QPushButton;
 class QTimer;
 
 namespace paritas::gui {
+
+class TForm1;
+class TForm9;
 
 class TForm2 : public QWidget {
     Q_OBJECT
@@ -42,6 +46,14 @@ public:
         return {Monday, Tuesday, Wednesday, Thursday, Friday, Saturday, Sunday};
     }
 
+    // The settings file holds the main window's view and size and the favourites table; both windows
+    // are made known here before the favourites window loads the file.
+    void setMainWindow(TForm1* mainWindow) { main_ = mainWindow; }
+    void setFavouritesWindow(TForm9* favourites) { favourites_ = favourites; }
+    // The folder of config.ini with a trailing separator: the current folder at the load, kept for
+    // every later save.
+    const std::string& settingsFolder() const { return settingsFolder_; }
+
 public slots:
     void EveryClick();
     void BitBtn1Click();
@@ -50,7 +62,13 @@ public slots:
     void Timer1Timer();
     // Reads config.ini from the settings folder (or writes it on the first start).
     void LoadConfig();
-    void Saveconfig();
+    // Writes config.ini from the current state; false (after the error box) when it cannot be written.
+    bool Saveconfig();
+
+private:
+    TForm1* main_ = nullptr;
+    TForm9* favourites_ = nullptr;
+    std::string settingsFolder_;
 };
 
 } // namespace paritas::gui
