@@ -74,6 +74,7 @@ TForm9::TForm9(TForm1* mainWindow, TForm2* configuration)
     StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid1->verticalHeader()->setVisible(false);
+    StringGrid1->horizontalHeader()->setMinimumSectionSize(1);
     auto* details = new QGroupBox(this);
     details->setObjectName(QStringLiteral("details"));
     Mode = new QLabel(details);
