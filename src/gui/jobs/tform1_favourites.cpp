@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QTableWidget>
 
 namespace paritas::gui {
 
@@ -21,6 +22,8 @@ void TForm1::SpeedButton1Click() {
     windows_.form9->appendFavourite({name->toStdString(), Edit1->text().toStdString(),
                                      mode < 0 ? std::string() : std::string(kModeNames[std::size_t(mode)]),
                                      Edit2->text().toStdString(), CheckBox1->isChecked() ? "Yes" : "No"});
+    // The new favourite is the selected one, so the details panel shows it.
+    windows_.form9->StringGrid1->selectRow(windows_.form9->StringGrid1->rowCount() - 2);
     SpeedButton2Click();
 }
 

@@ -203,6 +203,15 @@ private slots:
         QVERIFY(w.form2->CheckCopy->isChecked());
     }
 
+    void aFolderNamedConfigIniIsReportedAndNotReplaced() {
+        FakeDialogs dialogs;
+        QVERIFY(QDir(dir->path()).mkdir("config.ini"));
+        start();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(QFileInfo(configFile()).isDir());
+        QVERIFY(w.form9 != nullptr);
+    }
+
     void aSaveGoesToTheFolderOfTheStartEvenAfterTheCurrentFolderChanged() {
         FakeDialogs dialogs;
         start();
@@ -226,7 +235,9 @@ private slots:
         f->CheckBox1->setChecked(false);
         dialogs.inputs.push_back(QStringLiteral("Nightly"));
         f->SpeedButton1Click();
+        QCOMPARE(dialogs.inputQuestions, QStringList({"Input Name|Type a name for this synchronization:"}));
         QVERIFY(w.form9->isVisible());
+        QCOMPARE(w.form9->Mode->text(), QString::fromLatin1(kModeNames[2].data(), kModeNames[2].size()));
         QTableWidget* table = w.form9->StringGrid1;
         QCOMPARE(table->rowCount(), 2);
         QCOMPARE(cell(table, 0, 1), QStringLiteral("Nightly"));
