@@ -15,6 +15,7 @@ Windows createWindows() {
     Windows w;
     w.form1 = new TForm1();
     w.form2 = new TForm2(w.form1);
+    w.form2->setMainWindow(w.form1);
     w.form1->setWindows(w);
     w.form3 = new TForm3(w.form1);
     w.form5 = new TForm5(w.form1);

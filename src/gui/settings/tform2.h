@@ -10,6 +10,7 @@
 #include <array>
 #include <ctime>
 #include <functional>
+#include <string>
 
 class QCheckBox;
 class QGroupBox;
@@ -19,6 +20,9 @@ class QPushButton;
 class QTimer;
 
 namespace paritas::gui {
+
+class TForm1;
+class TForm9;
 
 class TForm2 : public QWidget {
     Q_OBJECT
@@ -51,6 +55,14 @@ public:
         return {Monday, Tuesday, Wednesday, Thursday, Friday, Saturday, Sunday};
     }
 
+    // The settings file holds the main window's view and size and the favourites table; both windows
+    // are made known here before the favourites window loads the file.
+    void setMainWindow(TForm1* mainWindow) { main_ = mainWindow; }
+    void setFavouritesWindow(TForm9* favourites) { favourites_ = favourites; }
+    // The folder of config.ini with a trailing separator: the current folder at the load, kept for
+    // every later save.
+    const std::string& settingsFolder() const { return settingsFolder_; }
+
 public slots:
     void EveryClick();
     void BitBtn1Click();
@@ -59,13 +71,17 @@ public slots:
     void Timer1Timer();
     // Reads config.ini from the settings folder (or writes it on the first start).
     void LoadConfig();
-    void Saveconfig();
+    // Writes config.ini from the current state; false (after the error box) when it cannot be written.
+    bool Saveconfig();
 
 private:
     void setSchedulerControlsEnabled(bool enabled);
     bool scheduleActive_ = false;
     // A matching tick found another operation under way; the start waits for its end.
     bool startDeferred_ = false;
+    TForm1* main_ = nullptr;
+    TForm9* favourites_ = nullptr;
+    std::string settingsFolder_;
 };
 
 } // namespace paritas::gui

@@ -1,12 +1,116 @@
-// The settings file: load at start-up and "Save Configuration". Until it is built these commands
-// leave everything as it is.
+// The settings file: loaded once at start-up (written at the first start), saved on request.
 
+#include "core/app/text_file.h"
+#include "core/platform/datetime.h"
+#include "core/platform/file_queries.h"
+#include "core/settings/config_file.h"
+#include "gui/app/dialog_seam.h"
+#include "gui/app/tform1.h"
+#include "gui/jobs/tform9.h"
 #include "gui/settings/tform2.h"
 
-namespace paritas::gui {
+#include <QLineEdit>
 
-void TForm2::BitBtn3Click() {}
-void TForm2::LoadConfig() {}
-void TForm2::Saveconfig() {}
+#include <filesystem>
+#include <system_error>
+
+namespace paritas::gui {
+namespace {
+
+std::string currentFolder() {
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::current_path(ec);
+    if (ec)
+        return "./";
+    std::string text = here.string();
+    if (text.empty() || text.back() != '/')
+        text += '/';
+    return text;
+}
+
+} // namespace
+
+// "Save Configuration".
+void TForm2::BitBtn3Click() {
+    if (Saveconfig())
+        DialogSeam::current().message(this, QStringLiteral("Configuration Saved"));
+}
+
+void TForm2::LoadConfig() {
+    settingsFolder_ = currentFolder();
+    const std::string file = settingsFolder_ + kConfigFileName;
+    if (!fileExists(file)) {
+        // First start: the defaults stay, the schedule time is now, and the file is written at once.
+        Edit1->setText(QString::fromStdString(nowTimeText()));
+        Saveconfig();
+        return;
+    }
+    std::string readError;
+    const auto lines = readTextLines(file, &readError);
+    if (!lines) {
+        DialogSeam::current().error(
+            this, QStringLiteral("The settings file %1 could not be read: %2. "
+                                 "The default settings are used.")
+                      .arg(QString::fromStdString(file), QString::fromStdString(readError)));
+        return;
+    }
+
+    // Start from the state as it is, so that whatever the file does not reach stays as it was.
+    ConfigFile config;
+    config.settings = currentSettings();
+    if (main_) {
+        config.compact = main_->layoutChoice() == WindowLayout::Compact;
+        config.clientHeight = main_->height();
+        config.clientWidth = main_->width();
+        config.maximised = main_->isMaximized();
+    }
+    const std::string error = applyConfigLines(*lines, config);
+
+    // Days before Every: a change of Every ticks or unticks all seven days, as in the file's reading.
+    applySettings(config.settings);
+    if (main_) {
+        if (config.compact)
+            main_->Compact1Click();
+        else
+            main_->Normal1Click();
+        if (config.maximised)
+            main_->setWindowState(main_->windowState() | Qt::WindowMaximized);
+        else
+            main_->resize(config.clientWidth, config.clientHeight);
+    }
+    if (favourites_)
+        for (const Favourite& favourite : config.favourites)
+            favourites_->appendFavourite(favourite);
+    if (!error.empty())
+        DialogSeam::current().error(
+            this,
+            QStringLiteral("The settings file %1 could not be loaded completely.\n%2\n"
+                           "What was read before that point is used; everything else keeps its default.")
+                .arg(QString::fromStdString(file), QString::fromStdString(error)));
+}
+
+bool TForm2::Saveconfig() {
+    if (settingsFolder_.empty())
+        settingsFolder_ = currentFolder();
+    ConfigFile config;
+    config.settings = currentSettings();
+    if (main_) {
+        config.compact = main_->layoutChoice() == WindowLayout::Compact;
+        config.clientHeight = main_->height();
+        config.clientWidth = main_->width();
+        config.maximised = main_->isMaximized();
+    }
+    if (favourites_)
+        config.favourites = favourites_->favourites();
+    const std::string file = settingsFolder_ + kConfigFileName;
+    const std::string error = writeTextLines(file, configLines(config));
+    if (!error.empty()) {
+        DialogSeam::current().error(this,
+                                    QStringLiteral("The settings file %1 could not be written: %2")
+                                        .arg(QString::fromStdString(file), QString::fromStdString(error)));
+        return false;
+    }
+    return true;
+}
 
 } // namespace paritas::gui

@@ -16,6 +16,7 @@ public:
     ~FakeDialogs() override { DialogSeam::install(nullptr); }
 
     QStringList messages, errors, confirmations, opened;
+    QStringList inputQuestions; // "caption|prompt" of each input box
     std::deque<Answer> answers; // for confirm(); Ok when empty
     std::deque<std::optional<QString>> inputs;
     QString saveName, openName;                    // empty: the dialog is cancelled
@@ -35,7 +36,8 @@ public:
         answers.pop_front();
         return a;
     }
-    std::optional<QString> inputText(QWidget*, const QString&, const QString&) override {
+    std::optional<QString> inputText(QWidget*, const QString& caption, const QString& prompt) override {
+        inputQuestions << caption + "|" + prompt;
         std::optional<QString> answer;
         if (!inputs.empty()) {
             answer.swap(inputs.front());

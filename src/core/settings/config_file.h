@@ -1,0 +1,47 @@
+#pragma once
+// The settings file "config.ini": the settings, the main window's view and size, and the favourite
+// synchronisations, as plain values. Every entry sits on a fixed line; a reader finds an entry by its
+// line number, never by a key. Lines 0 to 38 are the fixed part, favourite lines follow from line 39.
+
+#include "core/settings/settings.h"
+
+#include <string>
+#include <vector>
+
+namespace paritas {
+
+// One named synchronisation, as the favourites table holds it (texts as shown in its cells).
+struct Favourite {
+    std::string name;
+    std::string locationA;
+    std::string modeName; // one of kModeNames, or empty
+    std::string locationB;
+    std::string subfolders; // "Yes" or "No"
+    bool operator==(const Favourite&) const = default;
+};
+
+struct ConfigFile {
+    Settings settings;
+    bool compact = false;
+    int clientHeight = 0;
+    int clientWidth = 0;
+    bool maximised = false;
+    std::vector<Favourite> favourites;
+};
+
+inline constexpr int kConfigFixedLines = 39;
+inline constexpr const char* kConfigFileName = "config.ini";
+
+// The whole file, line by line. Favourites without a name are left out.
+std::vector<std::string> configLines(const ConfigFile& config);
+// "A*A*<mode digit>*B*B*C*Yes*D*Name". A mode name that matches none of the four is written as 9,
+// which reads back as an empty mode.
+std::string favouriteLine(const Favourite& favourite);
+
+// Applies the lines to `config` in file order and stops at the first entry that cannot be read.
+// Returns an empty text when the whole file was applied, else the error text; whatever was applied
+// before the bad entry stays in `config`, the rest keeps the values it had. A file shorter than the
+// 23 lines that carry settings is incomplete and changes nothing.
+std::string applyConfigLines(const std::vector<std::string>& lines, ConfigFile& config);
+
+} // namespace paritas

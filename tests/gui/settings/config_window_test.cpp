@@ -1,0 +1,358 @@
+#include "support/fake_dialogs.h"
+#include "support/gui_fixture.h"
+
+#include "core/app/modes.h"
+#include "gui/execution/tform3.h"
+#include "gui/jobs/tform9.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace paritas;
+using namespace paritas::gui;
+using namespace paritas::gui::testing;
+
+namespace {
+
+QStringList fileLines(const QString& path) {
+    QString text = QString::fromUtf8(readFile(path));
+    if (text.endsWith("\r\n"))
+        text.chop(2);
+    return text.split("\r\n");
+}
+
+void writeLines(const QString& path, const QStringList& lines) {
+    writeFile(path, (lines.join("\r\n") + "\r\n").toUtf8());
+}
+
+QString cell(QTableWidget* t, int row, int column) {
+    const QTableWidgetItem* item = t->item(row, column);
+    return item ? item->text() : QString();
+}
+
+} // namespace
+
+// Each case starts the windows in an empty temporary folder of its own, as a first start there.
+class ConfigWindowTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir;
+    Windows w;
+    TForm1* f = nullptr;
+    QString previousFolder;
+
+    QString configFile() const { return dir->filePath("config.ini"); }
+    void start() {
+        w = createWindows();
+        f = w.form1;
+    }
+    void restart() {
+        destroyWindows(w);
+        start();
+    }
+
+private slots:
+    void init() {
+        previousFolder = QDir::currentPath();
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(dir->path()));
+    }
+    void cleanup() {
+        if (f)
+            destroyWindows(w);
+        f = nullptr;
+        QDir::setCurrent(previousFolder);
+        dir.reset();
+    }
+
+    void theFirstStartWritesTheFileWithDefaultsAndTheTimeOfTheStart() {
+        FakeDialogs dialogs;
+        start();
+        QCOMPARE(QString::fromStdString(w.form2->settingsFolder()), dir->path() + "/");
+        const QStringList lines = fileLines(configFile());
+        QCOMPARE(lines.size(), 39);
+        QCOMPARE(lines[3], QStringLiteral("T Confirm Action list before File changes"));
+        QCOMPARE(lines[6], QStringLiteral("F Match Modified TimeStamp"));
+        QVERIFY2(QRegularExpression("^\\d{1,2}:\\d\\d:\\d\\d").match(lines[18]).hasMatch(),
+                 qPrintable(lines[18]));
+        QCOMPARE(w.form2->Edit1->text(), lines[18]);
+        QCOMPARE(lines[19], QStringLiteral("F Compact"));
+        QCOMPARE(lines[20], QStringLiteral("H%1").arg(f->height()));
+        QCOMPARE(lines[21], QStringLiteral("W%1").arg(f->width()));
+        QCOMPARE(lines[22], QStringLiteral(" "));
+        QVERIFY(dialogs.errors.isEmpty());
+        QVERIFY(dialogs.messages.isEmpty());
+        // A new program has no favourites: the header and one empty row.
+        QCOMPARE(w.form9->StringGrid1->rowCount(), 1);
+        QCOMPARE(w.form9->StringGrid1->horizontalHeaderItem(1)->text(), QStringLiteral("Name"));
+    }
+
+    void aSavedConfigurationComesBackInNewWindows() {
+        FakeDialogs dialogs;
+        start();
+        w.form2->CheckDelete->setChecked(true);
+        w.form2->CheckName->setChecked(false);
+        w.form2->Wednesday->setChecked(true);
+        w.form2->Edit1->setText("06:30");
+        f->Compact1Click();
+        f->resize(900, 640);
+        const QSize saved = f->size();
+        f->Edit1->setText("/data/");
+        f->Edit2->setText("/backup/");
+        f->setModeIndex(2);
+        dialogs.inputs.push_back(QStringLiteral("Daily"));
+        f->SpeedButton1Click();
+        w.form2->BitBtn3Click();
+        QCOMPARE(dialogs.messages, QStringList({"Configuration Saved"}));
+        QCOMPARE(fileLines(configFile()).value(39), QStringLiteral("/data/*A*2*B*/backup/*C*Yes*D*Daily"));
+
+        restart();
+        QVERIFY(dialogs.errors.isEmpty());
+        QVERIFY(w.form2->CheckDelete->isChecked());
+        QVERIFY(!w.form2->CheckName->isChecked());
+        QVERIFY(w.form2->Wednesday->isChecked());
+        QVERIFY(!w.form2->Monday->isChecked());
+        QCOMPARE(w.form2->Edit1->text(), QStringLiteral("06:30"));
+        QCOMPARE(f->layoutChoice(), WindowLayout::Compact);
+        QVERIFY(f->Compact1->isChecked());
+        QCOMPARE(f->size(), saved);
+        QTableWidget* table = w.form9->StringGrid1;
+        QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(cell(table, 0, 1), QStringLiteral("Daily"));
+        QCOMPARE(cell(table, 0, 2), QStringLiteral("/data/"));
+        QCOMPARE(cell(table, 0, 3), QString::fromLatin1(kModeNames[2].data(), kModeNames[2].size()));
+        QCOMPARE(cell(table, 0, 4), QStringLiteral("/backup/"));
+        QCOMPARE(cell(table, 0, 5), QStringLiteral("Yes"));
+        QCOMPARE(cell(table, 1, 1), QString());
+    }
+
+    void aMaximisedWindowIsSavedAsMAndComesBackMaximised() {
+        FakeDialogs dialogs;
+        start();
+        f->setWindowState(Qt::WindowMaximized);
+        QVERIFY(w.form2->Saveconfig());
+        QCOMPARE(fileLines(configFile()).value(22), QStringLiteral("M"));
+        restart();
+        QVERIFY(f->isMaximized());
+        QVERIFY(dialogs.errors.isEmpty());
+    }
+
+    void everyTickedLoadsWithAllDaysTicked() {
+        FakeDialogs dialogs;
+        start();
+        QStringList lines = fileLines(configFile());
+        lines[9] = "F Monday";
+        lines[16] = "T Every day at :";
+        lines[0] = "T something else entirely";
+        writeLines(configFile(), lines);
+        restart();
+        QVERIFY(w.form2->Every->isChecked());
+        for (QCheckBox* day : w.form2->dayBoxes())
+            QVERIFY2(day->isChecked(), qPrintable(day->text()));
+        QVERIFY(w.form2->CheckDelete->isChecked());
+    }
+
+    void aShortFileShowsAnErrorKeepsTheDefaultsAndStartUpGoesOn() {
+        FakeDialogs dialogs;
+        QStringList lines;
+        for (int i = 0; i < 10; ++i)
+            lines << "T ticked";
+        writeLines(configFile(), lines);
+        start();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY2(dialogs.errors[0].contains("config.ini"), qPrintable(dialogs.errors[0]));
+        QVERIFY(!w.form2->CheckDelete->isChecked());
+        QVERIFY(w.form2->CheckBoxConfirm->isChecked());
+        QCOMPARE(w.form2->Edit1->text(), QStringLiteral("12:00"));
+        QVERIFY(w.form9 != nullptr);
+        QCOMPARE(w.form9->StringGrid1->rowCount(), 1);
+        // The bad file is left alone: nothing is written without a request.
+        QCOMPARE(fileLines(configFile()), lines);
+    }
+
+    void aBadWidthStopsTheLoadThereAndKeepsWhatCameBefore() {
+        FakeDialogs dialogs;
+        start();
+        QStringList lines = fileLines(configFile());
+        lines[0] = "T Prompt for every Delete";
+        lines[19] = "T Compact";
+        lines[21] = "Wide";
+        lines << "/a/*A*1*B*/b/*C*Yes*D*Never loaded";
+        writeLines(configFile(), lines);
+        restart();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(w.form2->CheckDelete->isChecked());
+        QCOMPARE(f->layoutChoice(), WindowLayout::Compact);
+        QCOMPARE(w.form9->StringGrid1->rowCount(), 1);
+    }
+
+    void aFileThatCannotBeWrittenShowsAnErrorAndNoSuccessMessage() {
+        FakeDialogs dialogs;
+        start();
+        w.form2->CheckCopy->setChecked(true);
+        QVERIFY(QDir(dir->path()).removeRecursively());
+        w.form2->BitBtn3Click();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(dialogs.messages.isEmpty());
+        QVERIFY(w.form2->CheckCopy->isChecked());
+    }
+
+    void aFolderNamedConfigIniIsReportedAndNotReplaced() {
+        FakeDialogs dialogs;
+        QVERIFY(QDir(dir->path()).mkdir("config.ini"));
+        start();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(QFileInfo(configFile()).isDir());
+        QVERIFY(w.form9 != nullptr);
+    }
+
+    void aSaveGoesToTheFolderOfTheStartEvenAfterTheCurrentFolderChanged() {
+        FakeDialogs dialogs;
+        start();
+        QTemporaryDir elsewhere;
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
+        w.form2->CheckDelete->setChecked(true);
+        w.form9->BitBtn3Click();
+        QCOMPARE(dialogs.messages, QStringList({"Configuration saved"}));
+        QVERIFY(!QFile::exists(elsewhere.filePath("config.ini")));
+        QCOMPARE(fileLines(configFile()).value(0), QStringLiteral("T Prompt for every Delete"));
+    }
+
+    void aNightlyFavouriteRunsWithItsOwnLocationsModeAndSubfolderOption() {
+        FakeDialogs dialogs;
+        start();
+        TwoLocations t;
+        writeFile(t.a + "/top.txt", "top");
+        writeFile(t.a + "/sub/deep.txt", "deep");
+        t.setOn(f);
+        f->setModeIndex(2); // copy missing
+        f->CheckBox1->setChecked(false);
+        dialogs.inputs.push_back(QStringLiteral("Nightly"));
+        f->SpeedButton1Click();
+        QCOMPARE(dialogs.inputQuestions, QStringList({"Input Name|Type a name for this synchronization:"}));
+        QVERIFY(w.form9->isVisible());
+        QCOMPARE(w.form9->Mode->text(), QString::fromLatin1(kModeNames[2].data(), kModeNames[2].size()));
+        QTableWidget* table = w.form9->StringGrid1;
+        QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(cell(table, 0, 1), QStringLiteral("Nightly"));
+        QCOMPARE(cell(table, 0, 5), QStringLiteral("No"));
+
+        // The main window moves on to something else; Execute brings the favourite back.
+        f->Edit1->setText("/elsewhere/");
+        f->Edit2->clear();
+        f->CheckBox1->setChecked(true);
+        f->setModeIndex(0);
+        table->selectRow(0);
+        QCOMPARE(w.form9->LocA->text(), t.a + "/");
+        QCOMPARE(w.form9->SubFolders->text(), QStringLiteral("No"));
+        w.form9->BitBtn1Click();
+        QCOMPARE(f->Edit1->text(), t.a + "/");
+        QCOMPARE(f->Edit2->text(), t.b + "/");
+        QVERIFY(!f->CheckBox1->isChecked());
+        QCOMPARE(f->modeIndex(), 2);
+        // The review is on: the analysis ran and its list waits in the review window.
+        QVERIFY(w.form3->isVisible());
+        // Without subfolders only the top file is planned.
+        QVERIFY(!f->actions.empty());
+        bool top = false;
+        for (const std::string& line : f->actions) {
+            QVERIFY2(line.find("deep.txt") == std::string::npos, line.c_str());
+            top = top || line.find("top.txt") != std::string::npos;
+        }
+        QVERIFY(top);
+        QVERIFY(w.form9->isVisible());
+    }
+
+    void executeNeverStartsARunWhileAnotherHoldsTheMainWindow() {
+        FakeDialogs dialogs;
+        start();
+        dialogs.inputs.push_back(QStringLiteral("Nightly"));
+        f->Edit1->setText("/favourite/");
+        f->SpeedButton1Click();
+        f->Edit1->setText("/current/");
+        w.form9->StringGrid1->selectRow(0);
+        f->beginBusy();
+        w.form9->BitBtn1Click();
+        f->endBusy();
+        QCOMPARE(f->Edit1->text(), QStringLiteral("/current/"));
+        f->BitBtn6->setEnabled(false); // the schedule holds the button
+        w.form9->BitBtn1Click();
+        QCOMPARE(f->Edit1->text(), QStringLiteral("/current/"));
+        QVERIFY(!w.form3->isVisible());
+    }
+
+    void aCancelledOrEmptyNameAddsNothing() {
+        FakeDialogs dialogs;
+        start();
+        dialogs.inputs.push_back(std::nullopt);
+        f->SpeedButton1Click();
+        dialogs.inputs.push_back(QString());
+        f->SpeedButton1Click();
+        QCOMPARE(w.form9->StringGrid1->rowCount(), 1);
+        QCOMPARE(cell(w.form9->StringGrid1, 0, 1), QString());
+        QVERIFY(!w.form9->isVisible());
+    }
+
+    void deletingMovesTheRowsBelowUpAndTheOpenRowStays() {
+        FakeDialogs dialogs;
+        start();
+        QTableWidget* table = w.form9->StringGrid1;
+        dialogs.inputs = {QStringLiteral("One"), QStringLiteral("Two")};
+        f->SpeedButton1Click();
+        f->SpeedButton1Click();
+        QCOMPARE(table->rowCount(), 3);
+        table->selectRow(2); // the open row never goes
+        w.form9->BitBtn2Click();
+        QCOMPARE(table->rowCount(), 3);
+        table->selectRow(0);
+        w.form9->BitBtn2Click();
+        QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(cell(table, 0, 1), QStringLiteral("Two"));
+        table->selectRow(0);
+        w.form9->BitBtn2Click();
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(cell(table, 0, 1), QString());
+        QVERIFY(dialogs.confirmations.isEmpty());
+    }
+
+    void aFavouriteMovedToTheTopIsSavedFirst() {
+        FakeDialogs dialogs;
+        start();
+        dialogs.inputs = {QStringLiteral("First"), QStringLiteral("Second")};
+        f->SpeedButton1Click();
+        f->SpeedButton1Click();
+        w.form9->moveFavourite(1, 0);
+        w.form9->moveFavourite(0, 5); // beyond the end: last favourite, above the open row
+        w.form9->moveFavourite(1, 0);
+        QCOMPARE(w.form9->StringGrid1->rowCount(), 3);
+        QVERIFY(w.form2->Saveconfig());
+        const QStringList lines = fileLines(configFile());
+        QCOMPARE(lines.size(), 41);
+        QVERIFY2(lines[39].endsWith("*D*Second"), qPrintable(lines[39]));
+        QVERIFY2(lines[40].endsWith("*D*First"), qPrintable(lines[40]));
+    }
+
+    void theNameColumnTakesTwoThirdsOfTheTableByIntegerDivision() {
+        FakeDialogs dialogs;
+        start();
+        TForm9* fav = w.form9;
+        fav->resize(330, 432); // the table is 314 wide
+        fav->FormResize();
+        QCOMPARE(fav->StringGrid1->width(), 314);
+        QCOMPARE(fav->StringGrid1->columnWidth(1), 208);
+        fav->resize(417, 432); // 401 / 3 * 2, not 401 * 2 / 3
+        fav->FormResize();
+        QCOMPARE(fav->StringGrid1->columnWidth(1), 266);
+        for (int c = 2; c <= 5; ++c)
+            QCOMPARE(fav->StringGrid1->columnWidth(c), 1);
+    }
+};
+
+QTEST_MAIN(ConfigWindowTest)
+#include "config_window_test.moc"

@@ -1,0 +1,32 @@
+// Every window test program runs in a fresh temporary folder of its own: the favourites window loads
+// (and at the first start writes) config.ini in the current folder, which must never be the folder
+// ctest runs in nor be shared between test programs. The folder is removed when the program ends.
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+struct WorkingFolder {
+    std::string path;
+    WorkingFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "paritas-gui-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr || ::chdir(pattern.c_str()) != 0) {
+            std::perror("paritas gui test: temporary working folder");
+            std::abort();
+        }
+        path = pattern;
+    }
+    ~WorkingFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+const WorkingFolder workingFolder;
+
+} // namespace
