@@ -39,10 +39,17 @@ std::string writeTextLines(const std::string& path, const std::vector<std::strin
             return std::strerror(EISDIR);
         mode = st.st_mode & 07777;
     }
-    const std::string temporary = path + ".paritas-tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // The temporary name is new (created exclusively), so the write never touches a file it did not make.
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = path + ".paritas-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return std::strerror(errno);
+    }
     if (fd < 0)
-        return std::strerror(errno);
+        return std::strerror(EEXIST);
     int failure = 0;
     if (!writeAll(fd, data) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
         failure = errno ? errno : EIO;

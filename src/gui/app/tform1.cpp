@@ -7,6 +7,7 @@
 #include "gui/settings/tform2.h"
 
 #include <QAction>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,6 +30,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <algorithm>
 
 namespace paritas::gui {
 namespace {
@@ -388,6 +390,14 @@ std::string TForm1::locationB() const {
 
 Settings TForm1::currentSettings() const {
     return windows_.form2 ? windows_.form2->currentSettings() : Settings{};
+}
+
+void TForm1::setProgressMaximum(int64_t maximum) {
+    ProgressBar1->setRange(0, int(std::clamp<int64_t>(maximum, 0, INT32_MAX)));
+}
+
+void TForm1::setProgressPosition(int64_t position) {
+    ProgressBar1->setValue(int(std::clamp<int64_t>(position, 0, INT32_MAX)));
 }
 
 void TForm1::log(const QString& line) {

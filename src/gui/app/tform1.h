@@ -48,6 +48,10 @@ public:
     void setWindows(const Windows& windows) { windows_ = windows; }
     const Windows& windows() const { return windows_; }
 
+    // The main progress bar, for hosts that count in 64 bits.
+    void setProgressMaximum(int64_t maximum);
+    void setProgressPosition(int64_t position);
+
     // Appends one line to the activity log.
     void log(const QString& line);
     void log(std::string_view line);

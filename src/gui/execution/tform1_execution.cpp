@@ -30,12 +30,8 @@ public:
     explicit WindowExecutorHost(TForm1& form) : f_(form) {}
 
     void log(std::string_view line) override { f_.log(line); }
-    void setProgressMaximum(int64_t maximum) override {
-        f_.ProgressBar1->setRange(0, int(std::min<int64_t>(maximum, INT32_MAX)));
-    }
-    void setProgressPosition(int64_t position) override {
-        f_.ProgressBar1->setValue(int(std::min<int64_t>(position, INT32_MAX)));
-    }
+    void setProgressMaximum(int64_t maximum) override { f_.setProgressMaximum(maximum); }
+    void setProgressPosition(int64_t position) override { f_.setProgressPosition(position); }
     void keepAlive() override { KeepAlive::pump(); }
     // A job list runs unattended ("All actions will be done without prompting"): no per-action prompt.
     Settings settings() override {

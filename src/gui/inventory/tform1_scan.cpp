@@ -23,12 +23,8 @@ class WindowScanHost final : public ScanHost {
 public:
     WindowScanHost(TForm1& form, QLabel* label, QTimer* blink) : form_(form), label_(label), blink_(blink) {}
     void log(std::string_view line) override { form_.log(line); }
-    void setProgressMaximum(int64_t maximum) override {
-        form_.ProgressBar1->setRange(0, int(std::min<int64_t>(maximum, INT32_MAX)));
-    }
-    void setProgressPosition(int64_t position) override {
-        form_.ProgressBar1->setValue(int(std::min<int64_t>(position, INT32_MAX)));
-    }
+    void setProgressMaximum(int64_t maximum) override { form_.setProgressMaximum(maximum); }
+    void setProgressPosition(int64_t position) override { form_.setProgressPosition(position); }
     void keepAlive() override { KeepAlive::pump(); }
     void foldersListed() override {
         blink_->stop();

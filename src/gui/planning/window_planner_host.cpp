@@ -16,11 +16,11 @@ void WindowPlannerHost::log(std::string_view line) {
 }
 
 void WindowPlannerHost::setProgressMaximum(int64_t maximum) {
-    f_.ProgressBar1->setRange(0, int(std::min<int64_t>(maximum, INT32_MAX)));
+    f_.setProgressMaximum(maximum);
 }
 
 void WindowPlannerHost::setProgressPosition(int64_t position) {
-    f_.ProgressBar1->setValue(int(std::min<int64_t>(position, INT32_MAX)));
+    f_.setProgressPosition(position);
 }
 
 void WindowPlannerHost::keepAlive() {

@@ -3,6 +3,7 @@
 // commands. A setting is the state of one box (or the time field) here; operations take a plain
 // Settings value from currentSettings() at the moment they need it.
 
+#include "core/settings/config_file.h"
 #include "core/settings/settings.h"
 
 #include <QWidget>
@@ -75,6 +76,7 @@ public slots:
     bool Saveconfig();
 
 private:
+    ConfigFile stateNow() const;
     void setSchedulerControlsEnabled(bool enabled);
     bool scheduleActive_ = false;
     // A matching tick found another operation under way; the start waits for its end.

@@ -15,6 +15,19 @@
 #include <system_error>
 
 namespace paritas::gui {
+
+// The settings and the main window's view and size as they are now (favourites not included).
+ConfigFile TForm2::stateNow() const {
+    ConfigFile config;
+    config.settings = currentSettings();
+    if (main_) {
+        config.compact = main_->layoutChoice() == WindowLayout::Compact;
+        config.clientHeight = main_->height();
+        config.clientWidth = main_->width();
+        config.maximised = main_->isMaximized();
+    }
+    return config;
+}
 namespace {
 
 std::string currentFolder() {
@@ -56,14 +69,7 @@ void TForm2::LoadConfig() {
     }
 
     // Start from the state as it is, so that whatever the file does not reach stays as it was.
-    ConfigFile config;
-    config.settings = currentSettings();
-    if (main_) {
-        config.compact = main_->layoutChoice() == WindowLayout::Compact;
-        config.clientHeight = main_->height();
-        config.clientWidth = main_->width();
-        config.maximised = main_->isMaximized();
-    }
+    ConfigFile config = stateNow();
     const std::string error = applyConfigLines(*lines, config);
 
     // Days before Every: a change of Every ticks or unticks all seven days, as in the file's reading.
@@ -92,14 +98,7 @@ void TForm2::LoadConfig() {
 bool TForm2::Saveconfig() {
     if (settingsFolder_.empty())
         settingsFolder_ = currentFolder();
-    ConfigFile config;
-    config.settings = currentSettings();
-    if (main_) {
-        config.compact = main_->layoutChoice() == WindowLayout::Compact;
-        config.clientHeight = main_->height();
-        config.clientWidth = main_->width();
-        config.maximised = main_->isMaximized();
-    }
+    ConfigFile config = stateNow();
     if (favourites_)
         config.favourites = favourites_->favourites();
     const std::string file = settingsFolder_ + kConfigFileName;

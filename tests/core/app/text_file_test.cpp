@@ -51,3 +51,13 @@ TEST(TextFile, AFileThatCannotBeCreatedReportsTheSystemErrorAndLeavesNothing) {
     EXPECT_FALSE(readTextLines((t.path / "nothing.txt").string(), &readError));
     EXPECT_EQ(readError, std::strerror(ENOENT));
 }
+
+TEST(TextFile, AFileThatLooksLikeATemporaryNameIsNeverTouched) {
+    TempFolder t;
+    const fs::path file = t.path / "config.ini";
+    const fs::path bystander = t.path / ("config.ini.paritas-" + std::to_string(::getpid()) + "-0.tmp");
+    std::ofstream(bystander, std::ios::binary) << "somebody else's";
+    ASSERT_EQ(writeTextLines(file, {"saved"}), "");
+    EXPECT_EQ(slurp(file), "saved\r\n");
+    EXPECT_EQ(slurp(bystander), "somebody else's");
+}
