@@ -89,7 +89,7 @@ public:
                 folders_.insert(folder.substr(0, folder.size() - 1));
         }
         for (std::size_t r = 0; r < b.inventory.fileCount(); ++r)
-            files_.emplace(b.inventory.fullPath(r), FileFacts{b.inventory.size(r), b.inventory.fileTime(r)});
+            files_.emplace(b.inventory.fullPath(r), b.inventory.stamp(r));
     }
     void log(std::string_view line) override {
         if (std::getenv("PLANNER_BENCH_PHASES")) {
@@ -107,8 +107,24 @@ public:
         return it == files_.end() ? std::nullopt : std::optional<FileFacts>(it->second);
     }
     bool sameFile(const std::string& x, const std::string& y) override { return x == y && fileExists(x); }
-    std::optional<std::string> resolvedFolder(const std::string& path) override {
-        return folderExists(path) ? std::optional<std::string>(path) : std::nullopt;
+    // Each folder text is its own identity; ancestors by text, from the nearest existing folder.
+    FolderAncestry ancestry(const std::string& path) override {
+        FolderAncestry result;
+        std::string at = path;
+        while (at.size() > 1 && at.back() == '/')
+            at.pop_back();
+        for (bool first = true; !at.empty(); first = false) {
+            if (at == "/" || folderExists(at)) {
+                if (result.chain.empty())
+                    result.exists = first;
+                result.chain.push_back(ObjectId{1, std::hash<std::string>{}(at)});
+            }
+            if (at == "/")
+                break;
+            const std::size_t slash = at.rfind('/');
+            at = slash == 0 ? std::string("/") : at.substr(0, slash);
+        }
+        return result;
     }
 
 private:

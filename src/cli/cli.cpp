@@ -54,9 +54,16 @@ current folder. A location that does not exist is reported and scanned as empty.
 of plan, crc and dedupe --dry-run goes to stderr; a progress line is shown there when it is a
 terminal. Dates and times follow LC_TIME.
 
-Exit status: 0 success; 1 sync or dedupe with a failed action, or crc with a bad match;
-2 usage error; 3 refused by a safety rule (location A missing in backup, no criterion,
-overlapping locations); 4 an unexpected error, or output that could not be written.
+Folders that cannot be read are reported and never taken for empty: nothing on the other side is
+deleted, moved away or overwritten because of what could not be seen. Names holding "*" or a control
+character cannot be carried and are skipped with a line each.
+
+Exit status: 0 success; 1 sync or dedupe with a failed action, crc with a bad match, or any command
+that could not see everything (a folder or file that cannot be read, a name that cannot be carried);
+2 usage error; 3 refused by a safety rule (location A missing in backup, a location that cannot be
+read, no criterion, overlapping locations); 4 an unexpected error, or output that could not be
+written; 130 / 143 / 129 interrupted by SIGINT / SIGTERM / SIGHUP (the copy under way is cancelled
+and leaves the old file as it was; no action runs after it).
 
 Example, a nightly backup from cron (crontab -e):
   30 2 * * *  paritas-cli sync backup /home/ann/Documents /mnt/backup/Documents >>/var/log/paritas.log 2>&1
@@ -228,17 +235,39 @@ int refused(const std::string& reason) {
 }
 
 // Runs the list as the windows run it without review; the log goes wherever the host writes it.
-int performAndCount(const ActionList& actions, ConsoleHost& host) {
+// A signal during the run cancels the copy under way and ends the run after that line.
+int performAndCount(const PlanResult& plan, ConsoleHost& host) {
     StopFlags flags;
-    host.setPhase(Phase::Actions, "Actions", static_cast<int64_t>(actions.size()));
-    const ExecutionCounts counts = PerformActions(actions, flags, host);
+    host.setPhase(Phase::Actions, "Actions", static_cast<int64_t>(plan.actions.size()));
+    host.watch(&flags);
+    const ExecutionCounts counts = PerformActions(plan.actions, flags, host, plan.facts);
+    host.watch(nullptr);
+    if (const int signal = interruption()) {
+        host.log(std::string("Interrupted by ") + signalName(signal) +
+                 ": the copy under way was cancelled and no further action ran");
+        return 128 + signal;
+    }
     return counts.bad > 0 ? kFailedActions : kSuccess;
+}
+
+// Logs what a scan could not see; true when it saw and carried everything.
+bool reportCoverage(const ScanResult& scan, Side side, ConsoleHost& host) {
+    const std::string summary = coverageSummary(side, scan.coverage);
+    if (!summary.empty())
+        host.log(summary);
+    return summary.empty();
+}
+
+// A run that could not see everything, or left files alone because of it, is no complete run.
+int incompleteUnlessSo(int status, bool complete) {
+    return status == kSuccess && !complete ? kFailedActions : status;
 }
 
 int runScan(const Options& o, ProgressLine& progress) {
     ConsoleHost host(stderr, progress, o.settings);
     const ScanResult scan = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     progress.clear();
+    const bool complete = reportCoverage(scan, Side::A, host);
     const Inventory& inv = scan.inventory;
     for (std::size_t i = 0; i < inv.fileCount(); ++i) {
         std::string line = inv.fullPathCell(i);
@@ -246,7 +275,7 @@ int runScan(const Options& o, ProgressLine& progress) {
             line.append(1, '\t').append(inv.cell(i, column));
         printLine(line);
     }
-    return kSuccess;
+    return incompleteUnlessSo(kSuccess, complete);
 }
 
 int runPlanOrSync(const Options& o, ProgressLine& progress) {
@@ -256,20 +285,29 @@ int runPlanOrSync(const Options& o, ProgressLine& progress) {
     ScanResult b = scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
     PlanInput input{o.locations[0], o.locations[1], &a.folders, &b.folders,
                     &a.inventory,   &b.inventory,   o.settings, o.includeSubfolders};
+    input.coverageA = &a.coverage;
+    input.coverageB = &b.coverage;
     host.setPhase(Phase::Planning, "Planning");
     const PlanResult plan = planForMode(o.mode, input, host);
     progress.clear();
     if (plan.refused)
         return refused(plan.refusal);
+    const bool sawA = reportCoverage(a, Side::A, host);
+    const bool sawB = reportCoverage(b, Side::B, host);
+    const bool complete = sawA && sawB && plan.leftAlone == 0;
     if (!sync) {
         printLines(plan.actions);
-        return kSuccess;
+        return incompleteUnlessSo(kSuccess, complete);
     }
-    const int status = performAndCount(plan.actions, host);
+    const int status = performAndCount(plan, host);
+    if (status > 128)
+        return status;
     // The windows scan both sides again after a run so that their counts show the new state.
     scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
-    return status;
+    if (!complete)
+        host.log("The run is incomplete: what could not be seen was left alone (see above).");
+    return incompleteUnlessSo(status, complete);
 }
 
 int runDedupe(const Options& o, ProgressLine& progress) {
@@ -279,18 +317,22 @@ int runDedupe(const Options& o, ProgressLine& progress) {
     Inventory noInventory;
     PlanInput input{o.locations[0], std::string(), &a.folders, &noFolders,
                     &a.inventory,   &noInventory,  o.settings, o.includeSubfolders};
+    input.coverageA = &a.coverage;
     host.setPhase(Phase::Planning, "Planning");
     const PlanResult plan = DuplicatesWithinA(input, host);
     progress.clear();
     if (plan.refused)
         return refused(plan.refusal);
+    const bool complete = reportCoverage(a, Side::A, host);
     if (o.dryRun) {
         printLines(plan.actions);
-        return kSuccess;
+        return incompleteUnlessSo(kSuccess, complete);
     }
-    const int status = performAndCount(plan.actions, host);
+    const int status = performAndCount(plan, host);
+    if (status > 128)
+        return status;
     scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
-    return status;
+    return incompleteUnlessSo(status, complete);
 }
 
 int runCrc(const Options& o, ProgressLine& progress) {
@@ -301,6 +343,8 @@ int runCrc(const Options& o, ProgressLine& progress) {
     ConsoleHost host(stderr, progress, o.settings);
     const ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     const ScanResult b = scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
+    const bool sawA = reportCoverage(a, Side::A, host);
+    const bool sawB = reportCoverage(b, Side::B, host);
     host.setPhase(Phase::Planning, "Pairing");
     CrcMatchTable table = pairCrcMatches(a.inventory, b.inventory, o.settings, static_cast<ScanHost&>(host));
     host.setPhase(Phase::Crc, "CRC");
@@ -309,7 +353,7 @@ int runCrc(const Options& o, ProgressLine& progress) {
     for (const CrcMatchRow& row : table)
         printLine(row.status + '\t' + row.crcA + '\t' + row.crcB + '\t' + row.pathA + '\t' + row.pathB);
     printLine(badCrcMatchMessage(bad));
-    return bad > 0 ? kFailedActions : kSuccess;
+    return incompleteUnlessSo(bad > 0 ? kFailedActions : kSuccess, sawA && sawB);
 }
 
 int runCommand(const Options& options) {
@@ -317,6 +361,7 @@ int runCommand(const Options& options) {
     // between two actions; the lost output is reported by the exit status.
     if (options.command == Command::Sync || (options.command == Command::Dedupe && !options.dryRun))
         std::signal(SIGPIPE, SIG_IGN);
+    catchInterruptions();
     ProgressLine progress(::isatty(STDERR_FILENO) == 1);
     switch (options.command) {
     case Command::Scan:

@@ -2,11 +2,48 @@
 
 #include "core/platform/file_copy.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <unistd.h>
 
 #include <utility>
 
 namespace paritas::cli {
+namespace {
+
+volatile std::sig_atomic_t caughtSignal = 0;
+
+extern "C" void onInterruption(int signal) {
+    caughtSignal = signal;
+    std::signal(signal, SIG_DFL);
+}
+
+} // namespace
+
+void catchInterruptions() {
+    struct sigaction action {};
+    action.sa_handler = onInterruption;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+int interruption() {
+    return caughtSignal;
+}
+
+const char* signalName(int signal) {
+    switch (signal) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "a signal";
+    }
+}
 
 void ProgressLine::show(const std::string& text, bool force) {
     if (!enabled_)
@@ -38,6 +75,31 @@ void ConsoleHost::log(std::string_view line) {
         progress_.clear();
     std::fwrite(line.data(), 1, line.size(), log_);
     std::fputc('\n', log_);
+    // What the actions did reaches the log at once (a killed run loses nothing it did); other lines
+    // at least every tenth of a second.
+    const auto now = std::chrono::steady_clock::now();
+    if (phase_ == Phase::Actions || now - lastFlush_ >= std::chrono::milliseconds(100)) {
+        std::fflush(log_);
+        lastFlush_ = now;
+    }
+}
+
+// A signal before the actions ends the program here, where nothing is being changed; during the
+// actions it stops the run through its flags.
+void ConsoleHost::noticeSignal() {
+    const int signal = interruption();
+    if (signal == 0)
+        return;
+    if (watched_) {
+        watched_->action = true;
+        return;
+    }
+    progress_.clear();
+    log(std::string("Interrupted by ") + signalName(signal) +
+        (actionsStarted_ ? "" : "; no action had run, nothing was changed"));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(128 + signal);
 }
 
 void ConsoleHost::setPhase(Phase phase, std::string label, int64_t total) {
@@ -57,6 +119,7 @@ void ConsoleHost::setProgressPosition(int64_t position) {
 
 void ConsoleHost::keepAlive() {
     ++itemsSeen_;
+    noticeSignal();
     drawProgress(false);
 }
 
@@ -85,27 +148,29 @@ namespace {
 
 class ConsoleCopyObserver final : public CopyObserver {
 public:
-    ConsoleCopyObserver(uint64_t& done, ConsoleHost& host) : done_(done), host_(host) {}
+    ConsoleCopyObserver(uint64_t& done, ConsoleHost& host, const StopFlags& flags)
+        : done_(done), host_(host), flags_(flags) {}
     void progress(uint64_t done, uint64_t) override {
         done_ = done;
         host_.keepAlive();
     }
+    bool cancelRequested() override { return flags_.action; }
 
 private:
     uint64_t& done_;
     ConsoleHost& host_;
+    const StopFlags& flags_;
 };
 
 } // namespace
 
-bool ConsoleHost::copyWithProgress(const std::string& source, const std::string& destination,
-                                   std::string_view, StopFlags&) {
-    ConsoleCopyObserver observer(copyDone_, *this);
-    const bool copied = copyFileWithProgress(source, destination, observer).ok();
-    if (copied)
+CopyResult ConsoleHost::copyWithProgress(CopyTask& copy, std::string_view, StopFlags& flags) {
+    ConsoleCopyObserver observer(copyDone_, *this, flags);
+    const CopyResult result = copy.run(observer);
+    if (result.ok())
         bytesCopied_ += copyDone_;
     copyDone_ = 0;
-    return copied;
+    return result;
 }
 
 } // namespace paritas::cli

@@ -51,15 +51,23 @@ public:
     Settings settings() override { return settings_; }
     PromptAnswer confirm(std::string_view) override { return PromptAnswer::Ok; }
     void showMessage(std::string_view text) override { log(text); }
-    bool copyWithProgress(const std::string& source, const std::string& destination,
-                          std::string_view copyName, StopFlags& flags) override;
+    CopyResult copyWithProgress(CopyTask& copy, std::string_view copyName, StopFlags& flags) override;
     bool stopRequested() override { return false; }
 
     // What the progress line tells about: files scanned, actions done of `total`, rows compared.
     void setPhase(Phase phase, std::string label, int64_t total = 0);
 
+    // The stop flags of the run under way: a caught signal sets their action flag, so the run cancels
+    // the copy under way and ends after the current line.
+    void watch(StopFlags* flags) {
+        watched_ = flags;
+        if (flags)
+            actionsStarted_ = true;
+    }
+
 private:
     void drawProgress(bool force);
+    void noticeSignal();
 
     std::FILE* log_;
     bool logOnTerminal_;
@@ -69,6 +77,18 @@ private:
     std::string label_;
     int64_t total_ = 0, maximum_ = 0, position_ = -1;
     uint64_t itemsSeen_ = 0, bytesCopied_ = 0, copyDone_ = 0;
+    StopFlags* watched_ = nullptr;
+    bool actionsStarted_ = false;
+    std::chrono::steady_clock::time_point lastFlush_{};
 };
+
+// SIGINT, SIGTERM and SIGHUP are caught: before any action the program ends at once (nothing has
+// changed), during the actions the copy under way is cancelled and the run ends after that line. A
+// second signal ends the program at once (a copy is written unnamed, so nothing partial stays).
+void catchInterruptions();
+// The signal caught, or 0.
+int interruption();
+// "SIGINT" and the like.
+const char* signalName(int signal);
 
 } // namespace paritas::cli

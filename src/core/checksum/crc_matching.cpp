@@ -14,7 +14,7 @@ namespace {
 // criterion exactly when their keys are equal. With nothing ticked all keys are equal.
 struct SameFileKey {
     int64_t size = 0;
-    int32_t fileTime = 0;
+    int64_t timeStep = 0; // true time in two-second steps
     std::string_view name;
     bool operator==(const SameFileKey&) const = default;
 };
@@ -23,7 +23,7 @@ struct SameFileKeyHash {
     std::size_t operator()(const SameFileKey& key) const {
         std::size_t h = std::hash<std::string_view>{}(key.name);
         h ^= std::hash<int64_t>{}(key.size) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
-        h ^= std::hash<int32_t>{}(key.fileTime) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        h ^= std::hash<int64_t>{}(key.timeStep) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
         return h;
     }
 };
@@ -33,7 +33,7 @@ SameFileKey keyOf(const Inventory& inventory, std::size_t row, const Settings& c
     if (criteria.CheckSize)
         key.size = inventory.size(row);
     if (criteria.CheckTimeStamp)
-        key.fileTime = inventory.fileTime(row);
+        key.timeStep = inventory.timeStepOf(row);
     if (criteria.CheckName)
         key.name = inventory.name(row);
     return key;

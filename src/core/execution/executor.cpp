@@ -7,6 +7,9 @@
 #include "core/platform/file_ops.h"
 #include "core/platform/path_text.h"
 
+#include <algorithm>
+#include <cerrno>
+
 namespace paritas {
 namespace {
 
@@ -74,15 +77,81 @@ std::string_view proofFailureReason(DuplicateProof proof) {
     return {};
 }
 
+// Where each planned line stands in this run, by its number in the plan.
+class LineOutcomes {
+public:
+    void prepare(const PlanFacts& facts, const ActionList& actions) {
+        if (facts.lines.size() != actions.size())
+            return;
+        uint32_t highest = 0;
+        for (const ActionFacts& f : facts.lines)
+            if (f.line != ActionFacts::kNone)
+                highest = std::max(highest, f.line + 1);
+        state_.assign(highest, State::NotRun);
+        position_.assign(highest, kNoPosition);
+        for (std::size_t k = 0; k < facts.lines.size(); ++k)
+            if (facts.lines[k].line != ActionFacts::kNone)
+                position_[facts.lines[k].line] = k;
+    }
+    void done(const ActionFacts* facts, bool succeeded) {
+        if (facts && facts->line < state_.size())
+            state_[facts->line] = succeeded ? State::Succeeded : State::Failed;
+    }
+    // Empty when the line may run; else why not.
+    std::string blocked(const ActionFacts* facts, const ActionList& actions) const {
+        if (!facts || facts->after == ActionFacts::kNone)
+            return {};
+        if (facts->after < state_.size() && state_[facts->after] == State::Succeeded)
+            return {};
+        const std::size_t at = facts->after < position_.size() ? position_[facts->after] : kNoPosition;
+        if (at == kNoPosition)
+            return failureText(kDependencyFailed) + " (it was left out of this run)";
+        return failureText(kDependencyFailed) + ": " + actions[at];
+    }
+
+private:
+    enum class State : uint8_t { NotRun, Succeeded, Failed };
+    static constexpr std::size_t kNoPosition = ~std::size_t(0);
+    std::vector<State> state_;
+    std::vector<std::size_t> position_;
+};
+
+class BeneathCopy final : public CopyTask {
+public:
+    BeneathCopy(LocationResolver& locations, const CutPair& pair, const ActionFacts* facts)
+        : locations_(locations), pair_(pair), facts_(facts) {}
+    CopyResult run(CopyObserver& observer) override {
+        const FileStamp* source = facts_ && facts_->sourceKnown ? &facts_->source : nullptr;
+        const DestinationPlan plan = facts_ ? facts_->destination : DestinationPlan{};
+        return copyFileBeneath(locations_, pair_.source, source, pair_.destination, plan, observer);
+    }
+
+private:
+    LocationResolver& locations_;
+    const CutPair& pair_;
+    const ActionFacts* facts_;
+};
+
 class Run {
 public:
-    Run(StopFlags& flags, ExecutorHost& host) : flags_(flags), host_(host) {}
+    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, PlanFacts facts)
+        : flags_(flags), host_(host), actions_(actions), facts_(std::move(facts)),
+          locations_(facts_.locations) {
+        outcomes_.prepare(facts_, actions_);
+    }
 
     // One line, up to and including its counting; the caller shows progress and status.
-    void handle(std::string_view line, std::string_view previousLine) {
+    void handle(std::size_t index) {
+        const std::string_view line = actions_[index];
         const ActionKind kind = actionKind(line);
         if (kind == ActionKind::None)
             return;
+        const ActionFacts* facts = factsAt(index);
+        if (const std::string why = outcomes_.blocked(facts, actions_); !why.empty()) {
+            failWith(failureLine(kind, line), why);
+            outcomes_.done(facts, false);
+            return;
+        }
         if (promptWanted(kind, host_.settings())) {
             const PromptAnswer answer = host_.confirm(promptText(kind, line));
             if (answer == PromptAnswer::Cancel)
@@ -92,45 +161,75 @@ public:
                 return;
             }
         }
+        const std::string_view previous = index > 0 ? std::string_view(actions_[index - 1]) : std::string_view();
+        bool succeeded = false;
         switch (kind) {
         case ActionKind::CreateFolder:
-            createFolder(line);
+            succeeded = createFolder(line);
             break;
         case ActionKind::MoveRename:
-            move(line);
+            succeeded = move(line, facts);
             break;
         case ActionKind::Copy:
-            copy(line);
+            succeeded = copy(line, facts);
             break;
         case ActionKind::DeleteFile:
-            deleteFileLine(line, previousLine);
+            succeeded = deleteFileLine(line, previous, facts);
             break;
         case ActionKind::RemoveFolder:
-            removeFolder(line);
+            succeeded = removeFolder(line);
             break;
         case ActionKind::None:
             break;
         }
+        outcomes_.done(facts, succeeded);
     }
 
     const ExecutionCounts& counts() const { return counts_; }
 
 private:
-    void succeed(std::string_view text, const std::string& path) {
+    const ActionFacts* factsAt(std::size_t index) const {
+        return facts_.lines.size() == actions_.size() ? &facts_.lines[index] : nullptr;
+    }
+
+    // The failure line of a kind, for lines that are not acted on at all.
+    static std::string failureLine(ActionKind kind, std::string_view line) {
+        switch (kind) {
+        case ActionKind::CreateFolder:
+            return "Failed CreateDir " + pathFrom(line, 11).path;
+        case ActionKind::MoveRename:
+            return "Failed Move-Rename to " + pairFrom(line, 13).destination;
+        case ActionKind::Copy:
+            return "Failed Copy-File to " + pairFrom(line, 6).destination;
+        case ActionKind::DeleteFile:
+            return "Failed DeleteFile " + pathFrom(line, 12).path;
+        case ActionKind::RemoveFolder:
+            return "Failed Delete Dir " + pathFrom(line, 11).path;
+        case ActionKind::None:
+            break;
+        }
+        return {};
+    }
+
+    bool succeed(std::string_view text, const std::string& path) {
         host_.log(std::string(text) + path);
         ++counts_.good;
+        return true;
     }
-    void fail(std::string_view text, const std::string& path, std::string_view reason = {}) {
-        host_.log(std::string(text) + path);
+    bool failWith(const std::string& failureLine, std::string_view reason) {
+        host_.log(failureLine);
         if (!reason.empty())
-            host_.log(reason);
+            host_.log(reasonLine(reason));
         ++counts_.bad;
+        return false;
     }
-    void report(bool ok, std::string_view success, std::string_view failure, const std::string& path) {
-        if (ok)
-            succeed(success, path);
-        else
-            fail(failure, path);
+    bool fail(std::string_view text, const std::string& path, std::string_view reason = {}) {
+        return failWith(std::string(text) + path, reason);
+    }
+    bool report(int error, std::string_view success, std::string_view failure, const std::string& path) {
+        if (error == 0)
+            return succeed(success, path);
+        return fail(failure, path, failureText(error));
     }
 
     // A path is acted on only when it is whole and absolute; otherwise the line fails here.
@@ -154,67 +253,88 @@ private:
         return false;
     }
 
-    void createFolder(std::string_view line) {
+    // A folder that already stands there (a real one, not a link) is what the line wanted: the line
+    // still fails, as creating it did, but lines that depend on it may run.
+    bool createFolder(std::string_view line) {
         const CutPath folder = pathFrom(line, 11);
-        if (usable(folder, "Failed CreateDir "))
-            report(makeFolder(folder.path).ok(), "Success CreateDir ", "Failed CreateDir ", folder.path);
+        if (!usable(folder, "Failed CreateDir "))
+            return false;
+        const FsResult made = makeFolder(locations_, folder.path);
+        report(made.error, "Success CreateDir ", "Failed CreateDir ", folder.path);
+        return made.ok() || (made.error == EEXIST && realFolderAt(locations_, folder.path));
     }
 
-    void move(std::string_view line) {
+    bool move(std::string_view line, const ActionFacts* facts) {
         const CutPair pair = pairFrom(line, 13);
-        if (usable(pair, line, 12, "Failed Move-Rename to "))
-            report(moveNoReplace(pair.source, pair.destination).ok(), "Success Move-Rename to ",
-                   "Failed Move-Rename to ", pair.destination);
+        if (!usable(pair, line, 12, "Failed Move-Rename to "))
+            return false;
+        const FileStamp* planned = facts && facts->sourceKnown ? &facts->source : nullptr;
+        return report(moveIfUnchanged(locations_, pair.source, planned, pair.destination).error,
+                      "Success Move-Rename to ", "Failed Move-Rename to ", pair.destination);
     }
 
-    void copy(std::string_view line) {
+    bool copy(std::string_view line, const ActionFacts* facts) {
         const CutPair pair = pairFrom(line, 6);
         if (!usable(pair, line, 5, "Failed Copy-File to "))
-            return;
-        const bool ok =
-            host_.copyWithProgress(pair.source, pair.destination, LastPathPart(pair.source), flags_);
-        report(ok, "Success Copy-File to ", "Failed Copy-File to ", pair.destination);
+            return false;
+        BeneathCopy task(locations_, pair, facts);
+        const CopyResult result = host_.copyWithProgress(task, LastPathPart(pair.source), flags_);
+        if (result.ok())
+            return succeed("Success Copy-File to ", pair.destination);
+        return fail("Failed Copy-File to ", pair.destination,
+                    result.outcome == CopyOutcome::Cancelled ? std::string("the copy was cancelled")
+                                                             : failureText(result.error));
     }
 
-    void deleteFileLine(std::string_view line, std::string_view previousLine) {
+    bool deleteFileLine(std::string_view line, std::string_view previousLine, const ActionFacts* facts) {
         constexpr std::string_view kFailure = "Failed DeleteFile ";
         const CutPath file = pathFrom(line, 12);
         if (!usable(file, kFailure))
-            return;
+            return false;
         // The delete line of a duplicate pair: its original line stands right before it.
         if (isOriginalLine(previousLine)) {
             const CutPath kept = pathFrom(previousLine, 13);
             if (kept.truncated || !isAbsolutePath(kept.path))
                 return fail(kFailure, file.path, kept.truncated ? kTooLongReason : kNotAbsoluteReason);
-            const DuplicateProof proof = proveDuplicate(kept.path, file.path);
+            const DuplicateProof proof = proveDuplicate(locations_, kept.path, file.path);
             if (proof == DuplicateProof::DuplicateMissing)
-                return fail(kFailure, file.path);
+                return fail(kFailure, file.path, failureText(ENOENT));
             if (proof != DuplicateProof::Proven)
                 return fail(kFailure, file.path, std::string(proofFailureReason(proof)) + kept.path);
         }
-        report(deleteFile(file.path).ok(), "Success DeleteFile ", kFailure, file.path);
+        const FileStamp* planned = facts && facts->sourceKnown ? &facts->source : nullptr;
+        return report(deleteIfUnchanged(locations_, file.path, planned).error, "Success DeleteFile ", kFailure,
+                      file.path);
     }
 
-    void removeFolder(std::string_view line) {
+    bool removeFolder(std::string_view line) {
         const CutPath folder = pathFrom(line, 11);
-        if (usable(folder, "Failed Delete Dir "))
-            report(removeEmptyFolder(folder.path).ok(), "Success Delete Dir if empty Command ",
-                   "Failed Delete Dir ", folder.path);
+        if (!usable(folder, "Failed Delete Dir "))
+            return false;
+        return report(removeEmptyFolder(locations_, folder.path).error, "Success Delete Dir if empty Command ",
+                      "Failed Delete Dir ", folder.path);
     }
 
     StopFlags& flags_;
     ExecutorHost& host_;
+    const ActionList& actions_;
+    PlanFacts facts_;
+    LocationResolver locations_;
+    LineOutcomes outcomes_;
     ExecutionCounts counts_;
 };
 
-// Reports progress to the host's keep-alive so that the windows stay served during a long copy.
+// Reports progress to the host's keep-alive so that the windows stay served during a long copy, and
+// gives up when a stop has been requested.
 class KeepAliveObserver : public CopyObserver {
 public:
-    explicit KeepAliveObserver(ActivityHost& host) : host_(host) {}
+    KeepAliveObserver(ActivityHost& host, const StopFlags& flags) : host_(host), flags_(flags) {}
     void progress(uint64_t, uint64_t) override { host_.keepAlive(); }
+    bool cancelRequested() override { return flags_.action; }
 
 private:
     ActivityHost& host_;
+    const StopFlags& flags_;
 };
 
 } // namespace
@@ -230,11 +350,14 @@ void ExecutorHost::pressStopButton(StopFlags& flags) {
     showMessage(kJobInterruptedMessage);
 }
 
-bool ExecutorHost::copyWithProgress(const std::string& source, const std::string& destination,
-                                    std::string_view /*copyName*/, StopFlags& /*flags*/) {
-    KeepAliveObserver observer(*this);
+CopyResult ExecutorHost::copyWithProgress(CopyTask& copy, std::string_view /*copyName*/, StopFlags& flags) {
+    KeepAliveObserver observer(*this, flags);
     keepAlive();
-    return copyFileWithProgress(source, destination, observer).ok();
+    return copy.run(observer);
+}
+
+std::string reasonLine(std::string_view why) {
+    return "Reason: " + std::string(why);
 }
 
 bool executionStatusIsRed(const ExecutionCounts& counts) {
@@ -250,17 +373,17 @@ std::string executionStatusText(const ExecutionCounts& counts) {
     return "Synchronize Progress : Good Actions (" + good + ") Bad Actions (" + bad + ")";
 }
 
-ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host) {
+ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host, PlanFacts facts) {
     host.runStarted();
     flags.action = false;
     host.log("Actions Started at " + nowDateTimeText());
     if (actions.size() > 1)
         host.setProgressMaximum(static_cast<int64_t>(actions.size()) - 1);
 
-    Run run(flags, host);
+    Run run(flags, host, actions, std::move(facts));
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
-        run.handle(actions[index], index > 0 ? std::string_view(actions[index - 1]) : std::string_view());
+        run.handle(index);
         host.setProgressPosition(static_cast<int64_t>(index));
         host.setStatus(executionStatusText(run.counts()), executionStatusIsRed(run.counts()));
         host.keepAlive();

@@ -14,19 +14,31 @@
 // run lets the window serve messages cannot change what it does (the windows also make them
 // unavailable during a run).
 //
-// Safety rules on top of the plain file-system calls:
+// Safety rules on top of the plain file-system calls (every failure line is followed by one line
+// saying why: the system's reason, or one of the rules below):
+//   - every path is resolved beneath location A or B without passing through a symbolic link
+//     (beneath.h); a path that would cross one, or lies outside both, fails;
+//   - the facts each line was planned on are checked just before it acts (action_facts.h): a copy
+//     onto an absent destination never replaces something that appeared since, a copy over a file
+//     replaces only that file, a delete deletes only the planned file, a move moves only the planned
+//     source; otherwise "changed since planning";
+//   - a line that depends on an earlier one runs only when that one succeeded (a folder line that
+//     failed because a real folder already stands there counts as done);
 //   - a line whose path was cut at the 1000-character cap, or whose path is not absolute, is never
-//     acted on: it fails with its failure line and one line saying why;
+//     acted on;
 //   - a move or copy line without a separator fails (the failure line carries the text after the
 //     prefix);
 //   - a move never replaces anything;
-//   - a copy replaces its destination only with a complete copy (see file_copy.h);
+//   - a copy replaces its destination only with a complete copy (see file_copy.h), and a stop
+//     request cancels the copy under way, leaving the old destination intact;
 //   - a delete line right after an original line deletes only when the original still exists, is
-//     a separate file and holds the same bytes; otherwise it fails with one line saying why.
+//     a separate file and holds the same bytes.
 
 #include "core/app/host.h"
 #include "core/execution/stop_flags.h"
+#include "core/planning/action_facts.h"
 #include "core/planning/action_list.h"
+#include "core/platform/file_copy.h"
 #include "core/settings/settings.h"
 
 #include <string>
@@ -41,6 +53,14 @@ inline constexpr const char* kJobInterruptedLine = "Job Processing Interupted";
 inline constexpr const char* kJobInterruptedMessage = "Job processing has been interupted by user";
 // The main window's "Stop All Actions" message box.
 inline constexpr const char* kStopAllActionsMessage = "Job Processing has been integerupded by user ...";
+
+// One copy, ready to run: the executor has cut and checked the line; run() copies, reporting to the
+// observer (which may cancel between chunks).
+class CopyTask {
+public:
+    virtual ~CopyTask() = default;
+    virtual CopyResult run(CopyObserver& observer) = 0;
+};
 
 class ExecutorHost : public ActivityHost {
 public:
@@ -62,11 +82,10 @@ public:
     // The stop window's button; No to All presses it too. Default: interruptJobProcessing, then the
     // message kJobInterruptedMessage.
     virtual void pressStopButton(StopFlags& flags);
-    // Copies one file for a copy line and says whether the copy completed. Default: copyFileWithProgress
-    // with keepAlive() before the copy and at every progress report, no cancel. The windows show the
-    // copy progress window here, whose buttons call cancelCopy / cancelAllCopies (copy_progress.h).
-    virtual bool copyWithProgress(const std::string& source, const std::string& destination,
-                                  std::string_view copyName, StopFlags& flags);
+    // Runs the copy of a copy line. Default: keepAlive() before the copy and at every progress report;
+    // the copy is cancelled as soon as flags.action is set. The windows show the copy progress window
+    // here, whose buttons call cancelCopy / cancelAllCopies (copy_progress.h).
+    virtual CopyResult copyWithProgress(CopyTask& copy, std::string_view copyName, StopFlags& flags);
 };
 
 // Sets both stop flags and logs "Job Processing Interupted".
@@ -82,7 +101,12 @@ struct ExecutionCounts {
 std::string executionStatusText(const ExecutionCounts& counts);
 bool executionStatusIsRed(const ExecutionCounts& counts);
 
-// Runs the list (its own copy, see above). Clears flags.action at the start; never reads jobList.
-ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host);
+// The line that follows a failure line: "Reason: " + why.
+std::string reasonLine(std::string_view why);
+
+// Runs the list (its own copy, see above) with the facts it was planned on (none: every path is taken
+// as written and nothing is checked but the line itself). Clears flags.action at the start; never
+// reads jobList.
+ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host, PlanFacts facts = {});
 
 } // namespace paritas

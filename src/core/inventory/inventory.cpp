@@ -16,6 +16,15 @@ void Inventory::clear() {
 }
 
 void Inventory::addFile(std::string_view folder, std::string_view name, int64_t size, int32_t fileTime) {
+    addFile(folder, name, FileStamp{size, fileTime, int64_t(fileTime) * 2, 0, 0});
+}
+
+FileStamp Inventory::stamp(std::size_t row) const {
+    const Row& r = rows_[row];
+    return FileStamp{r.size, r.fileTime, r.modifiedTime, int32_t(r.nanos), r.inode};
+}
+
+void Inventory::addFile(std::string_view folder, std::string_view name, const FileStamp& stamp) {
     const std::size_t length = folder.size() + name.size();
     if (length > kBlockSize)
         throw std::length_error("path longer than an inventory block");
@@ -28,8 +37,9 @@ void Inventory::addFile(std::string_view folder, std::string_view name, int64_t 
     std::memcpy(out + folder.size(), name.data(), name.size());
     const uint64_t offset = uint64_t(blocks_.size() - 1) * kBlockSize + blockUsed_;
     blockUsed_ += length;
-    rows_.push_back(Row{offset, uint32_t(length), uint32_t(name.size()), size, fileTime, false});
-    sizeTotal_ += size;
+    rows_.push_back(Row{offset, uint32_t(length), uint32_t(name.size()), stamp.size, stamp.modifiedTime,
+                        stamp.inode, stamp.fileTime, uint32_t(stamp.modifiedNanos) & 0x7fffffffu, 0});
+    sizeTotal_ += stamp.size;
 }
 
 std::string_view Inventory::fullPath(std::size_t row) const {

@@ -12,6 +12,14 @@
 //
 // Rows are held compactly: the path bytes in large shared blocks, the numbers as numbers, the matched
 // mark as a flag; the text cells are made when read.
+//
+// Beside the five columns every row keeps what the scan saw of the file: its modified time as a true
+// time (seconds since the epoch and nanoseconds) and its inode. Planners compare times as true times
+// (the packed value is local, signed and clamped, so it orders dates from 2044 on and the repeated
+// autumn hour wrongly) and hand the facts to the executor, which checks them before it acts.
+
+#include "core/platform/file_stamp.h"
+#include "core/platform/object_id.h"
 
 #include <cstdint>
 #include <memory>
@@ -24,9 +32,36 @@ namespace paritas {
 // Folder paths, each ending with the separator; the location itself first.
 using FolderList = std::vector<std::string>;
 
+// What a scan could not see. A folder that cannot be listed is not empty: it is unknown, and no
+// planner may delete, move away or overwrite anything on the other side because of it. Paths are
+// full paths as the inventory spells them (folders with their trailing separator).
+struct ScanCoverage {
+    bool locationUnreadable = false;        // the location exists but cannot be listed at all
+    int locationError = 0;                  // its errno
+    std::vector<std::string> unreadFolders; // listed in the folder list, contents unknown
+    std::vector<std::string> unreadEntries; // entries whose type or facts could not be read
+    std::size_t skippedNames = 0;           // names the action lines cannot carry ("*", controls)
+    // Device and inode of every folder of the folder list, position for position (all zero for one
+    // that could not be opened): a location mounted or bound inside the other one is recognised by
+    // them, and a planner sees which folders lie on another file system. Empty when the location is
+    // missing.
+    std::vector<ObjectId> folderIds;
+
+    // Nothing was left out that the user would miss.
+    bool complete() const {
+        return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty() && skippedNames == 0;
+    }
+    // Nothing is unknown (skipped names are known: they are never planned on either side).
+    bool sawEverything() const { return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty(); }
+};
+
 class Inventory {
 public:
     void clear();
+    void addFile(std::string_view folder, std::string_view name, const FileStamp& stamp);
+    // A row known only by its packed time (tests and in-memory tables): its true time is taken as
+    // twice the packed value in seconds, so that true-time comparisons order and equate such rows
+    // exactly as their packed values; no inode.
     void addFile(std::string_view folder, std::string_view name, int64_t size, int32_t fileTime);
 
     std::size_t fileCount() const { return rows_.size(); }
@@ -36,6 +71,9 @@ public:
     std::string_view name(std::size_t row) const;
     int64_t size(std::size_t row) const { return rows_[row].size; }
     int32_t fileTime(std::size_t row) const { return rows_[row].fileTime; }
+    int64_t modifiedTime(std::size_t row) const { return rows_[row].modifiedTime; }
+    int64_t timeStepOf(std::size_t row) const { return timeStep(rows_[row].modifiedTime); }
+    FileStamp stamp(std::size_t row) const;
     bool isMarked(std::size_t row) const { return rows_[row].marked; }
     void mark(std::size_t row) { rows_[row].marked = true; }
 
@@ -56,8 +94,11 @@ private:
         uint32_t pathLength;
         uint32_t nameLength;
         int64_t size;
+        int64_t modifiedTime;
+        uint64_t inode;
         int32_t fileTime;
-        bool marked;
+        uint32_t nanos : 31;
+        uint32_t marked : 1;
     };
     static constexpr std::size_t kBlockSize = 1 << 20;
 

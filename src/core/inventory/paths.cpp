@@ -3,6 +3,8 @@
 #include "core/platform/folder_listing.h"
 #include "core/platform/path_text.h"
 
+#include <cstring>
+
 namespace paritas {
 
 std::string LastPathPart(std::string_view path) {
@@ -33,7 +35,16 @@ std::string printablePath(std::string_view path) {
     return text;
 }
 
-FolderList FolderTree(std::string_view root, ActivityHost& host) {
+std::string errorText(int error) {
+    const char* name = ::strerrorname_np(error);
+    return std::string(std::strerror(error)) + " (" + (name ? name : std::to_string(error)) + ")";
+}
+
+std::string unreadFolderLine(std::string_view folder, int error) {
+    return "Cannot read folder " + printablePath(folder) + ": " + errorText(error);
+}
+
+FolderList FolderTree(std::string_view root, ActivityHost& host, ScanCoverage* coverage) {
     FolderList list;
     list.emplace_back(root);
     if (!isAbsolutePath(root))
@@ -43,11 +54,24 @@ FolderList FolderTree(std::string_view root, ActivityHost& host) {
     // searched are searched after every folder already listed, which is the level-by-level order.
     FolderListing listing;
     ListingOptions options;
+    options.folderId = coverage != nullptr;
     std::string parent;
     for (std::size_t i = 0; i < list.size(); ++i) {
         options.followLinkAtPath = i == 0; // the root may be a link the user chose; nothing below it
-        if (!listFolderSorted(list[i], options, listing))
+        if (!listFolderSorted(list[i], options, listing)) {
+            host.log(unreadFolderLine(list[i], listing.errorCode()));
+            if (coverage && i == 0) {
+                coverage->locationUnreadable = true;
+                coverage->locationError = listing.errorCode();
+            } else if (coverage) {
+                coverage->unreadFolders.push_back(list[i]);
+            }
+            if (coverage)
+                coverage->folderIds.push_back(ObjectId{}); // kept in step with the list
             continue;
+        }
+        if (coverage)
+            coverage->folderIds.push_back(listing.folderId());
         parent = i == 0 ? withTrailingSeparator(list[0]) : list[i];
         for (const FolderEntry& entry : listing) {
             if (entry.type != EntryType::Directory)
@@ -57,6 +81,8 @@ FolderList FolderTree(std::string_view root, ActivityHost& host) {
             folder.append(parent).append(entry.name).push_back(kSeparator);
             if (holdsUncarriableCharacter(entry.name)) {
                 host.log("Skipped name that cannot be carried: " + printablePath(folder));
+                if (coverage)
+                    ++coverage->skippedNames;
                 continue;
             }
             list.push_back(std::move(folder));

@@ -24,10 +24,17 @@ std::string LastPathPart(std::string_view path);
 // of its subfolders' names.
 //
 // Symbolic links are never followed. A folder that cannot be opened stands in the list but nothing
-// below it does. A folder whose name holds "*" or a control character is neither listed nor walked,
-// and host.log() gets one line for it. host.keepAlive() is called after every folder found.
+// below it does; host.log() gets "Cannot read folder <path>: <reason>" and, when given, coverage
+// records it (the root as locationUnreadable). A folder whose name holds "*" or a control character is
+// neither listed nor walked, and host.log() gets one line for it. host.keepAlive() is called after
+// every folder found. coverage also receives the device and inode of every folder opened.
 // A root that is empty or not absolute is returned alone, unwalked.
-FolderList FolderTree(std::string_view root, ActivityHost& host);
+FolderList FolderTree(std::string_view root, ActivityHost& host, ScanCoverage* coverage = nullptr);
+
+// "Cannot read folder <path>: <reason>", the line for a folder whose contents stay unknown.
+std::string unreadFolderLine(std::string_view folder, int error);
+// The system's text for an errno value and its name: "Permission denied (EACCES)".
+std::string errorText(int error);
 
 // A path as it may stand in a log line: control characters (which would split the line) become "?".
 std::string printablePath(std::string_view path);

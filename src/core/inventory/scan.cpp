@@ -4,7 +4,11 @@
 #include "core/platform/datetime.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/folder_listing.h"
+#include "core/platform/file_copy.h"
+#include "core/platform/file_identity.h"
 #include "core/platform/path_text.h"
+
+#include <algorithm>
 
 namespace paritas {
 namespace {
@@ -39,21 +43,45 @@ private:
     int32_t lastPacked_ = 0;
 };
 
+// The name of a copy's temporary file: ".paritas-" + 16 hex digits + ".tmp". New content is normally
+// written unnamed; where a file system cannot do that, a copy that is killed leaves such a file, which
+// is no file of the user's and is never listed (nor copied to the other side).
+bool isCopyTemporaryName(std::string_view name) {
+    constexpr std::string_view prefix = kCopyTempPrefix;
+    if (name.size() != prefix.size() + 16 + 4 || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - 4) != ".tmp")
+        return false;
+    for (char c : name.substr(prefix.size(), 16))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
 // Lists the files of one folder into the inventory, in name order. Folders are not rows; special
 // files, names the stored lines cannot carry and entries whose facts cannot be read are left out with
-// one log line each. A folder that cannot be read contributes nothing.
+// one log line each, and coverage records what stays unknown. A folder that cannot be read
+// contributes nothing but a line saying so.
 void listFiles(const std::string& folder, bool isLocation, Inventory& inventory, FolderListing& listing,
-               FileTimePacker& packTime, ActivityHost& host) {
+               FileTimePacker& packTime, ScanCoverage& coverage, ActivityHost& host) {
     ListingOptions options;
     options.fileFacts = true;
     options.followLinkAtPath = isLocation;
-    if (!listFolderSorted(folder, options, listing))
+    if (!listFolderSorted(folder, options, listing)) {
+        host.log(unreadFolderLine(folder, listing.errorCode()));
+        if (isLocation) {
+            coverage.locationUnreadable = true;
+            coverage.locationError = listing.errorCode();
+        } else {
+            coverage.unreadFolders.push_back(folder);
+        }
         return;
+    }
     for (const FolderEntry& entry : listing) {
         if (entry.type == EntryType::Directory)
             continue;
         if (holdsUncarriableCharacter(entry.name)) {
             host.log("Skipped name that cannot be carried: " + printablePath(joined(folder, entry.name)));
+            ++coverage.skippedNames;
             continue;
         }
         if (entry.type == EntryType::Special) {
@@ -61,10 +89,19 @@ void listFiles(const std::string& folder, bool isLocation, Inventory& inventory,
             continue;
         }
         if (entry.type == EntryType::Unknown || !entry.factsKnown) {
-            host.log("Skipped file that cannot be read: " + printablePath(joined(folder, entry.name)));
+            const std::string path = joined(folder, entry.name);
+            host.log("Skipped file that cannot be read: " + printablePath(path) +
+                     (entry.factsError ? " (" + errorText(entry.factsError) + ")" : std::string()));
+            coverage.unreadEntries.push_back(path);
             continue;
         }
-        inventory.addFile(folder, entry.name, entry.size, packTime(entry.modifiedTime));
+        if (entry.type == EntryType::File && isCopyTemporaryName(entry.name)) {
+            host.log("Skipped temporary file of an interrupted copy: " + printablePath(joined(folder, entry.name)));
+            continue;
+        }
+        inventory.addFile(folder, entry.name,
+                          FileStamp{entry.size, packTime(entry.modifiedTime), entry.modifiedTime,
+                                    entry.modifiedNanos, entry.inode});
         host.keepAlive();
     }
 }
@@ -86,10 +123,11 @@ ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side 
         host.log("Folder " + locationText + " does not exist!");
     result.locationExists = exists;
 
+    ScanCoverage& coverage = result.coverage;
     if (!exists)
         result.folders.push_back(locationText);
     else if (includeSubfolders)
-        result.folders = FolderTree(withTrailingSeparator(location), host);
+        result.folders = FolderTree(withTrailingSeparator(location), host, &coverage);
     else
         result.folders.push_back(withTrailingSeparator(location));
 
@@ -100,14 +138,43 @@ ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side 
     host.setProgressMaximum(count >= 3 ? static_cast<int64_t>(count) - 1 : 1);
     FolderListing listing;
     FileTimePacker packTime;
+    // Folders the walk could not open are known already: they are not tried (nor reported) twice.
+    std::vector<std::string> unreadByWalk = coverage.unreadFolders;
+    std::sort(unreadByWalk.begin(), unreadByWalk.end());
+    const bool rootUnreadByWalk = coverage.locationUnreadable;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& folder = result.folders[i];
         host.log("Scanning folder " + printablePath(folder));
-        if (exists)
-            listFiles(folder, i == 0, result.inventory, listing, packTime, host);
+        const bool knownUnread = i == 0 ? rootUnreadByWalk
+                                        : std::binary_search(unreadByWalk.begin(), unreadByWalk.end(), folder);
+        if (exists && !knownUnread)
+            listFiles(folder, i == 0, result.inventory, listing, packTime, coverage, host);
         host.setProgressPosition(static_cast<int64_t>(i));
     }
+    if (exists && !includeSubfolders && !coverage.locationUnreadable) {
+        // Without the walk, the location's own identity is read here (for the overlap refusal).
+        if (const std::optional<ObjectId> id = objectIdOf(result.folders[0]))
+            coverage.folderIds.push_back(*id);
+    }
     return result;
+}
+
+std::string coverageSummary(Side side, const ScanCoverage& coverage) {
+    if (coverage.complete())
+        return {};
+    std::string text = "Not everything in " + std::string(letter(side)) + " was seen:";
+    if (coverage.locationUnreadable)
+        return text + " the location itself could not be read (" + errorText(coverage.locationError) + ").";
+    std::string parts;
+    auto add = [&](std::size_t count, const char* what) {
+        if (count == 0)
+            return;
+        parts += (parts.empty() ? " " : ", ") + std::to_string(count) + what;
+    };
+    add(coverage.unreadFolders.size(), " folder(s) could not be read");
+    add(coverage.unreadEntries.size(), " file(s) could not be read");
+    add(coverage.skippedNames, " name(s) cannot be carried");
+    return text + parts + ".";
 }
 
 std::string filesCountPanelText(Side side, const Inventory& inventory) {

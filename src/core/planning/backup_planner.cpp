@@ -1,11 +1,13 @@
 // Backup (advanced): B is made to hold exactly what A holds; only B changes.
 //
 // Phases, in the order of the action list:
-//   folders of A missing in B        -> "CreateDir "
+//   folders of A missing in B        -> "CreateDir " (a file of B standing where A has a folder is
+//                                       deleted right before: "DeleteFile ", then "CreateDir ")
 //   each row of A, in row order      -> present at its target, or "Move-Rename " of a matching B file
 //                                       found elsewhere, or "Copy "
 //   rows of B nobody accounted for   -> "DeleteFile "
 //   folders of B that A lacks        -> "RemoveDir ", deepest first
+//   copies onto a folder of B        -> "Copy ", once that folder (and all in it) is gone
 //
 // A row of B that is accounted for (stays, is moved, or will be overwritten by a copy) carries the
 // matched mark and is never looked at again. The file loop is the row-by-row search of the design
@@ -13,6 +15,15 @@
 // each other list files in the same order); failing that, the first few unmarked rows of B are tried
 // one by one, and only then the indexes give the first unmarked matching row and the unmarked row at
 // the target, which is all the row-by-row search could have met first.
+//
+// One run converges wherever the file system allows: a file of B where A has a folder goes before the
+// folder is made; a folder of B where A has a file is emptied and removed before the copy; a match on
+// another file system (mounted inside B) is not moved, which would fail, but A's file is copied and the
+// match is deleted by the ordinary rules.
+//
+// Where the scan of A could not see a folder or file, the files and folders of B in that place are
+// left alone: marked before the search begins (so they are neither moved away nor deleted) and never
+// removed. Each line carries the facts it was planned on (action_facts.h).
 //
 // Where the file system shows one file under two spellings (letter case on a case-insensitive file
 // system), a B row whose path is the same file as a target is treated as the file at that target: it
@@ -37,20 +48,24 @@ class BackupPlanner {
 public:
     BackupPlanner(PlanInput& input, PlannerHost& host)
         : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB),
-          c_(criteriaOf(input.settings)), moveSource_(b_.fileCount(), false) {}
+          c_(criteriaOf(input.settings)), moveLine_(b_.fileCount(), ActionFacts::kNone), out_(result_),
+          blindA_(input.coverageA, input.locationA), leftAlone_(host, "B", "A") {}
 
     PlanResult run() {
+        result_.facts.locations = {in_.locationA, in_.locationB};
+        indexFoldersOfB();
+        leaveAloneWhatAHides();
         planFolderCreation();
         planFiles();
         planDeletions();
         planFolderRemovals();
+        planCopiesOntoRemovedFolders();
+        result_.leftAlone = leftAlone_.report(in_.locationA);
         result_.countText = "Actions: " + std::to_string(result_.actions.size());
         return std::move(result_);
     }
 
 private:
-    void add(std::string line) { result_.actions.push_back(std::move(line)); }
-
     void markB(std::size_t row) {
         if (!b_.isMarked(row)) {
             b_.mark(row);
@@ -58,15 +73,49 @@ private:
         }
     }
 
+    // Rows of B whose counterpart lies where the scan of A could not see are accounted for: they are
+    // neither moved nor deleted.
+    void leaveAloneWhatAHides() {
+        if (blindA_.empty())
+            return;
+        for (std::size_t j = 0; j < b_.fileCount(); ++j) {
+            const std::string spot = blindA_.spotOf(relativePath(b_.fullPath(j), in_.locationB));
+            if (spot.empty())
+                continue;
+            markB(j);
+            leftAlone_.add(spot);
+        }
+    }
+
+    void indexFoldersOfB() {
+        const FolderList& foldersB = *in_.foldersB;
+        for (std::size_t k = 0; k < foldersB.size(); ++k)
+            folderIndexB_.emplace(foldersB[k], k);
+    }
+
     void planFolderCreation() {
         host_.log("Generating CreateDir list ...");
         const std::string_view stemB = locationStem(in_.locationB);
-        for (const std::string& entry : *in_.foldersA) {
+        for (std::size_t k = 0; k < in_.foldersA->size(); ++k) {
             std::string target(stemB);
-            target += folderPart(entry, in_.locationA);
-            if (!host_.folderExists(target))
-                add(singleLine(kCreateDirPrefix, target));
+            target += folderPart((*in_.foldersA)[k], in_.locationA);
+            if (host_.folderExists(target))
+                continue;
+            const uint32_t deletion = k > 0 ? removeFileWhereFolderGoes(target) : ActionFacts::kNone;
+            out_.createFolder(target, deletion);
         }
+    }
+
+    // A file of B (or a link) stands where A has a folder: it goes first, or the folder could never
+    // be made. Whatever it holds, A does not hold it at this place, so the backup would delete it.
+    // Only a listed row is deleted (with its facts); anything else there makes CreateDir fail.
+    uint32_t removeFileWhereFolderGoes(const std::string& target) {
+        buildIndexes();
+        const uint32_t row = unmarkedRowAt(target);
+        if (row == kNone)
+            return ActionFacts::kNone;
+        markB(row);
+        return out_.add(singleLine(kDeleteFilePrefix, target), factsOfSource(b_, row));
     }
 
     void planFiles() {
@@ -130,9 +179,14 @@ private:
             return true;
         }
         if (!host_.fileExists(target)) {
-            add(pairLine(kMoveRenamePrefix, b_.fullPath(m), target));
+            // A folder of B at the target, or a match on another file system, cannot take a move: A's
+            // file is copied instead, and the match stays unmarked for the ordinary rules.
+            if (folderOfBAt(target) || !sameFileSystem(m, target))
+                return false;
+            const uint32_t line = out_.add(pairLine(kMoveRenamePrefix, b_.fullPath(m), target),
+                                           factsOfSource(b_, m, out_.creatorOfFolderOf(target)));
             markB(m);
-            moveSource_[m] = true;
+            moveLine_[m] = line;
             return true;
         }
         // Something stands at the target: the unmarked row there decides (later rows cannot change it).
@@ -150,32 +204,43 @@ private:
     }
 
     void planCopy(std::size_t i, const std::string& target) {
-        const std::string line = pairLine(kCopyPrefix, a_.fullPath(i), target);
+        std::string line = pairLine(kCopyPrefix, a_.fullPath(i), target);
         if (!host_.fileExists(target)) {
-            add(line);
+            if (folderOfBAt(target)) {
+                deferred_.push_back({std::move(line), i, target});
+                return;
+            }
+            out_.add(std::move(line), copyFacts(i, nothingThere(), out_.creatorOfFolderOf(target)));
             return;
         }
         // A file stands at the target. One that a planned move takes away is no reason to skip the copy.
         buildIndexes();
-        bool leaving = false;
+        uint32_t leaving = ActionFacts::kNone;
         const uint32_t listed = rowAt(target);
         if (listed != kNone) {
-            leaving = moveSource_[listed];
+            leaving = moveLine_[listed];
         } else if (const uint32_t twin = twinOf(target); twin != kNone) {
-            leaving = moveSource_[twin];
-            if (!leaving && !b_.isMarked(twin))
+            leaving = moveLine_[twin];
+            if (leaving == ActionFacts::kNone && !b_.isMarked(twin))
                 markB(twin); // the copy goes over it: it is the file at the target
         }
-        if (leaving) {
-            add(line);
+        if (leaving != ActionFacts::kNone) {
+            out_.add(std::move(line), copyFacts(i, nothingThere(), leaving));
             return;
         }
         const std::optional<FileFacts> facts = host_.fileFacts(target);
         // The name at the target is row i's name by construction.
         const bool same = facts && (!c_.size || facts->size == a_.size(i)) &&
-                          (!c_.time || facts->fileTime == a_.fileTime(i));
+                          (!c_.time || timeStep(facts->modifiedTime) == a_.timeStepOf(i));
         if (!same)
-            add(line);
+            out_.add(std::move(line), copyFacts(i, facts ? plannedFile(*facts) : nothingThere(),
+                                                ActionFacts::kNone));
+    }
+
+    ActionFacts copyFacts(std::size_t i, DestinationPlan destination, uint32_t after) const {
+        ActionFacts facts = factsOfSource(a_, i, after);
+        facts.destination = destination;
+        return facts;
     }
 
     void planDeletions() {
@@ -190,7 +255,7 @@ private:
             if (const std::optional<std::string> kept = targetSameAs(path)) {
                 host_.log("Not deleted: " + path + " is the same file as " + *kept + " on this file system");
             } else {
-                add(singleLine(kDeleteFilePrefix, path));
+                out_.add(singleLine(kDeleteFilePrefix, path), factsOfSource(b_, j));
             }
             host_.setProgressPosition(int64_t(j));
             host_.keepAlive();
@@ -216,14 +281,61 @@ private:
             }) != kNone;
             if (inA)
                 continue;
+            if (const std::string spot = blindA_.spotOf(part.substr(1)); !spot.empty()) {
+                leftAlone_.add(spot);
+                continue;
+            }
             const std::string folder = std::string(stemB) + std::string(part);
             if (const auto kept = folderSameAs(foldedPartsA, part, folder)) {
                 host_.log("Not removed: " + folder + " is the same folder as " + *kept +
                           " on this file system");
                 continue;
             }
-            add(singleLine(kRemoveDirPrefix, folder));
+            removalLine_.emplace(folder, out_.add(singleLine(kRemoveDirPrefix, folder)));
         }
+    }
+
+    // Copies whose target is a folder of B: after that folder's removal. If it is not removed (left
+    // alone, or the same folder as one of A under another letter case), the copy fails in place.
+    void planCopiesOntoRemovedFolders() {
+        for (Deferred& copy : deferred_) {
+            const auto removal = removalLine_.find(copy.target);
+            const uint32_t after = removal == removalLine_.end() ? ActionFacts::kNone : removal->second;
+            out_.add(std::move(copy.line), copyFacts(copy.row, nothingThere(), after));
+        }
+    }
+
+    // A folder of B (as scanned) stands at `path`.
+    bool folderOfBAt(const std::string& path) const {
+        return folderIndexB_.count(path + kSeparator) > 0;
+    }
+
+    // The device of the folder of B that holds `path`, or of the nearest folder above it that the scan
+    // listed (a folder still to be made lies on its parent's file system).
+    const ObjectId* deviceOfFolderHolding(std::string_view path) const {
+        const ScanCoverage* coverage = in_.coverageB;
+        if (coverage == nullptr || coverage->folderIds.size() != in_.foldersB->size())
+            return nullptr;
+        std::string folder(path);
+        for (;;) {
+            const std::size_t slash = folder.rfind(kSeparator, folder.size() >= 2 ? folder.size() - 2 : 0);
+            if (slash == std::string::npos)
+                return nullptr;
+            folder.resize(slash + 1);
+            const auto it = folderIndexB_.find(folder);
+            if (it != folderIndexB_.end()) {
+                const ObjectId& id = coverage->folderIds[it->second];
+                return id == ObjectId{} ? nullptr : &id;
+            }
+            if (slash == 0)
+                return nullptr;
+        }
+    }
+
+    bool sameFileSystem(std::size_t row, const std::string& target) const {
+        const ObjectId* from = deviceOfFolderHolding(b_.fullPath(row));
+        const ObjectId* to = deviceOfFolderHolding(target);
+        return from == nullptr || to == nullptr || from->device == to->device;
     }
 
     // A folder of A (taken to B) that differs from `folder` only in letter case and that the file system
@@ -328,6 +440,12 @@ private:
         return group == kNone ? kNone : byPath_.firstRemaining(group, IsMarked{&b_});
     }
 
+    struct Deferred {
+        std::string line;
+        std::size_t row;
+        std::string target;
+    };
+
     PlanInput& in_;
     PlannerHost& host_;
     Inventory& a_;
@@ -337,7 +455,13 @@ private:
     std::size_t cursor_ = 0;        // the B row last found at its target
     std::size_t firstUnmarked_ = 0; // every B row before it is marked
     std::size_t markedB_ = 0;       // rows of B this run has marked
-    std::vector<bool> moveSource_;  // B rows that a planned move takes away
+    std::vector<uint32_t> moveLine_; // the line that moves a B row away, or kNone
+    PlanWriter out_;
+    BlindSpots blindA_;
+    LeftAlone leftAlone_;
+    std::unordered_map<std::string, std::size_t> folderIndexB_; // folder of B -> its index
+    std::unordered_map<std::string, uint32_t> removalLine_;     // folder of B -> its RemoveDir line
+    std::vector<Deferred> deferred_;
     RowGroups byCriteria_;
     RowGroups byPath_;
     RowGroups foldedB_;
@@ -347,6 +471,7 @@ private:
 } // namespace
 
 PlanResult AMasterB(PlanInput& input, PlannerHost& host) {
+    host.setLocations({input.locationA, input.locationB});
     const std::string noActions = "Actions: 0";
     if (auto problem = twoLocationProblem(input, host, NeedsCriteria::Yes))
         return refusedPlan(host, *problem, noActions);

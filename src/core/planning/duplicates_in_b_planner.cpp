@@ -8,12 +8,15 @@
 namespace paritas {
 
 PlanResult Duplicatedel(PlanInput& input, PlannerHost& host) {
+    host.setLocations({input.locationA, input.locationB});
     if (auto problem = twoLocationProblem(input, host, NeedsCriteria::Yes))
         return refusedPlan(host, *problem, "0");
 
     const Inventory& a = *input.inventoryA;
     const Inventory& b = *input.inventoryB;
     PlanResult result;
+    result.facts.locations = {input.locationA, input.locationB};
+    PlanWriter out(result);
     host.setProgressMaximum(progressMaximum(a.fileCount()));
     const Criteria criteria = criteriaOf(input.settings);
     host.log("Looking for file matches ...");
@@ -26,8 +29,8 @@ PlanResult Duplicatedel(PlanInput& input, PlannerHost& host) {
             for (const uint32_t* j = groupsB.begin(group); j != groupsB.end(group); ++j) {
                 if (b.fullPath(*j) == original)
                     continue;
-                result.actions.push_back(singleLine(kOriginalPrefix, original));
-                result.actions.push_back(singleLine(kDeleteFilePrefix, b.fullPath(*j)));
+                out.add(singleLine(kOriginalPrefix, original), factsOfSource(a, i));
+                out.add(singleLine(kDeleteFilePrefix, b.fullPath(*j)), factsOfSource(b, *j));
             }
         }
         host.setProgressPosition(int64_t(i));

@@ -7,11 +7,16 @@
 namespace paritas {
 
 PlanResult DuplicatesWithinA(PlanInput& input, PlannerHost& host) {
+    host.setLocations({input.locationA});
     if (auto problem = criteriaProblem(input.settings))
+        return refusedPlan(host, *problem, "Actions: 0");
+    if (auto problem = unreadableLocationProblem(input))
         return refusedPlan(host, *problem, "Actions: 0");
 
     Inventory& a = *input.inventoryA;
     PlanResult result;
+    result.facts.locations = {input.locationA};
+    PlanWriter out(result);
     const Criteria criteria = criteriaOf(input.settings);
     if (a.fileCount() >= 2)
         host.setProgressMaximum(int64_t(a.fileCount()) - 1);
@@ -27,8 +32,8 @@ PlanResult DuplicatesWithinA(PlanInput& input, PlannerHost& host) {
                     continue;
                 a.mark(i);
                 if (a.fullPath(*j) != a.fullPath(i)) {
-                    result.actions.push_back(singleLine(kOriginalMarkedPrefix, a.fullPathCell(i)));
-                    result.actions.push_back(singleLine(kDeleteFilePrefix, a.fullPath(*j)));
+                    out.add(singleLine(kOriginalMarkedPrefix, a.fullPathCell(i)), factsOfSource(a, i));
+                    out.add(singleLine(kDeleteFilePrefix, a.fullPath(*j)), factsOfSource(a, *j));
                 }
                 a.mark(*j);
             }

@@ -13,6 +13,11 @@
 // A copy of an unpaired file never replaces a file that the scans did not list at its destination
 // (a file of another letter case on a case-insensitive file system, or one made after the scan): it
 // goes in beside it under its dated name.
+//
+// Where one side's scan could not see a folder or file, nothing of the other side is copied into that
+// place (it could replace what was not seen); such files and folders are left alone and logged.
+// Keep-other's two copies depend on its rename: when the rename fails, neither runs, so the other
+// version is never overwritten.
 
 #include "core/planning/plan_support.h"
 
@@ -22,29 +27,40 @@ namespace {
 class FolderSynchPlanner {
 public:
     FolderSynchPlanner(PlanInput& input, PlannerHost& host)
-        : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB) {}
+        : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB), out_(result_),
+          blindA_(input.coverageA, input.locationA), blindB_(input.coverageB, input.locationB),
+          notIntoA_(host, "B", "A"), notIntoB_(host, "A", "B") {}
 
     PlanResult run() {
+        result_.facts.locations = {in_.locationA, in_.locationB};
         host_.log("Generating CreateDir list for B...");
-        planFolders(*in_.foldersA, in_.locationA, in_.locationB);
+        planFolders(*in_.foldersA, in_.locationA, in_.locationB, blindB_, notIntoB_);
         host_.log("Generating CreateDir list for A...");
-        planFolders(*in_.foldersB, in_.locationB, in_.locationA);
+        planFolders(*in_.foldersB, in_.locationB, in_.locationA, blindA_, notIntoA_);
         planFilesOfA();
         planUnpairedFilesOfB();
+        result_.leftAlone = notIntoA_.report(in_.locationA) + notIntoB_.report(in_.locationB);
         result_.countText = std::to_string(result_.actions.size());
         return std::move(result_);
     }
 
 private:
-    void add(std::string line) { result_.actions.push_back(std::move(line)); }
-
-    void planFolders(const FolderList& folders, const std::string& from, const std::string& to) {
+    // `blindTo`: what the scan of the receiving side could not see; `leftAlone` counts what is not
+    // carried there because of it.
+    void planFolders(const FolderList& folders, const std::string& from, const std::string& to,
+                     const BlindSpots& blindTo, LeftAlone& leftAlone) {
         const std::string_view stem = locationStem(to);
         for (const std::string& entry : folders) {
+            const std::string_view part = folderPart(entry, from);
+            if (!part.empty())
+                if (const std::string spot = blindTo.spotOf(part.substr(1)); !spot.empty()) {
+                    leftAlone.add(spot);
+                    continue;
+                }
             std::string target(stem);
-            target += folderPart(entry, from);
+            target += part;
             if (!host_.folderExists(target))
-                add(singleLine(kCreateDirPrefix, target));
+                out_.createFolder(target);
         }
     }
 
@@ -73,7 +89,7 @@ private:
                 b_.mark(j);
                 a_.mark(i);
             } else {
-                copyAcross(a_, i, in_.locationA, in_.locationB);
+                copyAcross(a_, i, in_.locationA, in_.locationB, blindB_, notIntoB_);
             }
             host_.setProgressPosition(int64_t(i));
             host_.keepAlive();
@@ -84,24 +100,34 @@ private:
         host_.setProgressMaximum(progressMaximum(b_.fileCount()));
         for (std::size_t j = 0; j < b_.fileCount(); ++j) {
             if (!b_.isMarked(j))
-                copyAcross(b_, j, in_.locationB, in_.locationA);
+                copyAcross(b_, j, in_.locationB, in_.locationA, blindA_, notIntoA_);
             host_.setProgressPosition(int64_t(j));
             host_.keepAlive();
         }
     }
 
-    // A file that only one side has goes to the same relative place on the other side.
-    void copyAcross(const Inventory& side, std::size_t row, const std::string& from, const std::string& to) {
+    // A file that only one side has goes to the same relative place on the other side, unless the
+    // scan of that side could not see that place.
+    void copyAcross(const Inventory& side, std::size_t row, const std::string& from, const std::string& to,
+                    const BlindSpots& blindTo, LeftAlone& leftAlone) {
         const std::string source(side.fullPath(row));
-        std::string destination = to + std::string(relativePath(source, from));
+        const std::string_view rel = relativePath(source, from);
+        if (const std::string spot = blindTo.spotOf(rel); !spot.empty()) {
+            leftAlone.add(spot);
+            return;
+        }
+        std::string destination = to + std::string(rel);
         if (host_.fileExists(destination))
             destination = datedName(destination, nameSafeDateText(side.modifiedText(row)));
-        add(pairLine(kCopyPrefix, source, destination));
+        ActionFacts facts = factsOfSource(side, row, out_.creatorOfFolderOf(destination));
+        facts.destination = nothingThere();
+        out_.add(pairLine(kCopyPrefix, source, destination), facts);
     }
 
     void settlePair(std::size_t i, std::size_t j) {
-        const int32_t timeA = a_.fileTime(i);
-        const int32_t timeB = b_.fileTime(j);
+        // Times compare as true times, to the two seconds the packed time keeps (file_stamp.h).
+        const int64_t timeA = a_.timeStepOf(i);
+        const int64_t timeB = b_.timeStepOf(j);
         if (timeA == timeB)
             return;
         const bool newerIsA = timeA > timeB;
@@ -113,16 +139,27 @@ private:
         const std::string& keptLocation = keepA ? in_.locationA : in_.locationB;
         const std::string& otherLocation = keepA ? in_.locationB : in_.locationA;
         const std::string keptPath(kept.fullPath(keptRow));
+        ActionFacts overwrite = factsOfSource(kept, keptRow);
+        overwrite.destination = plannedFile(other.stamp(otherRow));
         if (in_.settings.CheckKeepOld) {
+            // The other version first takes its dated name; both copies depend on that rename, so a
+            // failed rename never lets the kept file overwrite the only copy of the other version.
             const std::string otherPath(other.fullPath(otherRow));
             const std::string date = nameSafeDateText(other.modifiedText(otherRow));
             const std::string dated = datedName(otherPath, date);
-            add(pairLine(kMoveRenamePrefix, otherPath, dated));
-            add(std::string(kCopyPrefix) + dated + "*" + keptLocation +
-                datedName(relativePath(otherPath, otherLocation), date));
+            const uint32_t rename = out_.add(pairLine(kMoveRenamePrefix, otherPath, dated),
+                                             factsOfSource(other, otherRow));
+            ActionFacts keepCopy = factsOfSource(other, otherRow, rename); // a rename keeps the stamp
+            keepCopy.destination = nothingThere();
+            out_.add(std::string(kCopyPrefix) + dated + "*" + keptLocation +
+                         datedName(relativePath(otherPath, otherLocation), date),
+                     keepCopy);
+            overwrite.after = rename;
+            overwrite.destination = nothingThere(); // the rename has taken the other version away
         }
-        add(std::string(kCopyPrefix) + keptPath + "*" + otherLocation +
-            std::string(relativePath(keptPath, keptLocation)));
+        out_.add(std::string(kCopyPrefix) + keptPath + "*" + otherLocation +
+                     std::string(relativePath(keptPath, keptLocation)),
+                 overwrite);
     }
 
     PlanInput& in_;
@@ -130,11 +167,15 @@ private:
     Inventory& a_;
     Inventory& b_;
     PlanResult result_;
+    PlanWriter out_;
+    BlindSpots blindA_, blindB_;
+    LeftAlone notIntoA_, notIntoB_; // files and folders not carried into A, and into B
 };
 
 } // namespace
 
 PlanResult FolderSynch(PlanInput& input, PlannerHost& host) {
+    host.setLocations({input.locationA, input.locationB});
     if (auto problem = twoLocationProblem(input, host, NeedsCriteria::No))
         return refusedPlan(host, *problem, "0");
     return FolderSynchPlanner(input, host).run();

@@ -2,26 +2,56 @@
 
 #include "core/platform/file_identity.h"
 
+#include <algorithm>
 #include <functional>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace paritas {
 
-// ---- the host's defaults: the real file system ----
+// ---- the host's defaults: the real file system, beneath the locations ----
+
+namespace {
+
+// lstat of a path resolved beneath the locations; false when nothing (reachable) stands there.
+bool statBeneath(LocationResolver& locations, const std::string& path, struct stat& st) {
+    if (path.empty())
+        return false;
+    const ResolvedPath at = locations.resolve(path);
+    return at.ok() && ::fstatat(at.folder.get(), at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+} // namespace
+
+void PlannerHost::setLocations(const std::vector<std::string>& locations) {
+    locations_ = LocationResolver(locations);
+}
 
 bool PlannerHost::folderExists(const std::string& path) {
-    return paritas::folderExists(path);
+    // A location is the folder the user chose: it may be a link to one.
+    if (!locations_.hasLocations() || locations_.isLocation(path))
+        return paritas::folderExists(path);
+    struct stat st {};
+    return statBeneath(locations_, path, st) && S_ISDIR(st.st_mode);
 }
 bool PlannerHost::fileExists(const std::string& path) {
-    return paritas::fileExists(path);
+    struct stat st {};
+    return statBeneath(locations_, path, st) && !S_ISDIR(st.st_mode);
 }
 std::optional<FileFacts> PlannerHost::fileFacts(const std::string& path) {
-    return paritas::fileFacts(path);
+    struct stat st {};
+    if (!statBeneath(locations_, path, st) || S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return stampOf(st);
 }
 bool PlannerHost::sameFile(const std::string& first, const std::string& second) {
-    return sameFileObject(first, second);
+    struct stat a {
+    }, b{};
+    return statBeneath(locations_, first, a) && statBeneath(locations_, second, b) && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
-std::optional<std::string> PlannerHost::resolvedFolder(const std::string& path) {
-    return resolvedFolderPath(path);
+FolderAncestry PlannerHost::ancestry(const std::string& path) {
+    return folderAncestry(path);
 }
 
 // ---- texts ----
@@ -153,7 +183,7 @@ uint64_t criteriaHash(const Criteria& c, const Inventory& inventory, std::size_t
     if (c.size)
         h = mixBits(h ^ uint64_t(inventory.size(row)));
     if (c.time)
-        h = mixBits(h ^ uint64_t(uint32_t(inventory.fileTime(row))) ^ 0x5bd1e995ULL);
+        h = mixBits(h ^ uint64_t(inventory.timeStepOf(row)) ^ 0x5bd1e995ULL);
     if (c.name)
         h = mixBits(h ^ hashText(inventory.name(row)));
     return h;
@@ -182,25 +212,57 @@ std::optional<std::string> locationProblem(std::string_view which, std::string_v
 
 namespace {
 
+std::string sameFolderText(const PlanInput& input) {
+    return "Location A and location B are the same folder (" + input.locationA +
+           "). Choose two separate folders.";
+}
+std::string bInsideAText(const PlanInput& input) {
+    return "Location B (" + input.locationB + ") lies inside location A (" + input.locationA +
+           ") and subfolders are included. Choose locations that do not overlap.";
+}
+std::string aInsideBText(const PlanInput& input) {
+    return "Location A (" + input.locationA + ") lies inside location B (" + input.locationB +
+           ") and subfolders are included. Choose locations that do not overlap.";
+}
+
 std::optional<std::string> overlapOfTexts(const std::string& a, const std::string& b, bool subfolders,
                                           const PlanInput& input) {
     if (a == b)
-        return "Location A and location B are the same folder (" + input.locationA +
-               "). Choose two separate folders.";
+        return sameFolderText(input);
     if (!subfolders)
         return std::nullopt;
     if (b.size() > a.size() && b.compare(0, a.size(), a) == 0)
-        return "Location B (" + input.locationB + ") lies inside location A (" + input.locationA +
-               ") and subfolders are included. Choose locations that do not overlap.";
+        return bInsideAText(input);
     if (a.size() > b.size() && a.compare(0, b.size(), b) == 0)
-        return "Location A (" + input.locationA + ") lies inside location B (" + input.locationB +
-               ") and subfolders are included. Choose locations that do not overlap.";
+        return aInsideBText(input);
     return std::nullopt;
 }
 
-std::string folderToResolve(std::string_view location) {
-    const std::string_view stem = locationStem(location);
-    return stem.empty() ? std::string(1, kSeparator) : std::string(stem);
+bool holds(const std::vector<ObjectId>& ids, const ObjectId& id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// The overlap as the file system sees it: the identities of each location and its ancestors (for a
+// location that does not exist yet, of its nearest existing ancestor), and of every folder each scan
+// walked, so that links, bind mounts and a location mounted inside the other are seen through.
+std::optional<std::string> overlapOfIdentities(const PlanInput& input, PlannerHost& host) {
+    const FolderAncestry a = host.ancestry(input.locationA);
+    const FolderAncestry b = host.ancestry(input.locationB);
+    if (a.exists && b.exists && !a.chain.empty() && !b.chain.empty() && a.chain.front() == b.chain.front())
+        return sameFolderText(input);
+    if (!input.includeSubfolders)
+        return std::nullopt;
+    // B (or the folder B would be made in) lies at or below A.
+    if (a.exists && !a.chain.empty() && holds(b.chain, a.chain.front()))
+        return bInsideAText(input);
+    if (b.exists && !b.chain.empty() && holds(a.chain, b.chain.front()))
+        return aInsideBText(input);
+    // A folder met by one scan is the other location (a mount or bind mount inside the tree).
+    if (input.coverageB && a.exists && !a.chain.empty() && holds(input.coverageB->folderIds, a.chain.front()))
+        return aInsideBText(input);
+    if (input.coverageA && b.exists && !b.chain.empty() && holds(input.coverageA->folderIds, b.chain.front()))
+        return bInsideAText(input);
+    return std::nullopt;
 }
 
 } // namespace
@@ -210,12 +272,7 @@ std::optional<std::string> overlapProblem(const PlanInput& input, PlannerHost& h
     const std::string b = withTrailingSeparator(input.locationB);
     if (auto problem = overlapOfTexts(a, b, input.includeSubfolders, input))
         return problem;
-    const auto realA = host.resolvedFolder(folderToResolve(input.locationA));
-    const auto realB = host.resolvedFolder(folderToResolve(input.locationB));
-    if (!realA || !realB)
-        return std::nullopt;
-    return overlapOfTexts(withTrailingSeparator(*realA), withTrailingSeparator(*realB),
-                          input.includeSubfolders, input);
+    return overlapOfIdentities(input, host);
 }
 
 std::optional<std::string> criteriaProblem(const Settings& settings) {
@@ -232,10 +289,25 @@ std::optional<std::string> twoLocationProblem(const PlanInput& input, PlannerHos
         return problem;
     if (auto problem = locationProblem("B", input.locationB))
         return problem;
+    if (auto problem = unreadableLocationProblem(input))
+        return problem;
     if (auto problem = overlapProblem(input, host))
         return problem;
     if (needs == NeedsCriteria::Yes)
         return criteriaProblem(input.settings);
+    return std::nullopt;
+}
+
+std::optional<std::string> unreadableLocationProblem(const PlanInput& input) {
+    const std::pair<const char*, const ScanCoverage*> sides[] = {{"A", input.coverageA}, {"B", input.coverageB}};
+    for (const auto& [letter, coverage] : sides) {
+        if (coverage == nullptr || !coverage->locationUnreadable)
+            continue;
+        const std::string& location = letter[0] == 'A' ? input.locationA : input.locationB;
+        return "Location " + std::string(letter) + " " + location + " cannot be read (" +
+               failureText(coverage->locationError) +
+               "). Nothing was planned: a plan on what could not be seen would delete or overwrite files.";
+    }
     return std::nullopt;
 }
 
@@ -259,6 +331,114 @@ PlanResult refusedPlan(PlannerHost& host, std::string reason, std::string countT
     result.refusal = std::move(reason);
     result.countText = std::move(countText);
     return result;
+}
+
+} // namespace paritas
+
+namespace paritas {
+
+// ---- what a scan could not see ----
+
+namespace {
+
+std::string relativeSpot(std::string_view path, std::string_view location) {
+    std::string_view rel = path.size() > location.size() ? path.substr(location.size()) : std::string_view();
+    while (!rel.empty() && rel.back() == kSeparator)
+        rel.remove_suffix(1);
+    return std::string(rel);
+}
+
+} // namespace
+
+BlindSpots::BlindSpots(const ScanCoverage* coverage, std::string_view location) {
+    if (coverage == nullptr)
+        return;
+    for (const std::string& folder : coverage->unreadFolders)
+        spots_.insert(relativeSpot(folder, location));
+    for (const std::string& entry : coverage->unreadEntries)
+        spots_.insert(relativeSpot(entry, location));
+}
+
+std::string BlindSpots::spotOf(std::string_view relative) const {
+    if (spots_.empty())
+        return {};
+    while (!relative.empty() && relative.back() == kSeparator)
+        relative.remove_suffix(1);
+    std::string probe(relative);
+    for (;;) {
+        if (spots_.count(probe))
+            return probe;
+        const std::size_t slash = probe.rfind(kSeparator);
+        if (slash == std::string::npos)
+            return {};
+        probe.resize(slash);
+    }
+}
+
+bool BlindSpots::covers(std::string_view relative) const {
+    return !spots_.empty() && !spotOf(relative).empty();
+}
+
+std::size_t LeftAlone::report(const std::string& otherLocation) {
+    std::size_t total = 0;
+    std::vector<std::pair<std::string, std::size_t>> spots(counts_.begin(), counts_.end());
+    std::sort(spots.begin(), spots.end());
+    for (const auto& [spot, count] : spots) {
+        host_.log("Left alone: " + std::to_string(count) + " file(s) or folder(s) in " + side_ +
+                  ", because " + otherLocation + spot + " in " + other_ + " could not be read");
+        total += count;
+    }
+    return total;
+}
+
+// ---- writing lines with their facts ----
+
+uint32_t PlanWriter::add(std::string line, ActionFacts facts) {
+    const uint32_t number = uint32_t(result_.actions.size());
+    facts.line = number;
+    result_.actions.push_back(std::move(line));
+    result_.facts.lines.push_back(facts);
+    return number;
+}
+
+uint32_t PlanWriter::createFolder(std::string_view folder, uint32_t after) {
+    ActionFacts facts;
+    facts.after = after != ActionFacts::kNone ? after : creatorOfFolderOf(folder);
+    const uint32_t number = add(singleLine(kCreateDirPrefix, folder), facts);
+    created_.emplace(std::string(folder), number);
+    return number;
+}
+
+uint32_t PlanWriter::creatorOf(std::string_view folder) const {
+    if (created_.empty())
+        return ActionFacts::kNone;
+    const auto it = created_.find(std::string(folder));
+    return it == created_.end() ? ActionFacts::kNone : it->second;
+}
+
+uint32_t PlanWriter::creatorOfFolderOf(std::string_view path) const {
+    if (created_.empty())
+        return ActionFacts::kNone;
+    const std::size_t slash = path.rfind(kSeparator);
+    if (slash == std::string_view::npos || slash == 0)
+        return ActionFacts::kNone;
+    return creatorOf(path.substr(0, slash));
+}
+
+ActionFacts factsOfSource(const Inventory& inventory, std::size_t row, uint32_t after) {
+    ActionFacts facts;
+    facts.after = after;
+    facts.sourceKnown = true;
+    facts.source = inventory.stamp(row);
+    return facts;
+}
+
+DestinationPlan nothingThere() {
+    return DestinationPlan{DestinationPlan::Kind::Nothing, {}};
+}
+
+DestinationPlan plannedFile(const FileStamp& stamp) {
+    return DestinationPlan{DestinationPlan::Kind::Planned, stamp};
 }
 
 } // namespace paritas

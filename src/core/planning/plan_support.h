@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace paritas {
@@ -57,10 +59,11 @@ struct Criteria {
 
 Criteria criteriaOf(const Settings& settings);
 
-// Two rows match when they agree on every ticked criterion; paths play no part.
+// Two rows match when they agree on every ticked criterion; paths play no part. Times agree when they
+// fall into the same two-second step of true time (file_stamp.h).
 inline bool rowsMatch(const Criteria& c, const Inventory& a, std::size_t i, const Inventory& b,
                       std::size_t j) {
-    return (!c.size || a.size(i) == b.size(j)) && (!c.time || a.fileTime(i) == b.fileTime(j)) &&
+    return (!c.size || a.size(i) == b.size(j)) && (!c.time || a.timeStepOf(i) == b.timeStepOf(j)) &&
            (!c.name || a.name(i) == b.name(j));
 }
 
@@ -183,7 +186,71 @@ std::optional<std::string> criteriaProblem(const Settings& settings);
 enum class NeedsCriteria { No, Yes };
 std::optional<std::string> twoLocationProblem(const PlanInput& input, PlannerHost& host, NeedsCriteria needs);
 
+// A location that exists but cannot be listed at all is refused like a missing one: a plan on its
+// empty picture would delete or overwrite what could not be seen.
+std::optional<std::string> unreadableLocationProblem(const PlanInput& input);
+
 // Logs the reason and returns the refused result with its count text.
 PlanResult refusedPlan(PlannerHost& host, std::string reason, std::string countText);
+
+// ---- what a scan could not see ----
+
+// The parts of one side that the scan could not see, by relative path (folders without their trailing
+// separator). A spot covers itself and everything below it.
+class BlindSpots {
+public:
+    BlindSpots(const ScanCoverage* coverage, std::string_view location);
+    bool empty() const { return spots_.empty(); }
+    // True when the relative path of a file or folder lies in or below a spot.
+    bool covers(std::string_view relative) const;
+    // The spot that covers `relative`, for log lines; empty when none.
+    std::string spotOf(std::string_view relative) const;
+
+private:
+    std::unordered_set<std::string> spots_;
+};
+
+// Counts and logs what a plan leaves alone because the other side could not be seen there: one line
+// per spot of the other side, with the number of files and folders left alone under it.
+class LeftAlone {
+public:
+    LeftAlone(PlannerHost& host, std::string sideLetter, std::string otherLetter)
+        : host_(host), side_(std::move(sideLetter)), other_(std::move(otherLetter)) {}
+    void add(const std::string& spot) { ++counts_[spot]; }
+    // Logs the lines (in the order the spots were first met) and returns the total.
+    std::size_t report(const std::string& otherLocation);
+
+private:
+    PlannerHost& host_;
+    std::string side_, other_;
+    std::vector<std::string> order_;
+    std::unordered_map<std::string, std::size_t> counts_;
+};
+
+// ---- writing lines with their facts ----
+
+// Appends lines and their facts in step, numbering each line, and remembers which line creates which
+// folder so that a line putting something into that folder can depend on it.
+class PlanWriter {
+public:
+    explicit PlanWriter(PlanResult& result) : result_(result) {}
+    uint32_t add(std::string line, ActionFacts facts = {});
+    // "CreateDir " + folder, after the line `after`, or (by default) after the line creating its parent.
+    uint32_t createFolder(std::string_view folder, uint32_t after = ActionFacts::kNone);
+    // The line that creates the folder holding `path`, or ActionFacts::kNone.
+    uint32_t creatorOfFolderOf(std::string_view path) const;
+    uint32_t creatorOf(std::string_view folder) const;
+    std::size_t size() const { return result_.actions.size(); }
+
+private:
+    PlanResult& result_;
+    std::unordered_map<std::string, uint32_t> created_;
+};
+
+// Facts of a line acting on a row of an inventory: its stamp as the source.
+ActionFacts factsOfSource(const Inventory& inventory, std::size_t row, uint32_t after = ActionFacts::kNone);
+// The destination expectations of a copy.
+DestinationPlan nothingThere();
+DestinationPlan plannedFile(const FileStamp& stamp);
 
 } // namespace paritas

@@ -18,27 +18,40 @@
 
 #include "core/app/host.h"
 #include "core/inventory/inventory.h"
+#include "core/planning/action_facts.h"
 #include "core/planning/action_list.h"
+#include "core/platform/beneath.h"
+#include "core/platform/file_identity.h"
 #include "core/platform/file_queries.h"
 #include "core/settings/settings.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace paritas {
 
-// The outside world as a planner sees it. The defaults ask the real file system; tests answer from
-// memory.
+// The outside world as a planner sees it. The defaults ask the real file system, beneath the
+// locations the planner names (setLocations) and never through a symbolic link: a path that crosses a
+// link has nothing at its end, and a link at its end is a file. Tests answer from memory.
 class PlannerHost : public ActivityHost {
 public:
+    // The folders the questions stay beneath; each planner sets them when it starts.
+    void setLocations(const std::vector<std::string>& locations);
+
+    // A real folder stands there (a location itself may be a link to one).
     virtual bool folderExists(const std::string& path);
+    // Anything but a folder stands there (a link included).
     virtual bool fileExists(const std::string& path);
     virtual std::optional<FileFacts> fileFacts(const std::string& path);
     // True when both paths exist and are one file-system object (a case-insensitive file system shows
     // one file under several spellings).
     virtual bool sameFile(const std::string& first, const std::string& second);
-    // The folder with links resolved, or nothing when it cannot be resolved.
-    virtual std::optional<std::string> resolvedFolder(const std::string& path);
+    // The identities of a folder and its ancestors (folder_identity.h), for the overlap refusal.
+    virtual FolderAncestry ancestry(const std::string& path);
+
+private:
+    LocationResolver locations_;
 };
 
 struct PlanInput {
@@ -50,10 +63,19 @@ struct PlanInput {
     Inventory* inventoryB = nullptr;
     Settings settings;
     bool includeSubfolders = true; // "Include Subfolders" as it was for the scans
+    // What each scan could not see (nullptr: everything was seen). Nothing whose counterpart lies in a
+    // part of the other side that could not be seen is deleted, moved away or overwritten.
+    const ScanCoverage* coverageA = nullptr;
+    const ScanCoverage* coverageB = nullptr;
 };
 
 struct PlanResult {
     ActionList actions;
+    // What each line was planned on, for the executor's checks (action_facts.h).
+    PlanFacts facts;
+    // Files and folders the plan leaves alone because the other side could not be seen there; each
+    // is logged. A run with any is not a complete run.
+    std::size_t leftAlone = 0;
     // What the action-count label shows: "Actions: " + n (backup, duplicates within A) or n alone.
     std::string countText;
     // The plan was refused before any line was written; `refusal` is the text for the message box.

@@ -14,8 +14,8 @@ constexpr std::size_t kBlockBytes = 256u << 10;
 
 class Descriptor {
 public:
-    explicit Descriptor(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)) {}
+    explicit Descriptor(const ResolvedPath& at)
+        : fd_(::openat(at.folder.get(), at.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     ~Descriptor() {
@@ -44,10 +44,10 @@ ssize_t readFully(int fd, char* buffer, std::size_t size) {
     return static_cast<ssize_t>(done);
 }
 
-bool readLinkText(const std::string& path, std::string& text) {
+bool readLinkText(const ResolvedPath& at, std::string& text) {
     text.assign(256, '\0');
     for (;;) {
-        const ssize_t n = ::readlink(path.c_str(), text.data(), text.size());
+        const ssize_t n = ::readlinkat(at.folder.get(), at.name.c_str(), text.data(), text.size());
         if (n < 0)
             return false;
         if (static_cast<std::size_t>(n) < text.size()) {
@@ -58,14 +58,14 @@ bool readLinkText(const std::string& path, std::string& text) {
     }
 }
 
-DuplicateProof compareLinks(const std::string& kept, const std::string& duplicate) {
+DuplicateProof compareLinks(const ResolvedPath& kept, const ResolvedPath& duplicate) {
     std::string keptText, duplicateText;
     if (!readLinkText(kept, keptText) || !readLinkText(duplicate, duplicateText))
         return DuplicateProof::Unreadable;
     return keptText == duplicateText ? DuplicateProof::Proven : DuplicateProof::Different;
 }
 
-DuplicateProof compareContents(const std::string& kept, const std::string& duplicate) {
+DuplicateProof compareContents(const ResolvedPath& kept, const ResolvedPath& duplicate) {
     const Descriptor a(kept), b(duplicate);
     if (a.get() < 0 || b.get() < 0)
         return DuplicateProof::Unreadable;
@@ -96,13 +96,26 @@ DuplicateProof compareContents(const std::string& kept, const std::string& dupli
 } // namespace
 
 DuplicateProof proveDuplicate(const std::string& kept, const std::string& duplicate) {
+    LocationResolver asWritten;
+    return proveDuplicate(asWritten, kept, duplicate);
+}
+
+DuplicateProof proveDuplicate(LocationResolver& locations, const std::string& keptPath,
+                              const std::string& duplicatePath) {
+    const ResolvedPath duplicate = locations.resolve(duplicatePath);
     struct stat sd {
     }, sk{};
-    if (::lstat(duplicate.c_str(), &sd) != 0 || S_ISDIR(sd.st_mode))
+    if (!duplicate.ok())
+        return duplicate.error == ENOENT ? DuplicateProof::DuplicateMissing : DuplicateProof::Unreadable;
+    if (::fstatat(duplicate.folder.get(), duplicate.name.c_str(), &sd, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISDIR(sd.st_mode))
         return DuplicateProof::DuplicateMissing;
-    if (kept == duplicate)
+    if (keptPath == duplicatePath)
         return DuplicateProof::SameFile;
-    if (::lstat(kept.c_str(), &sk) != 0 || S_ISDIR(sk.st_mode))
+    const ResolvedPath kept = locations.resolve(keptPath);
+    if (!kept.ok())
+        return kept.error == ENOENT ? DuplicateProof::KeptMissing : DuplicateProof::Unreadable;
+    if (::fstatat(kept.folder.get(), kept.name.c_str(), &sk, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(sk.st_mode))
         return DuplicateProof::KeptMissing;
     if (sk.st_dev == sd.st_dev && sk.st_ino == sd.st_ino)
         return DuplicateProof::SameFile;

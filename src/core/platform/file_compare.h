@@ -5,6 +5,8 @@
 // link or a bind mount) and holds the same bytes. Symbolic links compare by their target text and
 // never equal a regular file.
 
+#include "core/platform/beneath.h"
+
 #include <string>
 
 namespace paritas {
@@ -18,6 +20,10 @@ enum class DuplicateProof {
     Unreadable,       // one of them could not be read to the end
 };
 
+// Both paths resolved beneath their locations (a link on the way makes the proof fail: Unreadable).
+DuplicateProof proveDuplicate(LocationResolver& locations, const std::string& kept,
+                              const std::string& duplicate);
+// Paths as written.
 DuplicateProof proveDuplicate(const std::string& kept, const std::string& duplicate);
 
 } // namespace paritas

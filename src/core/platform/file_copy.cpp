@@ -1,6 +1,6 @@
 #include "core/platform/file_copy.h"
 
-#include "core/platform/path_text.h"
+#include "core/platform/file_queries.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,10 +8,11 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
-#include <linux/fs.h> // FICLONE
+#include <linux/fs.h> // FICLONE, RENAME_EXCHANGE, RENAME_NOREPLACE
 #include <memory>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace paritas {
@@ -53,46 +54,91 @@ private:
     int fd_;
 };
 
-// A name in the destination's folder that no one else uses: the prefix, 16 hex digits and ".tmp".
-std::string temporaryName(const std::string& destination) {
-    static std::atomic<uint64_t> counter{0};
-    static const uint64_t seed =
-        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<uint64_t>(::getpid()) << 32);
-    // splitmix64 over seed + counter: distinct for every call of this process, spread across runs.
-    uint64_t z = seed + 0x9e3779b97f4a7c15ull * (counter.fetch_add(1) + 1);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    z ^= z >> 31;
-    char digits[17];
-    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(z));
-    const std::size_t slash = destination.rfind(kSeparator);
-    const std::string folder = slash == std::string::npos ? std::string() : destination.substr(0, slash + 1);
-    return folder + kCopyTempPrefix + digits + ".tmp";
+int renameAt(int fromDir, const std::string& from, int toDir, const std::string& to, unsigned flags) {
+    return static_cast<int>(::syscall(SYS_renameat2, fromDir, from.c_str(), toDir, to.c_str(), flags));
 }
 
-// Removes the temporary name unless the copy was renamed into place.
+// A temporary name in `dir` that this copy made and removes again unless it is handed on.
 class TemporaryName {
 public:
-    TemporaryName() = default;
+    explicit TemporaryName(int dir) : dir_(dir) {}
     TemporaryName(const TemporaryName&) = delete;
     TemporaryName& operator=(const TemporaryName&) = delete;
     ~TemporaryName() {
-        if (!path_.empty())
-            ::unlink(path_.c_str());
+        if (!name_.empty())
+            ::unlinkat(dir_, name_.c_str(), 0);
     }
-    void hold(std::string path) { path_ = std::move(path); }
-    const std::string& path() const { return path_; }
-    int renameOnto(const std::string& destination) {
-        if (::rename(path_.c_str(), destination.c_str()) != 0)
-            return errno;
-        path_.clear();
-        return 0;
-    }
+    void hold(std::string name) { name_ = std::move(name); }
+    const std::string& name() const { return name_; }
+    bool held() const { return !name_.empty(); }
+    void release() { name_.clear(); }
 
 private:
-    std::string path_;
+    int dir_;
+    std::string name_;
 };
+
+// Gives the unnamed file `fd` the name `name` in `dir`; fails with EEXIST when the name is taken.
+int linkUnnamed(int fd, int dir, const std::string& name) {
+    if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0)
+        return 0;
+    if (errno != ENOENT && errno != EPERM)
+        return errno;
+    // AT_EMPTY_PATH needs a capability ordinary users lack; the descriptor's /proc entry does not.
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// Puts the complete content at `held` (a temporary name in `dir`) in place of `name` as the plan
+// allows. On success the temporary name is gone.
+int placeHeld(int dir, TemporaryName& held, const std::string& name, const DestinationPlan& plan) {
+    switch (plan.kind) {
+    case DestinationPlan::Kind::Anything:
+        if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0)
+            return errno;
+        held.release();
+        return 0;
+    case DestinationPlan::Kind::Nothing:
+        if (renameAt(dir, held.name(), dir, name, RENAME_NOREPLACE) == 0) {
+            held.release();
+            return 0;
+        }
+        if (errno == EEXIST)
+            return kChangedSincePlanning;
+        if (errno != EINVAL && errno != ENOSYS)
+            return errno;
+        // No RENAME_NOREPLACE here: a second name fails when the name is taken.
+        if (::linkat(dir, held.name().c_str(), dir, name.c_str(), 0) != 0)
+            return errno == EEXIST ? kChangedSincePlanning : errno;
+        return 0; // the temporary name goes with `held`
+    case DestinationPlan::Kind::Planned:
+        break;
+    }
+    struct stat before {};
+    if (::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? kChangedSincePlanning : errno;
+    if (S_ISDIR(before.st_mode) || !stampOf(before).sameFileAs(plan.stamp))
+        return kChangedSincePlanning;
+    if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS)
+            return errno == ENOENT ? kChangedSincePlanning : errno;
+        // No exchange here: the check above is the last word.
+        if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0)
+            return errno;
+        held.release();
+        return 0;
+    }
+    // The temporary name now holds what stood at the destination: the planned file, or it goes back.
+    struct stat out {};
+    const bool same = ::fstatat(dir, held.name().c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      !S_ISDIR(out.st_mode) && stampOf(out).sameFileAs(plan.stamp);
+    if (!same) {
+        renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE);
+        return kChangedSincePlanning;
+    }
+    return 0; // the old version goes with `held`
+}
 
 // Copies up to `want` bytes from the current offsets; the byte count, 0 at end of file, -1 on error.
 ssize_t readWriteChunk(int in, int out, uint64_t want, char* buffer) {
@@ -184,20 +230,47 @@ bool sameMoment(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-CopyResult copyRegularFile(int in, const struct stat& before, const std::string& destination,
-                           CopyObserver& observer) {
-    TemporaryName temporary;
-    int outFd = -1;
-    for (int attempt = 0; attempt < kNameAttempts && outFd < 0; ++attempt) {
-        std::string name = temporaryName(destination);
-        outFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (outFd >= 0)
+// Opens an unnamed file in `dir`, or (where the file system cannot) a hidden temporary file held by
+// `temporary`. -1 with errno on failure.
+int openNewContent(int dir, TemporaryName& temporary) {
+    const int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT))
+        return fd;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string name = copyTemporaryName();
+        const int named = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (named >= 0) {
             temporary.hold(std::move(name));
-        else if (errno != EEXIST)
-            return failed(errno);
+            return named;
+        }
+        if (errno != EEXIST)
+            return -1;
     }
+    errno = EEXIST;
+    return -1;
+}
+
+// Gives a complete unnamed file a temporary name in `dir`.
+int nameUnnamed(int fd, int dir, TemporaryName& temporary) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string name = copyTemporaryName();
+        const int error = linkUnnamed(fd, dir, name);
+        if (error == 0) {
+            temporary.hold(std::move(name));
+            return 0;
+        }
+        if (error != EEXIST)
+            return error;
+    }
+    return EEXIST;
+}
+
+CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std::string& name,
+                           const DestinationPlan& plan, CopyObserver& observer) {
+    TemporaryName temporary(dir);
+    const int outFd = openNewContent(dir, temporary);
     if (outFd < 0)
-        return failed(EEXIST);
+        return failed(errno);
     FileHandle out(outFd);
 
     const CopyResult contents =
@@ -216,77 +289,140 @@ CopyResult copyRegularFile(int in, const struct stat& before, const std::string&
         return failed(errno);
     if (::fchmod(out.get(), before.st_mode & 0777) != 0)
         return failed(errno);
+
+    if (!temporary.held()) {
+        // Unnamed: nothing expected at the destination means one link, which fails if it is taken.
+        if (plan.kind == DestinationPlan::Kind::Nothing) {
+            const int error = linkUnnamed(out.get(), dir, name);
+            if (error != 0)
+                return failed(error == EEXIST ? kChangedSincePlanning : error);
+            if (const int closeError = out.close(); closeError != 0) {
+                // Some file systems report a failed write only here: the name must not keep it.
+                ::unlinkat(dir, name.c_str(), 0);
+                return failed(closeError);
+            }
+            return copied();
+        }
+        if (const int error = nameUnnamed(out.get(), dir, temporary); error != 0)
+            return failed(error);
+    }
     if (const int error = out.close(); error != 0)
         return failed(error);
-    if (const int error = temporary.renameOnto(destination); error != 0)
+    if (const int error = placeHeld(dir, temporary, name, plan); error != 0)
         return failed(error);
     return copied();
 }
 
-CopyResult copySymbolicLink(const std::string& source, const struct stat& link,
-                            const std::string& destination, CopyObserver& observer) {
-    std::string target(std::max<std::size_t>(static_cast<std::size_t>(link.st_size) + 1, 256), '\0');
+std::string readLinkAt(int dir, const std::string& name, std::size_t sizeHint, int& error) {
+    std::string target(std::max<std::size_t>(sizeHint + 1, 256), '\0');
     for (;;) {
-        const ssize_t n = ::readlink(source.c_str(), target.data(), target.size());
-        if (n < 0)
-            return failed(errno);
+        const ssize_t n = ::readlinkat(dir, name.c_str(), target.data(), target.size());
+        if (n < 0) {
+            error = errno;
+            return {};
+        }
         if (static_cast<std::size_t>(n) < target.size()) {
             target.resize(static_cast<std::size_t>(n));
-            break;
+            return target;
         }
         target.resize(target.size() * 2);
     }
+}
+
+CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const struct stat& link, int dir,
+                            const std::string& name, const DestinationPlan& plan, CopyObserver& observer) {
+    int error = 0;
+    const std::string target = readLinkAt(sourceDir, sourceName, static_cast<std::size_t>(link.st_size), error);
+    if (error != 0)
+        return failed(error);
     const uint64_t total = target.size();
     observer.progress(0, total);
     if (observer.cancelRequested())
         return cancelled();
 
-    TemporaryName temporary;
-    for (int attempt = 0; attempt < kNameAttempts && temporary.path().empty(); ++attempt) {
-        std::string name = temporaryName(destination);
-        if (::symlink(target.c_str(), name.c_str()) == 0)
-            temporary.hold(std::move(name));
+    TemporaryName temporary(dir);
+    for (int attempt = 0; attempt < kNameAttempts && !temporary.held(); ++attempt) {
+        std::string tempName = copyTemporaryName();
+        if (::symlinkat(target.c_str(), dir, tempName.c_str()) == 0)
+            temporary.hold(std::move(tempName));
         else if (errno != EEXIST)
             return failed(errno);
     }
-    if (temporary.path().empty())
+    if (!temporary.held())
         return failed(EEXIST);
     const timespec times[2] = {link.st_atim, link.st_mtim};
-    if (::utimensat(AT_FDCWD, temporary.path().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::utimensat(dir, temporary.name().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
         return failed(errno);
     observer.progress(total, total);
     if (observer.cancelRequested())
         return cancelled();
-    if (const int error = temporary.renameOnto(destination); error != 0)
-        return failed(error);
+    if (const int placeError = placeHeld(dir, temporary, name, plan); placeError != 0)
+        return failed(placeError);
     return copied();
 }
 
 } // namespace
 
-CopyResult copyFileWithProgress(const std::string& source, const std::string& destination,
-                                CopyObserver& observer) {
+std::string copyTemporaryName() {
+    static std::atomic<uint64_t> counter{0};
+    static const uint64_t seed =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<uint64_t>(::getpid()) << 32);
+    // splitmix64 over seed + counter: distinct for every call of this process, spread across runs.
+    uint64_t z = seed + 0x9e3779b97f4a7c15ull * (counter.fetch_add(1) + 1);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    z ^= z >> 31;
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(z));
+    return std::string(kCopyTempPrefix) + digits + ".tmp";
+}
+
+CopyResult copyFileBeneath(LocationResolver& locations, const std::string& source,
+                           const FileStamp* plannedSource, const std::string& destination,
+                           const DestinationPlan& plan, CopyObserver& observer) {
     if (source.empty() || destination.empty())
         return failed(ENOENT);
+    ResolvedPath from = locations.resolve(source);
+    if (!from.ok())
+        return failed(from.error);
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below. Regular files
     // ignore the flag.
-    const int inFd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    const int inFd = ::openat(from.folder.get(), from.name.c_str(),
+                              O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    struct stat st {};
     if (inFd < 0) {
         const int error = errno;
-        struct stat st {};
-        if (error == ELOOP && ::lstat(source.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            return copySymbolicLink(source, st, destination, observer);
-        return failed(error);
+        if (error != ELOOP ||
+            ::fstatat(from.folder.get(), from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISLNK(st.st_mode))
+            return failed(error);
+        if (plannedSource && !stampOf(st).sameFileAs(*plannedSource))
+            return failed(kChangedSincePlanning);
+        ResolvedPath to = locations.resolve(destination);
+        if (!to.ok())
+            return failed(to.error);
+        return copySymbolicLink(from.folder.get(), from.name, st, to.folder.get(), to.name, plan, observer);
     }
     FileHandle in(inFd);
-    struct stat st {};
     if (::fstat(in.get(), &st) != 0)
         return failed(errno);
     if (S_ISDIR(st.st_mode))
         return failed(EISDIR);
     if (!S_ISREG(st.st_mode))
         return failed(EINVAL);
-    return copyRegularFile(in.get(), st, destination, observer);
+    if (plannedSource && !stampOf(st).sameFileAs(*plannedSource))
+        return failed(kChangedSincePlanning);
+    ResolvedPath to = locations.resolve(destination);
+    if (!to.ok())
+        return failed(to.error);
+    return copyRegularFile(in.get(), st, to.folder.get(), to.name, plan, observer);
+}
+
+CopyResult copyFileWithProgress(const std::string& source, const std::string& destination,
+                                CopyObserver& observer) {
+    LocationResolver asWritten;
+    return copyFileBeneath(asWritten, source, nullptr, destination, DestinationPlan{}, observer);
 }
 
 } // namespace paritas

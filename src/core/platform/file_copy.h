@@ -1,26 +1,33 @@
 #pragma once
-// Copying one file so that the destination is either the old file or the complete new copy, never
-// anything in between.
+// Copying one file so that the destination is either what stood there before or the complete new
+// copy, never anything in between, and so that a copy replaces only what its plan expected.
 //
-//   source --(clone, else copy_file_range, else read/write, in chunks)--> hidden temporary file in
-//   the destination's folder --(permission bits, modified time)--> rename over the destination
+//   source (opened beneath its location, never through a link; checked against its planned stamp)
+//     --(clone, else copy_file_range, else read/write, in chunks)--> unnamed new file (O_TMPFILE) in
+//     the destination's folder --(permission bits, modified time; source checked again)-->
+//       nothing expected at the destination: linked in under its name, which fails when anything
+//                                            stands there now (never a replace)
+//       a planned file expected there:       linked under a temporary name, then exchanged with the
+//                                            destination in one step; if what came out is not the
+//                                            planned file it is exchanged back and the copy fails
+//       anything (no plan):                  linked under a temporary name, renamed over the name
 //
-// The temporary name starts with ".paritas-" and is created exclusively, so it never touches a file
-// it did not create. Only a complete copy is renamed into place; a failure or a cancel removes the
-// temporary file and leaves the old destination byte for byte. Rename replaces an existing
-// destination: that is the intended replace of a copy line.
+// A file system without O_TMPFILE gets a hidden temporary file (".paritas-" + 16 hex digits + ".tmp",
+// created exclusively) in its place; the scans never list such names. A failed, cancelled or killed
+// copy leaves the old destination byte for byte and, with O_TMPFILE, no file under any name.
 //
 // No fsync: the source is never touched, so a power cut can at worst lose a copy whose original
-// still exists, and syncing every file would make copying a tree of small files many times slower.
-// ext4 (data=ordered, auto_da_alloc) writes the data of a file that replaces another by rename
-// before the rename itself.
+// still exists. ext4 (data=ordered, auto_da_alloc) writes the data of a file that replaces another by
+// rename before the rename itself.
 //
 // A symbolic link is copied as a link holding the same target text, placed the same way. Anything
 // that is neither a regular file nor a link (a folder, a FIFO, a device) is refused. The permission
-// bits (rwx for user, group, others; never set-user-id or set-group-id, which would hand the copy's
-// owner's rights to its users) and the modified time, nanoseconds included, are kept; the owner is
-// not. A source that changes size or modified time while it is being copied fails the copy, because
-// the result would carry the old time with new bytes.
+// bits (rwx for user, group, others; never set-user-id or set-group-id) and the modified time,
+// nanoseconds included, are kept; the owner is not. A source that changes size or modified time while
+// it is being copied fails the copy, because the result would carry the old time with new bytes.
+
+#include "core/platform/beneath.h"
+#include "core/platform/file_stamp.h"
 
 #include <cstdint>
 #include <string>
@@ -39,17 +46,39 @@ enum class CopyOutcome { Copied, Failed, Cancelled };
 
 struct CopyResult {
     CopyOutcome outcome = CopyOutcome::Failed;
-    int error = 0; // errno of a failure; 0 when copied or cancelled
+    int error = 0; // errno (or a code of beneath.h) of a failure; 0 when copied or cancelled
     bool ok() const { return outcome == CopyOutcome::Copied; }
     explicit operator bool() const { return ok(); }
 };
 
+// What may stand at a copy's destination.
+struct DestinationPlan {
+    enum class Kind {
+        Anything, // replace whatever stands there, or create (a copy line without a plan)
+        Nothing,  // create only; something that appeared since planning is never replaced
+        Planned,  // replace only the file of `stamp`
+    };
+    Kind kind = Kind::Anything;
+    FileStamp stamp;
+};
+
 // Copies in chunks of this size, so that progress and cancel come at least this often.
 inline constexpr uint64_t kCopyChunkBytes = 8u << 20;
-// The start of every temporary name; the scan lists such files like any other.
+// The start of every temporary name; the scans do not list ".paritas-<16 hex digits>.tmp".
 inline constexpr const char* kCopyTempPrefix = ".paritas-";
 
+// The copy of one action line: both paths resolved beneath their locations. `plannedSource`, when
+// given, is the stamp the source had when the line was planned (a different file there fails the copy
+// with kChangedSincePlanning).
+CopyResult copyFileBeneath(LocationResolver& locations, const std::string& source,
+                           const FileStamp* plannedSource, const std::string& destination,
+                           const DestinationPlan& plan, CopyObserver& observer);
+
+// A copy without locations or plan: paths as written, the destination replaced.
 CopyResult copyFileWithProgress(const std::string& source, const std::string& destination,
                                 CopyObserver& observer);
+
+// A fresh temporary name for the folder of a copy: ".paritas-" + 16 hex digits + ".tmp".
+std::string copyTemporaryName();
 
 } // namespace paritas

@@ -1,10 +1,14 @@
 #pragma once
 // Whether two paths name one file-system object, and where a folder really lies. Planners ask these to
 // recognise a file that a case-insensitive file system (or a link) shows under two spellings, and to
-// refuse locations that overlap once links are resolved.
+// refuse locations that overlap: by identity (device and inode), so that links and bind mounts are
+// seen through.
+
+#include "core/platform/object_id.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace paritas {
 
@@ -12,7 +16,16 @@ namespace paritas {
 // component is the link itself, not its target).
 bool sameFileObject(const std::string& first, const std::string& second);
 
-// The folder with every link, "." and ".." resolved; nothing when it cannot be resolved (missing).
-std::optional<std::string> resolvedFolderPath(const std::string& path);
+// The object a path leads to, links followed (a location may be a link the user chose).
+std::optional<ObjectId> objectIdOf(const std::string& path);
+
+// The identities of a folder and of every folder above it, up to the root of the file system, as the
+// kernel sees them ("..", not the text: a link or a bind mount on the way leads where it leads). For a
+// path that does not exist yet, the chain starts at its nearest existing ancestor; `exists` says which.
+struct FolderAncestry {
+    bool exists = false;
+    std::vector<ObjectId> chain; // the folder (or its nearest existing ancestor) first
+};
+FolderAncestry folderAncestry(const std::string& path);
 
 } // namespace paritas

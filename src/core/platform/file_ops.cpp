@@ -1,5 +1,7 @@
 #include "core/platform/file_ops.h"
 
+#include "core/platform/file_queries.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h> // RENAME_NOREPLACE
@@ -14,20 +16,19 @@ FsResult resultOf(int rc) {
     return rc == 0 ? FsResult{} : FsResult{errno};
 }
 
-int renameNoReplace(const char* source, const char* destination) {
-    return static_cast<int>(
-        ::syscall(SYS_renameat2, AT_FDCWD, source, AT_FDCWD, destination, RENAME_NOREPLACE));
+int renameNoReplace(int fromDir, const char* source, int toDir, const char* destination) {
+    return static_cast<int>(::syscall(SYS_renameat2, fromDir, source, toDir, destination, RENAME_NOREPLACE));
 }
 
 // For file systems without RENAME_NOREPLACE. A second name is made first (link fails when the
 // destination exists), then the old name goes; if the old name cannot go, the new one is taken back
 // so that the file keeps exactly one name.
-FsResult moveFileByLink(const char* source, const char* destination) {
-    if (::linkat(AT_FDCWD, source, AT_FDCWD, destination, 0) != 0) // a link is linked, not followed
+FsResult moveFileByLink(int fromDir, const char* source, int toDir, const char* destination) {
+    if (::linkat(fromDir, source, toDir, destination, 0) != 0) // a link is linked, not followed
         return FsResult{errno};
-    if (::unlink(source) != 0) {
+    if (::unlinkat(fromDir, source, 0) != 0) {
         const int error = errno;
-        ::unlink(destination);
+        ::unlinkat(toDir, destination, 0);
         return FsResult{error};
     }
     return {};
@@ -35,18 +36,89 @@ FsResult moveFileByLink(const char* source, const char* destination) {
 
 // Folders cannot be hard-linked. An empty folder made here (mkdir fails when the name is taken) may
 // be replaced by rename, which fails when someone has put anything into it meanwhile.
-FsResult moveFolderByPlaceholder(const char* source, const char* destination) {
-    if (::mkdir(destination, 0700) != 0)
+FsResult moveFolderByPlaceholder(int fromDir, const char* source, int toDir, const char* destination) {
+    if (::mkdirat(toDir, destination, 0700) != 0)
         return FsResult{errno};
-    if (::rename(source, destination) != 0) {
+    if (::renameat(fromDir, source, toDir, destination) != 0) {
         const int error = errno;
-        ::rmdir(destination);
+        ::unlinkat(toDir, destination, AT_REMOVEDIR);
         return FsResult{error};
     }
     return {};
 }
 
+FsResult moveWithoutFlag(int fromDir, const char* source, int toDir, const char* destination) {
+    struct stat st {};
+    if (::fstatat(fromDir, source, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult{errno};
+    if (S_ISDIR(st.st_mode))
+        return moveFolderByPlaceholder(fromDir, source, toDir, destination);
+    return moveFileByLink(fromDir, source, toDir, destination);
+}
+
+FsResult moveResolved(int fromDir, const char* source, int toDir, const char* destination) {
+    if (renameNoReplace(fromDir, source, toDir, destination) == 0)
+        return {};
+    if (errno != EINVAL && errno != ENOSYS)
+        return FsResult{errno};
+    return moveWithoutFlag(fromDir, source, toDir, destination);
+}
+
+// The file at `name` in `dir` is still the planned one (a folder never is).
+FsResult stillPlanned(int dir, const std::string& name, const FileStamp* planned) {
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult{errno};
+    if (planned && (S_ISDIR(st.st_mode) || !stampOf(st).sameFileAs(*planned)))
+        return FsResult{kChangedSincePlanning};
+    return {};
+}
+
 } // namespace
+
+FsResult makeFolder(LocationResolver& locations, const std::string& path) {
+    const ResolvedPath at = locations.resolve(path);
+    if (!at.ok())
+        return FsResult{at.error};
+    return resultOf(::mkdirat(at.folder.get(), at.name.c_str(), 0777));
+}
+
+FsResult removeEmptyFolder(LocationResolver& locations, const std::string& path) {
+    const ResolvedPath at = locations.resolve(path);
+    if (!at.ok())
+        return FsResult{at.error};
+    return resultOf(::unlinkat(at.folder.get(), at.name.c_str(), AT_REMOVEDIR));
+}
+
+FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned) {
+    const ResolvedPath at = locations.resolve(path);
+    if (!at.ok())
+        return FsResult{at.error};
+    if (const FsResult check = stillPlanned(at.folder.get(), at.name, planned); !check.ok())
+        return check;
+    return resultOf(::unlinkat(at.folder.get(), at.name.c_str(), 0));
+}
+
+FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source, const FileStamp* planned,
+                         const std::string& destination) {
+    const ResolvedPath from = locations.resolve(source);
+    if (!from.ok())
+        return FsResult{from.error};
+    const ResolvedPath to = locations.resolve(destination);
+    if (!to.ok())
+        return FsResult{to.error};
+    if (planned)
+        if (const FsResult check = stillPlanned(from.folder.get(), from.name, planned); !check.ok())
+            return check;
+    return moveResolved(from.folder.get(), from.name.c_str(), to.folder.get(), to.name.c_str());
+}
+
+bool realFolderAt(LocationResolver& locations, const std::string& path) {
+    const ResolvedPath at = locations.resolve(path);
+    struct stat st {};
+    return at.ok() && ::fstatat(at.folder.get(), at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode);
+}
 
 FsResult makeFolder(const std::string& path) {
     return resultOf(::mkdir(path.c_str(), 0777));
@@ -61,20 +133,11 @@ FsResult deleteFile(const std::string& path) {
 }
 
 FsResult moveNoReplace(const std::string& source, const std::string& destination) {
-    if (renameNoReplace(source.c_str(), destination.c_str()) == 0)
-        return {};
-    if (errno != EINVAL && errno != ENOSYS)
-        return FsResult{errno};
-    return moveNoReplaceWithoutRenameFlag(source, destination);
+    return moveResolved(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str());
 }
 
 FsResult moveNoReplaceWithoutRenameFlag(const std::string& source, const std::string& destination) {
-    struct stat st {};
-    if (::lstat(source.c_str(), &st) != 0)
-        return FsResult{errno};
-    if (S_ISDIR(st.st_mode))
-        return moveFolderByPlaceholder(source.c_str(), destination.c_str());
-    return moveFileByLink(source.c_str(), destination.c_str());
+    return moveWithoutFlag(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str());
 }
 
 } // namespace paritas

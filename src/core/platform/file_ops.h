@@ -1,30 +1,45 @@
 #pragma once
 // The single-step changes the executor makes to the file system. Each one either happens whole or
-// not at all, and none of them ever replaces something that already stands at its target:
+// not at all, none of them ever replaces something that already stands at its target, and each acts
+// on a path resolved beneath its location without passing through a symbolic link (beneath.h):
 //   makeFolder         fails when anything exists at the path
-//   removeEmptyFolder  removes a folder only when it is empty
-//   deleteFile         removes one file; a symbolic link is removed as a link, never its target
-//   moveNoReplace      gives a file a new name, failing when the new name is taken, and failing
-//                      across file systems (no hidden copy-and-delete)
-// Results carry the errno of a failure so that callers and tests can tell causes apart; the activity
-// log itself only says success or failure.
+//   removeEmptyFolder  removes a folder only when it is empty (a link is no folder)
+//   deleteIfUnchanged  removes one file, and only the file the plan saw there; a symbolic link is
+//                      removed as a link, never its target
+//   moveIfUnchanged    gives the planned file a new name, failing when the new name is taken, and
+//                      failing across file systems (no hidden copy-and-delete)
+// A planned stamp that no longer matches fails with kChangedSincePlanning. Results carry the errno
+// (or a code of beneath.h) of a failure so that the log can say why.
+
+#include "core/platform/beneath.h"
+#include "core/platform/file_stamp.h"
 
 #include <string>
 
 namespace paritas {
 
 struct FsResult {
-    int error = 0; // errno of the failure, 0 on success
+    int error = 0; // errno or a code of beneath.h, 0 on success
     bool ok() const { return error == 0; }
     explicit operator bool() const { return ok(); }
 };
 
+FsResult makeFolder(LocationResolver& locations, const std::string& path);
+FsResult removeEmptyFolder(LocationResolver& locations, const std::string& path);
+// `planned`: the stamp the file had when the line was planned; nullptr deletes whatever file is there.
+FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned);
+FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source, const FileStamp* planned,
+                         const std::string& destination);
+// True when a real folder (not a link to one) stands at the path.
+bool realFolderAt(LocationResolver& locations, const std::string& path);
+
+// The same with paths as written (no locations, no plan): for callers that act on single paths.
 FsResult makeFolder(const std::string& path);
 FsResult removeEmptyFolder(const std::string& path);
 FsResult deleteFile(const std::string& path);
 FsResult moveNoReplace(const std::string& source, const std::string& destination);
-// What moveNoReplace falls back to where the file system lacks RENAME_NOREPLACE: a hard link, then
-// the old name goes (folders: rename over an empty placeholder made exclusively). Open for tests.
+// What a move falls back to where the file system lacks RENAME_NOREPLACE: a hard link, then the old
+// name goes (folders: rename over an empty placeholder made exclusively). Open for tests.
 FsResult moveNoReplaceWithoutRenameFlag(const std::string& source, const std::string& destination);
 
 } // namespace paritas

@@ -20,7 +20,13 @@ std::optional<FileFacts> fileFacts(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
         return std::nullopt;
-    return FileFacts{static_cast<int64_t>(st.st_size), packDosDateTime(st.st_mtime)};
+    return stampOf(st);
+}
+
+FileStamp stampOf(const struct stat& st) {
+    return FileStamp{static_cast<int64_t>(st.st_size), packDosDateTime(st.st_mtim.tv_sec),
+                     static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int32_t>(st.st_mtim.tv_nsec),
+                     static_cast<uint64_t>(st.st_ino)};
 }
 
 } // namespace paritas

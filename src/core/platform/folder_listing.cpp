@@ -79,6 +79,14 @@ bool listFolderSorted(const std::string& path, const ListingOptions& options, Fo
         listing.error_ = errno;
         return false;
     }
+    if (options.folderId) {
+        struct stat self {};
+        if (::fstat(folder.get(), &self) != 0) {
+            listing.error_ = errno;
+            return false;
+        }
+        listing.folderId_ = ObjectId{static_cast<uint64_t>(self.st_dev), static_cast<uint64_t>(self.st_ino)};
+    }
 
     // Read every raw entry record into one buffer; names stay where the kernel wrote them.
     if (listing.capacity_ == 0) {
@@ -130,13 +138,16 @@ bool listFolderSorted(const std::string& path, const ListingOptions& options, Fo
                 entry.name = {};
                 someVanished = true;
             }
+            entry.factsError = errno;
             continue;
         }
         entry.type = typeFromMode(st.st_mode);
         if (options.fileFacts && entry.type != EntryType::Directory) {
             entry.factsKnown = true;
             entry.size = static_cast<int64_t>(st.st_size);
-            entry.modifiedTime = static_cast<int64_t>(st.st_mtime);
+            entry.modifiedTime = static_cast<int64_t>(st.st_mtim.tv_sec);
+            entry.modifiedNanos = static_cast<int32_t>(st.st_mtim.tv_nsec);
+            entry.inode = static_cast<uint64_t>(st.st_ino);
         }
     }
     if (someVanished) {

@@ -10,6 +10,8 @@
 // capacity from one folder to the next, and the names point into the raw entry buffer; reading a
 // folder makes no allocation per entry.
 
+#include "core/platform/object_id.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,9 +32,12 @@ enum class EntryType : uint8_t {
 struct FolderEntry {
     std::string_view name; // valid until the listing reads the next folder; NUL-terminated
     EntryType type = EntryType::Unknown;
-    bool factsKnown = false; // size and modifiedTime were read
+    bool factsKnown = false; // size, times and inode were read
     int64_t size = 0;
-    int64_t modifiedTime = 0; // seconds since the epoch (st_mtime)
+    int64_t modifiedTime = 0;  // seconds since the epoch (st_mtime)
+    int32_t modifiedNanos = 0; // the nanoseconds of st_mtim
+    uint64_t inode = 0;
+    int factsError = 0; // errno when the type or the facts could not be read
 };
 
 struct ListingOptions {
@@ -41,7 +46,10 @@ struct ListingOptions {
     // When the path itself names a symbolic link to a folder, read that folder. Off for folders found
     // by a walk, so that a folder swapped for a link meanwhile is not followed out of the tree.
     bool followLinkAtPath = true;
+    // Read the device and inode of the folder itself (folderId()).
+    bool folderId = false;
 };
+
 
 class FolderListing {
 public:
@@ -57,6 +65,8 @@ public:
     std::vector<FolderEntry>::const_iterator end() const { return entries_.end(); }
     // errno of the failure when the last listFolderSorted returned false, else 0.
     int errorCode() const { return error_; }
+    // The folder's device and inode, when ListingOptions::folderId asked for them.
+    const ObjectId& folderId() const { return folderId_; }
 
 private:
     friend bool listFolderSorted(const std::string& path, const ListingOptions& options,
@@ -65,6 +75,7 @@ private:
     std::size_t capacity_ = 0;
     std::vector<FolderEntry> entries_;
     int error_ = 0;
+    ObjectId folderId_;
 };
 
 // Reads the entries of the folder at path, except "." and "..", into listing, sorted by name in byte

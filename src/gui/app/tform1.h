@@ -5,10 +5,12 @@
 // are its slots, named after the control and event that call them.
 
 #include "core/app/layout_rules.h"
+#include "core/execution/executor.h"
 #include "core/execution/stop_flags.h"
 #include "core/inventory/inventory.h"
 #include "core/jobs/job_list.h"
 #include "core/planning/action_list.h"
+#include "core/planning/planners.h"
 #include "core/settings/settings.h"
 #include "gui/app/windows.h"
 
@@ -94,7 +96,11 @@ public:
     // Synchronisation data.
     FolderList foldersA, foldersB;
     Inventory inventoryA, inventoryB;
+    // What the last scan of each side could not see.
+    ScanCoverage coverageA, coverageB;
     ActionList actions;
+    // What each line of `actions` was planned on, position for position (action_facts.h).
+    PlanFacts actionFacts;
     // Counts every replacement of the action list, so that a review filled from an older list can
     // tell that it no longer matches.
     uint64_t actionsGeneration = 0;
@@ -106,7 +112,11 @@ public:
     // Fills the review window's check list from the action list.
     void PrepareActionForm();
     // Runs the current action list with the main window as host.
-    void PerformActions();
+    ExecutionCounts PerformActions();
+    // True when the last scans of both sides saw everything (no unreadable folder, no skipped name).
+    bool scansComplete() const { return coverageA.complete() && coverageB.complete(); }
+    // The plan input of the current locations, folder lists, inventories and scans.
+    PlanInput planInput(const Settings& settings);
     // True while a synchronisation, a job list or a CRC compare is under way: commands that would
     // start a second one are unavailable meanwhile.
     bool isBusy() const { return busy_ > 0; }

@@ -10,6 +10,14 @@
 
 namespace paritas::gui {
 
+PlanInput TForm1::planInput(const Settings& settings) {
+    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
+                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
+    input.coverageA = &coverageA;
+    input.coverageB = &coverageB;
+    return input;
+}
+
 void TForm1::BitBtn6Click() {
     if (isBusy())
         return;
@@ -23,8 +31,7 @@ void TForm1::BitBtn6Click() {
         return;
     }
     const Settings settings = currentSettings();
-    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
-                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
+    PlanInput input = planInput(settings);
     WindowPlannerHost host(*this);
     const bool planned = takePlan(*this, planForMode(mode, input, host), settings);
     reviewOrRun(planned, settings, RescanAfterRun::BothSides);

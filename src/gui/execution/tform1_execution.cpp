@@ -82,9 +82,8 @@ public:
         else
             ExecutorHost::pressStopButton(f_.stopFlags);
     }
-    bool copyWithProgress(const std::string& source, const std::string& destination,
-                          std::string_view copyName, StopFlags& flags) override {
-        return TProgressForm::CopyWithProgress(f_, flags, f_.activityLog(), source, destination,
+    CopyResult copyWithProgress(CopyTask& copy, std::string_view copyName, StopFlags& flags) override {
+        return TProgressForm::CopyWithProgress(f_, flags, f_.activityLog(), copy,
                                                QString::fromStdString(std::string(copyName)));
     }
 
@@ -106,10 +105,11 @@ private:
 
 } // namespace
 
-void TForm1::PerformActions() {
+ExecutionCounts TForm1::PerformActions() {
     WindowExecutorHost host(*this);
-    paritas::PerformActions(actions, stopFlags, host);
+    const ExecutionCounts counts = paritas::PerformActions(actions, stopFlags, host, actionFacts);
     KeepAlive::pumpNow();
+    return counts;
 }
 
 void TForm1::PrepareActionForm() {

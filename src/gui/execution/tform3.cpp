@@ -123,7 +123,32 @@ void TForm3::OriginalToDupClick() {
     if (generation_ == main_->actionsGeneration && std::size_t(row) + 1 < main_->actions.size()) {
         main_->actions[std::size_t(row)] = std::move(newOriginal);
         main_->actions[std::size_t(row) + 1] = std::move(newDelete);
+        // The files change roles, and so do the stamps the executor checks them by.
+        std::vector<ActionFacts>& facts = main_->actionFacts.lines;
+        if (facts.size() == main_->actions.size()) {
+            std::swap(facts[std::size_t(row)].source, facts[std::size_t(row) + 1].source);
+            std::swap(facts[std::size_t(row)].sourceKnown, facts[std::size_t(row) + 1].sourceKnown);
+        }
     }
+}
+
+// The unticked lines leave the action list, and their facts with them; every line keeps its number,
+// so a line that depends on a removed one is not run.
+void TForm3::pruneUntickedLines() {
+    const ActionList& lines = model_->lines();
+    std::vector<ActionFacts>& facts = main_->actionFacts.lines;
+    const bool withFacts = facts.size() == lines.size();
+    ActionList keptLines;
+    std::vector<ActionFacts> keptFacts;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!model_->isTicked(int(i)))
+            continue;
+        keptLines.push_back(lines[i]);
+        if (withFacts)
+            keptFacts.push_back(facts[i]);
+    }
+    main_->actions = std::move(keptLines);
+    facts = std::move(keptFacts);
 }
 
 void TForm3::BitBtn3Click() {
@@ -138,7 +163,7 @@ void TForm3::BitBtn3Click() {
         return;
     }
     main_->beginBusy();
-    main_->actions = model_->tickedLines();
+    pruneUntickedLines();
     hide();
     main_->activateWindow();
     main_->stopFlags.action = false;

@@ -50,6 +50,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void pruneUntickedLines();
+
     TForm1* main_;
     ActionReviewModel* model_;
     uint64_t generation_ = 0;

@@ -5,6 +5,7 @@
 #include "gui/execution/tform11.h"
 
 #include "core/execution/copy_progress.h"
+#include "core/execution/executor.h"
 #include "core/platform/file_copy.h"
 
 #include <QElapsedTimer>
@@ -21,7 +22,8 @@ constexpr qint64 kShowAfterMs = 300;
 
 class WindowCopyObserver final : public CopyObserver {
 public:
-    WindowCopyObserver(TProgressForm& form, const QString& name) : form_(form), name_(name) {
+    WindowCopyObserver(TProgressForm& form, const QString& name, const StopFlags& flags)
+        : form_(form), name_(name), flags_(flags) {
         clock_.start();
     }
     void progress(uint64_t done, uint64_t total) override {
@@ -29,11 +31,12 @@ public:
             form_.show();
         form_.CopyProgressCallback(name_, done, total);
     }
-    bool cancelRequested() override { return form_.cancelFlag; }
+    bool cancelRequested() override { return form_.cancelFlag || flags_.action; }
 
 private:
     TProgressForm& form_;
     QString name_;
+    const StopFlags& flags_;
     QElapsedTimer clock_;
 };
 
@@ -82,18 +85,17 @@ void TProgressForm::BitBtn1Click() {
     cancelAllCopies(cancelFlag, flags_, log_);
 }
 
-bool TProgressForm::CopyWithProgress(TForm1& mainWindow, StopFlags& flags, ActivityHost& log,
-                                     const std::string& source, const std::string& destination,
-                                     const QString& copyName) {
+CopyResult TProgressForm::CopyWithProgress(TForm1& mainWindow, StopFlags& flags, ActivityHost& log,
+                                           CopyTask& copy, const QString& copyName) {
     TProgressForm form(&mainWindow, flags, log);
     TForm11* stopWindow = mainWindow.windows().form11;
     if (stopWindow)
         stopWindow->takeFocus();
     KeepAlive::pump();
-    WindowCopyObserver observer(form, copyName);
-    const bool copied = copyFileWithProgress(source, destination, observer).ok();
+    WindowCopyObserver observer(form, copyName, flags);
+    const CopyResult result = copy.run(observer);
     form.hide();
-    return copied;
+    return result;
 }
 
 } // namespace paritas::gui

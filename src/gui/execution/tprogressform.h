@@ -14,6 +14,8 @@ class QPushButton;
 namespace paritas {
 struct StopFlags;
 class ActivityHost;
+class CopyTask;
+struct CopyResult;
 } // namespace paritas
 
 namespace paritas::gui {
@@ -33,12 +35,11 @@ public:
     // One progress report of the copy under way.
     void CopyProgressCallback(const QString& copyName, uint64_t done, uint64_t total);
 
-    // Copies source to destination with a progress window; true when the copy completed. The window
-    // shows itself only for a copy that takes a noticeable time, so a tree of small files does not
-    // flash a window per file.
-    static bool CopyWithProgress(TForm1& mainWindow, StopFlags& flags, ActivityHost& log,
-                                 const std::string& source, const std::string& destination,
-                                 const QString& copyName);
+    // Runs one copy with a progress window. The window shows itself only for a copy that takes a
+    // noticeable time, so a tree of small files does not flash a window per file. Cancel, Cancel All
+    // and a stop request (the stop window, "Stop All Actions") cancel the copy under way.
+    static CopyResult CopyWithProgress(TForm1& mainWindow, StopFlags& flags, ActivityHost& log, CopyTask& copy,
+                                       const QString& copyName);
 
 public slots:
     void AbortButtonClick();

@@ -49,6 +49,7 @@ struct SideControls {
     QLabel* panel;
     FolderList* folders;
     Inventory* inventory;
+    ScanCoverage* coverage;
 };
 
 void scanSide(TForm1& f, const SideControls& c) {
@@ -60,6 +61,7 @@ void scanSide(TForm1& f, const SideControls& c) {
     ScanResult result = scanLocation(c.edit->text().toStdString(), f.CheckBox1->isChecked(), c.side, host);
     *c.folders = std::move(result.folders);
     *c.inventory = std::move(result.inventory);
+    *c.coverage = std::move(result.coverage);
     c.blink->stop();
     c.panel->setText(QString::fromStdString(filesCountPanelText(c.side, *c.inventory)));
     c.tree->setEnabled(true);
@@ -70,11 +72,11 @@ void scanSide(TForm1& f, const SideControls& c) {
 } // namespace
 
 void TForm1::SearchAGrid() {
-    scanSide(*this, {Side::A, Edit1, ShellTreeView1, Label1, Timer1, StatusPanelA, &foldersA, &inventoryA});
+    scanSide(*this, {Side::A, Edit1, ShellTreeView1, Label1, Timer1, StatusPanelA, &foldersA, &inventoryA, &coverageA});
 }
 
 void TForm1::SearchBGrid() {
-    scanSide(*this, {Side::B, Edit2, ShellTreeView2, Label7, Timer2, StatusPanelB, &foldersB, &inventoryB});
+    scanSide(*this, {Side::B, Edit2, ShellTreeView2, Label7, Timer2, StatusPanelB, &foldersB, &inventoryB, &coverageB});
 }
 
 } // namespace paritas::gui

@@ -246,8 +246,7 @@ void TForm1::ProccesJobListItem() {
     SearchAGrid();
     SearchBGrid();
     const Settings settings = currentSettings();
-    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
-                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
+    PlanInput input = planInput(settings);
     WindowPlannerHost host(*this);
     PlanResult result = planForMode(mode, input, host);
     // A refused plan runs nothing; in an unattended run its reason goes to the log, not a box.

@@ -13,11 +13,11 @@ void TForm1::DeleteduplicateswithinA1Click() {
         return;
     beginBusy();
     actions.clear();
+    actionFacts = {};
     ++actionsGeneration;
     SearchAGrid();
     const Settings settings = currentSettings();
-    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
-                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
+    PlanInput input = planInput(settings);
     WindowPlannerHost host(*this);
     const bool planned = takePlan(*this, DuplicatesWithinA(input, host), settings);
     reviewOrRun(planned, settings, RescanAfterRun::SideAOnly);

@@ -29,6 +29,7 @@ void WindowPlannerHost::keepAlive() {
 
 bool takePlan(TForm1& form, PlanResult result, const Settings& settings) {
     form.actions = std::move(result.actions);
+    form.actionFacts = std::move(result.facts);
     ++form.actionsGeneration;
     if (settings.CheckBoxConfirm)
         form.PrepareActionForm();

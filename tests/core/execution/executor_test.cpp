@@ -39,8 +39,7 @@ public:
     std::string pressFor;
     std::vector<std::string> copyNames;
 
-    bool copyWithProgress(const std::string& source, const std::string& destination,
-                          std::string_view copyName, StopFlags& flags) override {
+    CopyResult copyWithProgress(CopyTask& copy, std::string_view copyName, StopFlags& flags) override {
         copyNames.emplace_back(copyName);
         struct Window : CopyObserver {
             CopyWindowHost& host;
@@ -58,7 +57,7 @@ public:
             }
             bool cancelRequested() override { return cancel; }
         } window(*this, flags, copyName == pressFor);
-        return copyFileWithProgress(source, destination, window).ok();
+        return copy.run(window);
     }
 };
 

@@ -23,7 +23,16 @@ public:
 
     void addFolder(const std::string& path) { folders.insert(path); }
     void addFile(const std::string& path, int64_t size, int32_t fileTime) {
-        files[path] = FileFacts{size, fileTime};
+        files[path] = packedFacts(size, fileTime);
+    }
+    // Facts known by their packed time only: the true time is taken as twice the packed value in
+    // seconds, as Inventory::addFile does for such rows, so both compare alike.
+    static FileFacts packedFacts(int64_t size, int32_t fileTime) {
+        FileFacts facts;
+        facts.size = size;
+        facts.fileTime = fileTime;
+        facts.modifiedTime = int64_t(fileTime) * 2;
+        return facts;
     }
 
     void log(std::string_view line) override {
@@ -59,10 +68,29 @@ public:
         const auto* q = findFolder(second);
         return p && q && p == q;
     }
-    std::optional<std::string> resolvedFolder(const std::string& path) override {
-        note("resolvedFolder " + path);
-        const auto* found = findFolder(path);
-        return found ? std::optional<std::string>(*found) : std::nullopt;
+    // A folder's identity is its spelling on the pretend disk; the chain climbs by text, starting at
+    // the nearest folder that exists.
+    FolderAncestry ancestry(const std::string& path) override {
+        note("ancestry " + path);
+        FolderAncestry result;
+        std::string at = path;
+        while (at.size() > 1 && at.back() == '/')
+            at.pop_back();
+        bool first = true;
+        while (!at.empty()) {
+            const std::string* found = at == "/" ? nullptr : findFolder(at);
+            if (found || at == "/") {
+                if (result.chain.empty())
+                    result.exists = first;
+                result.chain.push_back(ObjectId{1, std::hash<std::string>{}(found ? *found : at)});
+            }
+            if (at == "/")
+                break;
+            const std::size_t slash = at.rfind('/');
+            at = slash == 0 ? std::string("/") : at.substr(0, slash);
+            first = false;
+        }
+        return result;
     }
 
 private:

@@ -1,0 +1,44 @@
+#pragma once
+// What a planner saw when it wrote each action line, kept beside the line (the lines themselves, their
+// texts and their order stay as the review window, the logs and the counts show them).
+//
+// The executor checks these facts just before it acts, so a plan is a promise it keeps only while the
+// world still looks as planned: a copy onto an absent destination never replaces something that
+// appeared since, a copy over a file replaces only that file, a delete deletes only the planned file,
+// a move moves only the planned source. A line that depends on an earlier one (a copy into a folder
+// that an earlier line creates, keep-other's copies after its rename) runs only when that line
+// succeeded.
+//
+// Lines are numbered as the planner wrote them; the number travels with the line, so the review
+// window may remove unticked lines (and swap the files of a duplicate pair) without breaking the links
+// between lines.
+
+#include "core/platform/file_copy.h"
+#include "core/platform/file_stamp.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace paritas {
+
+struct ActionFacts {
+    static constexpr uint32_t kNone = 0xffffffffu;
+    uint32_t line = kNone;  // the line's number in the plan as written
+    uint32_t after = kNone; // the number of an earlier line that must have succeeded first
+    bool sourceKnown = false;
+    // Copy and Move-Rename: the source. DeleteFile: the file to delete. Original: the kept file.
+    FileStamp source;
+    // Copy: what may stand at the destination when the copy is placed.
+    DestinationPlan destination;
+};
+
+struct PlanFacts {
+    // Every path of the lines lies beneath one of these folders; actions never leave them and never
+    // pass through a link below them.
+    std::vector<std::string> locations;
+    // One entry per action line, position for position; empty for a list without facts.
+    std::vector<ActionFacts> lines;
+};
+
+} // namespace paritas

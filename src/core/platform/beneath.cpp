@@ -1,0 +1,209 @@
+#include "core/platform/beneath.h"
+
+#include "core/platform/path_text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace paritas {
+namespace {
+
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+std::string withoutTrailingSeparators(std::string_view path) {
+    std::string text(path);
+    while (text.size() > 1 && text.back() == kSeparator)
+        text.pop_back();
+    return text;
+}
+
+// The folder part and the last name of a path text ("/a/b/c" -> "/a/b", "c"; "/c" -> "/", "c").
+std::pair<std::string, std::string> splitLast(std::string_view path) {
+    const std::string text = withoutTrailingSeparators(path);
+    const std::size_t slash = text.rfind(kSeparator);
+    if (slash == std::string::npos)
+        return {".", text};
+    return {slash == 0 ? std::string(1, kSeparator) : text.substr(0, slash), text.substr(slash + 1)};
+}
+
+bool openat2Missing = false;
+
+// Opens `relative` (a folder path without leading separator, possibly empty) beneath `base` without
+// following any link and without climbing out. Returns the fd, or -1 with errno (kCrossesLink and the
+// like as negative values through `error`).
+int openFolderBeneath(int base, const std::string& relative, int& error) {
+    const char* path = relative.empty() ? "." : relative.c_str();
+    if (!openat2Missing) {
+        open_how how{};
+        how.flags = kFolderFlags;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const long fd = ::syscall(SYS_openat2, base, path, &how, sizeof how);
+        if (fd >= 0)
+            return static_cast<int>(fd);
+        if (errno != ENOSYS && errno != EPERM) {
+            error = errno == ELOOP ? kCrossesLink : errno == EXDEV ? kOutsideLocations : errno;
+            return -1;
+        }
+        openat2Missing = true; // an old kernel, or a filter that forbids the call
+    }
+    // One component at a time, each opened without following a link.
+    int fd = ::fcntl(base, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t end = relative.find(kSeparator, start);
+        if (end == std::string::npos)
+            end = relative.size();
+        const std::string part = relative.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            ::close(fd);
+            error = kOutsideLocations;
+            return -1;
+        }
+        const int next = ::openat(fd, part.c_str(), kFolderFlags | O_NOFOLLOW);
+        const int openError = errno;
+        ::close(fd);
+        if (next < 0) {
+            // O_NOFOLLOW on a link gives ELOOP (or ENOTDIR with O_PATH | O_DIRECTORY on some kernels).
+            error = openError == ELOOP ? kCrossesLink : openError;
+            if (openError == ENOTDIR) {
+                struct stat st {};
+                if (::fstatat(base, relative.substr(0, end).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISLNK(st.st_mode))
+                    error = kCrossesLink;
+            }
+            return -1;
+        }
+        fd = next;
+    }
+    return fd;
+}
+
+} // namespace
+
+std::string failureText(int error) {
+    switch (error) {
+    case kCrossesLink:
+        return "a symbolic link stands on the path, and actions never pass through a link";
+    case kOutsideLocations:
+        return "the path does not lie beneath location A or location B";
+    case kChangedSincePlanning:
+        return "changed since planning";
+    case kDependencyFailed:
+        return "not done, because an earlier line it depends on did not succeed";
+    case kNameTooLongForCopy:
+        return "File name too long (ENAMETOOLONG)";
+    default:
+        break;
+    }
+    const char* name = ::strerrorname_np(error);
+    return std::string(std::strerror(error)) + " (" + (name ? name : std::to_string(error)) + ")";
+}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+FolderHandle::~FolderHandle() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+struct LocationResolver::Root {
+    std::string text; // without trailing separator ("/" for the root of the file system)
+    std::string prefix; // with it
+    FolderHandle folder;
+};
+
+LocationResolver::LocationResolver(const std::vector<std::string>& locations) {
+    for (const std::string& location : locations) {
+        if (!isAbsolutePath(location))
+            continue;
+        auto root = std::make_unique<Root>();
+        root->text = withoutTrailingSeparators(location);
+        root->prefix = withTrailingSeparator(root->text);
+        roots_.push_back(std::move(root));
+    }
+}
+
+LocationResolver::LocationResolver() = default;
+LocationResolver::LocationResolver(LocationResolver&&) noexcept = default;
+LocationResolver& LocationResolver::operator=(LocationResolver&&) noexcept = default;
+LocationResolver::~LocationResolver() = default;
+
+bool LocationResolver::hasLocations() const {
+    return !roots_.empty();
+}
+
+bool LocationResolver::isLocation(std::string_view path) const {
+    const std::string text = withoutTrailingSeparators(path);
+    for (const auto& root : roots_)
+        if (root->text == text)
+            return true;
+    return false;
+}
+
+ResolvedPath LocationResolver::resolve(std::string_view path) {
+    ResolvedPath result;
+    auto [folderText, name] = splitLast(path);
+    result.name = name;
+    if (name.empty() || name == "." || name == "..") {
+        result.error = EINVAL;
+        return result;
+    }
+    // The location itself, or no locations: the folder holding it is opened as written.
+    if (roots_.empty() || isLocation(path)) {
+        result.folder = FolderHandle(::open(folderText.c_str(), kFolderFlags));
+        if (!result.folder.valid())
+            result.error = errno;
+        return result;
+    }
+    Root* holder = nullptr;
+    for (const auto& root : roots_) {
+        if (path.size() > root->prefix.size() && path.substr(0, root->prefix.size()) == root->prefix &&
+            (!holder || root->prefix.size() > holder->prefix.size()))
+            holder = root.get();
+    }
+    if (!holder) {
+        result.error = kOutsideLocations;
+        return result;
+    }
+    if (!holder->folder.valid()) {
+        // Opened once, following links: the location is the folder the user chose, wherever it lies.
+        holder->folder = FolderHandle(::open(holder->text.c_str(), kFolderFlags));
+        if (!holder->folder.valid()) {
+            result.error = errno;
+            return result;
+        }
+    }
+    const std::string withSlash = folderText + kSeparator;
+    const std::string relative =
+        withSlash.size() > holder->prefix.size() ? folderText.substr(holder->prefix.size()) : std::string();
+    int error = 0;
+    const int fd = openFolderBeneath(holder->folder.get(), relative, error);
+    if (fd < 0) {
+        result.error = error;
+        return result;
+    }
+    result.folder = FolderHandle(fd);
+    return result;
+}
+
+} // namespace paritas

@@ -1,0 +1,82 @@
+#pragma once
+// Paths resolved beneath a location, never through a symbolic link.
+//
+// A location (A or B) is the folder the user chose; it may itself be a link or lie below one, and it
+// is opened once, following links, when it is first needed. Every path below it is then resolved
+// relative to that open folder, component by component, refusing any symbolic link on the way and
+// any ".." that would climb out (openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS; an O_NOFOLLOW
+// walk where the kernel lacks openat2). The last component is never followed either: callers act on
+// it with *at calls that treat a link as the link itself.
+//
+//   "/data/B/docs/x.txt" with location "/data/B/"  ->  folder fd of "docs" (opened beneath B), "x.txt"
+//   "/data/B/docs/x.txt" where B/docs is a link    ->  fails: kCrossesLink
+//   "/data/B" (the location itself)                ->  folder fd of "/data" (opened as written), "B"
+//   "/elsewhere/x"                                 ->  fails: kOutsideLocations
+//
+// With no locations at all every path is resolved as written (links followed up to its last
+// component); only code that has no locations (tests of single operations) works that way.
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace paritas {
+
+// Failures that are no errno of the system; negative so that they never clash with one.
+inline constexpr int kCrossesLink = -1001;      // a symbolic link stands on the way
+inline constexpr int kOutsideLocations = -1002; // the path lies beneath neither location
+inline constexpr int kChangedSincePlanning = -1003;
+inline constexpr int kDependencyFailed = -1004;
+inline constexpr int kNameTooLongForCopy = -1005;
+
+// The text for a failure code: the system's text and name for an errno ("Permission denied
+// (EACCES)"), or the sentence for one of the codes above.
+std::string failureText(int error);
+
+// An open folder, closed with the object.
+class FolderHandle {
+public:
+    FolderHandle() = default;
+    explicit FolderHandle(int fd) : fd_(fd) {}
+    FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    FolderHandle& operator=(FolderHandle&& other) noexcept;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    ~FolderHandle();
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// A path split into the open folder that holds it and its last name.
+struct ResolvedPath {
+    FolderHandle folder;
+    std::string name;
+    int error = 0; // 0, an errno, or one of the codes above
+    bool ok() const { return error == 0; }
+};
+
+class LocationResolver {
+public:
+    LocationResolver();
+    // Locations are absolute folder paths; a trailing separator is optional.
+    explicit LocationResolver(const std::vector<std::string>& locations);
+    LocationResolver(LocationResolver&&) noexcept;
+    LocationResolver& operator=(LocationResolver&&) noexcept;
+    ~LocationResolver();
+
+    bool hasLocations() const;
+    // The folder holding `path` and its last name, resolved beneath the location that holds it.
+    ResolvedPath resolve(std::string_view path);
+    // True when `path` names a location itself (its text without or with the trailing separator).
+    bool isLocation(std::string_view path) const;
+
+private:
+    struct Root;
+    std::vector<std::unique_ptr<Root>> roots_;
+};
+
+} // namespace paritas
