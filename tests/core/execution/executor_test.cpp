@@ -138,12 +138,18 @@ TEST_F(Executor, FailuresAreLoggedCountedAndTheRunGoesOn) {
     const ExecutionCounts counts = run(lines);
     EXPECT_EQ(counts.good, 1);
     EXPECT_EQ(counts.bad, 5);
+    // Every failure line is followed by its reason.
     EXPECT_EQ(host.actionLines(), (Lines{
                                       "Failed CreateDir " + scratch.at("full"),
+                                      "Reason: File exists (EEXIST)",
                                       "Failed Delete Dir " + scratch.at("full"),
+                                      "Reason: Directory not empty (ENOTEMPTY)",
                                       "Failed Move-Rename to " + scratch.at("b"),
+                                      "Reason: File exists (EEXIST)",
                                       "Failed DeleteFile " + scratch.at("missing"),
+                                      "Reason: No such file or directory (ENOENT)",
                                       "Failed Copy-File to " + scratch.at("c"),
+                                      "Reason: No such file or directory (ENOENT)",
                                       "Success CreateDir " + scratch.at("made"),
                                   }));
     EXPECT_EQ(readFile(scratch.at("full/x")), "x");
@@ -304,7 +310,7 @@ TEST_F(Executor, PathsThatAreNotAbsoluteAreNeverActedOn) {
              moveLine(scratch.at("a"), "rel")});
     EXPECT_EQ(counts.bad, 5);
     EXPECT_EQ(host.actionLines()[0], "Failed CreateDir relative-folder");
-    EXPECT_EQ(host.actionLines()[1], "Path is not absolute, nothing done");
+    EXPECT_EQ(host.actionLines()[1], "Reason: Path is not absolute, nothing done");
     EXPECT_FALSE(exists("relative-folder"));
 }
 
@@ -328,7 +334,7 @@ TEST_F(Executor, APathCutAtTheCapIsNeverActedOn) {
     const Lines logged = host.actionLines();
     ASSERT_EQ(logged.size(), 8u);
     EXPECT_EQ(logged[0], "Failed DeleteFile " + file);
-    EXPECT_EQ(logged[1], "Path longer than 1000 characters, nothing done");
+    EXPECT_EQ(logged[1], "Reason: Path longer than 1000 characters, nothing done");
     EXPECT_EQ(logged[4].rfind("Failed Copy-File to ", 0), 0u);
     EXPECT_EQ(logged[6].rfind("Failed Delete Dir ", 0), 0u);
 }
@@ -347,7 +353,7 @@ TEST_F(Executor, ACancelledCopyFailsKeepsTheOldDestinationAndTheRunGoesOn) {
     EXPECT_EQ(counts.good, 1);
     EXPECT_EQ(windowHost.actionLines(),
               (Lines{"Copy File Interupted", "Failed Copy-File to " + scratch.at("dst"),
-                     "Success Copy-File to " + scratch.at("small2")}));
+                     "Reason: the copy was cancelled", "Success Copy-File to " + scratch.at("small2")}));
     EXPECT_EQ(readFile(scratch.at("dst")), "old destination");
     EXPECT_EQ(windowHost.copyNames, (Lines{"big", "small"}));
     EXPECT_EQ(namesIn(scratch.path()), (Lines{"big", "dst", "small", "small2"}));
@@ -366,7 +372,8 @@ TEST_F(Executor, CancelAllEndsTheRunAfterThisCopyButLeavesTheJobListGoing) {
     EXPECT_EQ(counts.bad, 1);
     EXPECT_EQ(counts.good, 0);
     EXPECT_EQ(windowHost.actionLines(),
-              (Lines{"Copy File Interupted", "Failed Copy-File to " + scratch.at("dst")}));
+              (Lines{"Copy File Interupted", "Failed Copy-File to " + scratch.at("dst"),
+                     "Reason: the copy was cancelled"}));
     EXPECT_TRUE(flags.action);
     EXPECT_FALSE(flags.jobList);
     EXPECT_EQ(namesIn(scratch.path()), (Lines{"big", "small"}));
@@ -383,7 +390,7 @@ protected:
         const ExecutionCounts counts = run(lines);
         EXPECT_EQ(counts.bad, 1);
         EXPECT_EQ(counts.good, 0);
-        EXPECT_EQ(host.actionLines(), (Lines{"Failed DeleteFile " + scratch.at("dup"), reason}));
+        EXPECT_EQ(host.actionLines(), (Lines{"Failed DeleteFile " + scratch.at("dup"), "Reason: " + reason}));
         EXPECT_TRUE(exists(scratch.at("dup")));
     }
 };

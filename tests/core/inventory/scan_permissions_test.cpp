@@ -2,28 +2,27 @@
 // so the scan runs in a child process that has given up root for the "nobody" account.
 
 #include "core/inventory/scan.h"
+#include "support/as_nobody.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace paritas;
+using paritas::test::asNobody;
+using paritas::test::ChildOutcome;
 using paritas::test::RecordingHost;
 using paritas::test::TempTree;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-
 struct Outcome {
     std::vector<std::string> folders;
     std::vector<std::string> rows;
     std::vector<std::string> lines;
+    std::vector<std::string> unread; // folders and entries the coverage names
     std::string failure;
 };
 
@@ -35,6 +34,10 @@ std::string serialised(const ScanResult& result, const RecordingHost& host) {
         text += "R" + std::string(result.inventory.fullPath(row)) + "\n";
     for (const std::string& line : host.lines)
         text += "L" + line + "\n";
+    for (const std::string& folder : result.coverage.unreadFolders)
+        text += "U" + folder + "\n";
+    for (const std::string& entry : result.coverage.unreadEntries)
+        text += "U" + entry + "\n";
     return text;
 }
 
@@ -56,6 +59,9 @@ Outcome parsed(const std::string& text) {
         case 'L':
             outcome.lines.push_back(rest);
             break;
+        case 'U':
+            outcome.unread.push_back(rest);
+            break;
         default:
             outcome.failure += rest;
         }
@@ -63,52 +69,20 @@ Outcome parsed(const std::string& text) {
     return outcome;
 }
 
-// Scans location as a user without root's privileges: in a child process when we are root.
+// Scans location as a user without root's privileges.
 Outcome scanAsOrdinaryUser(const std::string& location) {
-    if (geteuid() != 0) {
+    const ChildOutcome child = asNobody([&] {
         RecordingHost host;
-        return parsed(serialised(scanLocation(location, true, Side::A, host), host));
-    }
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
-        return Outcome{{}, {}, {}, "pipe failed"};
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        std::string text;
-        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0 || geteuid() == 0) {
-            text = "Xcould not drop privileges\n";
-        } else {
-            RecordingHost host;
-            text = serialised(scanLocation(location, true, Side::A, host), host);
-        }
-        std::size_t written = 0;
-        while (written < text.size()) {
-            const ssize_t n = write(pipeEnds[1], text.data() + written, text.size() - written);
-            if (n <= 0)
-                break;
-            written += static_cast<std::size_t>(n);
-        }
-        _exit(0);
-    }
-    close(pipeEnds[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    close(pipeEnds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    Outcome outcome = parsed(text);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        outcome.failure += "child failed";
+        return serialised(scanLocation(location, true, Side::A, host), host);
+    });
+    Outcome outcome = parsed(child.text);
+    outcome.failure += child.failure;
     return outcome;
 }
 
 } // namespace
 
-TEST(ScanPermissions, AFolderThatCannotBeReadContributesNothingAndTheWalkGoesOn) {
+TEST(ScanPermissions, AFolderThatCannotBeReadIsReportedAndRecordedAndTheWalkGoesOn) {
     // Below /tmp, which every account may pass through.
     TempTree tree(R"(
         a/1.txt = 1
@@ -128,10 +102,14 @@ TEST(ScanPermissions, AFolderThatCannotBeReadContributesNothingAndTheWalkGoesOn)
     EXPECT_EQ(outcome.folders,
               (std::vector<std::string>{r, r + "a/", r + "locked/", r + "noentry/", r + "z/"}));
     EXPECT_EQ(outcome.rows, (std::vector<std::string>{r + "a/1.txt", r + "z/2.txt"}));
-    // The locked folder is passed over in silence; a file whose facts cannot be read is named.
-    ASSERT_EQ(outcome.lines.size(), 8u);
-    EXPECT_EQ(outcome.lines[4], "Scanning folder " + r + "locked/");
-    EXPECT_EQ(outcome.lines[5], "Scanning folder " + r + "noentry/");
-    EXPECT_EQ(outcome.lines[6], "Skipped file that cannot be read: " + r + "noentry/name.txt");
-    EXPECT_EQ(outcome.lines[7], "Scanning folder " + r + "z/");
+    // The locked folder is not taken for empty: it is named with its reason, once, and recorded, as is
+    // the file whose facts cannot be read.
+    ASSERT_EQ(outcome.lines.size(), 9u);
+    EXPECT_EQ(outcome.lines[1], "Cannot read folder " + r + "locked/: Permission denied (EACCES)");
+    EXPECT_EQ(outcome.lines[5], "Scanning folder " + r + "locked/");
+    EXPECT_EQ(outcome.lines[6], "Scanning folder " + r + "noentry/");
+    EXPECT_EQ(outcome.lines[7],
+              "Skipped file that cannot be read: " + r + "noentry/name.txt (Permission denied (EACCES))");
+    EXPECT_EQ(outcome.lines[8], "Scanning folder " + r + "z/");
+    EXPECT_EQ(outcome.unread, (std::vector<std::string>{r + "locked/", r + "noentry/name.txt"}));
 }

@@ -213,7 +213,7 @@ Scenario randomScenario(uint32_t seed) {
         for (const auto& folder : tree.folders)
             s.diskFolders.insert(folder.empty() ? stem(location) : location + folder);
         for (const auto& [rel, facts] : tree.files)
-            s.diskFiles[location + rel] = FileFacts{facts.size, facts.time};
+            s.diskFiles[location + rel] = MemoryPlannerHost::packedFacts(facts.size, facts.time);
     };
     putOnDisk(s.a, s.locationA, aMissing);
     putOnDisk(s.b, s.locationB, bMissing);
@@ -230,7 +230,7 @@ Scenario randomScenario(uint32_t seed) {
         world.addRandomFile(extra);
         for (const auto& [rel, facts] : extra.files)
             if (world.chance(20))
-                s.diskFiles[s.locationB + rel] = FileFacts{facts.size, facts.time};
+                s.diskFiles[s.locationB + rel] = MemoryPlannerHost::packedFacts(facts.size, facts.time);
     }
     return s;
 }

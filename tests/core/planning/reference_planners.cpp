@@ -83,19 +83,36 @@ PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
     PlanResult result;
     ActionList& list = result.actions;
 
+    const std::size_t nB = files(b);
     host.log("Generating CreateDir list ...");
-    for (const std::string& entry : *in.foldersA) {
-        const std::string target = stemB + refFolderPart(entry, in.locationA);
-        if (!host.folderExists(target))
-            list.push_back("CreateDir " + target);
+    for (std::size_t k = 0; k < in.foldersA->size(); ++k) {
+        const std::string target = stemB + refFolderPart((*in.foldersA)[k], in.locationA);
+        if (host.folderExists(target))
+            continue;
+        // A listed file of B where A has a folder is deleted before the folder is made.
+        for (std::size_t j = 0; k > 0 && j < nB; ++j) {
+            if (!hasMark(b, j) && b.fullPathCell(j) == target) {
+                list.push_back("DeleteFile " + target);
+                b.mark(j);
+                break;
+            }
+        }
+        list.push_back("CreateDir " + target);
     }
+    // A folder of B stands at T.
+    auto folderOfBAt = [&](const std::string& T) {
+        for (const std::string& entry : *in.foldersB)
+            if (entry == T + "/")
+                return true;
+        return false;
+    };
+    std::vector<std::string> copiesOntoFolders;
 
     host.log("Generating move/copy list ...");
     host.setProgressMaximum(files(a) >= 2 ? int64_t(files(a)) - 1 : 1);
     const int criteria = criteriaOf(in.settings).count();
     std::size_t cursor = 0;
     std::set<std::string> moveSources;
-    const std::size_t nB = files(b);
 
     // The first row of B, in row order, that the file system shows as the file at T (asked only when
     // no row of B has T as its path).
@@ -138,6 +155,8 @@ PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
                     break;
                 }
                 if (!host.fileExists(T)) {
+                    if (folderOfBAt(T))
+                        break; // a folder cannot take a move: A's file is copied after it is gone
                     list.push_back("Move-Rename " + b.fullPathCell(j) + "*" + T);
                     moveSources.insert(b.fullPathCell(j));
                     b.mark(j);
@@ -187,6 +206,8 @@ PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
                     if (!facts || count != criteria)
                         list.push_back(line);
                 }
+            } else if (folderOfBAt(T)) {
+                copiesOntoFolders.push_back(line);
             } else {
                 list.push_back(line);
             }
@@ -239,6 +260,7 @@ PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
         else
             list.push_back("RemoveDir " + folder);
     }
+    list.insert(list.end(), copiesOntoFolders.begin(), copiesOntoFolders.end());
     result.countText = "Actions: " + std::to_string(list.size());
     return result;
 }
@@ -348,11 +370,29 @@ PlanResult referenceCopyMissing(PlanInput& in, PlannerHost& host) {
         if (!found) {
             const std::string rel = a.fullPathCell(i).substr(in.locationA.size());
             const std::string D = in.locationB + rel;
-            if (host.fileExists(D))
-                list.push_back("Copy " + a.fullPathCell(i) + "*" +
-                               datedCopyName(in.locationB, rel, nameSafeDateText(a.modifiedText(i))));
-            else
+            if (host.fileExists(D)) {
+                // The dated name, then numbered ones, until a free one or one holding this very file.
+                const std::string dated = datedCopyName(in.locationB, rel, nameSafeDateText(a.modifiedText(i)));
+                const std::string name = nameAfterLastSeparator(D);
+                const std::size_t tail = std::min<std::size_t>(4, name.size());
+                std::string candidate = dated;
+                for (int n = 2;; ++n) {
+                    const auto facts = host.fileFacts(candidate);
+                    if (!facts) {
+                        list.push_back("Copy " + a.fullPathCell(i) + "*" + candidate);
+                        break;
+                    }
+                    const bool same = (!in.settings.CheckSize || facts->size == std::stoll(a.sizeText(i))) &&
+                                      (!in.settings.CheckTimeStamp ||
+                                       facts->modifiedTime / 2 == std::stol(a.fileTimeText(i)));
+                    if (same || n > 99)
+                        break;
+                    candidate = dated.substr(0, dated.size() - tail) + " (" + std::to_string(n) + ")" +
+                                dated.substr(dated.size() - tail);
+                }
+            } else {
                 list.push_back("Copy " + a.fullPathCell(i) + "*" + D);
+            }
         }
         host.setProgressPosition(int64_t(i));
         host.keepAlive();
