@@ -250,13 +250,6 @@ int performAndCount(const PlanResult& plan, ConsoleHost& host) {
     return counts.bad > 0 ? kFailedActions : kSuccess;
 }
 
-// Logs what a scan could not see; true when it saw and carried everything.
-bool reportCoverage(const ScanResult& scan, Side side, ConsoleHost& host) {
-    const std::string summary = coverageSummary(side, scan.coverage);
-    if (!summary.empty())
-        host.log(summary);
-    return summary.empty();
-}
 
 // A run that could not see everything, or left files alone because of it, is no complete run.
 int incompleteUnlessSo(int status, bool complete) {
@@ -267,7 +260,7 @@ int runScan(const Options& o, ProgressLine& progress) {
     ConsoleHost host(stderr, progress, o.settings);
     const ScanResult scan = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     progress.clear();
-    const bool complete = reportCoverage(scan, Side::A, host);
+    const bool complete = scan.coverage.complete();
     const Inventory& inv = scan.inventory;
     for (std::size_t i = 0; i < inv.fileCount(); ++i) {
         std::string line = inv.fullPathCell(i);
@@ -292,9 +285,7 @@ int runPlanOrSync(const Options& o, ProgressLine& progress) {
     progress.clear();
     if (plan.refused)
         return refused(plan.refusal);
-    const bool sawA = reportCoverage(a, Side::A, host);
-    const bool sawB = reportCoverage(b, Side::B, host);
-    const bool complete = sawA && sawB && plan.leftAlone == 0;
+    const bool complete = a.coverage.complete() && b.coverage.complete() && plan.leftAlone == 0;
     if (!sync) {
         printLines(plan.actions);
         return incompleteUnlessSo(kSuccess, complete);
@@ -306,7 +297,7 @@ int runPlanOrSync(const Options& o, ProgressLine& progress) {
     scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
     if (!complete)
-        host.log("The run is incomplete: what could not be seen was left alone (see above).");
+        host.log("The run is incomplete: what could not be seen or carried was left alone (see above).");
     return incompleteUnlessSo(status, complete);
 }
 
@@ -323,7 +314,7 @@ int runDedupe(const Options& o, ProgressLine& progress) {
     progress.clear();
     if (plan.refused)
         return refused(plan.refusal);
-    const bool complete = reportCoverage(a, Side::A, host);
+    const bool complete = a.coverage.complete();
     if (o.dryRun) {
         printLines(plan.actions);
         return incompleteUnlessSo(kSuccess, complete);
@@ -343,8 +334,8 @@ int runCrc(const Options& o, ProgressLine& progress) {
     ConsoleHost host(stderr, progress, o.settings);
     const ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
     const ScanResult b = scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
-    const bool sawA = reportCoverage(a, Side::A, host);
-    const bool sawB = reportCoverage(b, Side::B, host);
+    const bool sawA = a.coverage.complete();
+    const bool sawB = b.coverage.complete();
     host.setPhase(Phase::Planning, "Pairing");
     CrcMatchTable table = pairCrcMatches(a.inventory, b.inventory, o.settings, static_cast<ScanHost&>(host));
     host.setPhase(Phase::Crc, "CRC");

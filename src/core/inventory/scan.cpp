@@ -156,13 +156,15 @@ ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side 
         if (const std::optional<ObjectId> id = objectIdOf(result.folders[0]))
             coverage.folderIds.push_back(*id);
     }
+    if (const std::string summary = coverageSummary(side, coverage); !summary.empty())
+        host.log(summary);
     return result;
 }
 
 std::string coverageSummary(Side side, const ScanCoverage& coverage) {
     if (coverage.complete())
         return {};
-    std::string text = "Not everything in " + std::string(letter(side)) + " was seen:";
+    std::string text = "Not everything in " + std::string(letter(side)) + " can be synchronised:";
     if (coverage.locationUnreadable)
         return text + " the location itself could not be read (" + errorText(coverage.locationError) + ").";
     std::string parts;

@@ -14,7 +14,7 @@
 // plus one log line for every entry that is not listed for a reason the user should know (a special
 // file, a name that cannot be carried, a file whose facts cannot be read, a temporary file of an
 // interrupted copy) and for every folder that cannot be read ("Cannot read folder <path>: <reason>").
-// The result's coverage records what stayed unknown.
+// The result's coverage records what stayed unknown, and a last line sums it up (coverageSummary).
 //
 // The window does the rest of its scan around this call: it disables the location chooser of the
 // side, sets the searching text (searchingLabelText) and starts the blink timer before, and
@@ -54,8 +54,9 @@ struct ScanResult {
 // names: the separator is added to the folder-list entries, so every path in the result is a real path.
 ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side side, ScanHost& host);
 
-// One log line that says what a scan could not see, or empty when it saw everything: "Not everything
-// in A was seen: 2 folder(s) and 1 file(s) could not be read, 3 name(s) cannot be carried."
+// One log line that says what a scan could not see or carry, or empty when it saw everything: "Not
+// everything in A can be synchronised: 2 folder(s) could not be read, 3 name(s) cannot be carried."
+// The scan logs it as its last line.
 std::string coverageSummary(Side side, const ScanCoverage& coverage);
 
 // "Files Count A : 1532  Size: 2048MB": the file count and the size total in whole MiB, truncated.

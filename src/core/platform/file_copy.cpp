@@ -90,6 +90,15 @@ int linkUnnamed(int fd, int dir, const std::string& name) {
     return ::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
+// Why a name that was to be free is taken: a folder standing there (the plan could see it), or
+// something that appeared since planning.
+int takenReason(int dir, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+        return EISDIR;
+    return kChangedSincePlanning;
+}
+
 // Puts the complete content at `held` (a temporary name in `dir`) in place of `name` as the plan
 // allows. On success the temporary name is gone.
 int placeHeld(int dir, TemporaryName& held, const std::string& name, const DestinationPlan& plan) {
@@ -105,12 +114,12 @@ int placeHeld(int dir, TemporaryName& held, const std::string& name, const Desti
             return 0;
         }
         if (errno == EEXIST)
-            return kChangedSincePlanning;
+            return takenReason(dir, name);
         if (errno != EINVAL && errno != ENOSYS)
             return errno;
         // No RENAME_NOREPLACE here: a second name fails when the name is taken.
         if (::linkat(dir, held.name().c_str(), dir, name.c_str(), 0) != 0)
-            return errno == EEXIST ? kChangedSincePlanning : errno;
+            return errno == EEXIST ? takenReason(dir, name) : errno;
         return 0; // the temporary name goes with `held`
     case DestinationPlan::Kind::Planned:
         break;
@@ -295,7 +304,7 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
         if (plan.kind == DestinationPlan::Kind::Nothing) {
             const int error = linkUnnamed(out.get(), dir, name);
             if (error != 0)
-                return failed(error == EEXIST ? kChangedSincePlanning : error);
+                return failed(error == EEXIST ? takenReason(dir, name) : error);
             if (const int closeError = out.close(); closeError != 0) {
                 // Some file systems report a failed write only here: the name must not keep it.
                 ::unlinkat(dir, name.c_str(), 0);

@@ -72,7 +72,7 @@ public:
             for (const auto& name : entries(folder, false)) {
                 struct stat st {};
                 ::lstat((folder + name).c_str(), &st);
-                out.inventory.addFile(folder, name, st.st_size, packDosDateTime(st.st_mtime));
+                out.inventory.addFile(folder, name, stampOf(st));
             }
         }
     }

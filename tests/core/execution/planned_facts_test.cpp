@@ -1,0 +1,91 @@
+// A plan is a promise about the world: the executor keeps it only while the world still looks as
+// planned, and a line that depends on an earlier one runs only after that one succeeded.
+
+#include "support/sync_run.h"
+#include "support/temp_tree.h"
+
+#include <gtest/gtest.h>
+
+using namespace paritas;
+using namespace paritas::test;
+
+namespace {
+
+ExecutionCounts runPlan(const PlanResult& plan, std::vector<std::string>& log) {
+    SyncRecordingHost host;
+    host.settingsValue = quietSettings();
+    StopFlags flags;
+    const ExecutionCounts counts = PerformActions(plan.actions, flags, host, plan.facts);
+    log = host.lines;
+    return counts;
+}
+
+// The reason logged right after the failure line `failure`, or "" when there is none.
+std::string reasonAfter(const std::vector<std::string>& log, const std::string& failure) {
+    for (std::size_t i = 0; i + 1 < log.size(); ++i)
+        if (log[i] == failure)
+            return log[i + 1];
+    return "";
+}
+
+} // namespace
+
+TEST(PlannedFacts, APlanThatWaitedActsOnlyOnWhatItSaw) {
+    TempTree tree("A/new.txt = new\nA/photos/photo.jpg = jpeg bytes\nA/docs/a.txt = a\n"
+                  "B/old/photo.jpg = jpeg bytes\nB/stale.txt = stale\nB/docs/\noutside/keep.txt = k\n");
+    const SyncRun planned = syncOnce(0, tree.path("A/"), tree.path("B/"), quietSettings(), false);
+    ASSERT_FALSE(planned.plan.refused);
+
+    // While the plan waits (in the review window, say), the user keeps working.
+    tree.file("B/new.txt", "the user's own new.txt");             // where a copy was to create
+    tree.remove("B/stale.txt").file("B/stale.txt", "rewritten");  // what was to be deleted
+    tree.remove("B/old/photo.jpg").file("B/old/photo.jpg", "another jpeg!"); // what was to be moved
+    tree.remove("B/docs").link("B/docs", "../outside");           // a folder the copy goes into
+    const TreeSnapshot outside = snapshotTree(tree.path("outside"));
+
+    std::vector<std::string> log;
+    const ExecutionCounts counts = runPlan(planned.plan, log);
+    const std::string changed = "Reason: changed since planning";
+    EXPECT_EQ(reasonAfter(log, "Failed Copy-File to " + tree.path("B/new.txt")), changed);
+    EXPECT_EQ(reasonAfter(log, "Failed DeleteFile " + tree.path("B/stale.txt")), changed);
+    EXPECT_EQ(reasonAfter(log, "Failed Move-Rename to " + tree.path("B/photos/photo.jpg")), changed);
+    EXPECT_EQ(reasonAfter(log, "Failed Copy-File to " + tree.path("B/docs/a.txt")),
+              "Reason: a symbolic link stands on the path, and actions never pass through a link");
+    EXPECT_EQ(counts.bad, 5); // and B/old, still holding the photo, is not removed
+    EXPECT_EQ(reasonAfter(log, "Failed Delete Dir " + tree.path("B/old")), "Reason: Directory not empty (ENOTEMPTY)");
+    EXPECT_EQ(tree.read("B/new.txt"), "the user's own new.txt");
+    EXPECT_EQ(tree.read("B/stale.txt"), "rewritten");
+    EXPECT_EQ(tree.read("B/old/photo.jpg"), "another jpeg!");
+    EXPECT_EQ(snapshotDifferences(outside, snapshotTree(tree.path("outside"))), "");
+}
+
+TEST(PlannedFacts, ALineRunsOnlyWhenTheLineItDependsOnSucceeded) {
+    // Keep-other: the other version cannot take its dated name (a folder of that name stands there),
+    // so neither copy runs and the other version stays the only one.
+    TempTree synch("A/r.txt = newer text @2026-03-01 10:00:00\nB/r.txt = the only older text @2026-01-01 10:00:00\n");
+    Settings keepOther = quietSettings();
+    keepOther.CheckKeepOld = true;
+    const SyncRun plannedSynch = syncOnce(1, synch.path("A/"), synch.path("B/"), keepOther, false);
+    ASSERT_EQ(plannedSynch.plan.actions.size(), 3u);
+    const std::string dated = plannedSynch.plan.actions[0].substr(plannedSynch.plan.actions[0].find('*') + 1);
+    synch.folder(dated.substr(synch.root().size()));
+    std::vector<std::string> log;
+    EXPECT_EQ(runPlan(plannedSynch.plan, log).bad, 3);
+    EXPECT_EQ(synch.read("B/r.txt"), "the only older text");
+    EXPECT_EQ(reasonAfter(log, "Failed Copy-File to " + synch.path("B/r.txt")).rfind(
+                  "Reason: not done, because an earlier line it depends on did not succeed: Move-Rename ", 0),
+              0u);
+
+    // A folder whose creation fails (a file took its place) takes the copies into it along; one that a
+    // real folder took meanwhile is as good as made.
+    TempTree backup("A/gone/x.txt = x\nA/there/y.txt = y\nB/\n");
+    const SyncRun plannedBackup = syncOnce(0, backup.path("A/"), backup.path("B/"), quietSettings(), false);
+    backup.file("B/gone", "a file now");
+    backup.folder("B/there");
+    EXPECT_EQ(runPlan(plannedBackup.plan, log).bad, 3);
+    EXPECT_EQ(reasonAfter(log, "Failed Copy-File to " + backup.path("B/gone/x.txt")),
+              "Reason: not done, because an earlier line it depends on did not succeed: CreateDir " +
+                  backup.path("B/gone"));
+    EXPECT_TRUE(hasLine(log, "Success Copy-File to " + backup.path("B/there/y.txt")));
+    EXPECT_EQ(backup.read("B/gone"), "a file now");
+}
