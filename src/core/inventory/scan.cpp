@@ -9,6 +9,7 @@
 #include "core/platform/path_text.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace paritas {
 namespace {
@@ -71,6 +72,17 @@ void listFiles(const std::string& folder, bool isLocation, Inventory& inventory,
         if (isLocation) {
             coverage.locationUnreadable = true;
             coverage.locationError = listing.errorCode();
+        } else {
+            coverage.unreadFolders.push_back(folder);
+        }
+        return;
+    }
+    // Names without what stands behind them: the folder is as unknown as one that cannot be read.
+    if (listing.searchDenied()) {
+        host.log(unreadFolderLine(folder, EACCES));
+        if (isLocation) {
+            coverage.locationUnreadable = true;
+            coverage.locationError = EACCES;
         } else {
             coverage.unreadFolders.push_back(folder);
         }

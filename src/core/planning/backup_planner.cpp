@@ -49,7 +49,8 @@ public:
     BackupPlanner(PlanInput& input, PlannerHost& host)
         : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB),
           c_(criteriaOf(input.settings)), moveLine_(b_.fileCount(), ActionFacts::kNone), out_(result_),
-          blindA_(input.coverageA, input.locationA), leftAlone_(host, "B", "A") {}
+          blindA_(input.coverageA, input.locationA), blindB_(input.coverageB, input.locationB),
+          leftAlone_(host, "B", "A"), notEmptied_(host, "A", "B") {}
 
     PlanResult run() {
         result_.facts.locations = {in_.locationA, in_.locationB};
@@ -60,7 +61,7 @@ public:
         planDeletions();
         planFolderRemovals();
         planCopiesOntoRemovedFolders();
-        result_.leftAlone = leftAlone_.report(in_.locationA);
+        result_.leftAlone = leftAlone_.report(in_.locationA) + notEmptied_.report(in_.locationB);
         result_.countText = "Actions: " + std::to_string(result_.actions.size());
         return std::move(result_);
     }
@@ -97,8 +98,13 @@ private:
         host_.log("Generating CreateDir list ...");
         const std::string_view stemB = locationStem(in_.locationB);
         for (std::size_t k = 0; k < in_.foldersA->size(); ++k) {
+            const std::string_view part = folderPart((*in_.foldersA)[k], in_.locationA);
+            // A folder the walk met behind a folder of A it could not search is no folder A is known
+            // to hold the way B should (and B may hold something there that is left alone).
+            if (k > 0 && blindA_.covers(part.substr(1)))
+                continue;
             std::string target(stemB);
-            target += folderPart((*in_.foldersA)[k], in_.locationA);
+            target += part;
             if (host_.folderExists(target))
                 continue;
             const uint32_t deletion = k > 0 ? removeFileWhereFolderGoes(target) : ActionFacts::kNone;
@@ -285,6 +291,11 @@ private:
                 leftAlone_.add(spot);
                 continue;
             }
+            // A folder of B that holds something its scan could not see cannot be emptied.
+            if (const std::string spot = blindB_.spotWithin(part.substr(1)); !spot.empty()) {
+                notEmptied_.add(spot);
+                continue;
+            }
             const std::string folder = std::string(stemB) + std::string(part);
             if (const auto kept = folderSameAs(foldedPartsA, part, folder)) {
                 host_.log("Not removed: " + folder + " is the same folder as " + *kept +
@@ -295,13 +306,18 @@ private:
         }
     }
 
-    // Copies whose target is a folder of B: after that folder's removal. If it is not removed (left
-    // alone, or the same folder as one of A under another letter case), the copy fails in place.
+    // Copies whose target is a folder of B: after that folder's removal. A folder that stays (it
+    // holds what B's scan could not see, or it is one of A's folders under another letter case)
+    // keeps its place, and the copy is not planned.
     void planCopiesOntoRemovedFolders() {
         for (Deferred& copy : deferred_) {
             const auto removal = removalLine_.find(copy.target);
-            const uint32_t after = removal == removalLine_.end() ? ActionFacts::kNone : removal->second;
-            out_.add(std::move(copy.line), copyFacts(copy.row, nothingThere(), after));
+            if (removal == removalLine_.end()) {
+                host_.log("Not copied: " + copy.target + " is a folder of B that stays");
+                ++result_.leftAlone;
+                continue;
+            }
+            out_.add(std::move(copy.line), copyFacts(copy.row, nothingThere(), removal->second));
         }
     }
 
@@ -457,8 +473,9 @@ private:
     std::size_t markedB_ = 0;       // rows of B this run has marked
     std::vector<uint32_t> moveLine_; // the line that moves a B row away, or kNone
     PlanWriter out_;
-    BlindSpots blindA_;
-    LeftAlone leftAlone_;
+    BlindSpots blindA_, blindB_;
+    LeftAlone leftAlone_;  // files and folders of B kept because A could not be read there
+    LeftAlone notEmptied_; // folders of B kept because B could not be read in them
     std::unordered_map<std::string, std::size_t> folderIndexB_; // folder of B -> its index
     std::unordered_map<std::string, uint32_t> removalLine_;     // folder of B -> its RemoveDir line
     std::vector<Deferred> deferred_;

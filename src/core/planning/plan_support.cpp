@@ -354,29 +354,55 @@ BlindSpots::BlindSpots(const ScanCoverage* coverage, std::string_view location) 
     if (coverage == nullptr)
         return;
     for (const std::string& folder : coverage->unreadFolders)
-        spots_.insert(relativeSpot(folder, location));
+        folders_.insert(relativeSpot(folder, location));
     for (const std::string& entry : coverage->unreadEntries)
-        spots_.insert(relativeSpot(entry, location));
+        entries_.insert(relativeSpot(entry, location));
+    // Every folder from a spot up to the location holds that spot.
+    for (const auto* spots : {&folders_, &entries_}) {
+        for (const std::string& spot : *spots) {
+            std::string folder = spot;
+            if (spots == &entries_) {
+                const std::size_t slash = folder.rfind(kSeparator);
+                folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
+            }
+            for (;;) {
+                withinFolder_.emplace(folder, spot);
+                const std::size_t slash = folder.rfind(kSeparator);
+                if (folder.empty())
+                    break;
+                folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
+            }
+        }
+    }
+}
+
+std::string BlindSpots::spotWithin(std::string_view relative) const {
+    while (!relative.empty() && relative.back() == kSeparator)
+        relative.remove_suffix(1);
+    const auto it = withinFolder_.find(std::string(relative));
+    return it == withinFolder_.end() ? std::string() : it->second;
 }
 
 std::string BlindSpots::spotOf(std::string_view relative) const {
-    if (spots_.empty())
+    if (empty())
         return {};
     while (!relative.empty() && relative.back() == kSeparator)
         relative.remove_suffix(1);
     std::string probe(relative);
+    if (entries_.count(probe))
+        return probe;
     for (;;) {
-        if (spots_.count(probe))
-            return probe;
         const std::size_t slash = probe.rfind(kSeparator);
         if (slash == std::string::npos)
             return {};
         probe.resize(slash);
+        if (folders_.count(probe) || entries_.count(probe))
+            return probe;
     }
 }
 
 bool BlindSpots::covers(std::string_view relative) const {
-    return !spots_.empty() && !spotOf(relative).empty();
+    return !empty() && !spotOf(relative).empty();
 }
 
 std::size_t LeftAlone::report(const std::string& otherLocation) {

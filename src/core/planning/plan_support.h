@@ -196,18 +196,25 @@ PlanResult refusedPlan(PlannerHost& host, std::string reason, std::string countT
 // ---- what a scan could not see ----
 
 // The parts of one side that the scan could not see, by relative path (folders without their trailing
-// separator). A spot covers itself and everything below it.
+// separator). A folder that could not be read covers everything below it (the folder itself is known:
+// it was listed as a folder); an entry whose type or facts could not be read covers itself and
+// everything below it.
 class BlindSpots {
 public:
     BlindSpots(const ScanCoverage* coverage, std::string_view location);
-    bool empty() const { return spots_.empty(); }
+    bool empty() const { return folders_.empty() && entries_.empty(); }
     // True when the relative path of a file or folder lies in or below a spot.
     bool covers(std::string_view relative) const;
     // The spot that covers `relative`, for log lines; empty when none.
     std::string spotOf(std::string_view relative) const;
+    // A spot at or below the folder `relative` (which therefore holds something unknown); empty when
+    // none.
+    std::string spotWithin(std::string_view relative) const;
 
 private:
-    std::unordered_set<std::string> spots_;
+    std::unordered_set<std::string> folders_; // contents unknown
+    std::unordered_set<std::string> entries_; // the entry itself unknown
+    std::unordered_map<std::string, std::string> withinFolder_; // folder -> a spot at or below it
 };
 
 // Counts and logs what a plan leaves alone because the other side could not be seen there: one line

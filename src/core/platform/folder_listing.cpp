@@ -71,6 +71,7 @@ FolderListing& FolderListing::operator=(FolderListing&&) noexcept = default;
 bool listFolderSorted(const std::string& path, const ListingOptions& options, FolderListing& listing) {
     listing.entries_.clear();
     listing.error_ = 0;
+    listing.searchDenied_ = false;
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
     if (!options.followLinkAtPath)
         flags |= O_NOFOLLOW;
@@ -128,10 +129,12 @@ bool listFolderSorted(const std::string& path, const ListingOptions& options, Fo
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
 
     bool someVanished = false;
+    bool statted = false;
     for (FolderEntry& entry : listing.entries_) {
         const bool wantFacts = options.fileFacts && entry.type != EntryType::Directory;
         if (!wantFacts && entry.type != EntryType::Unknown)
             continue;
+        statted = true;
         struct stat st;
         if (::fstatat(folder.get(), entry.name.data(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) {
@@ -139,6 +142,8 @@ bool listFolderSorted(const std::string& path, const ListingOptions& options, Fo
                 someVanished = true;
             }
             entry.factsError = errno;
+            if (errno == EACCES)
+                listing.searchDenied_ = true;
             continue;
         }
         entry.type = typeFromMode(st.st_mode);
@@ -149,6 +154,12 @@ bool listFolderSorted(const std::string& path, const ListingOptions& options, Fo
             entry.modifiedNanos = static_cast<int32_t>(st.st_mtim.tv_nsec);
             entry.inode = static_cast<uint64_t>(st.st_ino);
         }
+    }
+    if (options.fileFacts && !statted && !listing.entries_.empty()) {
+        struct stat probe;
+        if (::fstatat(folder.get(), listing.entries_.front().name.data(), &probe, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == EACCES)
+            listing.searchDenied_ = true;
     }
     if (someVanished) {
         std::erase_if(listing.entries_, [](const FolderEntry& e) { return e.name.empty(); });

@@ -67,6 +67,9 @@ public:
     int errorCode() const { return error_; }
     // The folder's device and inode, when ListingOptions::folderId asked for them.
     const ObjectId& folderId() const { return folderId_; }
+    // The folder could be listed but not searched: its names are known, nothing behind them (asked
+    // of every listing with fileFacts; a folder holding only folders is probed through its first).
+    bool searchDenied() const { return searchDenied_; }
 
 private:
     friend bool listFolderSorted(const std::string& path, const ListingOptions& options,
@@ -76,6 +79,7 @@ private:
     std::vector<FolderEntry> entries_;
     int error_ = 0;
     ObjectId folderId_;
+    bool searchDenied_ = false;
 };
 
 // Reads the entries of the folder at path, except "." and "..", into listing, sorted by name in byte

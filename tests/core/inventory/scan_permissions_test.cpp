@@ -102,14 +102,14 @@ TEST(ScanPermissions, AFolderThatCannotBeReadIsReportedAndRecordedAndTheWalkGoes
     EXPECT_EQ(outcome.folders,
               (std::vector<std::string>{r, r + "a/", r + "locked/", r + "noentry/", r + "z/"}));
     EXPECT_EQ(outcome.rows, (std::vector<std::string>{r + "a/1.txt", r + "z/2.txt"}));
-    // The locked folder is not taken for empty: it is named with its reason, once, and recorded, as is
-    // the file whose facts cannot be read.
-    ASSERT_EQ(outcome.lines.size(), 9u);
+    // Neither folder is taken for empty: each is named with its reason, once, and recorded (one whose
+    // names can be read but nothing behind them is as unknown as one that cannot be read at all).
+    ASSERT_EQ(outcome.lines.size(), 10u);
     EXPECT_EQ(outcome.lines[1], "Cannot read folder " + r + "locked/: Permission denied (EACCES)");
     EXPECT_EQ(outcome.lines[5], "Scanning folder " + r + "locked/");
     EXPECT_EQ(outcome.lines[6], "Scanning folder " + r + "noentry/");
-    EXPECT_EQ(outcome.lines[7],
-              "Skipped file that cannot be read: " + r + "noentry/name.txt (Permission denied (EACCES))");
+    EXPECT_EQ(outcome.lines[7], "Cannot read folder " + r + "noentry/: Permission denied (EACCES)");
     EXPECT_EQ(outcome.lines[8], "Scanning folder " + r + "z/");
-    EXPECT_EQ(outcome.unread, (std::vector<std::string>{r + "locked/", r + "noentry/name.txt"}));
+    EXPECT_EQ(outcome.lines[9], "Not everything in A can be synchronised: 2 folder(s) could not be read.");
+    EXPECT_EQ(outcome.unread, (std::vector<std::string>{r + "locked/", r + "noentry/"}));
 }

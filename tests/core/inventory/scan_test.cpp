@@ -271,6 +271,7 @@ TEST_F(Scan, NamesThatCannotBeCarriedAreSkippedWithOneLineEachAndNothingElseIsLo
                                        "Skipped name that cannot be carried: " + r + "a*b.txt",
                                        "Skipped name that cannot be carried: " + r + "new?line.txt",
                                        "Skipped name that cannot be carried: " + r + "tab?here.txt",
+                                       "Not everything in A can be synchronised: 4 name(s) cannot be carried.",
                                    }));
     EXPECT_TRUE(tree.exists("new\nline.txt")) << "skipping never touches the file";
 }

@@ -2,6 +2,7 @@
 
 #include "core/planning/plan_support.h"
 
+#include <algorithm>
 #include <set>
 
 namespace paritas::testing {
@@ -260,7 +261,14 @@ PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
         else
             list.push_back("RemoveDir " + folder);
     }
-    list.insert(list.end(), copiesOntoFolders.begin(), copiesOntoFolders.end());
+    // Copies onto a folder of B come after that folder's removal; a folder that stays keeps its place.
+    for (const std::string& copy : copiesOntoFolders) {
+        const std::string T = copy.substr(copy.find('*') + 1);
+        if (std::find(list.begin(), list.end(), "RemoveDir " + T) != list.end())
+            list.push_back(copy);
+        else
+            host.log("Not copied: " + T + " is a folder of B that stays");
+    }
     result.countText = "Actions: " + std::to_string(list.size());
     return result;
 }

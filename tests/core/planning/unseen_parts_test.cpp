@@ -40,11 +40,12 @@ const UnseenCase kCases[] = {
      "A/docs/a.txt = a\nA/priv/s.txt = s\nA/new.txt = n\n"
      "B/docs/a.txt = a\nB/priv/s.txt = s\nB/priv/old.txt = o\nB/priv/deep/d.txt = d\nB/gone.txt = g\n",
      {{"A/priv", 0000}}, {"B/priv"}, {"B/new.txt"}},
-    // Its names are known (x.txt is not among them), the files behind them are not.
     {"backup keeps B's copies of a folder of A that can be listed but not searched", 0,
      "A/priv/s.txt = s\nA/priv/inner/i.txt = i\nA/new.txt = n\nB/priv/s.txt = s\nB/priv/inner/i.txt = i\n"
      "B/priv/x.txt = x\n",
-     {{"A/priv", 0744}}, {"B/priv/s.txt", "B/priv/inner"}, {"B/new.txt"}},
+     {{"A/priv", 0744}}, {"B/priv"}, {"B/new.txt"}},
+    {"backup keeps B's file where A has a folder that can be listed but not searched", 0,
+     "A/priv/inner/i.txt = i\nB/priv/inner = a file\n", {{"A/priv", 0744}}, {"B/priv"}, {}},
     {"backup never moves B's file out of the place A could not see", 0,
      "A/moved/s.txt = same\nA/priv/keep.txt = k\nB/priv/s.txt = same\n",
      {{"A/priv", 0000}}, {"B/priv"}, {"B/moved/s.txt"}},
