@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
@@ -24,6 +26,9 @@ void runChild(const std::vector<std::string>& args, const CliRun& how, int outFd
         childFails("cannot set up the standard streams\n");
     if (!how.workingFolder.empty() && ::chdir(how.workingFolder.c_str()) != 0)
         childFails("cannot enter the working folder\n");
+    if (how.asNobody && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+        childFails("cannot become nobody\n");
     ::unsetenv("LANG");
     ::unsetenv("LC_TIME");
     ::setenv("LC_ALL", "C", 1);
@@ -39,8 +44,10 @@ void runChild(const std::vector<std::string>& args, const CliRun& how, int outFd
     childFails("cannot run paritas-cli\n");
 }
 
-// Reads both streams until each ends (a pseudo-terminal ends with EIO once the child has closed it).
-void readBoth(int outFd, int errFd, CliResult& result) {
+// Reads both streams until each ends (a pseudo-terminal ends with EIO once the child has closed it),
+// signalling the child once its stdout holds the awaited text.
+void readBoth(int outFd, int errFd, CliResult& result, const CliRun& how, pid_t child) {
+    bool signalled = how.signalAfter.empty();
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* into[2] = {&result.out, &result.err};
     int open = 2;
@@ -57,6 +64,10 @@ void readBoth(int outFd, int errFd, CliResult& result) {
             const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
                 into[i]->append(buffer, static_cast<std::size_t>(n));
+                if (!signalled && result.out.find(how.signalAfter) != std::string::npos) {
+                    ::kill(child, how.signal);
+                    signalled = true;
+                }
             } else if (n == 0 || errno != EINTR) {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;
@@ -140,7 +151,7 @@ CliResult runCli(const std::vector<std::string>& args, const CliRun& how) {
     ::close(out[1]);
     ::close(err[1]);
     CliResult result;
-    readBoth(out[0], err[0], result);
+    readBoth(out[0], err[0], result, how, child);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

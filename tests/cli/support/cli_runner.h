@@ -25,6 +25,10 @@ struct CliRun {
     bool stderrTerminal = false; // stderr is a pseudo-terminal instead of a pipe
     StdoutTo stdoutTo = StdoutTo::Captured;
     std::vector<std::pair<std::string, std::string>> environment; // set after TZ and LC_ALL
+    bool asNobody = false; // the program runs as the "nobody" account (when the tests run as root)
+    // Sends `signal` to the program as soon as its stdout holds `signalAfter` (never when empty).
+    std::string signalAfter;
+    int signal = 0;
 };
 
 CliResult runCli(const std::vector<std::string>& args, const CliRun& how = {});
