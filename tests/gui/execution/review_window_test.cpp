@@ -7,6 +7,8 @@
 #include "gui/execution/tprogressform.h"
 
 #include <QAction>
+
+#include <algorithm>
 #include <QLabel>
 #include <QListView>
 #include <QProgressBar>
@@ -123,6 +125,40 @@ private slots:
         QCOMPARE(review->selectedRow(), 0);
         review->OriginalToDupClick();
         QCOMPARE(f->actions, (ActionList{"Original    /A/a.txt", "DeleteFile /B/a.txt"}));
+    }
+
+    // The facts each line was planned on go where the line goes: unticked lines take theirs along, and a
+    // swapped pair swaps the files' stamps, so the executor checks each line against its own file.
+    void aReviewedPlanActsOnlyOnWhatItSawThroughUntickingAndSwapping() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/new.txt", "new");
+        writeFile(t.b + "/stale1.txt", "one");
+        writeFile(t.b + "/stale2.txt", "two");
+        t.setOn(f);
+        f->BitBtn6Click(); // backup: Copy new.txt, DeleteFile stale1.txt, DeleteFile stale2.txt
+        QCOMPARE(int(f->actions.size()), 3);
+        review->model()->setTicked(0, false);
+        writeFile(t.b + "/stale2.txt", "the user wrote this while the list waited", 1800000000);
+        review->BitBtn3Click();
+        QVERIFY(!QFile::exists(t.b + "/new.txt"));
+        QVERIFY(!QFile::exists(t.b + "/stale1.txt"));
+        QCOMPARE(readFile(t.b + "/stale2.txt"), QByteArray("the user wrote this while the list waited"));
+        QVERIFY(logHas(f, "Reason: changed since planning"));
+
+        // Duplicates in B, the pair swapped: B's file is kept and A's deleted, each by its own stamp.
+        writeFile(t.a + "/dup.txt", "same bytes");
+        writeFile(t.b + "/dup.txt", "same bytes");
+        f->setModeIndex(3);
+        f->BitBtn6Click();
+        const auto& lines = review->model()->lines();
+        const auto pair = std::find(lines.begin(), lines.end(), "Original    " + (t.a + "/dup.txt").toStdString());
+        QVERIFY(pair != lines.end());
+        review->selectRow(int(pair - lines.begin()));
+        review->OriginalToDupClick();
+        review->BitBtn3Click();
+        QVERIFY(!QFile::exists(t.a + "/dup.txt"));
+        QCOMPARE(readFile(t.b + "/dup.txt"), QByteArray("same bytes"));
     }
 
     void aReviewOlderThanTheActionListRunsNothing() {
