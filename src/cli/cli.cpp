@@ -250,7 +250,6 @@ int performAndCount(const PlanResult& plan, ConsoleHost& host) {
     return counts.bad > 0 ? kFailedActions : kSuccess;
 }
 
-
 // A run that could not see everything, or left files alone because of it, is no complete run.
 int incompleteUnlessSo(int status, bool complete) {
     return status == kSuccess && !complete ? kFailedActions : status;

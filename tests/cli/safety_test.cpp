@@ -78,7 +78,8 @@ TEST(CliSafety, AnInterruptedRunCancelsTheCopyKeepsTheOldFileAndEnds) {
         how.signal = signal;
         const CliResult result = runCli({"sync", "backup", tree.path("A"), tree.path("B")}, how);
         EXPECT_EQ(result.status, 128 + signal) << result.out << result.err;
-        EXPECT_TRUE(mentions(result.out, "Failed Copy-File to " + tree.path("B/big.bin") + "\n")) << result.out;
+        EXPECT_TRUE(mentions(result.out, "Failed Copy-File to " + tree.path("B/big.bin") + "\n"))
+            << result.out;
         EXPECT_TRUE(mentions(result.out, "Interrupted by SIG")) << result.out;
         EXPECT_FALSE(mentions(result.out, "Success Copy-File")) << "no action runs after the signal";
         EXPECT_EQ(tree.read("B/big.bin"), "the old version");

@@ -161,7 +161,8 @@ public:
                 return;
             }
         }
-        const std::string_view previous = index > 0 ? std::string_view(actions_[index - 1]) : std::string_view();
+        const std::string_view previous =
+            index > 0 ? std::string_view(actions_[index - 1]) : std::string_view();
         bool succeeded = false;
         switch (kind) {
         case ActionKind::CreateFolder:
@@ -303,16 +304,16 @@ private:
                 return fail(kFailure, file.path, std::string(proofFailureReason(proof)) + kept.path);
         }
         const FileStamp* planned = facts && facts->sourceKnown ? &facts->source : nullptr;
-        return report(deleteIfUnchanged(locations_, file.path, planned).error, "Success DeleteFile ", kFailure,
-                      file.path);
+        return report(deleteIfUnchanged(locations_, file.path, planned).error, "Success DeleteFile ",
+                      kFailure, file.path);
     }
 
     bool removeFolder(std::string_view line) {
         const CutPath folder = pathFrom(line, 11);
         if (!usable(folder, "Failed Delete Dir "))
             return false;
-        return report(removeEmptyFolder(locations_, folder.path).error, "Success Delete Dir if empty Command ",
-                      "Failed Delete Dir ", folder.path);
+        return report(removeEmptyFolder(locations_, folder.path).error,
+                      "Success Delete Dir if empty Command ", "Failed Delete Dir ", folder.path);
     }
 
     StopFlags& flags_;

@@ -107,6 +107,7 @@ std::string reasonLine(std::string_view why);
 // Runs the list (its own copy, see above) with the facts it was planned on (none: every path is taken
 // as written and nothing is checked but the line itself). Clears flags.action at the start; never
 // reads jobList.
-ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host, PlanFacts facts = {});
+ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host,
+                               PlanFacts facts = {});
 
 } // namespace paritas

@@ -52,7 +52,9 @@ struct ScanCoverage {
         return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty() && skippedNames == 0;
     }
     // Nothing is unknown (skipped names are known: they are never planned on either side).
-    bool sawEverything() const { return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty(); }
+    bool sawEverything() const {
+        return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty();
+    }
 };
 
 class Inventory {

@@ -2,10 +2,10 @@
 
 #include "core/inventory/paths.h"
 #include "core/platform/datetime.h"
-#include "core/platform/file_queries.h"
-#include "core/platform/folder_listing.h"
 #include "core/platform/file_copy.h"
 #include "core/platform/file_identity.h"
+#include "core/platform/file_queries.h"
+#include "core/platform/folder_listing.h"
 #include "core/platform/path_text.h"
 
 #include <algorithm>
@@ -108,7 +108,8 @@ void listFiles(const std::string& folder, bool isLocation, Inventory& inventory,
             continue;
         }
         if (entry.type == EntryType::File && isCopyTemporaryName(entry.name)) {
-            host.log("Skipped temporary file of an interrupted copy: " + printablePath(joined(folder, entry.name)));
+            host.log("Skipped temporary file of an interrupted copy: " +
+                     printablePath(joined(folder, entry.name)));
             continue;
         }
         inventory.addFile(folder, entry.name,
@@ -157,8 +158,8 @@ ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side 
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& folder = result.folders[i];
         host.log("Scanning folder " + printablePath(folder));
-        const bool knownUnread = i == 0 ? rootUnreadByWalk
-                                        : std::binary_search(unreadByWalk.begin(), unreadByWalk.end(), folder);
+        const bool knownUnread =
+            i == 0 ? rootUnreadByWalk : std::binary_search(unreadByWalk.begin(), unreadByWalk.end(), folder);
         if (exists && !knownUnread)
             listFiles(folder, i == 0, result.inventory, listing, packTime, coverage, host);
         host.setProgressPosition(static_cast<int64_t>(i));

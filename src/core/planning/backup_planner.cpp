@@ -239,8 +239,8 @@ private:
         const bool same = facts && (!c_.size || facts->size == a_.size(i)) &&
                           (!c_.time || timeStep(facts->modifiedTime) == a_.timeStepOf(i));
         if (!same)
-            out_.add(std::move(line), copyFacts(i, facts ? plannedFile(*facts) : nothingThere(),
-                                                ActionFacts::kNone));
+            out_.add(std::move(line),
+                     copyFacts(i, facts ? plannedFile(*facts) : nothingThere(), ActionFacts::kNone));
     }
 
     ActionFacts copyFacts(std::size_t i, DestinationPlan destination, uint32_t after) const {
@@ -322,9 +322,7 @@ private:
     }
 
     // A folder of B (as scanned) stands at `path`.
-    bool folderOfBAt(const std::string& path) const {
-        return folderIndexB_.count(path + kSeparator) > 0;
-    }
+    bool folderOfBAt(const std::string& path) const { return folderIndexB_.count(path + kSeparator) > 0; }
 
     // The device of the folder of B that holds `path`, or of the nearest folder above it that the scan
     // listed (a folder still to be made lies on its parent's file system).
@@ -468,9 +466,9 @@ private:
     Inventory& b_;
     const Criteria c_;
     PlanResult result_;
-    std::size_t cursor_ = 0;        // the B row last found at its target
-    std::size_t firstUnmarked_ = 0; // every B row before it is marked
-    std::size_t markedB_ = 0;       // rows of B this run has marked
+    std::size_t cursor_ = 0;         // the B row last found at its target
+    std::size_t firstUnmarked_ = 0;  // every B row before it is marked
+    std::size_t markedB_ = 0;        // rows of B this run has marked
     std::vector<uint32_t> moveLine_; // the line that moves a B row away, or kNone
     PlanWriter out_;
     BlindSpots blindA_, blindB_;

@@ -3,8 +3,8 @@
 #include "core/platform/file_identity.h"
 
 #include <algorithm>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 
 namespace paritas {
@@ -299,7 +299,8 @@ std::optional<std::string> twoLocationProblem(const PlanInput& input, PlannerHos
 }
 
 std::optional<std::string> unreadableLocationProblem(const PlanInput& input) {
-    const std::pair<const char*, const ScanCoverage*> sides[] = {{"A", input.coverageA}, {"B", input.coverageB}};
+    const std::pair<const char*, const ScanCoverage*> sides[] = {{"A", input.coverageA},
+                                                                 {"B", input.coverageB}};
     for (const auto& [letter, coverage] : sides) {
         if (coverage == nullptr || !coverage->locationUnreadable)
             continue;

@@ -212,8 +212,8 @@ public:
     std::string spotWithin(std::string_view relative) const;
 
 private:
-    std::unordered_set<std::string> folders_; // contents unknown
-    std::unordered_set<std::string> entries_; // the entry itself unknown
+    std::unordered_set<std::string> folders_;                   // contents unknown
+    std::unordered_set<std::string> entries_;                   // the entry itself unknown
     std::unordered_map<std::string, std::string> withinFolder_; // folder -> a spot at or below it
 };
 

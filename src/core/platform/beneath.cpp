@@ -127,7 +127,7 @@ FolderHandle::~FolderHandle() {
 }
 
 struct LocationResolver::Root {
-    std::string text; // without trailing separator ("/" for the root of the file system)
+    std::string text;   // without trailing separator ("/" for the root of the file system)
     std::string prefix; // with it
     FolderHandle folder;
 };

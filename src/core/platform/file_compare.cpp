@@ -15,7 +15,8 @@ constexpr std::size_t kBlockBytes = 256u << 10;
 class Descriptor {
 public:
     explicit Descriptor(const ResolvedPath& at)
-        : fd_(::openat(at.folder.get(), at.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)) {}
+        : fd_(::openat(at.folder.get(), at.name.c_str(),
+                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     ~Descriptor() {

@@ -247,7 +247,8 @@ int openNewContent(int dir, TemporaryName& temporary) {
         return fd;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = copyTemporaryName();
-        const int named = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        const int named =
+            ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (named >= 0) {
             temporary.hold(std::move(name));
             return named;
@@ -341,7 +342,8 @@ std::string readLinkAt(int dir, const std::string& name, std::size_t sizeHint, i
 CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const struct stat& link, int dir,
                             const std::string& name, const DestinationPlan& plan, CopyObserver& observer) {
     int error = 0;
-    const std::string target = readLinkAt(sourceDir, sourceName, static_cast<std::size_t>(link.st_size), error);
+    const std::string target =
+        readLinkAt(sourceDir, sourceName, static_cast<std::size_t>(link.st_size), error);
     if (error != 0)
         return failed(error);
     const uint64_t total = target.size();
@@ -396,35 +398,28 @@ CopyResult copyFileBeneath(LocationResolver& locations, const std::string& sourc
     if (!from.ok())
         return failed(from.error);
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below. Regular files
-    // ignore the flag.
+    // ignore the flag. A link is not opened (ELOOP) but copied as a link.
     const int inFd = ::openat(from.folder.get(), from.name.c_str(),
                               O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    struct stat st {};
-    if (inFd < 0) {
-        const int error = errno;
-        if (error != ELOOP ||
-            ::fstatat(from.folder.get(), from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISLNK(st.st_mode))
-            return failed(error);
-        if (plannedSource && !stampOf(st).sameFileAs(*plannedSource))
-            return failed(kChangedSincePlanning);
-        ResolvedPath to = locations.resolve(destination);
-        if (!to.ok())
-            return failed(to.error);
-        return copySymbolicLink(from.folder.get(), from.name, st, to.folder.get(), to.name, plan, observer);
-    }
+    const int openError = inFd < 0 ? errno : 0;
     FileHandle in(inFd);
-    if (::fstat(in.get(), &st) != 0)
-        return failed(errno);
+    struct stat st {};
+    if (inFd >= 0 ? ::fstat(inFd, &st) != 0
+                  : ::fstatat(from.folder.get(), from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return failed(inFd >= 0 ? errno : openError);
+    if (inFd < 0 && (openError != ELOOP || !S_ISLNK(st.st_mode)))
+        return failed(openError);
     if (S_ISDIR(st.st_mode))
         return failed(EISDIR);
-    if (!S_ISREG(st.st_mode))
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
         return failed(EINVAL);
     if (plannedSource && !stampOf(st).sameFileAs(*plannedSource))
         return failed(kChangedSincePlanning);
     ResolvedPath to = locations.resolve(destination);
     if (!to.ok())
         return failed(to.error);
+    if (S_ISLNK(st.st_mode))
+        return copySymbolicLink(from.folder.get(), from.name, st, to.folder.get(), to.name, plan, observer);
     return copyRegularFile(in.get(), st, to.folder.get(), to.name, plan, observer);
 }
 

@@ -50,7 +50,6 @@ struct ListingOptions {
     bool folderId = false;
 };
 
-
 class FolderListing {
 public:
     FolderListing();

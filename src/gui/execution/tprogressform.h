@@ -38,8 +38,8 @@ public:
     // Runs one copy with a progress window. The window shows itself only for a copy that takes a
     // noticeable time, so a tree of small files does not flash a window per file. Cancel, Cancel All
     // and a stop request (the stop window, "Stop All Actions") cancel the copy under way.
-    static CopyResult CopyWithProgress(TForm1& mainWindow, StopFlags& flags, ActivityHost& log, CopyTask& copy,
-                                       const QString& copyName);
+    static CopyResult CopyWithProgress(TForm1& mainWindow, StopFlags& flags, ActivityHost& log,
+                                       CopyTask& copy, const QString& copyName);
 
 public slots:
     void AbortButtonClick();

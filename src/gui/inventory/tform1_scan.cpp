@@ -72,11 +72,13 @@ void scanSide(TForm1& f, const SideControls& c) {
 } // namespace
 
 void TForm1::SearchAGrid() {
-    scanSide(*this, {Side::A, Edit1, ShellTreeView1, Label1, Timer1, StatusPanelA, &foldersA, &inventoryA, &coverageA});
+    scanSide(*this, {Side::A, Edit1, ShellTreeView1, Label1, Timer1, StatusPanelA, &foldersA, &inventoryA,
+                     &coverageA});
 }
 
 void TForm1::SearchBGrid() {
-    scanSide(*this, {Side::B, Edit2, ShellTreeView2, Label7, Timer2, StatusPanelB, &foldersB, &inventoryB, &coverageB});
+    scanSide(*this, {Side::B, Edit2, ShellTreeView2, Label7, Timer2, StatusPanelB, &foldersB, &inventoryB,
+                     &coverageB});
 }
 
 } // namespace paritas::gui

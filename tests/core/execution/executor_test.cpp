@@ -279,6 +279,26 @@ TEST_F(Executor, AStopDuringALineEndsTheRunAfterThatLineAndAStaleStopIsCleared) 
     EXPECT_EQ(host.actionLines().back(), "Job Processing Interupted");
 }
 
+// "Stop All Actions" and the stop window do not wait for a long copy: it is cancelled, and the old
+// destination stays as it was.
+TEST_F(Executor, AStopDuringACopyCancelsItAndKeepsTheOldDestination) {
+    writeFile(scratch.at("big"), patternBytes(3 * kCopyChunkBytes, 5));
+    writeFile(scratch.at("dst"), "old destination");
+    int reports = 0;
+    host.onKeepAlive = [&] {
+        if (++reports == 2) // after the first chunk
+            interruptJobProcessing(flags, host);
+    };
+    const ExecutionCounts counts =
+        run({copyLine(scratch.at("big"), scratch.at("dst")), "CreateDir " + scratch.at("after")});
+    EXPECT_EQ(counts.bad, 1);
+    EXPECT_EQ(readFile(scratch.at("dst")), "old destination");
+    EXPECT_EQ(host.actionLines(),
+              (Lines{"Job Processing Interupted", "Failed Copy-File to " + scratch.at("dst"),
+                     "Reason: the copy was cancelled"}));
+    EXPECT_EQ(namesIn(scratch.path()), (Lines{"big", "dst"}));
+}
+
 TEST_F(Executor, LinesOfNoKindCountNothingButMoveTheProgress) {
     writeFile(scratch.at("a"), "a");
     const Lines lines = {"Original    " + scratch.at("a"), "createDir " + scratch.at("x"), "", "Hello"};

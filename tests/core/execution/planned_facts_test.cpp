@@ -37,10 +37,10 @@ TEST(PlannedFacts, APlanThatWaitedActsOnlyOnWhatItSaw) {
     ASSERT_FALSE(planned.plan.refused);
 
     // While the plan waits (in the review window, say), the user keeps working.
-    tree.file("B/new.txt", "the user's own new.txt");             // where a copy was to create
-    tree.remove("B/stale.txt").file("B/stale.txt", "rewritten");  // what was to be deleted
+    tree.file("B/new.txt", "the user's own new.txt");                        // where a copy was to create
+    tree.remove("B/stale.txt").file("B/stale.txt", "rewritten");             // what was to be deleted
     tree.remove("B/old/photo.jpg").file("B/old/photo.jpg", "another jpeg!"); // what was to be moved
-    tree.remove("B/docs").link("B/docs", "../outside");           // a folder the copy goes into
+    tree.remove("B/docs").link("B/docs", "../outside");                      // a folder the copy goes into
     const TreeSnapshot outside = snapshotTree(tree.path("outside"));
 
     std::vector<std::string> log;
@@ -52,7 +52,8 @@ TEST(PlannedFacts, APlanThatWaitedActsOnlyOnWhatItSaw) {
     EXPECT_EQ(reasonAfter(log, "Failed Copy-File to " + tree.path("B/docs/a.txt")),
               "Reason: a symbolic link stands on the path, and actions never pass through a link");
     EXPECT_EQ(counts.bad, 5); // and B/old, still holding the photo, is not removed
-    EXPECT_EQ(reasonAfter(log, "Failed Delete Dir " + tree.path("B/old")), "Reason: Directory not empty (ENOTEMPTY)");
+    EXPECT_EQ(reasonAfter(log, "Failed Delete Dir " + tree.path("B/old")),
+              "Reason: Directory not empty (ENOTEMPTY)");
     EXPECT_EQ(tree.read("B/new.txt"), "the user's own new.txt");
     EXPECT_EQ(tree.read("B/stale.txt"), "rewritten");
     EXPECT_EQ(tree.read("B/old/photo.jpg"), "another jpeg!");
@@ -62,7 +63,8 @@ TEST(PlannedFacts, APlanThatWaitedActsOnlyOnWhatItSaw) {
 TEST(PlannedFacts, ALineRunsOnlyWhenTheLineItDependsOnSucceeded) {
     // Keep-other: the other version cannot take its dated name (a folder of that name stands there),
     // so neither copy runs and the other version stays the only one.
-    TempTree synch("A/r.txt = newer text @2026-03-01 10:00:00\nB/r.txt = the only older text @2026-01-01 10:00:00\n");
+    TempTree synch(
+        "A/r.txt = newer text @2026-03-01 10:00:00\nB/r.txt = the only older text @2026-01-01 10:00:00\n");
     Settings keepOther = quietSettings();
     keepOther.CheckKeepOld = true;
     const SyncRun plannedSynch = syncOnce(1, synch.path("A/"), synch.path("B/"), keepOther, false);
@@ -72,9 +74,11 @@ TEST(PlannedFacts, ALineRunsOnlyWhenTheLineItDependsOnSucceeded) {
     std::vector<std::string> log;
     EXPECT_EQ(runPlan(plannedSynch.plan, log).bad, 3);
     EXPECT_EQ(synch.read("B/r.txt"), "the only older text");
-    EXPECT_EQ(reasonAfter(log, "Failed Copy-File to " + synch.path("B/r.txt")).rfind(
-                  "Reason: not done, because an earlier line it depends on did not succeed: Move-Rename ", 0),
-              0u);
+    EXPECT_EQ(
+        reasonAfter(log, "Failed Copy-File to " + synch.path("B/r.txt"))
+            .rfind("Reason: not done, because an earlier line it depends on did not succeed: Move-Rename ",
+                   0),
+        0u);
 
     // A folder whose creation fails (a file took its place) takes the copies into it along; one that a
     // real folder took meanwhile is as good as made.

@@ -263,16 +263,17 @@ TEST_F(Scan, NamesThatCannotBeCarriedAreSkippedWithOneLineEachAndNothingElseIsLo
     const ScanResult result = scanLocation(r, true, Side::A, host);
     EXPECT_EQ(result.folders, FolderList{r});
     EXPECT_EQ(paths(result.inventory), std::vector<std::string>{r + "good.txt"});
-    EXPECT_EQ(stamped(host.lines), (std::vector<std::string>{
-                                       "<now> Searching for Folders in \"A\" ...",
-                                       "Skipped name that cannot be carried: " + r + "star*dir/",
-                                       "<now> Folders in \"A\" Found!",
-                                       "Scanning folder " + r,
-                                       "Skipped name that cannot be carried: " + r + "a*b.txt",
-                                       "Skipped name that cannot be carried: " + r + "new?line.txt",
-                                       "Skipped name that cannot be carried: " + r + "tab?here.txt",
-                                       "Not everything in A can be synchronised: 4 name(s) cannot be carried.",
-                                   }));
+    EXPECT_EQ(stamped(host.lines),
+              (std::vector<std::string>{
+                  "<now> Searching for Folders in \"A\" ...",
+                  "Skipped name that cannot be carried: " + r + "star*dir/",
+                  "<now> Folders in \"A\" Found!",
+                  "Scanning folder " + r,
+                  "Skipped name that cannot be carried: " + r + "a*b.txt",
+                  "Skipped name that cannot be carried: " + r + "new?line.txt",
+                  "Skipped name that cannot be carried: " + r + "tab?here.txt",
+                  "Not everything in A can be synchronised: 4 name(s) cannot be carried.",
+              }));
     EXPECT_TRUE(tree.exists("new\nline.txt")) << "skipping never touches the file";
 }
 

@@ -91,8 +91,8 @@ public:
     }
 
     // Some folders nobody may read (mode 000) or search (0744, owned by root).
-    std::vector<std::pair<std::string, mode_t>> lockSome(TempTree& tree, const std::vector<std::string>& folders,
-                                                         const std::string& side) {
+    std::vector<std::pair<std::string, mode_t>>
+    lockSome(TempTree& tree, const std::vector<std::string>& folders, const std::string& side) {
         std::vector<std::pair<std::string, mode_t>> locked;
         for (const std::string& folder : folders) {
             if (folder.empty() || !chance(12))
@@ -142,7 +142,8 @@ private:
     std::mt19937 rng_;
     const std::vector<std::string> names_{"a", "A", "b", "ab", "c.txt", "C.txt"};
     const std::vector<std::string> contents_{"one", "two", "three", "one but longer", ""};
-    const std::vector<std::time_t> times_{utcTime(2026, 1, 1), utcTime(2026, 1, 1, 0, 0, 1), utcTime(2045, 1, 1)};
+    const std::vector<std::time_t> times_{utcTime(2026, 1, 1), utcTime(2026, 1, 1, 0, 0, 1),
+                                          utcTime(2045, 1, 1)};
     const std::vector<std::string> linkTargets_{"a", "c.txt", "../../outside", "../outside/o.txt", "nowhere"};
 };
 
@@ -228,8 +229,9 @@ void checkOneWorld(uint32_t seed) {
             if (::lstat(tree.path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
                 tree.setMode(path, 0755);
         }
-    const std::string where = "seed " + std::to_string(seed) + " (PARITAS_CONVERGENCE_SEED=" +
-                              std::to_string(seed) + " reruns it)\n" + child.text;
+    const std::string where = "seed " + std::to_string(seed) +
+                              " (PARITAS_CONVERGENCE_SEED=" + std::to_string(seed) + " reruns it)\n" +
+                              child.text;
     ASSERT_EQ(child.failure, "") << where;
 
     std::vector<std::string> log, remaining;
@@ -245,11 +247,14 @@ void checkOneWorld(uint32_t seed) {
     const std::set<std::string> failed = failedWithReason(log);
     for (std::size_t i = 0; i + 1 < log.size(); ++i)
         if (log[i].rfind("Failed ", 0) == 0) {
-            EXPECT_TRUE(unavoidable(log[i + 1])) << "a failure the plan should have avoided: " << log[i] << "\n"
-                                                 << log[i + 1] << "\n" << where;
+            EXPECT_TRUE(unavoidable(log[i + 1]))
+                << "a failure the plan should have avoided: " << log[i] << "\n"
+                << log[i + 1] << "\n"
+                << where;
         }
     for (const std::string& line : remaining)
-        EXPECT_TRUE(failed.count(actedOn(line))) << "left to do without a stated reason: " << line << "\n" << where;
+        EXPECT_TRUE(failed.count(actedOn(line))) << "left to do without a stated reason: " << line << "\n"
+                                                 << where;
 
     const TreeSnapshot after = tree.snapshot();
     EXPECT_EQ(snapshotDifferences(below(before, "outside"), below(after, "outside")), "") << where;
@@ -264,7 +269,8 @@ void checkOneWorld(uint32_t seed) {
             for (const auto& [entry, node] : was) {
                 const auto now = is.find(entry);
                 EXPECT_TRUE(now != is.end() && now->second == node)
-                    << "changed behind " << path << ": " << entry << "\n" << where;
+                    << "changed behind " << path << ": " << entry << "\n"
+                    << where;
             }
         }
     }
@@ -276,7 +282,9 @@ void checkOneWorld(uint32_t seed) {
                 if (path.rfind(side + "/", 0) != 0)
                     continue;
                 const bool folder = node.type == NodeState::Type::Folder;
-                out[path.substr(2)] = folder ? "folder" : settings.CheckSize ? std::to_string(node.size) : "file";
+                out[path.substr(2)] = folder               ? "folder"
+                                      : settings.CheckSize ? std::to_string(node.size)
+                                                           : "file";
             }
             return out;
         };

@@ -380,7 +380,8 @@ PlanResult referenceCopyMissing(PlanInput& in, PlannerHost& host) {
             const std::string D = in.locationB + rel;
             if (host.fileExists(D)) {
                 // The dated name, then numbered ones, until a free one or one holding this very file.
-                const std::string dated = datedCopyName(in.locationB, rel, nameSafeDateText(a.modifiedText(i)));
+                const std::string dated =
+                    datedCopyName(in.locationB, rel, nameSafeDateText(a.modifiedText(i)));
                 const std::string name = nameAfterLastSeparator(D);
                 const std::size_t tail = std::min<std::size_t>(4, name.size());
                 std::string candidate = dated;

@@ -17,7 +17,8 @@ using namespace paritas::test;
 
 namespace {
 
-std::vector<std::string> planLines(int mode, const TempTree& tree, const Settings& settings = quietSettings()) {
+std::vector<std::string> planLines(int mode, const TempTree& tree,
+                                   const Settings& settings = quietSettings()) {
     return syncOnce(mode, tree.path("A/"), tree.path("B/"), settings, false).plan.actions;
 }
 
@@ -42,7 +43,8 @@ private:
 // A mount made by the test (root only), undone at the end.
 class Mount {
 public:
-    Mount(const std::string& source, const std::string& target, const char* type, unsigned long flags) : target_(target) {
+    Mount(const std::string& source, const std::string& target, const char* type, unsigned long flags)
+        : target_(target) {
         mounted_ = ::mount(source.c_str(), target.c_str(), type, flags, type ? "size=4m" : nullptr) == 0;
     }
     ~Mount() {
@@ -67,7 +69,8 @@ TEST(SoundPlans, CopyMissingNeverOverwritesAndCopiesAFileOnce) {
     // The dated copy holds the same file: present, nothing to do.
     EXPECT_TRUE(planLines(2, tree).empty());
     // The user edits the dated copy: it is never replaced; the next free name takes the copy.
-    tree.remove(dated.substr(tree.root().size())).file(dated.substr(tree.root().size()), "edited by the user");
+    tree.remove(dated.substr(tree.root().size()))
+        .file(dated.substr(tree.root().size()), "edited by the user");
     const SyncRun third = syncOnce(2, tree.path("A/"), tree.path("B/"));
     ASSERT_EQ(third.plan.actions.size(), 1u);
     EXPECT_NE(third.plan.actions[0].find(" (2).txt"), std::string::npos) << third.plan.actions[0];
@@ -84,9 +87,10 @@ TEST(SoundPlans, KeepNewerComparesTrueTimes) {
     };
     const Case cases[] = {
         {"UTC", utcTime(2045, 6, 1), utcTime(2044, 6, 1), "A->B"}, // packed times turn negative from 2044
-        {"Europe/Berlin", utcTime(2026, 10, 25, 1, 10), utcTime(2026, 10, 25, 0, 30), "A->B"}, // repeated hour
-        {"UTC", utcTime(1975, 1, 1), utcTime(1970, 6, 1), "A->B"},   // both before 1980
-        {"UTC", utcTime(2110, 1, 1), utcTime(2120, 1, 1), "B->A"},   // both after 2107
+        {"Europe/Berlin", utcTime(2026, 10, 25, 1, 10), utcTime(2026, 10, 25, 0, 30),
+         "A->B"},                                                                  // repeated hour
+        {"UTC", utcTime(1975, 1, 1), utcTime(1970, 6, 1), "A->B"},                 // both before 1980
+        {"UTC", utcTime(2110, 1, 1), utcTime(2120, 1, 1), "B->A"},                 // both after 2107
         {"UTC", utcTime(2026, 3, 1, 10, 0, 1), utcTime(2026, 3, 1, 10, 0, 0), ""}, // one two-second step
     };
     for (const Case& c : cases) {
@@ -94,9 +98,10 @@ TEST(SoundPlans, KeepNewerComparesTrueTimes) {
         TempTree tree("A/f.txt = a\nB/f.txt = b\n");
         tree.setModifiedTime("A/f.txt", c.a).setModifiedTime("B/f.txt", c.b);
         const std::vector<std::string> lines = planLines(1, tree);
-        const std::string expected = std::string(c.expected) == "A->B"   ? "Copy " + tree.path("A/f.txt") + "*" + tree.path("B/f.txt")
-                                     : std::string(c.expected) == "B->A" ? "Copy " + tree.path("B/f.txt") + "*" + tree.path("A/f.txt")
-                                                                         : "";
+        const std::string expected =
+            std::string(c.expected) == "A->B"   ? "Copy " + tree.path("A/f.txt") + "*" + tree.path("B/f.txt")
+            : std::string(c.expected) == "B->A" ? "Copy " + tree.path("B/f.txt") + "*" + tree.path("A/f.txt")
+                                                : "";
         EXPECT_EQ(lines.empty() ? "" : lines[0], expected) << c.zone << " " << c.a << " " << c.b;
     }
 }
@@ -114,7 +119,8 @@ TEST(SoundPlans, OneBackupConvergesWhereFilesAndFoldersTradePlaces) {
         const SyncRun run = syncOnce(0, tree.path("A/"), tree.path("B/"));
         EXPECT_EQ(run.counts.bad, 0) << description;
         EXPECT_TRUE(planLines(0, tree).empty()) << description;
-        EXPECT_EQ(snapshotDifferences(snapshotTree(tree.path("A")), snapshotTree(tree.path("B"))), "") << description;
+        EXPECT_EQ(snapshotDifferences(snapshotTree(tree.path("A")), snapshotTree(tree.path("B"))), "")
+            << description;
         if (tree.exists("outside/notes.txt")) {
             EXPECT_EQ(tree.read("outside/notes.txt"), "outside's own");
         }
@@ -127,7 +133,8 @@ TEST(SoundPlans, AMatchOnAnotherFileSystemIsCopiedNotMoved) {
     if (!tmpfs.ok())
         GTEST_SKIP() << "mounting a tmpfs needs root";
     tree.file("B/mnt/big.dat", "moved data");
-    tree.setModifiedTime("B/mnt/big.dat", utcTime(2026, 1, 1)).setModifiedTime("A/docs/big.dat", utcTime(2026, 1, 1));
+    tree.setModifiedTime("B/mnt/big.dat", utcTime(2026, 1, 1))
+        .setModifiedTime("A/docs/big.dat", utcTime(2026, 1, 1));
     const SyncRun run = syncOnce(0, tree.path("A/"), tree.path("B/"));
     EXPECT_EQ(run.counts.bad, 0);
     EXPECT_TRUE(hasLine(run.log, "Success Copy-File to " + tree.path("B/docs/big.dat")));

@@ -21,8 +21,8 @@ struct UnseenCase {
     int mode; // 0 backup, 1 folder synch, 2 copy missing
     const char* tree;
     std::vector<std::pair<std::string, mode_t>> locks; // relative path -> mode during the run
-    std::vector<std::string> untouched;                 // subtrees that must stay exactly as they were
-    std::vector<std::string> done;                      // paths the rest of the run must have made
+    std::vector<std::string> untouched;                // subtrees that must stay exactly as they were
+    std::vector<std::string> done;                     // paths the rest of the run must have made
     bool refused = false;
 };
 
@@ -36,29 +36,57 @@ TreeSnapshot below(const TreeSnapshot& all, const std::string& prefix) {
 }
 
 const UnseenCase kCases[] = {
-    {"backup keeps B's copies of a locked folder of A", 0,
+    {"backup keeps B's copies of a locked folder of A",
+     0,
      "A/docs/a.txt = a\nA/priv/s.txt = s\nA/new.txt = n\n"
      "B/docs/a.txt = a\nB/priv/s.txt = s\nB/priv/old.txt = o\nB/priv/deep/d.txt = d\nB/gone.txt = g\n",
-     {{"A/priv", 0000}}, {"B/priv"}, {"B/new.txt"}},
-    {"backup keeps B's copies of a folder of A that can be listed but not searched", 0,
+     {{"A/priv", 0000}},
+     {"B/priv"},
+     {"B/new.txt"}},
+    {"backup keeps B's copies of a folder of A that can be listed but not searched",
+     0,
      "A/priv/s.txt = s\nA/priv/inner/i.txt = i\nA/new.txt = n\nB/priv/s.txt = s\nB/priv/inner/i.txt = i\n"
      "B/priv/x.txt = x\n",
-     {{"A/priv", 0744}}, {"B/priv"}, {"B/new.txt"}},
-    {"backup keeps B's file where A has a folder that can be listed but not searched", 0,
-     "A/priv/inner/i.txt = i\nB/priv/inner = a file\n", {{"A/priv", 0744}}, {"B/priv"}, {}},
-    {"backup never moves B's file out of the place A could not see", 0,
+     {{"A/priv", 0744}},
+     {"B/priv"},
+     {"B/new.txt"}},
+    {"backup keeps B's file where A has a folder that can be listed but not searched",
+     0,
+     "A/priv/inner/i.txt = i\nB/priv/inner = a file\n",
+     {{"A/priv", 0744}},
+     {"B/priv"},
+     {}},
+    {"backup never moves B's file out of the place A could not see",
+     0,
      "A/moved/s.txt = same\nA/priv/keep.txt = k\nB/priv/s.txt = same\n",
-     {{"A/priv", 0000}}, {"B/priv"}, {"B/moved/s.txt"}},
-    {"folder synch carries nothing into a locked folder of B", 1,
-     "A/priv/only-a.txt = a\nA/open/x.txt = x\nB/priv/only-b.txt = b\n", {{"B/priv", 0000}}, {"B/priv"},
+     {{"A/priv", 0000}},
+     {"B/priv"},
+     {"B/moved/s.txt"}},
+    {"folder synch carries nothing into a locked folder of B",
+     1,
+     "A/priv/only-a.txt = a\nA/open/x.txt = x\nB/priv/only-b.txt = b\n",
+     {{"B/priv", 0000}},
+     {"B/priv"},
      {"B/open/x.txt"}},
-    {"folder synch carries nothing of B into a locked folder of A", 1,
-     "A/priv/only-a.txt = a\nB/priv/only-b.txt = b\nB/open/y.txt = y\n", {{"A/priv", 0000}}, {"A/priv"},
+    {"folder synch carries nothing of B into a locked folder of A",
+     1,
+     "A/priv/only-a.txt = a\nB/priv/only-b.txt = b\nB/open/y.txt = y\n",
+     {{"A/priv", 0000}},
+     {"A/priv"},
      {"A/open/y.txt"}},
-    {"copy missing copies nothing into a locked folder of B", 2,
-     "A/priv/only-a.txt = a\nA/x.txt = x\nB/priv/only-b.txt = b\n", {{"B/priv", 0000}}, {"B/priv"}, {"B/x.txt"}},
-    {"backup refuses a location A that cannot be read", 0, "A/a.txt = a\nB/b.txt = b\n", {{"A", 0000}}, {"B"},
-     {}, true},
+    {"copy missing copies nothing into a locked folder of B",
+     2,
+     "A/priv/only-a.txt = a\nA/x.txt = x\nB/priv/only-b.txt = b\n",
+     {{"B/priv", 0000}},
+     {"B/priv"},
+     {"B/x.txt"}},
+    {"backup refuses a location A that cannot be read",
+     0,
+     "A/a.txt = a\nB/b.txt = b\n",
+     {{"A", 0000}},
+     {"B"},
+     {},
+     true},
 };
 
 class UnseenParts : public ::testing::TestWithParam<UnseenCase> {};

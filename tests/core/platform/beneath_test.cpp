@@ -32,11 +32,14 @@ struct LinkCase {
 };
 
 const LinkCase kThroughLink[] = {
-    {"make a folder", [](LocationResolver& l, const TempTree& t) { return makeFolder(l, t.path("B/docs/new")).error; }},
-    {"remove a folder",
-     [](LocationResolver& l, const TempTree& t) { return removeEmptyFolder(l, t.path("B/docs/empty")).error; }},
+    {"make a folder",
+     [](LocationResolver& l, const TempTree& t) { return makeFolder(l, t.path("B/docs/new")).error; }},
+    {"remove a folder", [](LocationResolver& l,
+                           const TempTree& t) { return removeEmptyFolder(l, t.path("B/docs/empty")).error; }},
     {"delete a file",
-     [](LocationResolver& l, const TempTree& t) { return deleteIfUnchanged(l, t.path("B/docs/notes.txt"), nullptr).error; }},
+     [](LocationResolver& l, const TempTree& t) {
+         return deleteIfUnchanged(l, t.path("B/docs/notes.txt"), nullptr).error;
+     }},
     {"move a file in",
      [](LocationResolver& l, const TempTree& t) {
          return moveIfUnchanged(l, t.path("B/only.txt"), nullptr, t.path("B/docs/only.txt")).error;
@@ -103,8 +106,8 @@ TEST(Beneath, ACopyPlacesItsContentOnlyWhereThePlanSaidItMay) {
         {"the planned file was rewritten", DestinationPlan::Kind::Planned,
          [](TempTree& t) { t.remove("B/f.txt").file("B/f.txt", "user's newer words"); }, false,
          kChangedSincePlanning, "user's newer words"},
-        {"the planned file was deleted", DestinationPlan::Kind::Planned, [](TempTree& t) { t.remove("B/f.txt"); },
-         false, kChangedSincePlanning, nullptr},
+        {"the planned file was deleted", DestinationPlan::Kind::Planned,
+         [](TempTree& t) { t.remove("B/f.txt"); }, false, kChangedSincePlanning, nullptr},
     };
     for (const Case& c : cases) {
         TempTree tree("A/f.txt = new\n");
@@ -118,8 +121,8 @@ TEST(Beneath, ACopyPlacesItsContentOnlyWhereThePlanSaidItMay) {
         c.meanwhile(tree);
         LocationResolver locations({tree.path("A/"), tree.path("B/")});
         NoObserver observer;
-        const CopyResult result = copyFileBeneath(locations, tree.path("A/f.txt"), nullptr, tree.path("B/f.txt"),
-                                                  plan, observer);
+        const CopyResult result =
+            copyFileBeneath(locations, tree.path("A/f.txt"), nullptr, tree.path("B/f.txt"), plan, observer);
         EXPECT_EQ(result.ok(), c.copied) << c.name;
         EXPECT_EQ(result.error, c.error) << c.name;
         if (c.destinationAfter)
@@ -178,9 +181,10 @@ TEST(Beneath, ACopyKilledHalfWayLeavesNoPartialFileAndTheOldDestination) {
                 }
             } observer;
             LocationResolver locations({tree.path("A/"), tree.path("B/")});
-            const DestinationPlan plan{replacing ? DestinationPlan::Kind::Planned : DestinationPlan::Kind::Nothing,
-                                       old};
-            copyFileBeneath(locations, tree.path("A/big.bin"), nullptr, tree.path("B/big.bin"), plan, observer);
+            const DestinationPlan plan{
+                replacing ? DestinationPlan::Kind::Planned : DestinationPlan::Kind::Nothing, old};
+            copyFileBeneath(locations, tree.path("A/big.bin"), nullptr, tree.path("B/big.bin"), plan,
+                            observer);
             ::_exit(0);
         }
         int status = 0;

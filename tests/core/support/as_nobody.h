@@ -54,8 +54,8 @@ inline ChildOutcome asNobody(const std::function<std::string()>& work) {
     int status = 0;
     ::waitpid(child, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        outcome.failure = WIFEXITED(status) && WEXITSTATUS(status) == 3 ? "could not drop privileges"
-                                                                         : "child failed";
+        outcome.failure =
+            WIFEXITED(status) && WEXITSTATUS(status) == 3 ? "could not drop privileges" : "child failed";
     return outcome;
 }
 

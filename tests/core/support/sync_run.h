@@ -41,8 +41,8 @@ inline SyncRun syncOnce(int mode, const std::string& locationA, const std::strin
     SyncRun run;
     run.a = scanLocation(locationA, true, Side::A, host);
     run.b = scanLocation(locationB, true, Side::B, host);
-    PlanInput input{locationA, locationB, &run.a.folders, &run.b.folders, &run.a.inventory,
-                    &run.b.inventory, settings, true};
+    PlanInput input{locationA,        locationB,        &run.a.folders, &run.b.folders,
+                    &run.a.inventory, &run.b.inventory, settings,       true};
     input.coverageA = &run.a.coverage;
     input.coverageB = &run.b.coverage;
     run.plan = planForMode(mode, input, host);

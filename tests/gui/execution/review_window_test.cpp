@@ -8,13 +8,13 @@
 
 #include <QAction>
 
-#include <algorithm>
 #include <QLabel>
 #include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeView>
+#include <algorithm>
 
 using namespace paritas;
 using namespace paritas::gui;
@@ -152,7 +152,8 @@ private slots:
         f->setModeIndex(3);
         f->BitBtn6Click();
         const auto& lines = review->model()->lines();
-        const auto pair = std::find(lines.begin(), lines.end(), "Original    " + (t.a + "/dup.txt").toStdString());
+        const auto pair =
+            std::find(lines.begin(), lines.end(), "Original    " + (t.a + "/dup.txt").toStdString());
         QVERIFY(pair != lines.end());
         review->selectRow(int(pair - lines.begin()));
         review->OriginalToDupClick();
