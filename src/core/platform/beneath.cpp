@@ -2,6 +2,7 @@
 
 #include "core/platform/path_text.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -31,7 +32,7 @@ std::pair<std::string, std::string> splitLast(std::string_view path) {
     return {slash == 0 ? std::string(1, kSeparator) : text.substr(0, slash), text.substr(slash + 1)};
 }
 
-bool openat2Missing = false;
+std::atomic<bool> openat2Missing{false};
 
 // Opens `relative` (a folder path without leading separator, possibly empty) beneath `base` without
 // following any link and without climbing out. Returns the fd, or -1 with errno (kCrossesLink and the
