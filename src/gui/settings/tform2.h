@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -84,6 +85,8 @@ private:
     TForm1* main_ = nullptr;
     TForm9* favourites_ = nullptr;
     std::string settingsFolder_;
+    // Favourite lines of the loaded file that could not be read; every save writes them back.
+    std::vector<std::string> unreadFavouriteLines_;
 };
 
 } // namespace paritas::gui
