@@ -298,6 +298,30 @@ private slots:
         QVERIFY(!w.form3->isVisible());
     }
 
+    // Such a favourite once ran the main window's mode: a backup deleted B's file.
+    void aFavouriteWithoutAModeRunsNothingAndSaysSo() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.b + "/only-in-b.txt", "keep");
+        start();
+        QStringList lines = fileLines(configFile());
+        lines[3] = "F Confirm Action list before File changes"; // a run would act at once
+        lines << t.a + "/*A*7*B*" + t.b + "/*C*Yes*D*Odd";
+        writeLines(configFile(), lines);
+        restart();
+        f->setModeIndex(0);
+        f->Edit1->setText("/current/");
+        w.form9->StringGrid1->selectRow(0);
+        w.form9->BitBtn1Click();
+        QCOMPARE(readFile(t.b + "/only-in-b.txt"), QByteArray("keep"));
+        const QString why =
+            "Favourite \"Odd\" not run: its Synch Mode names none of the synchronisation modes";
+        QCOMPARE(dialogs.messages, QStringList({why}));
+        QVERIFY(logHas(f, why));
+        QCOMPARE(f->modeIndex(), 0);
+        QCOMPARE(f->Edit1->text(), QStringLiteral("/current/"));
+    }
+
     void aCancelledOrEmptyNameAddsNothing() {
         FakeDialogs dialogs;
         start();
