@@ -6,14 +6,17 @@
 //   active ─Deactivate─> inactive
 //
 // A matching tick never starts the job list inside another operation (a synchronisation, a CRC
-// compare, a favourite) that is letting the window serve messages: the start then waits, tick by
-// tick, until that operation has ended.
+// compare, a favourite) that is letting the window serve messages, nor under an open question (a
+// message box, the favourite's name, a file dialog): the start then waits, tick by tick, until that
+// operation has ended and the question is answered.
 
+#include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
 #include "gui/settings/tform2.h"
 
 #include "core/jobs/job_list.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +28,11 @@ namespace {
 
 TForm1* mainWindowOf(QWidget* window) {
     return qobject_cast<TForm1*>(window->parentWidget());
+}
+
+// A question of the seam, or any other modal window, waits for the user.
+bool questionOpen() {
+    return DialogSeam::questionOpen() || QApplication::activeModalWidget() != nullptr;
 }
 
 } // namespace
@@ -96,9 +104,12 @@ void TForm2::Timer1Timer() {
     TForm1* main = mainWindowOf(this);
     if (main == nullptr)
         return;
-    if (main->isBusy()) {
+    if (main->isBusy() || questionOpen()) {
         if (!startDeferred_)
-            main->log(QStringLiteral("Scheduled job list processing waits until the running operation ends"));
+            main->log(
+                main->isBusy()
+                    ? QStringLiteral("Scheduled job list processing waits until the running operation ends")
+                    : QStringLiteral("Scheduled job list processing waits until the open dialog is closed"));
         startDeferred_ = true;
         return;
     }

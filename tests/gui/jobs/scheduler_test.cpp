@@ -1,8 +1,11 @@
 #include "support/fake_dialogs.h"
 #include "support/gui_fixture.h"
 
+#include "gui/jobs/tform9.h"
+
 #include "core/jobs/job_list.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -200,6 +203,43 @@ private slots:
         s->Timer1Timer();
         QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
         QVERIFY(dialogs.confirmations.isEmpty());
+    }
+
+    // The favourite's name box once had a scheduled run start inside it, and recorded the job's
+    // folders as the favourite's.
+    void aStartUnderAnOpenQuestionWaitsUntilItIsAnswered() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        t.setOn(f);
+        f->setModeIndex(2);
+        f->BitBtn1Click();
+        f->Edit1->setText("/favourite/");
+        s->Monday->setChecked(true);
+        s->Edit1->setText("12:00:05");
+        s->BitBtn2Click();
+        moment = kMondayNoon;
+
+        QDialog modal(f); // a modal window that is not one of the seam's questions
+        modal.setModal(true);
+        modal.show();
+        s->Timer1Timer();
+        QVERIFY(logHas(f, "Scheduled job list processing waits until the open dialog is closed"));
+        modal.close();
+
+        dialogs.inputs.push_back(QStringLiteral("Mine"));
+        dialogs.whileOpen = [&] {
+            ++moment;
+            s->Timer1Timer();
+        };
+        f->SpeedButton1Click();
+        QVERIFY(!QFile::exists(t.b + "/x.txt"));
+        QCOMPARE(w.form9->StringGrid1->item(0, 2)->text(), QStringLiteral("/favourite/"));
+
+        dialogs.whileOpen = nullptr;
+        ++moment;
+        s->Timer1Timer();
+        QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
     }
 
     void everyTicksAndUnticksAllSevenDays() {
