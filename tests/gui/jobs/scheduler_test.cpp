@@ -88,6 +88,7 @@ private slots:
         s->Monday->setChecked(true);
         s->Edit1->setText("12:00:05");
         s->SaveLog->setChecked(true);
+        s->CheckCopy->setChecked(true); // nobody may be at the desk: a scheduled run never prompts
         s->BitBtn2Click();
 
         for (int i = 0; i < 2; ++i, ++moment) // 12:00:03, 12:00:04
