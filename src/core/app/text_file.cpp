@@ -31,12 +31,16 @@ std::string writeTextLines(const std::string& path, const std::vector<std::strin
         data += line;
         data += "\r\n";
     }
-    // An existing file keeps its permission bits; a new one gets the usual 0666 narrowed by the umask.
+    // An existing file keeps its permission bits: the temporary starts private and takes them once
+    // written. A new file gets 0666 narrowed by the umask, which the kernel applies when the temporary
+    // is created (reading the umask would mean changing it, for the whole process, for a moment).
+    bool replacing = false;
     mode_t mode = 0666;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return std::strerror(EISDIR);
+        replacing = true;
         mode = st.st_mode & 07777;
     }
     // The temporary name is new (created exclusively), so the write never touches a file it did not make.
@@ -44,14 +48,14 @@ std::string writeTextLines(const std::string& path, const std::vector<std::strin
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temporary = path + ".paritas-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : mode);
         if (fd < 0 && errno != EEXIST)
             return std::strerror(errno);
     }
     if (fd < 0)
         return std::strerror(EEXIST);
     int failure = 0;
-    if (!writeAll(fd, data) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+    if (!writeAll(fd, data) || (replacing && ::fchmod(fd, mode) != 0) || ::fsync(fd) != 0)
         failure = errno ? errno : EIO;
     if (::close(fd) != 0 && failure == 0)
         failure = errno;

@@ -18,9 +18,18 @@
 
 namespace paritas {
 
+// The statuses of the job table. Statuses are never stored in job-list files.
 inline constexpr const char* kJobWaiting = "Waiting";
 inline constexpr const char* kJobInProgress = "In Progress";
+// Every action succeeded, both scans saw everything and the plan left nothing alone.
 inline constexpr const char* kJobFinished = "Finished";
+// The job ran, but something was not done: an action failed, a scan could not see everything, or
+// the plan left files alone.
+inline constexpr const char* kJobFailed = "Failed";
+// Nothing was done: no mode, an unusable location or a refused plan.
+inline constexpr const char* kJobNotRun = "Not Run";
+// A stop request ended the job before or during its actions.
+inline constexpr const char* kJobStopped = "Stopped";
 
 // The mode digit written for a job whose mode name matches none of the four modes (a job loaded from
 // a line with a digit outside 0 to 3). It keeps the job loadable: it loads back with an empty mode.

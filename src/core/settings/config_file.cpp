@@ -16,6 +16,7 @@ constexpr int kWidthLine = 21;
 constexpr int kMaximisedLine = 22;
 constexpr std::size_t kTimeChars = 15;
 constexpr std::size_t kNameChars = 100;
+constexpr std::size_t kQuotedChars = 40; // of a bad entry, in its report
 
 // The check boxes in file order, each with its caption (written for the human reader only).
 std::array<bool*, kFlagLines> flagsOf(Settings& s) {
@@ -67,11 +68,12 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-// Characters 2 to 5 of a size line, at most four digits, as an integer.
+// Characters 2 to 5 of a size line, at most four digits, as an integer. A line without digits ("H",
+// an empty line) is no size.
 bool readSize(const std::string& line, int& value) {
-    const std::string digits = line.substr(1, 4);
-    if (digits.empty())
+    if (line.size() < 2)
         return false;
+    const std::string digits = line.substr(1, 4);
     int v = 0;
     for (char c : digits) {
         if (c < '0' || c > '9')
@@ -82,8 +84,8 @@ bool readSize(const std::string& line, int& value) {
     return true;
 }
 
-std::string lineError(std::size_t index, const std::string& what) {
-    return "Line " + std::to_string(index + 1) + " of config.ini: " + what;
+std::string lineProblem(std::size_t index, const std::string& what) {
+    return "Line " + std::to_string(index + 1) + ": " + what;
 }
 
 // Reads a favourite line by the first occurrence of each marker. Returns an empty text or the error.
@@ -105,6 +107,49 @@ std::string readFavourite(const std::string& line, Favourite& favourite) {
     favourite.subfolders = line.substr(c + 3, d - c - 3);
     favourite.name = firstCharacters(line.substr(d + 3), kNameChars);
     return {};
+}
+
+// "Lines 11 to 23 are missing ...": the lines from `count` (0-based) up to `needed` are absent.
+std::string missingLines(std::size_t count, std::size_t needed) {
+    const std::string first = std::to_string(count + 1), last = std::to_string(needed);
+    return (count + 1 == needed ? "Line " + last + " is" : "Lines " + first + " to " + last + " are") +
+           " missing (the file ends after " + std::to_string(count) + " lines)";
+}
+
+void applyFlags(const std::vector<std::string>& lines, Settings& settings) {
+    const auto flags = flagsOf(settings);
+    for (std::size_t i = 0; i < flags.size() && i < lines.size(); ++i) {
+        const bool ticked = !lines[i].empty() && lines[i][0] == 'T';
+        // Every comes after the days: as in the window, a change of Every ticks or unticks all seven.
+        if (flags[i] == &settings.Every && ticked != settings.Every)
+            settings.days.fill(ticked);
+        *flags[i] = ticked;
+    }
+}
+
+// Lines 20 to 22. A size that cannot be read keeps the size it had; the other one still applies.
+void applyWindow(const std::vector<std::string>& lines, ConfigFile& config,
+                 std::vector<std::string>& problems) {
+    if (lines.size() > std::size_t(kMaximisedLine))
+        config.maximised = !lines[kMaximisedLine].empty() && lines[kMaximisedLine][0] == 'M';
+    if (config.maximised)
+        return;
+    struct SizeLine {
+        int line;
+        const char* what;
+        int* value;
+    };
+    const SizeLine sizes[] = {{kHeightLine, "height", &config.clientHeight},
+                              {kWidthLine, "width", &config.clientWidth}};
+    for (const SizeLine& size : sizes) {
+        if (lines.size() <= std::size_t(size.line))
+            continue;
+        const std::string& text = lines[std::size_t(size.line)];
+        if (!readSize(text, *size.value))
+            problems.push_back(lineProblem(std::size_t(size.line),
+                                           std::string("the window ") + size.what + " \"" +
+                                               firstCharacters(text, kQuotedChars) + "\" is not a number"));
+    }
 }
 
 } // namespace
@@ -131,45 +176,34 @@ std::vector<std::string> configLines(const ConfigFile& config) {
     for (const Favourite& f : config.favourites)
         if (!f.name.empty())
             lines.push_back(favouriteLine(f));
+    lines.insert(lines.end(), config.unreadFavouriteLines.begin(), config.unreadFavouriteLines.end());
     return lines;
 }
 
-std::string applyConfigLines(const std::vector<std::string>& lines, ConfigFile& config) {
-    if (lines.size() <= std::size_t(kMaximisedLine))
-        return "config.ini holds only " + std::to_string(lines.size()) + " lines, at least " +
-               std::to_string(kMaximisedLine + 1) + " are needed; the settings stay as they are";
-    const auto flags = flagsOf(config.settings);
-    for (int i = 0; i < kFlagLines; ++i) {
-        const bool ticked = !lines[std::size_t(i)].empty() && lines[std::size_t(i)][0] == 'T';
-        // Every comes after the days: as in the window, a change of Every ticks or unticks all seven.
-        if (flags[std::size_t(i)] == &config.settings.Every && ticked != config.settings.Every)
-            config.settings.days.fill(ticked);
-        *flags[std::size_t(i)] = ticked;
-    }
-    config.settings.timeText = firstCharacters(lines[kTimeLine], kTimeChars);
-    config.compact = !lines[kViewLine].empty() && lines[kViewLine][0] == 'T';
-    if (!lines[kMaximisedLine].empty() && lines[kMaximisedLine][0] == 'M') {
-        config.maximised = true;
-    } else {
-        int height = 0, width = 0;
-        if (!readSize(lines[kHeightLine], height))
-            return lineError(kHeightLine, "the window height \"" + lines[kHeightLine] + "\" is not a number");
-        config.clientHeight = height;
-        if (!readSize(lines[kWidthLine], width))
-            return lineError(kWidthLine, "the window width \"" + lines[kWidthLine] + "\" is not a number");
-        config.clientWidth = width;
-        config.maximised = false;
-    }
+std::vector<std::string> applyConfigLines(const std::vector<std::string>& lines, ConfigFile& config) {
+    std::vector<std::string> problems;
+    const std::size_t settingLines = std::size_t(kMaximisedLine) + 1;
+    if (lines.size() < settingLines)
+        problems.push_back(missingLines(lines.size(), settingLines));
+    applyFlags(lines, config.settings);
+    if (lines.size() > std::size_t(kTimeLine))
+        config.settings.timeText = firstCharacters(lines[kTimeLine], kTimeChars);
+    if (lines.size() > std::size_t(kViewLine))
+        config.compact = !lines[kViewLine].empty() && lines[kViewLine][0] == 'T';
+    applyWindow(lines, config, problems);
     for (std::size_t i = kConfigFixedLines; i < lines.size(); ++i) {
         if (lines[i].empty())
             continue; // a blank line (a hand-edited file) holds no favourite
         Favourite favourite;
         const std::string error = readFavourite(lines[i], favourite);
-        if (!error.empty())
-            return lineError(i, error);
-        config.favourites.push_back(std::move(favourite));
+        if (error.empty()) {
+            config.favourites.push_back(std::move(favourite));
+            continue;
+        }
+        problems.push_back(lineProblem(i, error));
+        config.unreadFavouriteLines.push_back(lines[i]);
     }
-    return {};
+    return problems;
 }
 
 } // namespace paritas

@@ -27,21 +27,27 @@ struct ConfigFile {
     int clientWidth = 0;
     bool maximised = false;
     std::vector<Favourite> favourites;
+    // Favourite lines of the file that could not be read, as they stand. They are written back after
+    // the favourites, so that saving never loses a favourite the program could not make sense of.
+    std::vector<std::string> unreadFavouriteLines;
 };
 
 inline constexpr int kConfigFixedLines = 39;
 inline constexpr const char* kConfigFileName = "config.ini";
 
-// The whole file, line by line. Favourites without a name are left out.
+// The whole file, line by line: the fixed part, the favourites (those without a name are left out),
+// then the unread favourite lines unchanged.
 std::vector<std::string> configLines(const ConfigFile& config);
 // "A*A*<mode digit>*B*B*C*Yes*D*Name". A mode name that matches none of the four is written as 9,
 // which reads back as an empty mode.
 std::string favouriteLine(const Favourite& favourite);
 
-// Applies the lines to `config` in file order and stops at the first entry that cannot be read.
-// Returns an empty text when the whole file was applied, else the error text; whatever was applied
-// before the bad entry stays in `config`, the rest keeps the values it had. A file shorter than the
-// 23 lines that carry settings is incomplete and changes nothing.
-std::string applyConfigLines(const std::vector<std::string>& lines, ConfigFile& config);
+// Applies the lines to `config` in file order, entry by entry. An entry that cannot be read keeps the
+// value it had in `config`, is reported, and reading goes on with the next entry: a damaged file
+// never stops the program, and one bad line never costs the settings after it. A favourite line that
+// cannot be read goes to unreadFavouriteLines. A file shorter than the 23 lines that carry settings
+// applies what it has and reports the rest as missing. Returns one text per problem, each naming its
+// line as an editor counts them (from 1); empty when the whole file was read.
+std::vector<std::string> applyConfigLines(const std::vector<std::string>& lines, ConfigFile& config);
 
 } // namespace paritas

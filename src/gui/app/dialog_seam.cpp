@@ -12,12 +12,15 @@ namespace {
 class RealDialogs final : public DialogSeam {
 public:
     void message(QWidget* parent, const QString& text) override {
+        const OpenQuestion asking;
         QMessageBox::information(parent, QStringLiteral("Paritas"), text);
     }
     void error(QWidget* parent, const QString& text) override {
+        const OpenQuestion asking;
         QMessageBox::critical(parent, QStringLiteral("Paritas"), text);
     }
     Answer confirm(QWidget* parent, const QString& text, bool withNoToAll) override {
+        const OpenQuestion asking;
         QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton,
                         parent);
         box.addButton(QMessageBox::Ok);
@@ -34,6 +37,7 @@ public:
     }
     std::optional<QString> inputText(QWidget* parent, const QString& caption,
                                      const QString& prompt) override {
+        const OpenQuestion asking;
         bool ok = false;
         const QString text =
             QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, QString(), &ok);
@@ -43,6 +47,7 @@ public:
     }
     QString saveFileName(QWidget* parent, const QString& fileName, const QString& defaultSuffix,
                          const QString& filter) override {
+        const OpenQuestion asking;
         QFileDialog dialog(parent);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
@@ -56,6 +61,7 @@ public:
         return dialog.selectedFiles().constFirst();
     }
     QString openFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) override {
+        const OpenQuestion asking;
         QFileDialog dialog(parent);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
@@ -73,6 +79,7 @@ public:
 };
 
 DialogSeam* installed = nullptr;
+int questionsOpen = 0; // nested questions count one each
 
 } // namespace
 
@@ -83,6 +90,18 @@ DialogSeam& DialogSeam::current() {
 
 void DialogSeam::install(DialogSeam* seam) {
     installed = seam;
+}
+
+bool DialogSeam::questionOpen() {
+    return questionsOpen > 0;
+}
+
+DialogSeam::OpenQuestion::OpenQuestion() {
+    ++questionsOpen;
+}
+
+DialogSeam::OpenQuestion::~OpenQuestion() {
+    --questionsOpen;
 }
 
 } // namespace paritas::gui

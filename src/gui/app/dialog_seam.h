@@ -37,6 +37,21 @@ public:
     static DialogSeam& current();
     // Installs a seam (tests); nullptr goes back to the real dialogs. The caller keeps ownership.
     static void install(DialogSeam* seam);
+
+    // True while a question of any seam waits for its answer. A question serves window messages, so
+    // timers fire inside it; work that must not start under a user's open question (the schedule)
+    // asks this first.
+    static bool questionOpen();
+
+protected:
+    // Every question (everything above but open()) holds one of these while it waits for the answer.
+    class OpenQuestion {
+    public:
+        OpenQuestion();
+        ~OpenQuestion();
+        OpenQuestion(const OpenQuestion&) = delete;
+        OpenQuestion& operator=(const OpenQuestion&) = delete;
+    };
 };
 
 } // namespace paritas::gui

@@ -140,8 +140,9 @@ public:
     void ProccesJobListItem();
     int currentJobRow = 0;
     bool jobListRunning() const { return jobListRunning_; }
-    // True while a job list runs: the executor then asks nothing, whatever the prompt settings say.
-    bool runsWithoutPrompts() const { return jobListRunning_; }
+    // True while a scheduled job list runs: nobody may be at the desk, so the executor asks nothing,
+    // whatever the prompt settings say. A job list started by hand asks what the settings ask.
+    bool runsWithoutPrompts() const { return jobListRunning_ && jobListScheduled_; }
 
 public slots:
     void FormResize();
@@ -192,7 +193,9 @@ private:
     bool resizing_ = false;
     int busy_ = 0;
     bool jobListRunning_ = false;
+    bool jobListScheduled_ = false;
     int jobsNotRun_ = 0;
+    int jobsFailed_ = 0;
 };
 
 } // namespace paritas::gui

@@ -4,9 +4,12 @@
 //   BitBtn3Click ─(confirm unless scheduled)─> StartJoblist
 //     statuses back to "Waiting", stop flags cleared, run buttons off
 //     for each job row, while the job-list stop flag is clear: ProccesJobListItem
-//        locations + subfolders into the window ─> scan A, scan B ─> planner of the job's mode
-//        ─> executor (no prompts) ─> "Finished"
+//        locations + subfolders into the window ─> scan A, scan B ─(stop?)─> planner of the job's
+//        mode ─(stop?)─> executor (prompts only when started by hand) ─> status
 //     run buttons on; after a scheduled run: save/clear the log, back to the schedule-active state
+//
+// A job's status says what happened: "Finished" only when it did everything, else "Failed",
+// "Not Run" or "Stopped", with one line in the activity log saying why.
 
 #include "gui/app/activity_log.h"
 #include "gui/app/dialog_seam.h"
@@ -23,6 +26,8 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QToolButton>
+
+#include <string_view>
 
 namespace paritas::gui {
 namespace {
@@ -65,6 +70,101 @@ std::string unusableLocation(const std::string& location) {
     if (holdsUncarriableCharacter(location))
         return "location \"" + location + "\" holds a character that action lines cannot carry";
     return {};
+}
+
+// How a job ended: its status and, unless it did everything, the log text after "Job <n> ".
+struct JobEnd {
+    const char* status;
+    std::string why;
+};
+
+// What a job that ran did not do, or empty: "1 action(s) failed; the scan of location B ...".
+std::string shortfalls(const TForm1& f, const ExecutionCounts& counts, std::size_t leftAlone) {
+    std::vector<std::string> parts;
+    if (counts.bad > 0)
+        parts.push_back(std::to_string(counts.bad) + " action(s) failed");
+    if (!f.coverageA.complete())
+        parts.push_back("the scan of location A could not see everything");
+    if (!f.coverageB.complete())
+        parts.push_back("the scan of location B could not see everything");
+    if (leftAlone > 0)
+        parts.push_back("the plan left " + std::to_string(leftAlone) +
+                        " file(s) alone because the other side could not be read");
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : "; ") + part;
+    return text;
+}
+
+// Scans, plans and executes one job whose locations are in the window. A stop request that arrives
+// while the job scans or plans ends it before its actions: the executor clears the action stop flag
+// when it starts, so only the job-list stop flag still tells of the request by then.
+JobEnd runJob(TForm1& f, const Job& job) {
+    const int mode = paritas::modeIndex(job.modeName);
+    if (mode < 0)
+        return {kJobNotRun, "not run: its Synch Mode names none of the synchronisation modes"};
+    for (const std::string& location : {job.locationA, job.locationB}) {
+        const std::string why = unusableLocation(location);
+        if (!why.empty())
+            return {kJobNotRun, "not run: " + why};
+    }
+
+    f.SearchAGrid();
+    f.SearchBGrid();
+    if (f.stopFlags.jobList)
+        return {kJobStopped, "stopped before its actions ran"};
+    const Settings settings = f.currentSettings();
+    PlanInput input = f.planInput(settings);
+    WindowPlannerHost host(f);
+    PlanResult result = planForMode(mode, input, host);
+    // A refused plan runs nothing; in a job run its reason goes to the log, not a box.
+    const bool refused = result.refused;
+    const std::string refusal = result.refusal;
+    const std::size_t leftAlone = result.leftAlone;
+    result.refused = false;
+    takePlan(f, std::move(result), settings); // a refused plan leaves an empty action list
+    if (refused)
+        return {kJobNotRun, "not run: " + refusal};
+    if (f.stopFlags.jobList)
+        return {kJobStopped, "stopped before its actions ran"};
+
+    const ExecutionCounts counts = f.PerformActions();
+    // The action flag alone: "Cancel All" of a copy ended this job's actions; later jobs still run.
+    if (f.stopFlags.jobList || f.stopFlags.action)
+        return {kJobStopped, "stopped during its actions"};
+    const std::string missed = shortfalls(f, counts, leftAlone);
+    if (!missed.empty())
+        return {kJobFailed, "failed: " + missed};
+    return {kJobFinished, {}};
+}
+
+// After a scheduled run: the log goes to an action log file when the settings ask for it, and the
+// schedule resumes.
+void endScheduledRun(TForm1& f, TForm2& settingsWindow) {
+    if (settingsWindow.SaveLog->isChecked()) {
+        const std::string fileName = actionLogFileName(settingsWindow.now());
+        std::vector<std::string> lines;
+        for (const QString& line : f.activityLog().lines())
+            lines.push_back(line.toStdString());
+        const std::string error = writeTextLines(fileName, lines);
+        // Nobody may be at the desk: a failed save keeps the log and says so in it, and the
+        // schedule goes on rather than waiting behind a message box.
+        if (error.empty())
+            f.activityLog().clear();
+        else
+            f.log("Cannot create file \"" + fileName + "\". " + error);
+    }
+    settingsWindow.resumeSchedule();
+}
+
+// The message at the end of a run started by hand in which not every job did everything.
+QString runSummary(int notRun, int failed) {
+    QStringList parts;
+    if (failed > 0)
+        parts << QStringLiteral("%1 job(s) of the job list failed").arg(failed);
+    if (notRun > 0)
+        parts << QStringLiteral("%1 job(s) of the job list were not run").arg(notRun);
+    return parts.join(QStringLiteral(" and ")) + QStringLiteral("; the activity log says why.");
 }
 
 } // namespace
@@ -170,8 +270,8 @@ void TForm1::StartJoblist() {
         return;
     beginBusy();
     jobListRunning_ = true;
-    jobsNotRun_ = 0;
-    const bool scheduled = windows_.form2 && windows_.form2->scheduledStart;
+    jobListScheduled_ = windows_.form2 && windows_.form2->scheduledStart;
+    jobsNotRun_ = jobsFailed_ = 0;
 
     const int rows = StringGrid3->rowCount();
     for (int r = 0; r < rows; ++r)
@@ -189,39 +289,24 @@ void TForm1::StartJoblist() {
         ProccesJobListItem();
     }
 
+    // A schedule activated during a run started by hand holds the run buttons from here on (see
+    // tform2_schedule.cpp); that run's log is the user's and stays in the window.
     setRunButtonsEnabled(true);
-    jobListRunning_ = false;
+    const bool scheduled = jobListScheduled_;
+    jobListRunning_ = jobListScheduled_ = false;
     endBusy();
 
-    TForm2* settingsWindow = windows_.form2;
-    if (settingsWindow && settingsWindow->scheduleActive()) {
-        if (settingsWindow->SaveLog->isChecked()) {
-            const std::string fileName = actionLogFileName(settingsWindow->now());
-            std::vector<std::string> lines;
-            for (const QString& line : activityLog().lines())
-                lines.push_back(line.toStdString());
-            const std::string error = writeTextLines(fileName, lines);
-            // Nobody may be at the desk: a failed save keeps the log and says so in it, and the
-            // schedule goes on rather than waiting behind a message box.
-            if (error.empty())
-                activityLog().clear();
-            else
-                log("Cannot create file \"" + fileName + "\". " + error);
-        }
-        settingsWindow->resumeSchedule();
-    }
+    if (scheduled && windows_.form2)
+        endScheduledRun(*this, *windows_.form2);
     CheckBox1->setChecked(true);
 
-    if (!scheduled && jobsNotRun_ > 0)
-        DialogSeam::current().message(
-            this, QStringLiteral("%1 job(s) of the job list were not run; the activity log says why.")
-                      .arg(jobsNotRun_));
+    if (!scheduled && jobsNotRun_ + jobsFailed_ > 0)
+        DialogSeam::current().message(this, runSummary(jobsNotRun_, jobsFailed_));
 }
 
 void TForm1::ProccesJobListItem() {
     const int row = currentJobRow;
     const Job job = jobAt(row);
-    const std::string jobName = "Job " + std::to_string(row + 1);
     // A location from a hand-edited file may lack its closing separator; the planners build paths by
     // concatenation, so it gets one, as the location choosers give it.
     Edit1->setText(text(withTrailingSeparator(job.locationA)));
@@ -229,35 +314,12 @@ void TForm1::ProccesJobListItem() {
     CheckBox1->setChecked(job.includesSubfolders());
     setStatus(StringGrid3, row, kJobInProgress);
 
-    auto notRun = [&](const std::string& why) {
-        log(jobName + " not run: " + why);
-        ++jobsNotRun_;
-        setStatus(StringGrid3, row, kJobFinished);
-    };
-    const int mode = paritas::modeIndex(job.modeName);
-    if (mode < 0)
-        return notRun("its Synch Mode names none of the synchronisation modes");
-    for (const std::string& location : {job.locationA, job.locationB}) {
-        const std::string why = unusableLocation(location);
-        if (!why.empty())
-            return notRun(why);
-    }
-
-    SearchAGrid();
-    SearchBGrid();
-    const Settings settings = currentSettings();
-    PlanInput input = planInput(settings);
-    WindowPlannerHost host(*this);
-    PlanResult result = planForMode(mode, input, host);
-    // A refused plan runs nothing; in an unattended run its reason goes to the log, not a box.
-    const bool refused = result.refused;
-    const std::string refusal = result.refusal;
-    result.refused = false;
-    takePlan(*this, std::move(result), settings); // a refused plan leaves an empty action list
-    if (refused)
-        return notRun(refusal);
-    PerformActions();
-    setStatus(StringGrid3, row, kJobFinished);
+    const JobEnd end = runJob(*this, job);
+    if (!end.why.empty())
+        log("Job " + std::to_string(row + 1) + " " + end.why);
+    jobsNotRun_ += std::string_view(end.status) == kJobNotRun;
+    jobsFailed_ += std::string_view(end.status) == kJobFailed;
+    setStatus(StringGrid3, row, end.status);
 }
 
 } // namespace paritas::gui

@@ -6,15 +6,23 @@
 //   active ─Deactivate─> inactive
 //
 // A matching tick never starts the job list inside another operation (a synchronisation, a CRC
-// compare, a favourite) that is letting the window serve messages: the start then waits, tick by
-// tick, until that operation has ended.
+// compare, a favourite) that is letting the window serve messages, nor under an open question (a
+// message box, the favourite's name, a file dialog): the start then waits, tick by tick, until that
+// operation has ended and the question is answered.
+//
+// While the schedule is active it holds the main window's run and edit buttons disabled, also
+// against a run started by hand before the activation, which enables them at its end. Such a run
+// keeps its "Stop All Actions" and its log; only a run the schedule started saves the log.
 
+#include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
 #include "gui/settings/tform2.h"
 
 #include "core/jobs/job_list.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +33,22 @@ namespace {
 
 TForm1* mainWindowOf(QWidget* window) {
     return qobject_cast<TForm1*>(window->parentWidget());
+}
+
+// "Analyse/Synchronize Now", "Add to Synchronize Job List", "Delete Job", "Process Job List".
+std::array<QPushButton*, 4> runAndEditButtons(TForm1* main) {
+    return {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn3};
+}
+
+// An action list or a job list started by hand is running: it holds the run buttons and "Stop All
+// Actions" from its start to its end.
+bool runUnderWay(const TForm1* main) {
+    return main->isBusy() && main->BitBtn5->isEnabled();
+}
+
+// A question of the seam, or any other modal window, waits for the user.
+bool questionOpen() {
+    return DialogSeam::questionOpen() || QApplication::activeModalWidget() != nullptr;
 }
 
 } // namespace
@@ -46,14 +70,20 @@ void TForm2::BitBtn2Click() {
     startDeferred_ = false;
     BitBtn2->setEnabled(false);
     BitBtn1->setEnabled(true);
-    if (TForm1* main = mainWindowOf(this))
-        for (QPushButton* b : {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn3, main->BitBtn5})
+    if (TForm1* main = mainWindowOf(this)) {
+        for (QPushButton* b : runAndEditButtons(main)) {
             b->setEnabled(false);
+            b->installEventFilter(this);
+        }
+        if (!runUnderWay(main))
+            main->BitBtn5->setEnabled(false);
+    }
     setSchedulerControlsEnabled(false);
 }
 
 // "Deactivate Schedule". During a scheduled run the timer is off and this does nothing; the run
-// returns to the active state, from which the schedule can then be deactivated.
+// returns to the active state, from which the schedule can then be deactivated. A run started by
+// hand keeps its buttons as they are; its end enables them.
 void TForm2::BitBtn1Click() {
     if (!Timer1->isActive())
         return;
@@ -63,12 +93,27 @@ void TForm2::BitBtn1Click() {
     BitBtn2->setEnabled(true);
     BitBtn1->setEnabled(false);
     if (TForm1* main = mainWindowOf(this)) {
-        for (QPushButton* b : {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn4, main->BitBtn3})
-            b->setEnabled(true);
-        main->BitBtn5->setEnabled(false);
+        for (QPushButton* b : runAndEditButtons(main))
+            b->removeEventFilter(this);
+        if (!runUnderWay(main)) {
+            for (QPushButton* b : {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn4, main->BitBtn3})
+                b->setEnabled(true);
+            main->BitBtn5->setEnabled(false);
+        }
     }
     setSchedulerControlsEnabled(true);
     Label2->clear();
+}
+
+// Holds the run and edit buttons disabled while the schedule is active: a button enabled by the end
+// of a run is disabled again at once.
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::EnabledChange && scheduleActive_) {
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && button->isEnabled())
+            button->setEnabled(false);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm2::resumeSchedule() {
@@ -76,7 +121,7 @@ void TForm2::resumeSchedule() {
     BitBtn2->setEnabled(false);
     BitBtn1->setEnabled(true);
     if (TForm1* main = mainWindowOf(this)) {
-        for (QPushButton* b : {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn3})
+        for (QPushButton* b : runAndEditButtons(main))
             b->setEnabled(false);
         main->BitBtn5->setEnabled(true);
     }
@@ -96,9 +141,12 @@ void TForm2::Timer1Timer() {
     TForm1* main = mainWindowOf(this);
     if (main == nullptr)
         return;
-    if (main->isBusy()) {
+    if (main->isBusy() || questionOpen()) {
         if (!startDeferred_)
-            main->log(QStringLiteral("Scheduled job list processing waits until the running operation ends"));
+            main->log(
+                main->isBusy()
+                    ? QStringLiteral("Scheduled job list processing waits until the running operation ends")
+                    : QStringLiteral("Scheduled job list processing waits until the open dialog is closed"));
         startDeferred_ = true;
         return;
     }

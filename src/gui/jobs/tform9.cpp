@@ -217,19 +217,28 @@ void TForm9::StringGrid1KeyPress() {
 
 // Execute: the favourite's locations, subfolder option and mode go to the main window, then its
 // "Analyse/Synchronize Now" runs. While another run, a job list or the schedule holds that button, a
-// favourite never starts inside it. A row without a name holds no favourite and runs nothing.
+// favourite never starts inside it. A row without a name holds no favourite and runs nothing. A
+// favourite without a mode (its stored mode digit names none) runs nothing either: the main window's
+// mode is whatever the user last chose there, and a backup in its place would delete in B.
 void TForm9::BitBtn1Click() {
     if (main_ == nullptr || main_->isBusy() || !main_->BitBtn6->isEnabled())
         return;
     const int row = StringGrid1->currentRow();
     if (row < 0 || cell(row, kName).isEmpty())
         return;
+    const int mode = modeIndex(cell(row, kMode).toStdString());
+    if (mode < 0) {
+        const QString why = QStringLiteral("Favourite \"%1\" not run: its Synch Mode names none of the "
+                                           "synchronisation modes")
+                                .arg(cell(row, kName));
+        main_->log(why);
+        DialogSeam::current().message(this, why);
+        return;
+    }
     main_->Edit1->setText(cell(row, kLocationA));
     main_->Edit2->setText(cell(row, kLocationB));
     main_->CheckBox1->setChecked(!cell(row, kSubfolders).startsWith(QLatin1Char('N')));
-    const int mode = modeIndex(cell(row, kMode).toStdString());
-    if (mode >= 0)
-        main_->setModeIndex(mode);
+    main_->setModeIndex(mode);
     main_->BitBtn6Click();
 }
 

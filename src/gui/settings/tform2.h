@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -75,6 +76,9 @@ public slots:
     // Writes config.ini from the current state; false (after the error box) when it cannot be written.
     bool Saveconfig();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     ConfigFile stateNow() const;
     void setSchedulerControlsEnabled(bool enabled);
@@ -84,6 +88,8 @@ private:
     TForm1* main_ = nullptr;
     TForm9* favourites_ = nullptr;
     std::string settingsFolder_;
+    // Favourite lines of the loaded file that could not be read; every save writes them back.
+    std::vector<std::string> unreadFavouriteLines_;
 };
 
 } // namespace paritas::gui

@@ -30,6 +30,21 @@ ConfigFile TForm2::stateNow() const {
 }
 namespace {
 
+constexpr std::size_t kProblemsShown = 10;
+
+// The error box of a load that met entries it could not read: each of them, up to a screenful.
+QString loadProblemsText(const std::string& file, const std::vector<std::string>& problems) {
+    QStringList shown;
+    for (std::size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
+        shown << QString::fromStdString(problems[i]);
+    if (problems.size() > kProblemsShown)
+        shown << QStringLiteral("... and %1 more.").arg(problems.size() - kProblemsShown);
+    return QStringLiteral("Some entries of the settings file %1 could not be read:\n%2\n"
+                          "Each of them keeps its default; everything else was read. Favourite lines that "
+                          "could not be read are written back unchanged when the configuration is saved.")
+        .arg(QString::fromStdString(file), shown.join(QLatin1Char('\n')));
+}
+
 std::string currentFolder() {
     std::error_code ec;
     const std::filesystem::path here = std::filesystem::current_path(ec);
@@ -70,7 +85,8 @@ void TForm2::LoadConfig() {
 
     // Start from the state as it is, so that whatever the file does not reach stays as it was.
     ConfigFile config = stateNow();
-    const std::string error = applyConfigLines(*lines, config);
+    const std::vector<std::string> problems = applyConfigLines(*lines, config);
+    unreadFavouriteLines_ = config.unreadFavouriteLines;
 
     // Days before Every: a change of Every ticks or unticks all seven days, as in the file's reading.
     applySettings(config.settings);
@@ -87,12 +103,8 @@ void TForm2::LoadConfig() {
     if (favourites_)
         for (const Favourite& favourite : config.favourites)
             favourites_->appendFavourite(favourite);
-    if (!error.empty())
-        DialogSeam::current().error(
-            this,
-            QStringLiteral("The settings file %1 could not be loaded completely.\n%2\n"
-                           "What was read before that point is used; everything else keeps its default.")
-                .arg(QString::fromStdString(file), QString::fromStdString(error)));
+    if (!problems.empty())
+        DialogSeam::current().error(this, loadProblemsText(file, problems));
 }
 
 bool TForm2::Saveconfig() {
@@ -101,6 +113,7 @@ bool TForm2::Saveconfig() {
     ConfigFile config = stateNow();
     if (favourites_)
         config.favourites = favourites_->favourites();
+    config.unreadFavouriteLines = unreadFavouriteLines_;
     const std::string file = settingsFolder_ + kConfigFileName;
     const std::string error = writeTextLines(file, configLines(config));
     if (!error.empty()) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace paritas;
 namespace fs = std::filesystem;
@@ -16,6 +17,17 @@ std::string slurp(const fs::path& p) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+// Sets the process's umask for one test and gives the old one back.
+struct ScopedUmask {
+    mode_t previous;
+    explicit ScopedUmask(mode_t mask) : previous(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(previous); }
+};
+mode_t modeOf(const fs::path& p) {
+    struct stat st {};
+    ::stat(p.c_str(), &st);
+    return st.st_mode & 07777;
 }
 struct TempFolder {
     fs::path path = fs::temp_directory_path() / ("paritas-textfile-" + std::to_string(::getpid()));
@@ -60,4 +72,19 @@ TEST(TextFile, AFileThatLooksLikeATemporaryNameIsNeverTouched) {
     ASSERT_EQ(writeTextLines(file, {"saved"}), "");
     EXPECT_EQ(slurp(file), "saved\r\n");
     EXPECT_EQ(slurp(bystander), "somebody else's");
+}
+
+TEST(TextFile, ANewFileTakesTheUmaskAndAReplacedFileKeepsItsMode) {
+    TempFolder t;
+    const fs::path file = t.path / "jobs.jbl";
+    {
+        ScopedUmask mask(027);
+        ASSERT_EQ(writeTextLines(file, {"first"}), "");
+        EXPECT_EQ(modeOf(file), mode_t(0640));
+    }
+    ::chmod(file.c_str(), 0604);
+    ScopedUmask mask(077);
+    ASSERT_EQ(writeTextLines(file, {"second"}), "");
+    EXPECT_EQ(modeOf(file), mode_t(0604));
+    EXPECT_EQ(slurp(file), "second\r\n");
 }

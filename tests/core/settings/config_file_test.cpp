@@ -88,7 +88,7 @@ TEST(ConfigFile, WrittenThroughTheTextFileWithCrLfAndReadBackTheSame) {
     const auto lines = readTextLines(file);
     ASSERT_TRUE(lines);
     ConfigFile back;
-    ASSERT_EQ(applyConfigLines(*lines, back), "");
+    ASSERT_TRUE(applyConfigLines(*lines, back).empty());
     EXPECT_TRUE(back.settings.CheckDelete);
     EXPECT_FALSE(back.settings.CheckName);
     EXPECT_TRUE(back.settings.days[2]);
@@ -107,7 +107,7 @@ TEST(ConfigFile, TheDailyFavouriteLineRoundTrips) {
     auto lines = defaultLines();
     lines.push_back("/data/*A*2*B*/backup/*C*Yes*D*Daily");
     ConfigFile c;
-    ASSERT_EQ(applyConfigLines(lines, c), "");
+    ASSERT_TRUE(applyConfigLines(lines, c).empty());
     ASSERT_EQ(c.favourites.size(), 1u);
     EXPECT_EQ(c.favourites[0], daily());
 }
@@ -130,7 +130,7 @@ TEST(ConfigFile, AModeMatchingNoNameIsWrittenAsNineAndLoadsEmpty) {
     auto lines = defaultLines();
     lines.push_back(favouriteLine(f));
     ConfigFile c;
-    ASSERT_EQ(applyConfigLines(lines, c), "");
+    ASSERT_TRUE(applyConfigLines(lines, c).empty());
     ASSERT_EQ(c.favourites.size(), 1u);
     EXPECT_EQ(c.favourites[0].modeName, "");
     EXPECT_EQ(c.favourites[0].locationB, "/backup/");
@@ -148,7 +148,7 @@ TEST(ConfigFile, MaximisedWritesMAndLoadingIgnoresTheSizeLines) {
     ConfigFile back;
     back.clientHeight = 11;
     back.clientWidth = 22;
-    EXPECT_EQ(applyConfigLines(lines, back), "");
+    EXPECT_TRUE(applyConfigLines(lines, back).empty());
     EXPECT_TRUE(back.maximised);
     EXPECT_EQ(back.clientHeight, 11);
     EXPECT_EQ(back.clientWidth, 22);
@@ -161,7 +161,7 @@ TEST(ConfigFile, FlagLinesAreReadByTheirFirstCharacterOnly) {
     lines[4] = "";
     lines[5] = "t lower case is not ticked";
     ConfigFile c;
-    ASSERT_EQ(applyConfigLines(lines, c), "");
+    ASSERT_TRUE(applyConfigLines(lines, c).empty());
     EXPECT_TRUE(c.settings.CheckDelete);
     EXPECT_FALSE(c.settings.CheckBoxConfirm);
     EXPECT_FALSE(c.settings.CheckSize);
@@ -174,7 +174,7 @@ TEST(ConfigFile, EveryTickedWithMondayUntickedLoadsAllDaysTicked) {
     lines[9] = "F Monday";
     lines[16] = "T Every day at :";
     ConfigFile c;
-    ASSERT_EQ(applyConfigLines(lines, c), "");
+    ASSERT_TRUE(applyConfigLines(lines, c).empty());
     EXPECT_TRUE(c.settings.Every);
     for (bool day : c.settings.days)
         EXPECT_TRUE(day);
@@ -184,7 +184,7 @@ TEST(ConfigFile, EveryUntickedKeepsTheDaysAsTheFileHasThem) {
     auto lines = defaultLines();
     lines[10] = "T Tuesday";
     ConfigFile c;
-    ASSERT_EQ(applyConfigLines(lines, c), "");
+    ASSERT_TRUE(applyConfigLines(lines, c).empty());
     EXPECT_TRUE(c.settings.days[1]);
     EXPECT_FALSE(c.settings.days[0]);
 }
@@ -195,61 +195,81 @@ TEST(ConfigFile, LongTimeAndSizeTextsAreCut) {
     lines[20] = "H123456";
     lines[21] = "W98765";
     ConfigFile c;
-    ASSERT_EQ(applyConfigLines(lines, c), "");
+    ASSERT_TRUE(applyConfigLines(lines, c).empty());
     EXPECT_EQ(c.settings.timeText, "12:00:00 PM and");
     EXPECT_EQ(c.clientHeight, 1234);
     EXPECT_EQ(c.clientWidth, 9876);
 }
 
-TEST(ConfigFile, AShortFileChangesNothingAndSaysSo) {
-    auto lines = defaultLines();
-    lines[0] = "T Prompt for every Delete";
-    lines.resize(10);
-    ConfigFile c;
-    const std::string error = applyConfigLines(lines, c);
-    EXPECT_NE(error.find("10 lines"), std::string::npos) << error;
-    EXPECT_FALSE(c.settings.CheckDelete);
-    EXPECT_EQ(c.settings.timeText, "12:00");
+TEST(ConfigFile, AShortFileAppliesWhatItHasAndReportsTheRestAsMissing) {
+    struct Row {
+        std::size_t length;
+        const char* report;
+    };
+    for (const Row& row : {Row{0, "Lines 1 to 23 are missing"}, Row{10, "Lines 11 to 23 are missing"},
+                           Row{22, "Line 23 is missing"}}) {
+        SCOPED_TRACE(row.length);
+        auto lines = defaultLines();
+        lines[0] = "T Prompt for every Delete";
+        lines[21] = "W640";
+        lines.resize(row.length);
+        ConfigFile c;
+        c.clientWidth = 42;
+        const auto problems = applyConfigLines(lines, c);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].rfind(row.report, 0), 0u) << problems[0];
+        EXPECT_EQ(c.settings.CheckDelete, row.length > 0);
+        EXPECT_EQ(c.clientWidth, row.length > 21 ? 640 : 42);
+        EXPECT_TRUE(c.settings.CheckBoxConfirm);
+        EXPECT_EQ(c.settings.timeText, "12:00");
+    }
 }
 
-TEST(ConfigFile, ANonNumericSizeStopsThereKeepingWhatCameBefore) {
-    auto lines = defaultLines();
-    lines[0] = "T Prompt for every Delete";
-    lines[18] = "07:15";
-    lines[19] = "T Compact";
-    lines[21] = "Wide";
-    lines.push_back(favouriteLine(daily()));
-    ConfigFile c;
-    c.clientWidth = 42;
-    const std::string error = applyConfigLines(lines, c);
-    EXPECT_NE(error.find("Line 22"), std::string::npos) << error;
-    EXPECT_TRUE(c.settings.CheckDelete);
-    EXPECT_EQ(c.settings.timeText, "07:15");
-    EXPECT_TRUE(c.compact);
-    EXPECT_EQ(c.clientHeight, 500);
-    EXPECT_EQ(c.clientWidth, 42);
-    EXPECT_TRUE(c.favourites.empty());
-
-    lines[21] = "W700";
-    lines[20] = "H";
-    ConfigFile d;
-    EXPECT_NE(applyConfigLines(lines, d).find("Line 21"), std::string::npos);
+// An empty size line once aborted every start of the program.
+TEST(ConfigFile, ABadSizeKeepsItsValueIsReportedAndLoadingGoesOn) {
+    struct Row {
+        std::size_t line;
+        const char* text;
+    };
+    for (const Row& row : {Row{20, ""}, Row{20, "H"}, Row{21, ""}, Row{21, "W"}, Row{21, "Wide"}}) {
+        SCOPED_TRACE(row.text);
+        auto lines = defaultLines();
+        lines[20] = "H480";
+        lines[21] = "W640";
+        lines[row.line] = row.text;
+        lines.push_back(favouriteLine(daily()));
+        ConfigFile c;
+        c.clientHeight = 11;
+        c.clientWidth = 22;
+        const auto problems = applyConfigLines(lines, c);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].rfind("Line " + std::to_string(row.line + 1) + ": ", 0), 0u) << problems[0];
+        EXPECT_EQ(c.clientHeight, row.line == 20 ? 11 : 480);
+        EXPECT_EQ(c.clientWidth, row.line == 21 ? 22 : 640);
+        EXPECT_EQ(c.favourites.size(), 1u);
+    }
 }
 
-TEST(ConfigFile, ABadModeCharacterStopsAtThatFavouriteKeepingTheEarlierOnes) {
+// Saving after such a load once dropped the unread line and every favourite after it.
+TEST(ConfigFile, AnUnreadableFavouriteIsReportedTheOthersLoadAndASaveWritesItBackUnchanged) {
     auto lines = defaultLines();
     lines.push_back(favouriteLine(daily()));
     lines.push_back("/a/*A*x*B*/b/*C*No*D*Broken");
-    lines.push_back(favouriteLine(daily()));
+    lines.push_back("no markers at all");
+    lines.push_back("/p/*A*3*B*/q/*C*No*D*Last");
     ConfigFile c;
-    const std::string error = applyConfigLines(lines, c);
-    EXPECT_NE(error.find("Line 41"), std::string::npos) << error;
-    EXPECT_EQ(c.favourites.size(), 1u);
+    const auto problems = applyConfigLines(lines, c);
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].rfind("Line 41: ", 0), 0u) << problems[0];
+    EXPECT_EQ(problems[1].rfind("Line 42: ", 0), 0u) << problems[1];
+    ASSERT_EQ(c.favourites.size(), 2u);
+    EXPECT_EQ(c.favourites[1].name, "Last");
 
-    lines[40] = "no markers at all";
-    ConfigFile d;
-    EXPECT_NE(applyConfigLines(lines, d), "");
-    EXPECT_EQ(d.favourites.size(), 1u);
+    const auto saved = configLines(c);
+    ASSERT_EQ(saved.size(), 43u);
+    EXPECT_EQ(saved[40], "/p/*A*3*B*/q/*C*No*D*Last");
+    EXPECT_EQ(saved[41], "/a/*A*x*B*/b/*C*No*D*Broken");
+    EXPECT_EQ(saved[42], "no markers at all");
 }
 
 TEST(ConfigFile, FavouriteFieldsAreFoundByTheFirstMarkerAndTheNameIsCutAt100Characters) {
@@ -257,7 +277,7 @@ TEST(ConfigFile, FavouriteFieldsAreFoundByTheFirstMarkerAndTheNameIsCutAt100Char
     const std::string longName = "N*A*1*B*x" + std::string(120, 'z');
     lines.push_back("/a/*A*1*B*/b/*C*Yes*D*" + longName);
     ConfigFile c;
-    ASSERT_EQ(applyConfigLines(lines, c), "");
+    ASSERT_TRUE(applyConfigLines(lines, c).empty());
     ASSERT_EQ(c.favourites.size(), 1u);
     EXPECT_EQ(c.favourites[0].modeName, std::string(kModeNames[1]));
     EXPECT_EQ(c.favourites[0].name, longName.substr(0, 100));

@@ -44,6 +44,8 @@ void addCopyJob(TForm1* f, const QString& a, const QString& b) {
     f->BitBtn1Click();
 }
 
+enum class Fault { ActionFails, NameNotCarried, NoToAll };
+
 } // namespace
 
 class JobListWindowTest : public QObject {
@@ -169,7 +171,8 @@ private slots:
         QCOMPARE(cell(f, 0, 1), QStringLiteral("/kept/"));
     }
 
-    void aRunProcessesTheJobsInOrderWithoutPrompts() {
+    // A run started by hand once went without the per-action prompts, whatever the settings said.
+    void aRunByHandProcessesTheJobsInOrderAskingThePromptsTheSettingsAskFor() {
         FakeDialogs dialogs;
         TwoLocations t;
         const QString c = t.root.filePath("C");
@@ -178,12 +181,15 @@ private slots:
         addCopyJob(f, t.a, t.b);
         addCopyJob(f, t.b, c); // finds the report only when the first job ran before it
         f->CheckBox1->setChecked(false);
-        w.form2->CheckCopy->setChecked(true); // per-action prompts are not asked in a job run
+        w.form2->CheckCopy->setChecked(true);
         w.form2->CheckCreate->setChecked(true);
         f->StringGrid3->item(0, 0)->setText("Finished");
         f->BitBtn3Click();
-        QCOMPARE(dialogs.confirmations.size(), 1);
+        // The start, then for each job its folder and its copy.
+        QCOMPARE(dialogs.confirmations.size(), 5);
         QVERIFY(dialogs.confirmations[0].startsWith("This will start job list procesing."));
+        QVERIFY(dialogs.confirmations[1].startsWith("CreateDir "));
+        QVERIFY(dialogs.confirmations[4].startsWith("Copy-File "));
         QCOMPARE(readFile(t.b + "/docs/report.txt"), QByteArray("report"));
         QCOMPARE(readFile(c + "/docs/report.txt"), QByteArray("report"));
         QCOMPARE(statuses(f), QStringList({"Finished", "Finished", ""}));
@@ -207,7 +213,9 @@ private slots:
         QVERIFY(!QFile::exists(t.b + "/x.txt"));
     }
 
-    void stopDuringTheFirstJobLeavesTheLaterJobsWaiting() {
+    // The executor clears the action stop flag when it starts: a stop while a job scanned once let
+    // that job's whole action list run.
+    void aStopWhileAJobScansRunsNoneOfItsActionsAndNoLaterJob() {
         FakeDialogs dialogs;
         TwoLocations t;
         const QString c = t.root.filePath("C"), d = t.root.filePath("D");
@@ -228,12 +236,61 @@ private slots:
         });
         f->BitBtn3Click();
         QVERIFY(pressed);
-        QCOMPARE(statuses(f), QStringList({"Finished", "Waiting", "Waiting", ""}));
+        QCOMPARE(statuses(f), QStringList({"Stopped", "Waiting", "Waiting", ""}));
+        QVERIFY(QDir(t.b).isEmpty());
         QVERIFY(QDir(c).isEmpty());
         QVERIFY(QDir(d).isEmpty());
         QVERIFY(logHas(f, "Job Processing Interupted"));
+        QVERIFY(logHas(f, "Job 1 stopped before its actions ran"));
         QVERIFY(f->BitBtn3->isEnabled());
         QVERIFY(!f->BitBtn5->isEnabled());
+    }
+
+    void aJobThatDidNotDoEverythingSaysSoInItsStatus_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("nextStatus");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("an action failed") << int(Fault::ActionFails) << "Failed"
+                                          << "Finished"
+                                          << "Job 1 failed: 1 action(s) failed";
+        QTest::newRow("a name the scan cannot carry")
+            << int(Fault::NameNotCarried) << "Failed"
+            << "Finished"
+            << "Job 1 failed: the scan of location A could not see everything";
+        QTest::newRow("No to All at a prompt") << int(Fault::NoToAll) << "Stopped"
+                                               << "Waiting"
+                                               << "Job 1 stopped during its actions";
+    }
+    // Jobs that failed or were stopped once showed "Finished" like a complete one.
+    void aJobThatDidNotDoEverythingSaysSoInItsStatus() {
+        QFETCH(int, fault);
+        QFETCH(QString, status);
+        QFETCH(QString, nextStatus);
+        QFETCH(QString, logLine);
+        FakeDialogs dialogs;
+        TwoLocations t;
+        const QString c = t.root.filePath("C"), d = t.root.filePath("D");
+        QDir().mkpath(c);
+        writeFile(t.a + "/x.txt", "x");
+        writeFile(d + "/d.txt", "d");
+        addCopyJob(f, t.a, t.b);
+        addCopyJob(f, d, c);
+        w.form2->CheckCopy->setChecked(fault != int(Fault::NameNotCarried));
+        if (fault == int(Fault::NameNotCarried))
+            writeFile(t.a + "/odd*name.txt", "odd");
+        if (fault == int(Fault::NoToAll))
+            dialogs.answers = {Answer::Ok, Answer::NoToAll};
+        if (fault == int(Fault::ActionFails)) // the source goes while its copy's prompt is open
+            dialogs.whileOpen = [&] {
+                if (dialogs.confirmations.last().startsWith("Copy-File "))
+                    QFile::remove(t.a + "/x.txt");
+            };
+        f->BitBtn3Click();
+        QCOMPARE(statuses(f), QStringList({status, nextStatus, ""}));
+        QVERIFY2(logHas(f, logLine), qPrintable(f->activityLog().lines().join('\n')));
+        QCOMPARE(readFile(c + "/d.txt"),
+                 nextStatus == "Finished" ? QByteArray("d") : QByteArray("<missing>"));
     }
 
     void aJobWithoutAModeRunsNeitherPlannerNorTheLeftoverActions() {
@@ -248,7 +305,7 @@ private slots:
         f->ToolButton5Click();
         f->BitBtn3Click();
         QCOMPARE(readFile(t.b + "/precious.txt"), QByteArray("keep"));
-        QCOMPARE(statuses(f), QStringList({"Finished", ""}));
+        QCOMPARE(statuses(f), QStringList({"Not Run", ""}));
         QVERIFY(logHas(f, "Job 1 not run: its Synch Mode names none of the synchronisation modes"));
         QCOMPARE(dialogs.messages.size(), 1); // one summary at the end
         QVERIFY(dialogs.messages[0].contains("not run"));
@@ -270,7 +327,7 @@ private slots:
         f->BitBtn3Click();
         QCOMPARE(readFile(t.b + "/only-copy.txt"), QByteArray("precious"));
         QCOMPARE(readFile(c + "/x.txt"), QByteArray("x"));
-        QCOMPARE(statuses(f), QStringList({"Finished", "Finished", ""}));
+        QCOMPARE(statuses(f), QStringList({"Not Run", "Finished", ""}));
         QCOMPARE(dialogs.messages.size(), 1);
         bool logged = false;
         for (const QString& line : f->activityLog().lines())

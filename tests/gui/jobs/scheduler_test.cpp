@@ -1,8 +1,12 @@
 #include "support/fake_dialogs.h"
 #include "support/gui_fixture.h"
 
+#include "gui/app/keep_alive.h"
+#include "gui/jobs/tform9.h"
+
 #include "core/jobs/job_list.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -85,6 +89,7 @@ private slots:
         s->Monday->setChecked(true);
         s->Edit1->setText("12:00:05");
         s->SaveLog->setChecked(true);
+        s->CheckCopy->setChecked(true); // nobody may be at the desk: a scheduled run never prompts
         s->BitBtn2Click();
 
         for (int i = 0; i < 2; ++i, ++moment) // 12:00:03, 12:00:04
@@ -200,6 +205,94 @@ private slots:
         s->Timer1Timer();
         QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
         QVERIFY(dialogs.confirmations.isEmpty());
+    }
+
+    // The favourite's name box once had a scheduled run start inside it, and recorded the job's
+    // folders as the favourite's.
+    void aStartUnderAnOpenQuestionWaitsUntilItIsAnswered() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        t.setOn(f);
+        f->setModeIndex(2);
+        f->BitBtn1Click();
+        f->Edit1->setText("/favourite/");
+        s->Monday->setChecked(true);
+        s->Edit1->setText("12:00:05");
+        s->BitBtn2Click();
+        moment = kMondayNoon;
+
+        QDialog modal(f); // a modal window that is not one of the seam's questions
+        modal.setModal(true);
+        modal.show();
+        s->Timer1Timer();
+        QVERIFY(logHas(f, "Scheduled job list processing waits until the open dialog is closed"));
+        modal.close();
+
+        dialogs.inputs.push_back(QStringLiteral("Mine"));
+        dialogs.whileOpen = [&] {
+            ++moment;
+            s->Timer1Timer();
+        };
+        f->SpeedButton1Click();
+        QVERIFY(!QFile::exists(t.b + "/x.txt"));
+        QCOMPARE(w.form9->StringGrid1->item(0, 2)->text(), QStringLiteral("/favourite/"));
+
+        dialogs.whileOpen = nullptr;
+        ++moment;
+        s->Timer1Timer();
+        QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
+    }
+
+    void activatingTheScheduleDuringARunByHandLeavesThatRunAlone_data() {
+        QTest::addColumn<bool>("jobList");
+        QTest::addColumn<bool>("deactivate");
+        QTest::newRow("Process Job List") << true << false;
+        QTest::newRow("Analyse/Synchronize Now") << false << false;
+        QTest::newRow("Process Job List, deactivated again during it") << true << true;
+    }
+    // Activating once disabled the running list's "Stop All Actions", and the end of a job list run by
+    // hand saved and cleared its log as a scheduled run's.
+    void activatingTheScheduleDuringARunByHandLeavesThatRunAlone() {
+        QFETCH(bool, jobList);
+        QFETCH(bool, deactivate);
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        t.setOn(f);
+        f->setModeIndex(2);
+        f->BitBtn1Click();
+        s->CheckBoxConfirm->setChecked(false);
+        s->SaveLog->setChecked(true);
+        f->log(QStringLiteral("earlier line"));
+        int presses = 0;
+        bool runKeptItsButtons = true;
+        KeepAlive::setBeforePump([&] {
+            f->activityLog().flush();
+            if (!f->BitBtn5->isEnabled() || presses == (deactivate ? 2 : 1))
+                return;
+            presses++ == 0 ? s->BitBtn2Click() : s->BitBtn1Click();
+            runKeptItsButtons = runKeptItsButtons && f->BitBtn5->isEnabled() && !f->BitBtn1->isEnabled();
+        });
+        if (jobList)
+            f->BitBtn3Click();
+        else
+            f->BitBtn6Click();
+        KeepAlive::setBeforePump([this] { f->activityLog().flush(); });
+
+        QCOMPARE(presses, deactivate ? 2 : 1);
+        QVERIFY(runKeptItsButtons);
+        QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
+        QVERIFY(actionLogFiles(workFolder.path()).isEmpty());
+        QVERIFY(logHas(f, "earlier line"));
+        // The state the schedule is in now; "Stop All Actions" is off, since nothing runs.
+        QCOMPARE(s->Timer1->isActive(), !deactivate);
+        for (QPushButton* b : {f->BitBtn6, f->BitBtn1, f->BitBtn2, f->BitBtn3})
+            QVERIFY2(b->isEnabled() == deactivate, qPrintable(b->text()));
+        QVERIFY(!f->BitBtn5->isEnabled());
+        s->BitBtn1Click();
+        for (QPushButton* b : {f->BitBtn6, f->BitBtn1, f->BitBtn2, f->BitBtn3, f->BitBtn4})
+            QVERIFY2(b->isEnabled(), qPrintable(b->text()));
     }
 
     void everyTicksAndUnticksAllSevenDays() {

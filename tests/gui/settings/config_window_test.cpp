@@ -158,7 +158,7 @@ private slots:
         QVERIFY(w.form2->CheckDelete->isChecked());
     }
 
-    void aShortFileShowsAnErrorKeepsTheDefaultsAndStartUpGoesOn() {
+    void aShortFileAppliesWhatItHasReportsTheRestAndStartUpGoesOn() {
         FakeDialogs dialogs;
         QStringList lines;
         for (int i = 0; i < 10; ++i)
@@ -166,30 +166,41 @@ private slots:
         writeLines(configFile(), lines);
         start();
         QCOMPARE(dialogs.errors.size(), 1);
-        QVERIFY2(dialogs.errors[0].contains("config.ini"), qPrintable(dialogs.errors[0]));
-        QVERIFY(!w.form2->CheckDelete->isChecked());
-        QVERIFY(w.form2->CheckBoxConfirm->isChecked());
+        QVERIFY2(dialogs.errors[0].contains(configFile()), qPrintable(dialogs.errors[0]));
+        QVERIFY2(dialogs.errors[0].contains("Lines 11 to 23 are missing"), qPrintable(dialogs.errors[0]));
+        QVERIFY(w.form2->CheckDelete->isChecked());
+        QVERIFY(w.form2->Monday->isChecked());
+        QVERIFY(!w.form2->Tuesday->isChecked());
         QCOMPARE(w.form2->Edit1->text(), QStringLiteral("12:00"));
-        QVERIFY(w.form9 != nullptr);
         QCOMPARE(w.form9->StringGrid1->rowCount(), 1);
         // The bad file is left alone: nothing is written without a request.
         QCOMPARE(fileLines(configFile()), lines);
     }
 
-    void aBadWidthStopsTheLoadThereAndKeepsWhatCameBefore() {
+    // An empty size line once aborted every start; a bad favourite line cost the favourites after
+    // it, and the next save dropped them all.
+    void aDamagedFileLoadsAroundItsBadEntriesAndASaveKeepsTheUnreadFavourite() {
         FakeDialogs dialogs;
         start();
+        const QSize size = f->size();
         QStringList lines = fileLines(configFile());
         lines[0] = "T Prompt for every Delete";
-        lines[19] = "T Compact";
+        lines[20] = "";
         lines[21] = "Wide";
-        lines << "/a/*A*1*B*/b/*C*Yes*D*Never loaded";
+        lines << "/a/*A*x*B*/b/*C*No*D*Broken"
+              << "/c/*A*1*B*/d/*C*Yes*D*After";
         writeLines(configFile(), lines);
         restart();
         QCOMPARE(dialogs.errors.size(), 1);
+        for (const char* entry : {"Line 21: ", "Line 22: ", "Line 40: "})
+            QVERIFY2(dialogs.errors[0].contains(entry), qPrintable(dialogs.errors[0]));
         QVERIFY(w.form2->CheckDelete->isChecked());
-        QCOMPARE(f->layoutChoice(), WindowLayout::Compact);
-        QCOMPARE(w.form9->StringGrid1->rowCount(), 1);
+        QCOMPARE(f->size(), size);
+        QCOMPARE(cell(w.form9->StringGrid1, 0, 1), QStringLiteral("After"));
+
+        w.form9->BitBtn3Click();
+        QCOMPARE(fileLines(configFile()).mid(39),
+                 QStringList({"/c/*A*1*B*/d/*C*Yes*D*After", "/a/*A*x*B*/b/*C*No*D*Broken"}));
     }
 
     void aFileThatCannotBeWrittenShowsAnErrorAndNoSuccessMessage() {
@@ -285,6 +296,30 @@ private slots:
         w.form9->BitBtn1Click();
         QCOMPARE(f->Edit1->text(), QStringLiteral("/current/"));
         QVERIFY(!w.form3->isVisible());
+    }
+
+    // Such a favourite once ran the main window's mode: a backup deleted B's file.
+    void aFavouriteWithoutAModeRunsNothingAndSaysSo() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.b + "/only-in-b.txt", "keep");
+        start();
+        QStringList lines = fileLines(configFile());
+        lines[3] = "F Confirm Action list before File changes"; // a run would act at once
+        lines << t.a + "/*A*7*B*" + t.b + "/*C*Yes*D*Odd";
+        writeLines(configFile(), lines);
+        restart();
+        f->setModeIndex(0);
+        f->Edit1->setText("/current/");
+        w.form9->StringGrid1->selectRow(0);
+        w.form9->BitBtn1Click();
+        QCOMPARE(readFile(t.b + "/only-in-b.txt"), QByteArray("keep"));
+        const QString why =
+            "Favourite \"Odd\" not run: its Synch Mode names none of the synchronisation modes";
+        QCOMPARE(dialogs.messages, QStringList({why}));
+        QVERIFY(logHas(f, why));
+        QCOMPARE(f->modeIndex(), 0);
+        QCOMPARE(f->Edit1->text(), QStringLiteral("/current/"));
     }
 
     void aCancelledOrEmptyNameAddsNothing() {

@@ -21,15 +21,24 @@ public:
     std::deque<std::optional<QString>> inputs;
     QString saveName, openName;                    // empty: the dialog is cancelled
     std::function<void(const QString&)> onMessage; // runs inside a message box (e.g. to click more)
+    std::function<void()> whileOpen;               // runs inside every question, while it is open
 
     void message(QWidget*, const QString& text) override {
+        const OpenQuestion asking;
         messages << text;
+        runWhileOpen();
         if (onMessage)
             onMessage(text);
     }
-    void error(QWidget*, const QString& text) override { errors << text; }
+    void error(QWidget*, const QString& text) override {
+        const OpenQuestion asking;
+        errors << text;
+        runWhileOpen();
+    }
     Answer confirm(QWidget*, const QString& text, bool) override {
+        const OpenQuestion asking;
         confirmations << text;
+        runWhileOpen();
         if (answers.empty())
             return Answer::Ok;
         const Answer a = answers.front();
@@ -37,7 +46,9 @@ public:
         return a;
     }
     std::optional<QString> inputText(QWidget*, const QString& caption, const QString& prompt) override {
+        const OpenQuestion asking;
         inputQuestions << caption + "|" + prompt;
+        runWhileOpen();
         std::optional<QString> answer;
         if (!inputs.empty()) {
             answer.swap(inputs.front());
@@ -46,10 +57,22 @@ public:
         return answer;
     }
     QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override {
+        const OpenQuestion asking;
+        runWhileOpen();
         return saveName;
     }
-    QString openFileName(QWidget*, const QString&, const QString&) override { return openName; }
+    QString openFileName(QWidget*, const QString&, const QString&) override {
+        const OpenQuestion asking;
+        runWhileOpen();
+        return openName;
+    }
     void open(const QString& pathOrUrl) override { opened << pathOrUrl; }
+
+private:
+    void runWhileOpen() {
+        if (whileOpen)
+            whileOpen();
+    }
 };
 
 } // namespace paritas::gui::testing
