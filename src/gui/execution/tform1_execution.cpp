@@ -10,6 +10,7 @@
 #include "gui/execution/tform11.h"
 #include "gui/execution/tform3.h"
 #include "gui/execution/tprogressform.h"
+#include "gui/settings/tform2.h"
 
 #include "core/execution/executor.h"
 
@@ -117,9 +118,13 @@ void TForm1::PrepareActionForm() {
         windows_.form3->fill();
 }
 
+// At the end of a run the buttons come back, except those an active schedule holds: the run and edit
+// buttons stay disabled until the schedule is deactivated.
 void TForm1::setRunButtonsEnabled(bool enabled) {
-    for (QPushButton* b : {BitBtn6, BitBtn1, BitBtn2, BitBtn4, BitBtn3})
-        b->setEnabled(enabled);
+    const bool scheduleHolds = enabled && windows_.form2 && windows_.form2->scheduleActive();
+    for (QPushButton* b : {BitBtn6, BitBtn1, BitBtn2, BitBtn3})
+        b->setEnabled(enabled && !scheduleHolds);
+    BitBtn4->setEnabled(enabled);
     BitBtn5->setEnabled(!enabled);
 }
 

@@ -10,9 +10,9 @@
 // message box, the favourite's name, a file dialog): the start then waits, tick by tick, until that
 // operation has ended and the question is answered.
 //
-// While the schedule is active it holds the main window's run and edit buttons disabled, also
-// against a run started by hand before the activation, which enables them at its end. Such a run
-// keeps its "Stop All Actions" and its log; only a run the schedule started saves the log.
+// While the schedule is active the main window's run and edit buttons stay disabled, also after a run
+// started by hand before the activation (its end asks the schedule, TForm1::setRunButtonsEnabled).
+// Such a run keeps its "Stop All Actions" and its log; only a run the schedule started saves the log.
 
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
@@ -22,7 +22,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -71,10 +70,8 @@ void TForm2::BitBtn2Click() {
     BitBtn2->setEnabled(false);
     BitBtn1->setEnabled(true);
     if (TForm1* main = mainWindowOf(this)) {
-        for (QPushButton* b : runAndEditButtons(main)) {
+        for (QPushButton* b : runAndEditButtons(main))
             b->setEnabled(false);
-            b->installEventFilter(this);
-        }
         if (!runUnderWay(main))
             main->BitBtn5->setEnabled(false);
     }
@@ -93,8 +90,6 @@ void TForm2::BitBtn1Click() {
     BitBtn2->setEnabled(true);
     BitBtn1->setEnabled(false);
     if (TForm1* main = mainWindowOf(this)) {
-        for (QPushButton* b : runAndEditButtons(main))
-            b->removeEventFilter(this);
         if (!runUnderWay(main)) {
             for (QPushButton* b : {main->BitBtn6, main->BitBtn1, main->BitBtn2, main->BitBtn4, main->BitBtn3})
                 b->setEnabled(true);
@@ -103,17 +98,6 @@ void TForm2::BitBtn1Click() {
     }
     setSchedulerControlsEnabled(true);
     Label2->clear();
-}
-
-// Holds the run and edit buttons disabled while the schedule is active: a button enabled by the end
-// of a run is disabled again at once.
-bool TForm2::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::EnabledChange && scheduleActive_) {
-        auto* button = qobject_cast<QPushButton*>(watched);
-        if (button && button->isEnabled())
-            button->setEnabled(false);
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void TForm2::resumeSchedule() {

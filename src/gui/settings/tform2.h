@@ -76,9 +76,6 @@ public slots:
     // Writes config.ini from the current state; false (after the error box) when it cannot be written.
     bool Saveconfig();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     ConfigFile stateNow() const;
     void setSchedulerControlsEnabled(bool enabled);
