@@ -149,13 +149,16 @@ public:
         const ActionFacts* facts = factsAt(index);
         if (const std::string why = outcomes_.blocked(facts, actions_); !why.empty()) {
             failWith(failureLine(kind, line), why);
+            ++counts_.dependencySkipped;
             outcomes_.done(facts, false);
             return;
         }
         if (promptWanted(kind, host_.settings())) {
             const PromptAnswer answer = host_.confirm(promptText(kind, line));
-            if (answer == PromptAnswer::Cancel)
+            if (answer == PromptAnswer::Cancel) {
+                ++counts_.promptSkipped;
                 return;
+            }
             if (answer == PromptAnswer::NoToAll) {
                 host_.pressStopButton(flags_);
                 return;
@@ -187,6 +190,11 @@ public:
     }
 
     const ExecutionCounts& counts() const { return counts_; }
+    // Counts the action lines from `index` on as not reached (the run was stopped before them).
+    void notReachedFrom(std::size_t index) {
+        for (; index < actions_.size(); ++index)
+            counts_.notReached += actionKind(actions_[index]) != ActionKind::None;
+    }
 
 private:
     const ActionFacts* factsAt(std::size_t index) const {
@@ -282,9 +290,11 @@ private:
         const CopyResult result = host_.copyWithProgress(task, LastPathPart(pair.source), flags_);
         if (result.ok())
             return succeed("Success Copy-File to ", pair.destination);
-        return fail("Failed Copy-File to ", pair.destination,
-                    result.outcome == CopyOutcome::Cancelled ? std::string("the copy was cancelled")
-                                                             : failureText(result.error));
+        if (result.outcome == CopyOutcome::Cancelled) {
+            ++counts_.cancelled;
+            return fail("Failed Copy-File to ", pair.destination, "the copy was cancelled");
+        }
+        return fail("Failed Copy-File to ", pair.destination, failureText(result.error));
     }
 
     bool deleteFileLine(std::string_view line, std::string_view previousLine, const ActionFacts* facts) {
@@ -388,8 +398,10 @@ ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHos
         host.setProgressPosition(static_cast<int64_t>(index));
         host.setStatus(executionStatusText(run.counts()), executionStatusIsRed(run.counts()));
         host.keepAlive();
-        if (flags.action)
+        if (flags.action) {
+            run.notReachedFrom(index + 1);
             break;
+        }
     }
 
     host.runFinished();

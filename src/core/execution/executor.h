@@ -91,9 +91,18 @@ public:
 // Sets both stop flags and logs "Job Processing Interupted".
 void interruptJobProcessing(StopFlags& flags, ActivityHost& host);
 
+// good and bad are the specified counts (every failure is bad, a cancelled copy and a line skipped
+// because the line it depends on did not succeed included). The others tell the bad ones apart and
+// count what was not tried, for an honest summary at the end of a run.
 struct ExecutionCounts {
     int good = 0;
     int bad = 0;
+    int cancelled = 0;         // copies cancelled (Cancel, Cancel All, a stop); counted bad
+    int dependencySkipped = 0; // lines not run because an earlier line failed; counted bad
+    int promptSkipped = 0;     // lines left out by Cancel at their prompt; neither good nor bad
+    int notReached = 0;        // action lines after the line at which the run was stopped
+    // Bad lines that were tried and failed.
+    int failed() const { return bad - cancelled - dependencySkipped; }
 };
 
 // "Synchronize Progress : Good Actions (g) Bad Actions (b)", or above 100 failures the red variant

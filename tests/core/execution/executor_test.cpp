@@ -237,6 +237,7 @@ TEST_F(Executor, CancelOnAPromptSkipsTheLineSilentlyAndTheNextIsAskedAgain) {
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(counts.good, 1);
     EXPECT_EQ(counts.bad, 0);
+    EXPECT_EQ(counts.promptSkipped, 1);
     EXPECT_FALSE(exists(scratch.at("a")));
     EXPECT_EQ(host.actionLines(), Lines{"Success CreateDir " + scratch.at("b")});
     EXPECT_EQ(host.positions, (std::vector<int64_t>{0, 1}));

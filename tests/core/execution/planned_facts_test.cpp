@@ -72,7 +72,9 @@ TEST(PlannedFacts, ALineRunsOnlyWhenTheLineItDependsOnSucceeded) {
     const std::string dated = plannedSynch.plan.actions[0].substr(plannedSynch.plan.actions[0].find('*') + 1);
     synch.folder(dated.substr(synch.root().size()));
     std::vector<std::string> log;
-    EXPECT_EQ(runPlan(plannedSynch.plan, log).bad, 3);
+    const ExecutionCounts counts = runPlan(plannedSynch.plan, log);
+    EXPECT_EQ(counts.bad, 3);
+    EXPECT_EQ(counts.dependencySkipped, 2);
     EXPECT_EQ(synch.read("B/r.txt"), "the only older text");
     EXPECT_EQ(
         reasonAfter(log, "Failed Copy-File to " + synch.path("B/r.txt"))
