@@ -132,7 +132,7 @@ int makeTree(const std::string& dir, long files, long folders) {
     return 0;
 }
 
-int scan(std::string location, bool guiLike) {
+int scan(std::string location, bool guiLike, int threads) {
     if (location.back() != '/')
         location += '/';
     PlainHost plain;
@@ -140,7 +140,9 @@ int scan(std::string location, bool guiLike) {
     ScanHost& host = guiLike ? static_cast<ScanHost&>(gui) : plain;
     const long rssBefore = residentKiB();
     const Clock::time_point start = Clock::now();
-    const ScanResult result = scanLocation(location, true, Side::A, host);
+    ScanOptions options;
+    options.threads = threads;
+    const ScanResult result = scanLocation(location, options, Side::A, host);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const long rssAfter = residentKiB();
     const std::size_t files = result.inventory.fileCount();
@@ -180,10 +182,11 @@ int main(int argc, char** argv) {
         return makeTree(argv[2], argc > 3 ? std::atol(argv[3]) : 200000,
                         argc > 4 ? std::atol(argv[4]) : 15000);
     if (command == "scan" && argc > 2)
-        return scan(argv[2], argc > 3 && std::strcmp(argv[3], "gui") == 0);
+        return scan(argv[2], argc > 3 && std::strcmp(argv[3], "gui") == 0, argc > 4 ? std::atoi(argv[4]) : 0);
     if (command == "memory" && argc > 2)
         return memory(std::atol(argv[2]));
-    std::fprintf(stderr,
-                 "usage: scan_bench make-tree DIR [FILES] [FOLDERS] | scan DIR [plain|gui] | memory ROWS\n");
+    std::fprintf(
+        stderr,
+        "usage: scan_bench make-tree DIR [FILES] [FOLDERS] | scan DIR [plain|gui] [THREADS] | memory ROWS\n");
     return 2;
 }

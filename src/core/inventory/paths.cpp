@@ -1,5 +1,6 @@
 #include "core/inventory/paths.h"
 
+#include "core/inventory/tree_walk.h"
 #include "core/platform/folder_listing.h"
 #include "core/platform/path_text.h"
 
@@ -45,51 +46,31 @@ std::string unreadFolderLine(std::string_view folder, int error) {
 }
 
 FolderList FolderTree(std::string_view root, ActivityHost& host, ScanCoverage* coverage) {
-    FolderList list;
-    list.emplace_back(root);
     if (!isAbsolutePath(root))
-        return list;
-
-    // A plain breadth-first queue: the list is its own queue, so folders appended while one folder is
-    // searched are searched after every folder already listed, which is the level-by-level order.
-    FolderListing listing;
-    ListingOptions options;
-    options.folderId = coverage != nullptr;
-    std::string parent;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        options.followLinkAtPath = i == 0; // the root may be a link the user chose; nothing below it
-        if (!listFolderSorted(list[i], options, listing)) {
-            host.log(unreadFolderLine(list[i], listing.errorCode()));
-            if (coverage && i == 0) {
-                coverage->locationUnreadable = true;
-                coverage->locationError = listing.errorCode();
-            } else if (coverage) {
-                coverage->unreadFolders.push_back(list[i]);
-            }
-            if (coverage)
-                coverage->folderIds.push_back(ObjectId{}); // kept in step with the list
-            continue;
+        return FolderList{std::string(root)};
+    WalkOptions options;
+    options.fileFacts = false;
+    std::vector<bool> unopened;
+    const FolderCommit record = [&](std::size_t k, const std::string&, const FolderRead& read) {
+        unopened.push_back(read.openError != 0);
+        if (coverage == nullptr)
+            return;
+        coverage->folderIds.push_back(read.openError == 0 ? read.id : ObjectId{});
+        if (read.openError != 0 && k == 0) {
+            coverage->locationUnreadable = true;
+            coverage->locationError = read.openError;
         }
-        if (coverage)
-            coverage->folderIds.push_back(listing.folderId());
-        parent = i == 0 ? withTrailingSeparator(list[0]) : list[i];
-        for (const FolderEntry& entry : listing) {
-            if (entry.type != EntryType::Directory)
-                continue;
-            std::string folder;
-            folder.reserve(parent.size() + entry.name.size() + 1);
-            folder.append(parent).append(entry.name).push_back(kSeparator);
-            if (holdsUncarriableCharacter(entry.name)) {
-                host.log("Skipped name that cannot be carried: " + printablePath(folder));
-                if (coverage)
-                    ++coverage->skippedNames;
-                continue;
-            }
-            list.push_back(std::move(folder));
-            host.keepAlive();
-        }
+    };
+    std::size_t skipped = 0;
+    FolderList folders = walkTree(root, options, host, record, &skipped);
+    if (coverage) {
+        coverage->skippedNames += skipped;
+        // The folders that could not be opened, in list order (the root is the location itself).
+        for (std::size_t k = 1; k < folders.size(); ++k)
+            if (unopened[k])
+                coverage->unreadFolders.push_back(folders[k]);
     }
-    return list;
+    return folders;
 }
 
 } // namespace paritas

@@ -1,6 +1,7 @@
 #include "core/inventory/scan.h"
 
 #include "core/inventory/paths.h"
+#include "core/inventory/tree_walk.h"
 #include "core/platform/datetime.h"
 #include "core/platform/file_copy.h"
 #include "core/platform/file_identity.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 namespace paritas {
 namespace {
@@ -58,70 +60,105 @@ bool isCopyTemporaryName(std::string_view name) {
     return true;
 }
 
-// Lists the files of one folder into the inventory, in name order. Folders are not rows; special
-// files, names the stored lines cannot carry and entries whose facts cannot be read are left out with
-// one log line each, and coverage records what stays unknown. A folder that cannot be read
-// contributes nothing but a line saying so.
-void listFiles(const std::string& folder, bool isLocation, Inventory& inventory, FolderListing& listing,
-               FileTimePacker& packTime, ScanCoverage& coverage, ActivityHost& host) {
-    ListingOptions options;
-    options.fileFacts = true;
-    options.followLinkAtPath = isLocation;
-    if (!listFolderSorted(folder, options, listing)) {
-        host.log(unreadFolderLine(folder, listing.errorCode()));
+// What the listing of the files is to tell the host, folder by folder, once the folder list is
+// complete: the folders are read during the walk, but the host hears of their files afterwards, in
+// the order a walk followed by a second pass over the folders would tell it.
+class FileReport {
+public:
+    // Per folder, in list order: a log line, or a run of keepAlive() calls (one per row).
+    void beginFolder() { folderStart_.push_back(uint32_t(events_.size())); }
+    void line(std::string text) {
+        lines_.push_back(std::move(text));
+        events_.push_back(-int64_t(lines_.size()));
+    }
+    void row() {
+        if (!events_.empty() && events_.back() > 0 && events_.size() > folderStart_.back())
+            ++events_.back();
+        else
+            events_.push_back(1);
+    }
+    void tell(std::size_t folder, ActivityHost& host) const {
+        const std::size_t end = folder + 1 < folderStart_.size() ? folderStart_[folder + 1] : events_.size();
+        for (std::size_t e = folderStart_[folder]; e < end; ++e) {
+            if (events_[e] < 0) {
+                host.log(lines_[std::size_t(-events_[e] - 1)]);
+                continue;
+            }
+            for (int64_t n = 0; n < events_[e]; ++n)
+                host.keepAlive();
+        }
+    }
+
+private:
+    std::vector<uint32_t> folderStart_;
+    std::vector<int64_t> events_;
+    std::vector<std::string> lines_;
+};
+
+// Takes one folder as the walk read it into the inventory, in name order. Folders are not rows;
+// special files, names the stored lines cannot carry and entries whose facts cannot be read are left
+// out with one line each, and coverage records what stays unknown. A folder that cannot be read (or
+// searched) contributes nothing but a line saying so.
+void takeFiles(const std::string& folder, bool isLocation, bool walked, const FolderRead& read,
+               Inventory& inventory, FileTimePacker& packTime, ScanCoverage& coverage, FileReport& report) {
+    report.beginFolder();
+    coverage.folderIds.push_back(read.openError == 0 ? read.id : ObjectId{});
+    if (read.vanished)
+        return;
+    const int error = read.openError != 0 ? read.openError : read.searchDenied ? EACCES : 0;
+    if (error != 0) {
+        // The walk has told of a folder it could not open; one it could not search is told here.
+        if (!walked || read.openError == 0)
+            report.line(unreadFolderLine(folder, error));
         if (isLocation) {
             coverage.locationUnreadable = true;
-            coverage.locationError = listing.errorCode();
+            coverage.locationError = error;
         } else {
             coverage.unreadFolders.push_back(folder);
         }
         return;
     }
-    // Names without what stands behind them: the folder is as unknown as one that cannot be read.
-    if (listing.searchDenied()) {
-        host.log(unreadFolderLine(folder, EACCES));
-        if (isLocation) {
-            coverage.locationUnreadable = true;
-            coverage.locationError = EACCES;
-        } else {
-            coverage.unreadFolders.push_back(folder);
-        }
-        return;
-    }
-    for (const FolderEntry& entry : listing) {
+    for (const FolderRead::Entry& entry : read.entries) {
         if (entry.type == EntryType::Directory)
             continue;
-        if (holdsUncarriableCharacter(entry.name)) {
-            host.log("Skipped name that cannot be carried: " + printablePath(joined(folder, entry.name)));
+        const std::string_view name = read.name(entry);
+        if (holdsUncarriableCharacter(name)) {
+            report.line("Skipped name that cannot be carried: " + printablePath(joined(folder, name)));
             ++coverage.skippedNames;
             continue;
         }
         if (entry.type == EntryType::Special) {
-            host.log("Skipped special file: " + printablePath(joined(folder, entry.name)));
+            report.line("Skipped special file: " + printablePath(joined(folder, name)));
             continue;
         }
         if (entry.type == EntryType::Unknown || !entry.factsKnown) {
-            const std::string path = joined(folder, entry.name);
-            host.log("Skipped file that cannot be read: " + printablePath(path) +
-                     (entry.factsError ? " (" + errorText(entry.factsError) + ")" : std::string()));
+            const std::string path = joined(folder, name);
+            report.line("Skipped file that cannot be read: " + printablePath(path) +
+                        (entry.factsError ? " (" + errorText(entry.factsError) + ")" : std::string()));
             coverage.unreadEntries.push_back(path);
             continue;
         }
-        if (entry.type == EntryType::File && isCopyTemporaryName(entry.name)) {
-            host.log("Skipped temporary file of an interrupted copy: " +
-                     printablePath(joined(folder, entry.name)));
+        if (entry.type == EntryType::File && isCopyTemporaryName(name)) {
+            report.line("Skipped temporary file of an interrupted copy: " +
+                        printablePath(joined(folder, name)));
             continue;
         }
-        inventory.addFile(folder, entry.name,
+        inventory.addFile(folder, name,
                           FileStamp{entry.size, packTime(entry.modifiedTime), entry.modifiedTime,
                                     entry.modifiedNanos, entry.inode});
-        host.keepAlive();
+        report.row();
     }
 }
 
 } // namespace
 
 ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side side, ScanHost& host) {
+    ScanOptions options;
+    options.includeSubfolders = includeSubfolders;
+    return scanLocation(location, options, side, host);
+}
+
+ScanResult scanLocation(std::string_view location, const ScanOptions& options, Side side, ScanHost& host) {
     ScanResult result;
     host.log(nowDateTimeText() + " Searching for Folders in \"" + std::string(letter(side)) + "\" ...");
 
@@ -137,41 +174,111 @@ ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side 
     result.locationExists = exists;
 
     ScanCoverage& coverage = result.coverage;
-    if (!exists)
+    FileReport report;
+    if (!exists) {
         result.folders.push_back(locationText);
-    else if (includeSubfolders)
-        result.folders = FolderTree(withTrailingSeparator(location), host, &coverage);
-    else
-        result.folders.push_back(withTrailingSeparator(location));
+    } else {
+        WalkOptions walk;
+        walk.subfolders = options.includeSubfolders;
+        walk.threads = options.threads;
+        FileTimePacker packTime;
+        const FolderCommit take = [&](std::size_t k, const std::string& folder, const FolderRead& read) {
+            takeFiles(folder, k == 0, options.includeSubfolders, read, result.inventory, packTime, coverage,
+                      report);
+        };
+        result.folders = walkTree(withTrailingSeparator(location), walk, host, take, &coverage.skippedNames);
+    }
 
     host.foldersListed();
     host.log(nowDateTimeText() + " Folders in \"" + std::string(letter(side)) + "\" Found!");
 
     const std::size_t count = result.folders.size();
     host.setProgressMaximum(count >= 3 ? static_cast<int64_t>(count) - 1 : 1);
-    FolderListing listing;
-    FileTimePacker packTime;
-    // Folders the walk could not open are known already: they are not tried (nor reported) twice.
-    std::vector<std::string> unreadByWalk = coverage.unreadFolders;
-    std::sort(unreadByWalk.begin(), unreadByWalk.end());
-    const bool rootUnreadByWalk = coverage.locationUnreadable;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::string& folder = result.folders[i];
-        host.log("Scanning folder " + printablePath(folder));
-        const bool knownUnread =
-            i == 0 ? rootUnreadByWalk : std::binary_search(unreadByWalk.begin(), unreadByWalk.end(), folder);
-        if (exists && !knownUnread)
-            listFiles(folder, i == 0, result.inventory, listing, packTime, coverage, host);
+        host.log("Scanning folder " + printablePath(result.folders[i]));
+        if (exists)
+            report.tell(i, host);
         host.setProgressPosition(static_cast<int64_t>(i));
-    }
-    if (exists && !includeSubfolders && !coverage.locationUnreadable) {
-        // Without the walk, the location's own identity is read here (for the overlap refusal).
-        if (const std::optional<ObjectId> id = objectIdOf(result.folders[0]))
-            coverage.folderIds.push_back(*id);
     }
     if (const std::string summary = coverageSummary(side, coverage); !summary.empty())
         host.log(summary);
     return result;
+}
+
+// What a background scan told its host, kept in order. Consecutive keep-alives are kept as one count.
+class KeptCalls final : public ScanHost {
+public:
+    void log(std::string_view line) override { push(Kind::Log, 0, std::string(line)); }
+    void setProgressMaximum(int64_t maximum) override { push(Kind::Maximum, maximum); }
+    void setProgressPosition(int64_t position) override { push(Kind::Position, position); }
+    void keepAlive() override {
+        if (!calls_.empty() && calls_.back().kind == Kind::KeepAlive)
+            ++calls_.back().value;
+        else
+            push(Kind::KeepAlive, 1);
+    }
+    void foldersListed() override { push(Kind::FoldersListed, 0); }
+
+    void tell(ScanHost& host) const {
+        for (const Call& call : calls_) {
+            switch (call.kind) {
+            case Kind::Log:
+                host.log(call.text);
+                break;
+            case Kind::Maximum:
+                host.setProgressMaximum(call.value);
+                break;
+            case Kind::Position:
+                host.setProgressPosition(call.value);
+                break;
+            case Kind::KeepAlive:
+                for (int64_t n = 0; n < call.value; ++n)
+                    host.keepAlive();
+                break;
+            case Kind::FoldersListed:
+                host.foldersListed();
+                break;
+            }
+        }
+    }
+
+private:
+    enum class Kind : uint8_t { Log, Maximum, Position, KeepAlive, FoldersListed };
+    struct Call {
+        Kind kind;
+        int64_t value;
+        std::string text;
+    };
+    void push(Kind kind, int64_t value, std::string text = {}) {
+        calls_.push_back(Call{kind, value, std::move(text)});
+    }
+    std::vector<Call> calls_;
+};
+
+struct ScanAhead::State {
+    KeptCalls calls;
+    ScanResult result;
+    std::thread thread;
+};
+
+ScanAhead::ScanAhead(std::string location, const ScanOptions& options, Side side)
+    : state_(std::make_unique<State>()) {
+    State* state = state_.get();
+    state->thread = std::thread([state, location = std::move(location), options, side] {
+        state->result = scanLocation(location, options, side, state->calls);
+    });
+}
+
+ScanAhead::~ScanAhead() {
+    if (state_ && state_->thread.joinable())
+        state_->thread.join();
+}
+
+ScanResult ScanAhead::finish(ScanHost& host) {
+    if (state_->thread.joinable())
+        state_->thread.join();
+    state_->calls.tell(host);
+    return std::move(state_->result);
 }
 
 std::string coverageSummary(Side side, const ScanCoverage& coverage) {

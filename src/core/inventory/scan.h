@@ -23,6 +23,7 @@
 #include "core/app/host.h"
 #include "core/inventory/inventory.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -54,10 +55,36 @@ struct ScanResult {
 // names: the separator is added to the folder-list entries, so every path in the result is a real path.
 ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side side, ScanHost& host);
 
+struct ScanOptions {
+    bool includeSubfolders = true;
+    // Threads reading folders: 0 the default (the machine's cores, at most 8), 1 the caller alone. The
+    // result and every call to the host are the same whatever the number.
+    int threads = 0;
+};
+ScanResult scanLocation(std::string_view location, const ScanOptions& options, Side side, ScanHost& host);
+
 // One log line that says what a scan could not see or carry, or empty when it saw everything: "Not
 // everything in A can be synchronised: 2 folder(s) could not be read, 3 name(s) cannot be carried."
 // The scan logs it as its last line.
 std::string coverageSummary(Side side, const ScanCoverage& coverage);
+
+// A scan that runs in the background while the caller does other work (typically: location B is
+// scanned while location A is). What it tells its host is kept and told to the caller's host, on the
+// caller's thread, by finish(): the caller sees exactly the calls, in the order, that scanning there
+// and then would have made.
+class ScanAhead {
+public:
+    ScanAhead(std::string location, const ScanOptions& options, Side side);
+    ~ScanAhead();
+    ScanAhead(const ScanAhead&) = delete;
+    ScanAhead& operator=(const ScanAhead&) = delete;
+    // Waits for the scan, tells `host` what it told, and hands over its result. Call it once.
+    ScanResult finish(ScanHost& host);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // "Files Count A : 1532  Size: 2048MB": the file count and the size total in whole MiB, truncated.
 std::string filesCountPanelText(Side side, const Inventory& inventory);

@@ -12,6 +12,16 @@ std::string formatted(const std::tm& tm) {
     return std::string(buffer.data(), n);
 }
 
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t daysFromCivil(int year, int month, int day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
 } // namespace
 
 int32_t packDosDateTime(std::time_t t) {
@@ -43,12 +53,12 @@ std::string dosDateTimeText(int32_t packed) {
     tm.tm_min = static_cast<int>((time >> 5) & 0x3f);
     tm.tm_sec = static_cast<int>(time & 0x1f) * 2;
     // Week day and year day are not printed by %x %X in any common locale, but some locales' %x
-    // spells the weekday; let mktime fill them in without moving the fields.
-    std::tm normalised = tm;
-    normalised.tm_isdst = -1;
-    if (mktime(&normalised) != -1) {
-        tm.tm_wday = normalised.tm_wday;
-        tm.tm_yday = normalised.tm_yday;
+    // spells the weekday. They follow from the date alone (mktime would also work them out, but it
+    // looks at the time zone file on every call, one system call per row of a listing).
+    const int year = tm.tm_year + 1900, month = tm.tm_mon + 1, day = tm.tm_mday;
+    if (month >= 1 && month <= 12 && day >= 1) {
+        tm.tm_wday = int((daysFromCivil(year, month, day) % 7 + 11) % 7); // 1970-01-01 was a Thursday
+        tm.tm_yday = int(daysFromCivil(year, month, day) - daysFromCivil(year, 1, 1));
     }
     return formatted(tm);
 }

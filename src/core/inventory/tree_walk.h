@@ -1,0 +1,72 @@
+#pragma once
+// The breadth-first walk of a folder tree, with each folder listed once.
+//
+//   list = [root]
+//   for k = 0, 1, 2, ...:   read folder k (open, entries sorted by name, one stat per entry that is
+//                           not a folder) -> commit it on the caller's thread, in order: its
+//                           subfolders are appended to the list, then the caller takes what it wants
+//
+// Reading is what costs (every stat a system call, on a network file system a round trip), so a small
+// pool of worker threads reads the folders ahead of the commit, as far as the list is known. Commits
+// happen strictly in list order on the caller's thread, so the folder list, the rows and every call
+// to the host come out exactly as in a walk by one thread. Workers never call the host.
+
+#include "core/app/host.h"
+#include "core/inventory/inventory.h"
+#include "core/platform/folder_listing.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace paritas {
+
+// One folder as one listing found it, taken out of the listing's buffers.
+struct FolderRead {
+    int openError = 0;         // the folder could not be opened or read (its entries are unknown)
+    bool vanished = false;     // a folder below the root was gone (or no folder any more) when read
+    bool searchDenied = false; // its names could be read, nothing behind them
+    ObjectId id;               // device and inode of the folder itself
+    std::string names;         // the entries' names, back to back
+    struct Entry {
+        uint32_t nameOffset = 0;
+        uint32_t nameLength = 0;
+        EntryType type = EntryType::Unknown;
+        bool factsKnown = false;
+        int factsError = 0;
+        int64_t size = 0;
+        int64_t modifiedTime = 0;
+        int32_t modifiedNanos = 0;
+        uint64_t inode = 0;
+    };
+    std::vector<Entry> entries; // sorted by name, byte order
+    std::string_view name(const Entry& e) const {
+        return std::string_view(names).substr(e.nameOffset, e.nameLength);
+    }
+};
+
+struct WalkOptions {
+    bool subfolders = true; // walk below the root (else the root alone)
+    bool fileFacts = true;  // stat the entries that are not folders
+    int threads = 0;        // reading threads: 0 the default (cores, at most 8), 1 none besides the caller
+};
+
+// The default number of reading threads: the machine's cores, at most 8.
+int defaultWalkThreads();
+
+// Called on the caller's thread for every folder, in list order, after its subfolders have been
+// appended to `folders` (and `host` told of each: keepAlive after every folder found, a log line for
+// a name that cannot be carried).
+using FolderCommit =
+    std::function<void(std::size_t index, const std::string& folder, const FolderRead& read)>;
+
+// Walks the tree at `root` (an absolute folder path; a root without trailing separator gets one in
+// front of its subfolders' names) and returns the folder list. The root is opened following a link
+// the user chose; nothing below it is followed. `skippedNames` counts the folder names that cannot be
+// carried.
+FolderList walkTree(std::string_view root, const WalkOptions& options, ActivityHost& host,
+                    const FolderCommit& commit, std::size_t* skippedNames = nullptr);
+
+} // namespace paritas
