@@ -1,5 +1,7 @@
 #include "core/execution/executor.h"
 
+#include "core/execution/copy_pool.h"
+
 #include "core/inventory/paths.h"
 #include "core/platform/datetime.h"
 #include "core/platform/file_compare.h"
@@ -9,6 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <unordered_set>
 
 namespace paritas {
 namespace {
@@ -134,10 +140,81 @@ private:
 
 class Run {
 public:
-    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, PlanFacts facts)
+    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, PlanFacts facts, int copyWorkers)
         : flags_(flags), host_(host), actions_(actions), facts_(std::move(facts)),
           locations_(facts_.locations) {
         outcomes_.prepare(facts_, actions_);
+        if (copyWorkers > 1)
+            pool_ = std::make_unique<CopyPool>(copyWorkers, locations_);
+    }
+
+    bool stopped() const { return stopped_; }
+
+    // Progress, status and keep-alive after a line, and the stop request looked at.
+    void afterLine(std::size_t index) {
+        host_.setProgressPosition(static_cast<int64_t>(index));
+        host_.setStatus(executionStatusText(counts_), executionStatusIsRed(counts_));
+        host_.keepAlive();
+        if (flags_.action && !stopped_) {
+            stopped_ = true;
+            if (pool_)
+                pool_->stop();
+        }
+    }
+
+    // Hands a copy line to the pool when it may run beside the copies under way: no prompt is wanted,
+    // its paths are whole, the line it depends on is done, and no copy under way writes where it reads
+    // or writes. False for every other line, which the caller then handles in turn.
+    bool dispatch(std::size_t index) {
+        if (!pool_ || stopped_)
+            return false;
+        const std::string_view line = actions_[index];
+        if (actionKind(line) != ActionKind::Copy || promptWanted(ActionKind::Copy, host_.settings()))
+            return false;
+        CutPair pair = pairFrom(line, 6);
+        if (!pair.hasSeparator || pair.truncated || !isAbsolutePath(pair.source) ||
+            !isAbsolutePath(pair.destination))
+            return false;
+        const ActionFacts* facts = factsAt(index);
+        if (facts && facts->after != ActionFacts::kNone &&
+            (pendingLines_.count(facts->after) || !outcomes_.blocked(facts, actions_).empty()))
+            return false;
+        if (pendingPaths_.count(pair.source) || pendingPaths_.count(pair.destination))
+            return false;
+        CopyPool::Job job{pair.source, pair.destination, facts && facts->sourceKnown,
+                          facts ? facts->source : FileStamp{},
+                          facts ? facts->destination : DestinationPlan{}};
+        const uint64_t ticket = pool_->submit(std::move(job));
+        pendingPaths_.insert(pair.destination);
+        if (facts)
+            pendingLines_.insert(facts->line);
+        pending_.push_back(Pending{index, std::move(pair), facts, ticket});
+        return true;
+    }
+
+    // Reports the copies of the pool in list order: those that are done (or, with `all`, every one,
+    // waiting for them), each as a copy on this thread would have been reported.
+    void reportPending(bool all) {
+        while (!pending_.empty()) {
+            Pending& head = pending_.front();
+            std::optional<CopyPool::Outcome> outcome;
+            do {
+                outcome = pool_->outcome(head.ticket, std::chrono::milliseconds(all ? 50 : 0));
+                if (!outcome && all)
+                    host_.keepAlive(); // the windows stay served, a signal is noticed, while copies run
+                if (!outcome && all && flags_.action && !stopped_) {
+                    stopped_ = true;
+                    pool_->stop();
+                }
+            } while (!outcome && all);
+            if (!outcome)
+                return;
+            reportCopy(head, *outcome);
+            pendingPaths_.erase(head.pair.destination);
+            if (head.facts)
+                pendingLines_.erase(head.facts->line);
+            pending_.pop_front();
+        }
     }
 
     // One line, up to and including its counting; the caller shows progress and status.
@@ -197,6 +274,23 @@ public:
     }
 
 private:
+    struct Pending {
+        std::size_t index;
+        CutPair pair;
+        const ActionFacts* facts;
+        uint64_t ticket;
+    };
+
+    void reportCopy(const Pending& copy, const CopyPool::Outcome& outcome) {
+        if (!outcome.begun) {
+            ++counts_.notReached; // stopped before it began: nothing was done, nothing to say
+            return;
+        }
+        const bool ok = copyReport(copy.pair, outcome.result);
+        outcomes_.done(copy.facts, ok);
+        afterLine(copy.index);
+    }
+
     const ActionFacts* factsAt(std::size_t index) const {
         return facts_.lines.size() == actions_.size() ? &facts_.lines[index] : nullptr;
     }
@@ -287,7 +381,10 @@ private:
         if (!usable(pair, line, 5, "Failed Copy-File to "))
             return false;
         BeneathCopy task(locations_, pair, facts);
-        const CopyResult result = host_.copyWithProgress(task, LastPathPart(pair.source), flags_);
+        return copyReport(pair, host_.copyWithProgress(task, LastPathPart(pair.source), flags_));
+    }
+
+    bool copyReport(const CutPair& pair, const CopyResult& result) {
         if (result.ok())
             return succeed("Success Copy-File to ", pair.destination);
         if (result.outcome == CopyOutcome::Cancelled) {
@@ -333,6 +430,11 @@ private:
     LocationResolver locations_;
     LineOutcomes outcomes_;
     ExecutionCounts counts_;
+    std::unique_ptr<CopyPool> pool_;
+    std::deque<Pending> pending_;
+    std::unordered_set<std::string> pendingPaths_;
+    std::unordered_set<uint32_t> pendingLines_;
+    bool stopped_ = false;
 };
 
 // Reports progress to the host's keep-alive so that the windows stay served during a long copy, and
@@ -391,18 +493,28 @@ ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHos
     if (actions.size() > 1)
         host.setProgressMaximum(static_cast<int64_t>(actions.size()) - 1);
 
-    Run run(flags, host, actions, std::move(facts));
+    // Copies may run on a pool beside the caller; every other line waits for the copies before it,
+    // and every outcome is reported in list order (see Run::dispatch).
+    Run run(flags, host, actions, std::move(facts), host.copyWorkers());
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
+        if (run.dispatch(index)) {
+            run.reportPending(false);
+            continue;
+        }
+        run.reportPending(true);
+        if (run.stopped()) {
+            run.notReachedFrom(index);
+            break;
+        }
         run.handle(index);
-        host.setProgressPosition(static_cast<int64_t>(index));
-        host.setStatus(executionStatusText(run.counts()), executionStatusIsRed(run.counts()));
-        host.keepAlive();
-        if (flags.action) {
+        run.afterLine(index);
+        if (run.stopped()) {
             run.notReachedFrom(index + 1);
             break;
         }
     }
+    run.reportPending(true);
 
     host.runFinished();
     host.log("Actions Finished at " + nowDateTimeText());

@@ -86,6 +86,10 @@ public:
     // the copy is cancelled as soon as flags.action is set. The windows show the copy progress window
     // here, whose buttons call cancelCopy / cancelAllCopies (copy_progress.h).
     virtual CopyResult copyWithProgress(CopyTask& copy, std::string_view copyName, StopFlags& flags);
+    // How many copies may run at once. With more than one, copy lines that need no prompt run on a
+    // pool of that many workers, outside copyWithProgress (which shows one copy at a time); lines are
+    // still reported in list order on the caller's thread, and keepAlive() is called while copies run.
+    virtual int copyWorkers() { return 1; }
 };
 
 // Sets both stop flags and logs "Job Processing Interupted".

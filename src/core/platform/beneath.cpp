@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -130,18 +131,35 @@ FolderHandle::~FolderHandle() {
 struct LocationResolver::Root {
     std::string text;   // without trailing separator ("/" for the root of the file system)
     std::string prefix; // with it
-    FolderHandle folder;
+    std::mutex opening;
+    std::shared_ptr<const FolderHandle> folder;
+
+    // Opened once, following links: the location is the folder the user chose, wherever it lies. A
+    // location that does not exist yet (backup into a new folder) is tried again next time.
+    std::shared_ptr<const FolderHandle> open(int& error) {
+        std::lock_guard<std::mutex> lock(opening);
+        if (!folder) {
+            const int fd = ::open(text.c_str(), kFolderFlags);
+            if (fd < 0)
+                error = errno;
+            else
+                folder = std::make_shared<const FolderHandle>(fd);
+        }
+        return folder;
+    }
 };
 
-LocationResolver::LocationResolver(const std::vector<std::string>& locations) {
+LocationResolver::LocationResolver(const std::vector<std::string>& locations)
+    : roots_(std::make_shared<std::vector<std::unique_ptr<Root>>>()) {
     for (const std::string& location : locations) {
         if (!isAbsolutePath(location))
             continue;
         auto root = std::make_unique<Root>();
         root->text = withoutTrailingSeparators(location);
         root->prefix = withTrailingSeparator(root->text);
-        roots_.push_back(std::move(root));
+        roots_->push_back(std::move(root));
     }
+    kept_.resize(roots_->size());
 }
 
 LocationResolver::LocationResolver() = default;
@@ -149,13 +167,29 @@ LocationResolver::LocationResolver(LocationResolver&&) noexcept = default;
 LocationResolver& LocationResolver::operator=(LocationResolver&&) noexcept = default;
 LocationResolver::~LocationResolver() = default;
 
+LocationResolver LocationResolver::sharingLocations() const {
+    LocationResolver other;
+    other.roots_ = roots_;
+    other.kept_.resize(kept_.size());
+    return other;
+}
+
 bool LocationResolver::hasLocations() const {
-    return !roots_.empty();
+    return roots_ && !roots_->empty();
+}
+
+void LocationResolver::forgetFolders() {
+    for (Kept& kept : kept_) {
+        kept.relative.clear();
+        kept.folder.reset();
+    }
 }
 
 bool LocationResolver::isLocation(std::string_view path) const {
+    if (!hasLocations())
+        return false;
     const std::string text = withoutTrailingSeparators(path);
-    for (const auto& root : roots_)
+    for (const auto& root : *roots_)
         if (root->text == text)
             return true;
     return false;
@@ -170,40 +204,52 @@ ResolvedPath LocationResolver::resolve(std::string_view path) {
         return result;
     }
     // The location itself, or no locations: the folder holding it is opened as written.
-    if (roots_.empty() || isLocation(path)) {
-        result.folder = FolderHandle(::open(folderText.c_str(), kFolderFlags));
-        if (!result.folder.valid())
+    if (!hasLocations() || isLocation(path)) {
+        const int fd = ::open(folderText.c_str(), kFolderFlags);
+        if (fd < 0)
             result.error = errno;
+        else
+            result.folder = OpenFolder(std::make_shared<const FolderHandle>(fd));
         return result;
     }
-    Root* holder = nullptr;
-    for (const auto& root : roots_) {
-        if (path.size() > root->prefix.size() && path.substr(0, root->prefix.size()) == root->prefix &&
-            (!holder || root->prefix.size() > holder->prefix.size()))
-            holder = root.get();
+    std::size_t holder = roots_->size();
+    for (std::size_t r = 0; r < roots_->size(); ++r) {
+        const std::string& prefix = (*roots_)[r]->prefix;
+        if (path.size() > prefix.size() && path.substr(0, prefix.size()) == prefix &&
+            (holder == roots_->size() || prefix.size() > (*roots_)[holder]->prefix.size()))
+            holder = r;
     }
-    if (!holder) {
+    if (holder == roots_->size()) {
         result.error = kOutsideLocations;
         return result;
     }
-    if (!holder->folder.valid()) {
-        // Opened once, following links: the location is the folder the user chose, wherever it lies.
-        holder->folder = FolderHandle(::open(holder->text.c_str(), kFolderFlags));
-        if (!holder->folder.valid()) {
-            result.error = errno;
-            return result;
-        }
+    Root& root = *(*roots_)[holder];
+    int error = 0;
+    const std::shared_ptr<const FolderHandle> rootFolder = root.open(error);
+    if (!rootFolder) {
+        result.error = error;
+        return result;
     }
     const std::string withSlash = folderText + kSeparator;
-    const std::string relative =
-        withSlash.size() > holder->prefix.size() ? folderText.substr(holder->prefix.size()) : std::string();
-    int error = 0;
-    const int fd = openFolderBeneath(holder->folder.get(), relative, error);
+    std::string relative =
+        withSlash.size() > root.prefix.size() ? folderText.substr(root.prefix.size()) : std::string();
+    if (relative.empty()) {
+        result.folder = OpenFolder(rootFolder);
+        return result;
+    }
+    Kept& kept = kept_[holder];
+    if (kept.folder && kept.relative == relative) {
+        result.folder = OpenFolder(kept.folder);
+        return result;
+    }
+    const int fd = openFolderBeneath(rootFolder->get(), relative, error);
     if (fd < 0) {
         result.error = error;
         return result;
     }
-    result.folder = FolderHandle(fd);
+    kept.folder = std::make_shared<const FolderHandle>(fd);
+    kept.relative = std::move(relative);
+    result.folder = OpenFolder(kept.folder);
     return result;
 }
 

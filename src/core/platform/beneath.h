@@ -51,14 +51,31 @@ private:
     int fd_ = -1;
 };
 
+// A folder a resolved path lies in: opened for it, or kept open by the resolver (shared, so that it
+// stays open while the path is used even when the resolver keeps another folder meanwhile).
+class OpenFolder {
+public:
+    OpenFolder() = default;
+    explicit OpenFolder(std::shared_ptr<const FolderHandle> folder) : folder_(std::move(folder)) {}
+    int get() const { return folder_ ? folder_->get() : -1; }
+    bool valid() const { return get() >= 0; }
+
+private:
+    std::shared_ptr<const FolderHandle> folder_;
+};
+
 // A path split into the open folder that holds it and its last name.
 struct ResolvedPath {
-    FolderHandle folder;
+    OpenFolder folder;
     std::string name;
     int error = 0; // 0, an errno, or one of the codes above
     bool ok() const { return error == 0; }
 };
 
+// Resolves paths beneath the locations. The last folder resolved beneath each location is kept open,
+// so that a run of lines acting in one folder resolves it once; forgetFolders() drops what is kept
+// (after a folder was removed, it could be made anew under its old name). One resolver serves one
+// thread; resolvers made by sharingLocations() share the opened locations and keep folders of their own.
 class LocationResolver {
 public:
     LocationResolver();
@@ -68,15 +85,24 @@ public:
     LocationResolver& operator=(LocationResolver&&) noexcept;
     ~LocationResolver();
 
+    // A resolver for another thread: the same locations, opened once for both.
+    LocationResolver sharingLocations() const;
+
     bool hasLocations() const;
     // The folder holding `path` and its last name, resolved beneath the location that holds it.
     ResolvedPath resolve(std::string_view path);
     // True when `path` names a location itself (its text without or with the trailing separator).
     bool isLocation(std::string_view path) const;
+    void forgetFolders();
 
 private:
     struct Root;
-    std::vector<std::unique_ptr<Root>> roots_;
+    struct Kept {
+        std::string relative;
+        std::shared_ptr<const FolderHandle> folder;
+    };
+    std::shared_ptr<std::vector<std::unique_ptr<Root>>> roots_;
+    std::vector<Kept> kept_; // position for position with the roots
 };
 
 } // namespace paritas

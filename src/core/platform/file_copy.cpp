@@ -149,11 +149,13 @@ int placeHeld(int dir, TemporaryName& held, const std::string& name, const Desti
     return 0; // the old version goes with `held`
 }
 
-// Copies up to `want` bytes from the current offsets; the byte count, 0 at end of file, -1 on error.
-ssize_t readWriteChunk(int in, int out, uint64_t want, char* buffer) {
+// Copies up to `want` bytes from `offset` of `in` to the same offset of `out`; the byte count, 0 at
+// end of file, -1 on error.
+ssize_t readWriteChunk(int in, int out, off_t offset, uint64_t want, char* buffer) {
     uint64_t done = 0;
     while (done < want) {
-        const ssize_t got = ::read(in, buffer, std::min<uint64_t>(kBufferBytes, want - done));
+        const ssize_t got =
+            ::pread(in, buffer, std::min<uint64_t>(kBufferBytes, want - done), offset + off_t(done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -161,7 +163,8 @@ ssize_t readWriteChunk(int in, int out, uint64_t want, char* buffer) {
         if (got == 0)
             break;
         for (ssize_t written = 0; written < got;) {
-            const ssize_t n = ::write(out, buffer + written, static_cast<std::size_t>(got - written));
+            const ssize_t n = ::pwrite(out, buffer + written, static_cast<std::size_t>(got - written),
+                                       offset + off_t(done) + written);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -186,53 +189,109 @@ bool rangeCopyUnavailable(int error) {
            error == EPERM;
 }
 
+// Copies byte ranges of one file into the same places of another, by copy_file_range, or by reading
+// and writing where the file systems refuse it (decided at the first byte), in chunks so that progress
+// and cancel come often enough.
+class RangeCopier {
+public:
+    RangeCopier(int in, int out, uint64_t total, CopyObserver& observer)
+        : in_(in), out_(out), total_(total), observer_(observer) {}
+
+    // Copies [from, to). Progress counts positions, so a skipped hole counts as done.
+    CopyResult copy(uint64_t from, uint64_t to) {
+        uint64_t at = from;
+        while (at < to) {
+            const uint64_t want = std::min(kCopyChunkBytes, to - at);
+            ssize_t n;
+            if (useRange_) {
+                loff_t inOffset = loff_t(at), outOffset = loff_t(at);
+                n = ::copy_file_range(in_, &inOffset, out_, &outOffset, want, 0);
+                // Before the first byte, any refusal (or a file system that reports nothing to copy
+                // from a non-empty file) sends the copy to plain reading and writing.
+                if (!started_ && (n == 0 || (n < 0 && rangeCopyUnavailable(errno)))) {
+                    useRange_ = false;
+                    continue;
+                }
+            } else {
+                if (!buffer_)
+                    buffer_ = std::make_unique<char[]>(kBufferBytes);
+                n = readWriteChunk(in_, out_, off_t(at), want, buffer_.get());
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return failed(errno);
+            if (n == 0)
+                return failed(kSourceChanged); // the source is shorter than it was
+            started_ = true;
+            at += static_cast<uint64_t>(n);
+            if (CopyResult stop = report(at); !stop.ok())
+                return stop;
+        }
+        return copied();
+    }
+
+    CopyResult report(uint64_t position) {
+        observer_.progress(position, total_);
+        return observer_.cancelRequested() ? cancelled() : copied();
+    }
+
+private:
+    int in_, out_;
+    uint64_t total_;
+    CopyObserver& observer_;
+    bool useRange_ = true;
+    bool started_ = false;
+    std::unique_ptr<char[]> buffer_;
+};
+
+// A file with fewer blocks than its size needs has holes.
+bool looksSparse(const struct stat& st) {
+    return uint64_t(st.st_blocks) * 512u < uint64_t(st.st_size);
+}
+
+// Copies only the data of a file with holes, so that holes stay holes; the size is set at the end.
+CopyResult copySparse(int in, int out, uint64_t total, RangeCopier& copier) {
+    uint64_t position = 0;
+    while (position < total) {
+        const off_t data = ::lseek(in, off_t(position), SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break; // only a hole is left
+        if (data < 0)
+            return copier.copy(position, total); // the file system cannot tell: copy the rest
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0 || uint64_t(hole) > total)
+            hole = off_t(total);
+        if (CopyResult step = copier.copy(uint64_t(data), uint64_t(hole)); !step.ok())
+            return step;
+        position = uint64_t(hole);
+    }
+    if (::ftruncate(out, off_t(total)) != 0)
+        return failed(errno);
+    return copier.report(total);
+}
+
 // Copies `total` bytes of `in` into the empty file `out`: a clone where the file system offers one,
-// else copy_file_range, else read and write.
-CopyResult copyContents(int in, dev_t sourceDevice, int out, uint64_t total, CopyObserver& observer) {
+// else only the data of a file with holes, else every byte.
+CopyResult copyContents(int in, const struct stat& source, int out, CopyObserver& observer) {
+    const uint64_t total = static_cast<uint64_t>(source.st_size);
     observer.progress(0, total);
     if (observer.cancelRequested())
         return cancelled();
     if (total == 0)
         return copied();
-    if (cloneMayWork(sourceDevice)) {
+    if (cloneMayWork(source.st_dev)) {
         if (::ioctl(out, FICLONE, in) == 0) {
             observer.progress(total, total);
             return observer.cancelRequested() ? cancelled() : copied();
         }
         if (errno == EOPNOTSUPP || errno == ENOTTY)
-            noCloneDevice.store(sourceDevice, std::memory_order_relaxed);
+            noCloneDevice.store(source.st_dev, std::memory_order_relaxed);
     }
-    bool useRange = true;
-    std::unique_ptr<char[]> buffer;
-    uint64_t done = 0;
-    while (done < total) {
-        const uint64_t want = std::min(kCopyChunkBytes, total - done);
-        ssize_t n;
-        if (useRange) {
-            n = ::copy_file_range(in, nullptr, out, nullptr, want, 0);
-            // Before the first byte, any refusal (or a file system that reports nothing to copy from
-            // a non-empty file) sends the copy to plain reading and writing.
-            if (done == 0 && (n == 0 || (n < 0 && rangeCopyUnavailable(errno)))) {
-                useRange = false;
-                continue;
-            }
-        } else {
-            if (!buffer)
-                buffer = std::make_unique<char[]>(kBufferBytes);
-            n = readWriteChunk(in, out, want, buffer.get());
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return failed(errno);
-        if (n == 0)
-            return failed(kSourceChanged); // the source is shorter than it was
-        done += static_cast<uint64_t>(n);
-        observer.progress(done, total);
-        if (observer.cancelRequested())
-            return cancelled();
-    }
-    return copied();
+    RangeCopier copier(in, out, total, observer);
+    if (looksSparse(source))
+        return copySparse(in, out, total, copier);
+    return copier.copy(0, total);
 }
 
 bool sameMoment(const timespec& a, const timespec& b) {
@@ -283,8 +342,7 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
         return failed(errno);
     FileHandle out(outFd);
 
-    const CopyResult contents =
-        copyContents(in, before.st_dev, out.get(), static_cast<uint64_t>(before.st_size), observer);
+    const CopyResult contents = copyContents(in, before, out.get(), observer);
     if (!contents.ok())
         return contents;
 

@@ -87,7 +87,10 @@ FsResult removeEmptyFolder(LocationResolver& locations, const std::string& path)
     const ResolvedPath at = locations.resolve(path);
     if (!at.ok())
         return FsResult{at.error};
-    return resultOf(::unlinkat(at.folder.get(), at.name.c_str(), AT_REMOVEDIR));
+    const FsResult removed = resultOf(::unlinkat(at.folder.get(), at.name.c_str(), AT_REMOVEDIR));
+    if (removed.ok())
+        locations.forgetFolders(); // the folder kept open may be this one, and its name free again
+    return removed;
 }
 
 FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned) {

@@ -95,3 +95,76 @@ TEST(PlannedFacts, ALineRunsOnlyWhenTheLineItDependsOnSucceeded) {
     EXPECT_TRUE(hasLine(log, "Success Copy-File to " + backup.path("B/there/y.txt")));
     EXPECT_EQ(backup.read("B/gone"), "a file now");
 }
+
+namespace {
+
+// Runs with a pool of `workers` copies, stopping once `stopAfter` lines have been reported.
+class PooledHost final : public SyncRecordingHost {
+public:
+    int workers = 1;
+    int positions = 0;
+    int stopAfter = -1;
+    StopFlags* flags = nullptr;
+    int copyWorkers() override { return workers; }
+    void setProgressPosition(int64_t) override {
+        if (++positions == stopAfter && flags)
+            interruptJobProcessing(*flags, static_cast<ExecutorHost&>(*this));
+    }
+};
+
+// The log without its time stamps, with the tree's root spelled "<root>/".
+std::vector<std::string> comparable(const std::vector<std::string>& log, const std::string& root) {
+    std::vector<std::string> kept;
+    for (std::string line : log) {
+        if (line.rfind("Actions Started at ", 0) == 0 || line.rfind("Actions Finished at ", 0) == 0)
+            continue;
+        if (const std::size_t at = line.find(root); at != std::string::npos)
+            line.replace(at, root.size(), "<root>/");
+        kept.push_back(line);
+    }
+    return kept;
+}
+
+} // namespace
+
+// Copies on a pool are reported as a run on one thread reports them: the same lines in the same order,
+// the same counts, the same trees; a stop takes effect within one file.
+TEST(PlannedFacts, CopiesOnAPoolChangeNothingButTheTimeTheyTake) {
+    std::string description = "B/stale.txt = s\nB/old/photo.jpg = jpeg\n";
+    for (int f = 0; f < 40; ++f)
+        description += "A/d" + std::to_string(f % 5) + "/f" + std::to_string(f) +
+                       ".txt = " + std::to_string(f * f) + "\n";
+    description += "A/photos/photo.jpg = jpeg\n";
+    std::vector<std::string> logs[2];
+    TreeSnapshot trees[2];
+    ExecutionCounts counts[2];
+    for (const int workers : {1, 4}) {
+        TempTree tree(description);
+        const SyncRun planned = syncOnce(0, tree.path("A/"), tree.path("B/"), quietSettings(), false);
+        PooledHost host;
+        host.workers = workers;
+        StopFlags flags;
+        counts[workers > 1] = PerformActions(planned.plan.actions, flags, host, planned.plan.facts);
+        logs[workers > 1] = comparable(host.lines, tree.root());
+        trees[workers > 1] = snapshotTree(tree.path("B"));
+    }
+    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_EQ(snapshotDifferences(trees[0], trees[1]), "");
+    EXPECT_EQ(counts[1].good, counts[0].good);
+    EXPECT_EQ(counts[1].bad, 0);
+
+    // Stopped after the tenth line: nothing after it is begun, the copies under way are cancelled, and
+    // every line is either done, cancelled or not reached.
+    TempTree tree(description);
+    const SyncRun planned = syncOnce(0, tree.path("A/"), tree.path("B/"), quietSettings(), false);
+    PooledHost host;
+    host.workers = 4;
+    StopFlags flags;
+    host.flags = &flags;
+    host.stopAfter = 10;
+    const ExecutionCounts stopped = PerformActions(planned.plan.actions, flags, host, planned.plan.facts);
+    EXPECT_EQ(stopped.good + stopped.bad + stopped.notReached, int(planned.plan.actions.size()));
+    EXPECT_GE(stopped.notReached, int(planned.plan.actions.size()) - 10 - 4);
+    EXPECT_EQ(stopped.bad, stopped.cancelled);
+    EXPECT_EQ(tree.read("B/stale.txt"), "s") << "the deletions after the copies were not reached";
+}

@@ -211,9 +211,10 @@ void checkOneWorld(uint32_t seed) {
     const auto lockedA = world.lockSome(tree, foldersA, "A");
     const auto lockedB = world.chance(30) ? world.lockSome(tree, foldersB, "B") : decltype(lockedA){};
     const Settings settings = world.settings();
+    const int copyWorkers = world.chance(50) ? 1 : 3;
 
     const ChildOutcome child = asNobody([&] {
-        const SyncRun run = syncOnce(0, tree.path("A/"), tree.path("B/"), settings);
+        const SyncRun run = syncOnce(0, tree.path("A/"), tree.path("B/"), settings, true, copyWorkers);
         const SyncRun again = syncOnce(0, tree.path("A/"), tree.path("B/"), settings, false);
         std::string text = run.a.coverage.complete() && run.b.coverage.complete() ? "C\n" : "I\n";
         for (const std::string& line : run.log)

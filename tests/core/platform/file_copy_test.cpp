@@ -245,3 +245,35 @@ TEST(CopyFile, AFullDestinationFailsAndLeavesTheOldDestinationAndNoTemporaryFile
     EXPECT_EQ(readFile(mountPoint + "/dst"), "old destination");
     EXPECT_EQ(namesIn(mountPoint), std::vector<std::string>{"dst"});
 }
+
+// A file with holes is copied by its data: the holes stay holes, and the bytes read the same.
+TEST(CopyFile, HolesStayHolesAndTheDataIsTheSame) {
+    ScratchFolder scratch;
+    const std::string source = scratch.at("sparse.img");
+    constexpr off_t kSize = off_t(4) << 30;
+    const std::string data = patternBytes(4 << 20, 7);
+    {
+        const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        for (const off_t at : {off_t(0), off_t(1) << 30, kSize - off_t(data.size())})
+            ASSERT_EQ(::pwrite(fd, data.data(), data.size(), at), ssize_t(data.size()));
+        ::close(fd);
+    }
+    ScriptedObserver observer;
+    ASSERT_TRUE(copyFileWithProgress(source, scratch.at("copy.img"), observer).ok());
+    const auto copy = statOf(scratch.at("copy.img"));
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->st_size, kSize);
+    EXPECT_LT(uint64_t(copy->st_blocks) * 512u, uint64_t(64) << 20) << "the holes were written out";
+    EXPECT_EQ(observer.reports.back(), std::make_pair(uint64_t(kSize), uint64_t(kSize)));
+    const int fd = ::open(scratch.at("copy.img").c_str(), O_RDONLY);
+    std::string back(data.size(), '\0');
+    for (const off_t at : {off_t(0), off_t(1) << 30, kSize - off_t(data.size())}) {
+        ASSERT_EQ(::pread(fd, back.data(), back.size(), at), ssize_t(back.size()));
+        EXPECT_EQ(back, data) << "at " << at;
+    }
+    std::string hole(4096, 'x');
+    ASSERT_EQ(::pread(fd, hole.data(), hole.size(), off_t(2) << 30), ssize_t(hole.size()));
+    EXPECT_EQ(hole, std::string(4096, '\0'));
+    ::close(fd);
+}

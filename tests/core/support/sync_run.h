@@ -11,12 +11,14 @@
 
 namespace paritas::test {
 
-class SyncRecordingHost final : public ScanHost, public PlannerHost, public ExecutorHost {
+class SyncRecordingHost : public ScanHost, public PlannerHost, public ExecutorHost {
 public:
     std::vector<std::string> lines;
     Settings settingsValue;
+    int workers = 1;
     void log(std::string_view line) override { lines.emplace_back(line); }
     Settings settings() override { return settingsValue; }
+    int copyWorkers() override { return workers; }
 };
 
 struct SyncRun {
@@ -35,9 +37,11 @@ inline Settings quietSettings() {
 
 // mode: 0 backup, 1 folder synch, 2 copy missing, 3 duplicates in B. With `execute` false only plans.
 inline SyncRun syncOnce(int mode, const std::string& locationA, const std::string& locationB,
-                        const Settings& settings = quietSettings(), bool execute = true) {
+                        const Settings& settings = quietSettings(), bool execute = true,
+                        int copyWorkers = 1) {
     SyncRecordingHost host;
     host.settingsValue = settings;
+    host.workers = copyWorkers;
     SyncRun run;
     run.a = scanLocation(locationA, true, Side::A, host);
     run.b = scanLocation(locationB, true, Side::B, host);

@@ -1,0 +1,70 @@
+#pragma once
+// Copies of one run on a few worker threads. The executor hands over copy lines that do not depend on
+// each other (it waits for every copy under way before any other kind of line, and before a copy that
+// touches a path one under way writes) and reports their outcomes in list order, on its own thread:
+// the pool only copies. Every copy goes through the same checked operation as a copy on the caller's
+// thread (copyFileBeneath), each worker resolving paths with its own resolver over the run's locations.
+//
+// Stopping: once stop() is called, copies under way are cancelled between chunks and copies not begun
+// are not begun at all (their outcome says so), so a stop takes effect within one file.
+
+#include "core/platform/beneath.h"
+#include "core/platform/file_copy.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace paritas {
+
+class CopyPool {
+public:
+    struct Job {
+        std::string source;
+        std::string destination;
+        bool sourceKnown = false;
+        FileStamp plannedSource;
+        DestinationPlan plan;
+    };
+    struct Outcome {
+        bool begun = false; // false: stopped before it began; nothing was done
+        CopyResult result;
+    };
+
+    CopyPool(int workers, const LocationResolver& locations);
+    ~CopyPool();
+    CopyPool(const CopyPool&) = delete;
+    CopyPool& operator=(const CopyPool&) = delete;
+
+    // Queues a copy; tickets count up from 0 in the order of submission.
+    uint64_t submit(Job job);
+    // The outcome of `ticket` once it is there, waiting at most `wait` for it.
+    std::optional<Outcome> outcome(uint64_t ticket, std::chrono::milliseconds wait);
+    void stop();
+    // Folders may have been removed (and their names freed): the workers forget the folders they keep
+    // open before their next copy.
+    void forgetFolders();
+
+private:
+    void work(LocationResolver locations);
+
+    std::mutex mutex_;
+    std::condition_variable jobReady_;
+    std::condition_variable outcomeReady_;
+    std::deque<std::pair<uint64_t, Job>> queue_;
+    std::unordered_map<uint64_t, Outcome> outcomes_;
+    uint64_t nextTicket_ = 0;
+    bool closing_ = false;
+    std::atomic<bool> stopped_{false};
+    std::atomic<uint64_t> forgetting_{0};
+    std::vector<std::thread> workers_;
+};
+
+} // namespace paritas
