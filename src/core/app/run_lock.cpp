@@ -130,7 +130,7 @@ void unlockKey(const std::string& key) {
 
 std::string runLockFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/')
+    if (runtime && runtime[0] == '/' && isOwnFolder(runtime, false))
         return std::string(runtime) + "/paritas";
     const std::string session = "/run/user/" + std::to_string(::geteuid());
     if (isOwnFolder(session, false))

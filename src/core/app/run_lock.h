@@ -5,7 +5,7 @@
 // schedule and from cron say, therefore never work at once; runs on different destinations do.
 //
 // The lock files live outside the user's trees, in a folder of the user's own:
-//   $XDG_RUNTIME_DIR/paritas/, else /run/user/<uid>/paritas/ when that folder is the user's (cron
+//   $XDG_RUNTIME_DIR/paritas/ (when that folder is the user's), else /run/user/<uid>/paritas/ (cron
 //   sets no XDG_RUNTIME_DIR, but the desktop session's folder is there while the user is logged in),
 //   else /tmp/paritas-<uid>/ (made 0700; refused when it belongs to someone else).
 // A lock is an flock(2) on "lock-<device>-<inode>[-<hash>]" there, released by the kernel when the
