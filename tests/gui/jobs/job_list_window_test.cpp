@@ -327,11 +327,12 @@ private slots:
         f->BitBtn3Click();
         QCOMPARE(readFile(t.b + "/only-copy.txt"), QByteArray("precious"));
         QCOMPARE(readFile(c + "/x.txt"), QByteArray("x"));
-        QCOMPARE(statuses(f), QStringList({"Not Run", "Finished", ""}));
+        QCOMPARE(statuses(f), QStringList({"Refused", "Finished", ""}));
         QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].contains("1 job(s) of the job list were refused"));
         bool logged = false;
         for (const QString& line : f->activityLog().lines())
-            logged = logged || line.startsWith("Job 1 not run: ");
+            logged = logged || line.startsWith("Job 1 refused: ");
         QVERIFY(logged);
     }
 
