@@ -386,6 +386,32 @@ private slots:
         QVERIFY(f->activityLog().lines().filter("was missed").isEmpty());
     }
 
+    // Nobody watches a scheduled run: a backup from a source that came up empty would empty B.
+    void aScheduledRunThatWouldDeleteMostOfBIsRefusedAndARunByHandIsNot() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        for (int i = 0; i < 12; ++i)
+            writeFile(t.b + QStringLiteral("/f%1.txt").arg(i), "backed up");
+        t.setOn(f);
+        f->setModeIndex(0);
+        f->BitBtn1Click();
+        s->Monday->setChecked(true);
+        s->Edit1->setText("12:00:05");
+        s->BitBtn2Click();
+        moment = kMondayNoon;
+        s->Timer1Timer();
+        QCOMPARE(f->StringGrid3->item(0, 0)->text(), QStringLiteral("Refused"));
+        QCOMPARE(QDir(t.b).entryList(QDir::Files).size(), 12);
+        QVERIFY2(logHas(f, "Job 1 refused: the plan deletes 12 of 12 files in " + t.b + "/ (more than 50%)"),
+                 qPrintable(f->activityLog().lines().join('\n')));
+        QVERIFY(dialogs.messages.isEmpty());
+
+        s->BitBtn1Click();
+        f->BitBtn3Click(); // by hand, after the confirmation
+        QCOMPARE(f->StringGrid3->item(0, 0)->text(), QStringLiteral("Finished"));
+        QVERIFY(QDir(t.b).entryList(QDir::Files).isEmpty());
+    }
+
     void everyTicksAndUnticksAllSevenDays() {
         s->Tuesday->setChecked(true);
         s->Every->setChecked(true);
