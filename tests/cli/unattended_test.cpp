@@ -59,6 +59,18 @@ TEST(CliJobs, AJobListRunsInOrderAndItsExitStatusTellsTheWorstJob) {
                               jobLine(tree, "A3", 0, "B3") + "\r\n");
     const TreeSnapshot b3 = snapshotTree(tree.path("B3"));
 
+    // A dry run prints each job's plan and changes nothing.
+    const CliRun inTree = isolated(tree);
+    const TreeSnapshot before = tree.snapshot();
+    const CliResult dry = runCli({"jobs", "--dry-run", "jobs.jbl"}, inTree);
+    EXPECT_EQ(dry.status, 3) << dry.out << dry.err;
+    EXPECT_TRUE(holds(dry.outLines(), "Copy " + tree.path("A1/a.txt") + "*" + tree.path("B1/a.txt")))
+        << dry.out;
+    EXPECT_TRUE(holds(dry.outLines(), "Job 2: copy-missing " + tree.path("A2/") + " to " + tree.path("B2/") +
+                                          ": Planned, 2 action(s)"))
+        << dry.out;
+    EXPECT_EQ(snapshotDifferences(before, tree.snapshot()), "");
+
     const CliResult r = runCli({"jobs", "--log", "run.log", "jobs.jbl"}, isolated(tree));
     EXPECT_EQ(r.status, 3) << r.out << r.err;
     const Lines out = r.outLines();

@@ -38,10 +38,15 @@ bool isOwnFolder(const std::string& path, bool privateOnly) {
     return !privateOnly || (st.st_mode & 077) == 0;
 }
 
+std::string sharedLockFolder() {
+    return "/tmp/paritas-" + std::to_string(::geteuid());
+}
+
 // The lock folder, made when missing; empty with `problem` set when it cannot be used.
 std::string usableLockFolder(std::string& problem) {
     const std::string folder = runLockFolder();
-    const bool shared = folder.rfind("/tmp/", 0) == 0;
+    // In the shared /tmp another user could have made the folder first to watch or block the locks.
+    const bool shared = folder == sharedLockFolder();
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         problem = "cannot make the lock folder " + folder + ": " + std::strerror(errno);
         return {};
@@ -135,7 +140,7 @@ std::string runLockFolder() {
     const std::string session = "/run/user/" + std::to_string(::geteuid());
     if (isOwnFolder(session, false))
         return session + "/paritas";
-    return "/tmp/paritas-" + std::to_string(::geteuid());
+    return sharedLockFolder();
 }
 
 std::string runLockKey(const std::string& folder) {
@@ -202,6 +207,50 @@ void RunLock::release() {
     for (const std::string& key : keys_)
         unlockKey(key);
     keys_.clear();
+}
+
+std::vector<std::string> foldersWrittenBy(const ActionList& actions,
+                                          const std::vector<std::string>& locations) {
+    std::vector<bool> written(locations.size(), false);
+    // The location closest above `path` (the longest that holds it) is written.
+    auto mark = [&](const std::string& path) {
+        std::size_t best = locations.size();
+        for (std::size_t i = 0; i < locations.size(); ++i)
+            if (path.compare(0, locations[i].size(), locations[i]) == 0 &&
+                (best == locations.size() || locations[i].size() > locations[best].size()))
+                best = i;
+        if (best < locations.size())
+            written[best] = true;
+    };
+    for (const std::string& line : actions) {
+        switch (actionKind(line)) {
+        case ActionKind::CreateFolder: // folder lines name a folder without its separator
+            mark(pathFrom(line, kCreateDirPrefix.size() + 1).path + "/");
+            break;
+        case ActionKind::RemoveFolder:
+            mark(pathFrom(line, kRemoveDirPrefix.size() + 1).path + "/");
+            break;
+        case ActionKind::DeleteFile:
+            mark(pathFrom(line, kDeleteFilePrefix.size() + 1).path);
+            break;
+        case ActionKind::Copy:
+            mark(pairFrom(line, kCopyPrefix.size() + 1).destination);
+            break;
+        case ActionKind::MoveRename: {
+            const CutPair pair = pairFrom(line, kMoveRenamePrefix.size() + 1);
+            mark(pair.source);
+            mark(pair.destination);
+            break;
+        }
+        case ActionKind::None:
+            break;
+        }
+    }
+    std::vector<std::string> folders;
+    for (std::size_t i = 0; i < locations.size(); ++i)
+        if (written[i])
+            folders.push_back(locations[i]);
+    return folders;
 }
 
 std::string runLockRefusal(const RunLockResult& result) {

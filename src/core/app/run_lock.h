@@ -16,6 +16,8 @@
 // A destination that does not exist yet (a backup into a new folder) is keyed by its nearest existing
 // ancestor's identity and a hash of the rest of its path.
 
+#include "core/planning/action_list.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,6 +60,11 @@ public:
 private:
     std::vector<std::string> keys_;
 };
+
+// The locations (of `locations`) that the lines of `actions` change: where folders are made and removed,
+// files copied to, moved from and to, deleted. A backup changes B alone, a folder synch both sides.
+std::vector<std::string> foldersWrittenBy(const ActionList& actions,
+                                          const std::vector<std::string>& locations);
 
 // "another run (process 1234) is working on /mnt/backup/" and the like.
 std::string runLockRefusal(const RunLockResult& result);
