@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 #include <utility>
@@ -65,11 +66,42 @@ void ProgressLine::clear() {
     drawn_ = false;
 }
 
-ConsoleHost::ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings)
-    : log_(logStream), logOnTerminal_(::isatty(::fileno(logStream)) == 1), progress_(progress),
+void LogSinks::record(std::string_view line) {
+    if (kept)
+        kept->emplace_back(line);
+    if (!file)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &tm);
+    if (std::fputs(stamp, file) < 0 || std::fwrite(line.data(), 1, line.size(), file) != line.size() ||
+        std::fputc('\n', file) == EOF || std::fflush(file) != 0)
+        fileFailed = true;
+}
+
+bool tellsOfAnError(std::string_view line) {
+    static constexpr std::string_view kErrorStarts[] = {
+        "Failed",    "Reason: ", "Cannot ",         "Left alone: ",         "Skipped ",
+        "Refused: ", "Job ",     "Interrupted by ", "The run is incomplete"};
+    for (std::string_view start : kErrorStarts)
+        if (line.substr(0, start.size()) == start)
+            return true;
+    return false;
+}
+
+ConsoleHost::ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings,
+                         LogSinks* sinks)
+    : log_(logStream), sinks_(sinks), logOnTerminal_(::isatty(::fileno(logStream)) == 1), progress_(progress),
       settings_(settings) {}
 
 void ConsoleHost::log(std::string_view line) {
+    if (sinks_) {
+        sinks_->record(line);
+        if (sinks_->quiet && !tellsOfAnError(line))
+            return;
+    }
     // On the terminal a log line replaces the progress line, which comes back a moment later.
     if (logOnTerminal_)
         progress_.clear();

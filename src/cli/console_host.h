@@ -1,7 +1,10 @@
 #pragma once
-// The command line's host: activity-log lines go to one stream (stdout for sync and dedupe, stderr
-// otherwise), and when stderr is a terminal a live progress line is drawn there, at most a few times
-// a second. Nothing is ever asked: a command-line run has no prompts.
+// The command line's host: activity-log lines go to one stream (stdout for sync, dedupe and jobs,
+// stderr otherwise), and when stderr is a terminal a live progress line is drawn there, at most a few
+// times a second. Nothing is ever asked: a command-line run has no prompts.
+//
+// Besides the stream (LogSinks): --quiet keeps only the lines that tell of an error there, --log-file
+// appends every line to a file with a time stamp, and jobs --log keeps every line for its action log.
 
 #include "core/checksum/crc_matching.h"
 #include "core/execution/executor.h"
@@ -13,8 +16,23 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace paritas::cli {
+
+struct LogSinks {
+    bool quiet = false;
+    std::FILE* file = nullptr;                // --log-file, opened for appending
+    std::vector<std::string>* kept = nullptr; // jobs --log
+    bool fileFailed = false;                  // a line could not be written to `file`
+
+    // Writes `line` to the file and the kept lines (not to any stream).
+    void record(std::string_view line);
+};
+
+// True for the lines --quiet keeps: failures and their reasons, what could not be seen or carried,
+// refusals, jobs that did not finish, interruptions.
+bool tellsOfAnError(std::string_view line);
 
 // One line of stderr, redrawn in place. Disabled (draws nothing, ever) when stderr is not a terminal,
 // so that redirected output holds no carriage returns or escape sequences.
@@ -41,7 +59,8 @@ enum class Phase { Scanning, Planning, Actions, Crc };
 
 class ConsoleHost : public ScanHost, public PlannerHost, public ExecutorHost, public CrcCompareHost {
 public:
-    ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings);
+    ConsoleHost(std::FILE* logStream, ProgressLine& progress, const Settings& settings,
+                LogSinks* sinks = nullptr);
 
     void log(std::string_view line) override;
     void setProgressMaximum(int64_t maximum) override { maximum_ = maximum; }
@@ -70,6 +89,7 @@ private:
     void noticeSignal();
 
     std::FILE* log_;
+    LogSinks* sinks_;
     bool logOnTerminal_;
     ProgressLine& progress_;
     Settings settings_;

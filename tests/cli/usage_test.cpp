@@ -24,7 +24,9 @@ TEST(CliHelp, HelpAndVersionGoToStdoutAndSucceed) {
              {"paritas-cli scan  [--no-subfolders] LOCATION", "paritas-cli plan  MODE [OPTIONS] A B",
               "paritas-cli sync  MODE [OPTIONS] A B",
               "paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] A",
-              "paritas-cli crc   [--no-subfolders] [--criteria LIST] A B", "paritas-cli --help | --version"})
+              "paritas-cli crc   [--no-subfolders] [--criteria LIST] A B",
+              "paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] JOBLIST.jbl",
+              "paritas-cli --help | --version"})
             EXPECT_NE(r.out.find(synopsis), std::string::npos) << synopsis;
     }
     const CliResult version = runCli({"--version"});
@@ -74,6 +76,16 @@ TEST(CliUsage, ArgumentErrorsExitWithTwoAndAHintAndChangeNothing) {
         {{"scan", tree.path("A*")}, "holds a \"*\" or a control character"},
         {{"sync", "synch", tree.path("A\nB"), b}, "holds a \"*\" or a control character"},
         {{"crc", a, tree.path("B\t")}, "holds a \"*\" or a control character"},
+        {{"jobs"}, "jobs needs one job-list file, got 0"},
+        {{"jobs", "a.jbl", "b.jbl"}, "jobs needs one job-list file, got 2"},
+        {{"jobs", "--log"}, "--log needs a file name"},
+        {{"jobs", "--no-subfolders", "a.jbl"}, "unknown option \"--no-subfolders\" for jobs"},
+        {{"plan", "backup", "--format", "xml", a, b}, "unknown format \"xml\""},
+        {{"plan", "backup", "--max-delete", "5", a, b}, "unknown option \"--max-delete\" for plan"},
+        {{"sync", "backup", "--max-delete", "half", a, b}, "--max-delete takes a number of files"},
+        {{"sync", "backup", "--max-delete=101%", a, b}, "--max-delete takes a number of files"},
+        {{"sync", "backup", "--wait=yes", a, b}, "--wait takes no value"},
+        {{"crc", "--wait", a, b}, "unknown option \"--wait\" for crc"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);

@@ -26,8 +26,11 @@ inline constexpr const char* kJobFinished = "Finished";
 // The job ran, but something was not done: an action failed, a scan could not see everything, or
 // the plan left files alone.
 inline constexpr const char* kJobFailed = "Failed";
-// Nothing was done: no mode, an unusable location or a refused plan.
+// Nothing was done: no mode or an unusable location.
 inline constexpr const char* kJobNotRun = "Not Run";
+// Nothing was done: a safety rule refused the job (the planner's refusals, the mass-deletion guard,
+// another run working on the same destination).
+inline constexpr const char* kJobRefused = "Refused";
 // A stop request ended the job before or during its actions.
 inline constexpr const char* kJobStopped = "Stopped";
 

@@ -134,10 +134,9 @@ public:
     std::vector<Job> jobRows() const;
     // Replaces the table's jobs by `jobs` (header, the jobs, one open row).
     void ListJobs(const std::vector<Job>& jobs);
-    // Runs every job of the table in order (see tform1_jobs.cpp); the job in progress is
-    // currentJobRow (a table row).
+    // Runs every job of the table in order through the core's job runner (see tform1_jobs.cpp); the
+    // job in progress is currentJobRow (a table row).
     void StartJoblist();
-    void ProccesJobListItem();
     int currentJobRow = 0;
     bool jobListRunning() const { return jobListRunning_; }
     // True while a scheduled job list runs: nobody may be at the desk, so the executor asks nothing,
@@ -194,8 +193,6 @@ private:
     int busy_ = 0;
     bool jobListRunning_ = false;
     bool jobListScheduled_ = false;
-    int jobsNotRun_ = 0;
-    int jobsFailed_ = 0;
 };
 
 } // namespace paritas::gui

@@ -12,6 +12,7 @@
 #include "gui/execution/tprogressform.h"
 #include "gui/settings/tform2.h"
 
+#include "core/app/run_lock.h"
 #include "core/execution/executor.h"
 
 #include <QAction>
@@ -107,6 +108,17 @@ private:
 } // namespace
 
 ExecutionCounts TForm1::PerformActions() {
+    // One run per destination: a job run holds its lock already (shared here); another program's run
+    // on a folder these lines change refuses this run before its first line.
+    RunLock lock;
+    const RunLockResult locked = lock.acquire(foldersWrittenBy(actions, actionFacts.locations));
+    if (!locked.acquired) {
+        const std::string refusal = "Refused: " + runLockRefusal(locked) + "; no action was run";
+        log(refusal);
+        if (!runsWithoutPrompts())
+            DialogSeam::current().message(this, QString::fromStdString(refusal));
+        return ExecutionCounts{};
+    }
     WindowExecutorHost host(*this);
     const ExecutionCounts counts = paritas::PerformActions(actions, stopFlags, host, actionFacts);
     KeepAlive::pumpNow();

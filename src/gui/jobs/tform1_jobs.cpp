@@ -3,22 +3,24 @@
 //
 //   BitBtn3Click ─(confirm unless scheduled)─> StartJoblist
 //     statuses back to "Waiting", stop flags cleared, run buttons off
-//     for each job row, while the job-list stop flag is clear: ProccesJobListItem
-//        locations + subfolders into the window ─> scan A, scan B ─(stop?)─> planner of the job's
-//        mode ─(stop?)─> executor (prompts only when started by hand) ─> status
+//     the core's job runner (core/jobs/job_runner.h) with the window as its host: per job the
+//        locations go into the window, the window's scans, planner and executor run (prompts only
+//        when started by hand; the mass-deletion guard only when scheduled)
 //     run buttons on; after a scheduled run: save/clear the log, back to the schedule-active state
 //
 // A job's status says what happened: "Finished" only when it did everything, else "Failed",
-// "Not Run" or "Stopped", with one line in the activity log saying why.
+// "Not Run", "Refused" or "Stopped", with one line in the activity log saying why.
 
 #include "gui/app/activity_log.h"
 #include "gui/app/dialog_seam.h"
+#include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
 #include "gui/planning/window_planner_host.h"
 #include "gui/settings/tform2.h"
 
 #include "core/app/modes.h"
 #include "core/app/text_file.h"
+#include "core/jobs/job_runner.h"
 #include "core/platform/path_text.h"
 
 #include <QCheckBox>
@@ -62,87 +64,54 @@ void setStatus(QTableWidget* grid, int row, const char* status) {
         setCellText(grid, row, kStatus, status);
 }
 
-// Why a job's location cannot be run, or empty. Locations come from the choosers (absolute, ending
-// with the separator) or from a job-list file, which anyone may have edited.
-std::string unusableLocation(const std::string& location) {
-    if (!isAbsolutePath(location))
-        return "location \"" + location + "\" is not an absolute folder path";
-    if (holdsUncarriableCharacter(location))
-        return "location \"" + location + "\" holds a character that action lines cannot carry";
-    return {};
-}
+// The job runner's host in the window: the job table's statuses, the window's own scans, planner
+// host and executor (stop window, copy window, prompts as the run allows them).
+class WindowJobHost final : public JobRunHost {
+public:
+    explicit WindowJobHost(TForm1& form) : f_(form), planner_(form) {}
 
-// How a job ended: its status and, unless it did everything, the log text after "Job <n> ".
-struct JobEnd {
-    const char* status;
-    std::string why;
-};
-
-// What a job that ran did not do, or empty: "1 action(s) failed; the scan of location B ...".
-std::string shortfalls(const TForm1& f, const ExecutionCounts& counts, std::size_t leftAlone) {
-    std::vector<std::string> parts;
-    if (counts.bad > 0)
-        parts.push_back(std::to_string(counts.bad) + " action(s) failed");
-    if (!f.coverageA.complete())
-        parts.push_back("the scan of location A could not see everything");
-    if (!f.coverageB.complete())
-        parts.push_back("the scan of location B could not see everything");
-    if (leftAlone > 0)
-        parts.push_back("the plan left " + std::to_string(leftAlone) +
-                        " file(s) alone because the other side could not be read");
-    std::string text;
-    for (const std::string& part : parts)
-        text += (text.empty() ? "" : "; ") + part;
-    return text;
-}
-
-// Scans, plans and executes one job whose locations are in the window. A stop request that arrives
-// while the job scans or plans ends it before its actions: the executor clears the action stop flag
-// when it starts, so only the job-list stop flag still tells of the request by then.
-JobEnd runJob(TForm1& f, const Job& job) {
-    const int mode = paritas::modeIndex(job.modeName);
-    if (mode < 0)
-        return {kJobNotRun, "not run: its Synch Mode names none of the synchronisation modes"};
-    for (const std::string& location : {job.locationA, job.locationB}) {
-        const std::string why = unusableLocation(location);
-        if (!why.empty())
-            return {kJobNotRun, "not run: " + why};
+    void log(std::string_view line) override { f_.log(line); }
+    void keepAlive() override { KeepAlive::pump(); }
+    void jobStarted(std::size_t row, const Job& job) override {
+        f_.currentJobRow = int(row);
+        f_.Edit1->setText(text(withTrailingSeparator(job.locationA)));
+        f_.Edit2->setText(text(withTrailingSeparator(job.locationB)));
+        f_.CheckBox1->setChecked(job.includesSubfolders());
+        setStatus(f_.StringGrid3, int(row), kJobInProgress);
     }
+    void jobEnded(std::size_t row, const Job&, const JobReport& report) override {
+        setStatus(f_.StringGrid3, int(row), report.status);
+    }
+    void scanLocations(const std::string&, const std::string&, bool) override {
+        // The locations and "Include Subfolders" are in the window since jobStarted.
+        f_.SearchAGrid();
+        f_.SearchBGrid();
+    }
+    PlanInput planInput(const Settings& settings) override { return f_.planInput(settings); }
+    PlannerHost& plannerHost() override { return planner_; }
+    Settings settings() override { return f_.currentSettings(); }
+    void takePlan(PlanResult plan, const Settings& settings) override {
+        // A refused plan runs nothing; in a job run its reason goes to the log, not a box.
+        plan.refused = false;
+        gui::takePlan(f_, std::move(plan), settings);
+    }
+    ExecutionCounts execute() override { return f_.PerformActions(); }
+    bool jobListStopped() override { return f_.stopFlags.jobList; }
+    bool actionsStopped() override { return f_.stopFlags.action; }
 
-    f.SearchAGrid();
-    f.SearchBGrid();
-    if (f.stopFlags.jobList)
-        return {kJobStopped, "stopped before its actions ran"};
-    const Settings settings = f.currentSettings();
-    PlanInput input = f.planInput(settings);
-    WindowPlannerHost host(f);
-    PlanResult result = planForMode(mode, input, host);
-    // A refused plan runs nothing; in a job run its reason goes to the log, not a box.
-    const bool refused = result.refused;
-    const std::string refusal = result.refusal;
-    const std::size_t leftAlone = result.leftAlone;
-    result.refused = false;
-    takePlan(f, std::move(result), settings); // a refused plan leaves an empty action list
-    if (refused)
-        return {kJobNotRun, "not run: " + refusal};
-    if (f.stopFlags.jobList)
-        return {kJobStopped, "stopped before its actions ran"};
-
-    const ExecutionCounts counts = f.PerformActions();
-    // The action flag alone: "Cancel All" of a copy ended this job's actions; later jobs still run.
-    if (f.stopFlags.jobList || f.stopFlags.action)
-        return {kJobStopped, "stopped during its actions"};
-    const std::string missed = shortfalls(f, counts, leftAlone);
-    if (!missed.empty())
-        return {kJobFailed, "failed: " + missed};
-    return {kJobFinished, {}};
-}
+private:
+    TForm1& f_;
+    WindowPlannerHost planner_;
+};
 
 // After a scheduled run: the log goes to an action log file when the settings ask for it, and the
 // schedule resumes.
 void endScheduledRun(TForm1& f, TForm2& settingsWindow) {
     if (settingsWindow.SaveLog->isChecked()) {
-        const std::string fileName = actionLogFileName(settingsWindow.now());
+        // Beside config.ini: the folder the program started from when it holds one, else the
+        // user's settings folder.
+        const std::string fileName =
+            settingsWindow.settingsFolder() + actionLogFileName(settingsWindow.now());
         std::vector<std::string> lines;
         for (const QString& line : f.activityLog().lines())
             lines.push_back(line.toStdString());
@@ -158,12 +127,14 @@ void endScheduledRun(TForm1& f, TForm2& settingsWindow) {
 }
 
 // The message at the end of a run started by hand in which not every job did everything.
-QString runSummary(int notRun, int failed) {
+QString runSummary(const JobListSummary& summary) {
     QStringList parts;
-    if (failed > 0)
-        parts << QStringLiteral("%1 job(s) of the job list failed").arg(failed);
-    if (notRun > 0)
-        parts << QStringLiteral("%1 job(s) of the job list were not run").arg(notRun);
+    if (summary.failed > 0)
+        parts << QStringLiteral("%1 job(s) of the job list failed").arg(summary.failed);
+    if (summary.refused > 0)
+        parts << QStringLiteral("%1 job(s) of the job list were refused").arg(summary.refused);
+    if (summary.notRun > 0)
+        parts << QStringLiteral("%1 job(s) of the job list were not run").arg(summary.notRun);
     return parts.join(QStringLiteral(" and ")) + QStringLiteral("; the activity log says why.");
 }
 
@@ -271,7 +242,6 @@ void TForm1::StartJoblist() {
     beginBusy();
     jobListRunning_ = true;
     jobListScheduled_ = windows_.form2 && windows_.form2->scheduledStart;
-    jobsNotRun_ = jobsFailed_ = 0;
 
     const int rows = StringGrid3->rowCount();
     for (int r = 0; r < rows; ++r)
@@ -280,14 +250,13 @@ void TForm1::StartJoblist() {
     stopFlags = StopFlags{};
     setRunButtonsEnabled(false);
 
-    for (int r = 0; r < rows && r < StringGrid3->rowCount(); ++r) {
-        if (stopFlags.jobList)
-            break;
-        if (cellText(StringGrid3, r, kStatus).empty())
-            continue;
-        currentJobRow = r;
-        ProccesJobListItem();
-    }
+    // Nobody may watch a scheduled run: its plans meet the mass-deletion guard. A run started by hand
+    // was confirmed by the user and asks what the settings ask.
+    JobRunOptions options;
+    if (jobListScheduled_ && windows_.form2)
+        options.deletionBound = windows_.form2->scheduledDeletionBound();
+    WindowJobHost host(*this);
+    const JobListSummary summary = runJobList(jobRows(), options, host);
 
     // A schedule activated during a run started by hand holds the run buttons from here on (see
     // tform2_schedule.cpp); that run's log is the user's and stays in the window.
@@ -300,26 +269,8 @@ void TForm1::StartJoblist() {
         endScheduledRun(*this, *windows_.form2);
     CheckBox1->setChecked(true);
 
-    if (!scheduled && jobsNotRun_ + jobsFailed_ > 0)
-        DialogSeam::current().message(this, runSummary(jobsNotRun_, jobsFailed_));
-}
-
-void TForm1::ProccesJobListItem() {
-    const int row = currentJobRow;
-    const Job job = jobAt(row);
-    // A location from a hand-edited file may lack its closing separator; the planners build paths by
-    // concatenation, so it gets one, as the location choosers give it.
-    Edit1->setText(text(withTrailingSeparator(job.locationA)));
-    Edit2->setText(text(withTrailingSeparator(job.locationB)));
-    CheckBox1->setChecked(job.includesSubfolders());
-    setStatus(StringGrid3, row, kJobInProgress);
-
-    const JobEnd end = runJob(*this, job);
-    if (!end.why.empty())
-        log("Job " + std::to_string(row + 1) + " " + end.why);
-    jobsNotRun_ += std::string_view(end.status) == kJobNotRun;
-    jobsFailed_ += std::string_view(end.status) == kJobFailed;
-    setStatus(StringGrid3, row, end.status);
+    if (!scheduled && summary.notRun + summary.failed + summary.refused > 0)
+        DialogSeam::current().message(this, runSummary(summary));
 }
 
 } // namespace paritas::gui

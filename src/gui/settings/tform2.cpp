@@ -11,6 +11,7 @@ namespace paritas::gui {
 namespace {
 
 constexpr int kWidth = 800;
+constexpr int kHeight = 357;
 constexpr int kLeftWidth = 480;
 
 QCheckBox* box(QWidget* parent, const char* caption, int y, bool ticked, const char* hint = nullptr) {
@@ -29,7 +30,7 @@ TForm2::TForm2(QWidget* mainWindow)
                               Qt::WindowMinimizeButtonHint) {
     setWindowTitle(QStringLiteral("Configuration"));
     // Sized to its captions in the desktop's font (the longest caption is the conflict rule's).
-    setFixedSize(kWidth, 329);
+    setFixedSize(kWidth, kHeight);
     const Settings defaults;
 
     GroupBox1 = new QGroupBox(QStringLiteral("Confirm Actions for Synchronize Now Option"), this);
@@ -54,7 +55,7 @@ TForm2::TForm2(QWidget* mainWindow)
         box(GroupBox3, "Also keep other file - rename File+ModifiedDate", 44, defaults.CheckKeepOld);
 
     GroupBox4 = new QGroupBox(QStringLiteral("Job List Scheduler"), this);
-    GroupBox4->setGeometry(kLeftWidth + 16, 6, kWidth - kLeftWidth - 24, 280);
+    GroupBox4->setGeometry(kLeftWidth + 16, 6, kWidth - kLeftWidth - 24, 308);
     const char* days[7] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
     QCheckBox** dayMembers[7] = {&Monday, &Tuesday, &Wednesday, &Thursday, &Friday, &Saturday, &Sunday};
     for (int d = 0; d < 7; ++d)
@@ -67,17 +68,25 @@ TForm2::TForm2(QWidget* mainWindow)
     SaveLog->setText(QStringLiteral("Save log file After scheduled job finishes"));
     Label2 = new QLabel(GroupBox4);
     Label2->setGeometry(10, 236, 190, 30);
+    // Scheduled runs run unwatched: a plan that deletes more than this is refused (deletion_guard.h).
+    LabelMaxDelete = new QLabel(QStringLiteral("Largest deletion of a scheduled run:"), GroupBox4);
+    LabelMaxDelete->setGeometry(10, 272, 200, 22);
+    EditMaxDelete = new QLineEdit(QString::fromStdString(DeletionBound{}.text()), GroupBox4);
+    EditMaxDelete->setGeometry(212, 272, 60, 22);
+    EditMaxDelete->setToolTip(
+        QStringLiteral("A share of the files of the side that would lose them (50%), a number of files "
+                       "(200), or none"));
     QFont bold = Label2->font();
     bold.setBold(true);
     Label2->setFont(bold);
 
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
-    BitBtn3->setGeometry(8, 294, 150, 27);
+    BitBtn3->setGeometry(8, kHeight - 35, 150, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
-    BitBtn1->setGeometry(kWidth - 288, 294, 136, 27);
+    BitBtn1->setGeometry(kWidth - 288, kHeight - 35, 136, 27);
     BitBtn1->setEnabled(false);
     BitBtn2 = new QPushButton(QStringLiteral("Activate Schedule"), this);
-    BitBtn2->setGeometry(kWidth - 144, 294, 136, 27);
+    BitBtn2->setGeometry(kWidth - 144, kHeight - 35, 136, 27);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
@@ -89,7 +98,7 @@ TForm2::TForm2(QWidget* mainWindow)
     connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
 
     if (mainWindow)
-        move(mainWindow->geometry().center() - QPoint(kWidth / 2, 329 / 2));
+        move(mainWindow->geometry().center() - QPoint(kWidth / 2, kHeight / 2));
 }
 
 Settings TForm2::currentSettings() const {
@@ -129,6 +138,10 @@ void TForm2::applySettings(const Settings& s) {
     Every->setChecked(s.Every);
     Edit1->setText(QString::fromStdString(s.timeText));
     SaveLog->setChecked(s.SaveLog);
+}
+
+DeletionBound TForm2::scheduledDeletionBound() const {
+    return parseDeletionBound(EditMaxDelete->text().trimmed().toStdString()).value_or(DeletionBound{});
 }
 
 // Ticking "Every day at :" ticks all seven days; unticking it unticks all seven.

@@ -3,8 +3,10 @@
 // commands. A setting is the state of one box (or the time field) here; operations take a plain
 // Settings value from currentSettings() at the moment they need it.
 
+#include "core/planning/deletion_guard.h"
 #include "core/settings/config_file.h"
 #include "core/settings/settings.h"
+#include "core/settings/settings_folder.h"
 
 #include <QWidget>
 
@@ -40,9 +42,11 @@ public:
     QCheckBox *CheckNewer, *CheckKeepOld;
     QCheckBox *Monday, *Tuesday, *Wednesday, *Thursday, *Friday, *Saturday, *Sunday;
     QCheckBox *Every, *SaveLog;
-    QLineEdit* Edit1;                         // time of day of the schedule
-    QLabel* Label2;                           // clock while the schedule is active
-    QTimer* Timer1;                           // schedule timer
+    QLineEdit* Edit1; // time of day of the schedule
+    QLabel* LabelMaxDelete;
+    QLineEdit* EditMaxDelete; // the mass-deletion guard's bound for scheduled runs: "50%", "200", "none"
+    QLabel* Label2;           // clock while the schedule is active
+    QTimer* Timer1;           // schedule timer
     QPushButton *BitBtn3, *BitBtn1, *BitBtn2; // Save Configuration, Deactivate, Activate Schedule
     bool scheduledStart = false;
     // The schedule's clock; the system clock when empty (tests put their own moment here).
@@ -52,6 +56,8 @@ public:
     bool scheduleActive() const { return scheduleActive_; }
     // The end of a scheduled run: timer on again and both windows in the schedule-active state.
     void resumeSchedule();
+    // The bound of EditMaxDelete; the default (50%) while its text is no bound.
+    DeletionBound scheduledDeletionBound() const;
 
     std::array<QCheckBox*, 7> dayBoxes() const {
         return {Monday, Tuesday, Wednesday, Thursday, Friday, Saturday, Sunday};
@@ -61,8 +67,9 @@ public:
     // are made known here before the favourites window loads the file.
     void setMainWindow(TForm1* mainWindow) { main_ = mainWindow; }
     void setFavouritesWindow(TForm9* favourites) { favourites_ = favourites; }
-    // The folder of config.ini with a trailing separator: the current folder at the load, kept for
-    // every later save.
+    // The folder of config.ini with a trailing separator, chosen at the load (settings_folder.h) and
+    // kept for every later save: the current folder when it held a config.ini, else the user's
+    // settings folder.
     const std::string& settingsFolder() const { return settingsFolder_; }
 
 public slots:
@@ -71,17 +78,37 @@ public slots:
     void BitBtn2Click();
     void BitBtn3Click();
     void Timer1Timer();
-    // Reads config.ini from the settings folder (or writes it on the first start).
+    // Reads config.ini and unattended.ini from the settings folder (or writes them on the first start).
     void LoadConfig();
-    // Writes config.ini from the current state; false (after the error box) when it cannot be written.
+    // Writes config.ini and unattended.ini from the current state; false (after the error box) when
+    // they cannot be written.
     bool Saveconfig();
 
 private:
     ConfigFile stateNow() const;
+    void loadUnattended();
     void setSchedulerControlsEnabled(bool enabled);
+    // Activation's checks: a time field that the clock's time text can never equal is completed
+    // (message) or refused (message, false); so is a bound that is none.
+    bool scheduleCanBeActivated();
+    // The schedule's record of when it last looked at the clock (schedule.state), for the days it
+    // missed while the program was closed.
+    void recordScheduleSeen(std::time_t moment, bool active);
+    void logMissedRuns(std::time_t now);
+    void logScheduleLine(const std::string& line);
+    bool takeDueMoment(std::time_t previous, std::time_t moment);
     bool scheduleActive_ = false;
     // A matching tick found another operation under way; the start waits for its end.
     bool startDeferred_ = false;
+    // Why the start waits ("the window was busy"), for the late start's log line.
+    std::string deferredBecause_;
+    // The moment the pending start was due (a late start says so).
+    std::time_t dueMoment_ = 0;
+    // The previous tick's moment: a scheduled moment between it and the next tick was not seen by a
+    // tick of its own (the machine slept, the window was busy) and starts the run late.
+    std::time_t lastTick_ = 0;
+    std::time_t lastRecorded_ = 0;
+    KeyValueFile unattended_; // unattended.ini as read, so that unknown entries survive a save
     TForm1* main_ = nullptr;
     TForm9* favourites_ = nullptr;
     std::string settingsFolder_;

@@ -1,9 +1,12 @@
-// The settings file: loaded once at start-up (written at the first start), saved on request.
+// The settings files: loaded once at start-up (written at the first start), saved on request.
+// config.ini keeps its 39 fixed lines and its favourite lines for every reader of it; what it has no
+// line for (the mass-deletion bound of scheduled runs) goes into unattended.ini beside it.
 
 #include "core/app/text_file.h"
 #include "core/platform/datetime.h"
 #include "core/platform/file_queries.h"
 #include "core/settings/config_file.h"
+#include "core/settings/settings_folder.h"
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
 #include "gui/jobs/tform9.h"
@@ -45,6 +48,8 @@ QString loadProblemsText(const std::string& file, const std::vector<std::string>
         .arg(QString::fromStdString(file), shown.join(QLatin1Char('\n')));
 }
 
+constexpr const char* kMaxDeleteKey = "max-delete-scheduled";
+
 std::string currentFolder() {
     std::error_code ec;
     const std::filesystem::path here = std::filesystem::current_path(ec);
@@ -65,7 +70,8 @@ void TForm2::BitBtn3Click() {
 }
 
 void TForm2::LoadConfig() {
-    settingsFolder_ = currentFolder();
+    settingsFolder_ = settingsFolderFor(currentFolder());
+    loadUnattended();
     const std::string file = settingsFolder_ + kConfigFileName;
     if (!fileExists(file)) {
         // First start: the defaults stay, the schedule time is now, and the file is written at once.
@@ -107,9 +113,35 @@ void TForm2::LoadConfig() {
         DialogSeam::current().error(this, loadProblemsText(file, problems));
 }
 
+// unattended.ini: a file that is missing or cannot be read leaves the defaults.
+void TForm2::loadUnattended() {
+    const auto lines = readTextLines(settingsFolder_ + kUnattendedFileName);
+    if (!lines)
+        return;
+    unattended_ = readKeyValues(*lines);
+    const std::string bound = unattended_.get(kMaxDeleteKey);
+    if (parseDeletionBound(bound))
+        EditMaxDelete->setText(QString::fromStdString(bound));
+}
+
 bool TForm2::Saveconfig() {
     if (settingsFolder_.empty())
-        settingsFolder_ = currentFolder();
+        settingsFolder_ = settingsFolderFor(currentFolder());
+    const std::string bound = EditMaxDelete->text().trimmed().toStdString();
+    if (!parseDeletionBound(bound)) {
+        DialogSeam::current().error(
+            this, QStringLiteral("\"%1\" is no deletion bound: write a share such as 50%, a number of files "
+                                 "such as 200, or none.")
+                      .arg(QString::fromStdString(bound)));
+        return false;
+    }
+    const std::string folderError = makeSettingsFolder(settingsFolder_);
+    if (!folderError.empty()) {
+        DialogSeam::current().error(
+            this, QStringLiteral("The settings folder %1 could not be made: %2")
+                      .arg(QString::fromStdString(settingsFolder_), QString::fromStdString(folderError)));
+        return false;
+    }
     ConfigFile config = stateNow();
     if (favourites_)
         config.favourites = favourites_->favourites();
@@ -120,6 +152,18 @@ bool TForm2::Saveconfig() {
         DialogSeam::current().error(this,
                                     QStringLiteral("The settings file %1 could not be written: %2")
                                         .arg(QString::fromStdString(file), QString::fromStdString(error)));
+        return false;
+    }
+    unattended_.set(kMaxDeleteKey, bound);
+    const std::string second = settingsFolder_ + kUnattendedFileName;
+    if (unattended_.lines.size() == 1)
+        unattended_.lines.insert(unattended_.lines.begin(),
+                                 "# Paritas settings that config.ini has no line for (see README.md)");
+    const std::string secondError = writeTextLines(second, unattended_.lines);
+    if (!secondError.empty()) {
+        DialogSeam::current().error(
+            this, QStringLiteral("The settings file %1 could not be written: %2")
+                      .arg(QString::fromStdString(second), QString::fromStdString(secondError)));
         return false;
     }
     return true;

@@ -5,8 +5,10 @@
 #include "gui/execution/tform3.h"
 
 #include "core/app/modes.h"
+#include "core/app/run_lock.h"
 
 #include <QAction>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -327,12 +329,58 @@ private slots:
         f->BitBtn3Click();
         QCOMPARE(readFile(t.b + "/only-copy.txt"), QByteArray("precious"));
         QCOMPARE(readFile(c + "/x.txt"), QByteArray("x"));
-        QCOMPARE(statuses(f), QStringList({"Not Run", "Finished", ""}));
+        QCOMPARE(statuses(f), QStringList({"Refused", "Finished", ""}));
         QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].contains("1 job(s) of the job list were refused"));
         bool logged = false;
         for (const QString& line : f->activityLog().lines())
-            logged = logged || line.startsWith("Job 1 not run: ");
+            logged = logged || line.startsWith("Job 1 refused: ");
         QVERIFY(logged);
+    }
+
+    // Another program (cron's paritas-cli) works on B: the window runs nothing there and says so.
+    void aRunOnADestinationAnotherProgramWorksOnIsRefusedWithAMessage_data() {
+        QTest::addColumn<bool>("jobList");
+        QTest::newRow("Process Job List") << true;
+        QTest::newRow("Analyse/Synchronize Now") << false;
+    }
+    void aRunOnADestinationAnotherProgramWorksOnIsRefusedWithAMessage() {
+        QFETCH(bool, jobList);
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        const QString runtime = t.root.filePath("run");
+        QDir().mkpath(runtime);
+        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+        QDir().mkpath(runtime + "/paritas");
+        const QString lockFile =
+            QString::fromStdString(runLockFolder() + "/lock-" + runLockKey((t.b + "/").toStdString()));
+        QProcess other; // holds the lock as another run would, with its process id in the file
+        other.start("sh",
+                    {"-c", "echo $$ >\"$0\"; exec flock -n \"$0\" sh -c 'echo locked; sleep 30'", lockFile});
+        QVERIFY(other.waitForReadyRead(5000));
+        const QString pid = QString::fromUtf8(readFile(lockFile)).trimmed();
+
+        addCopyJob(f, t.a, t.b);
+        w.form2->CheckBoxConfirm->setChecked(false);
+        if (jobList)
+            f->BitBtn3Click();
+        else
+            f->BitBtn6Click();
+        other.kill();
+        other.waitForFinished();
+        qunsetenv("XDG_RUNTIME_DIR");
+
+        QVERIFY(!QFile::exists(t.b + "/x.txt"));
+        const QString taken = "another run (process " + pid + ") is working on " + t.b + "/";
+        QVERIFY2(dialogs.messages.join('\n').contains(jobList ? "were refused" : taken),
+                 qPrintable(dialogs.messages.join('\n')));
+        bool logged = false;
+        for (const QString& line : f->activityLog().lines())
+            logged = logged || line.contains(taken);
+        QVERIFY(logged);
+        if (jobList)
+            QCOMPARE(statuses(f), QStringList({"Refused", ""}));
     }
 
     void aJobRunDoesNotStartWhileAnotherOperationRuns() {

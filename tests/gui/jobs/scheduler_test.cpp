@@ -36,22 +36,30 @@ class SchedulerTest : public QObject {
     TForm2* s = nullptr;
     std::time_t moment = kMondayNoon - 2;
     QString previousFolder;
-    QTemporaryDir workFolder; // the current folder, where the action log lands
+    QTemporaryDir workFolder; // the current folder; the settings folder, where the action log lands, is in it
+    QString logFolder() const { return QString::fromStdString(s->settingsFolder()); }
 
-private slots:
-    void initTestCase() {
-        previousFolder = QDir::currentPath();
-        QDir::setCurrent(workFolder.path());
-    }
-    void cleanupTestCase() { QDir::setCurrent(previousFolder); }
-    void init() {
+    // The windows as at a start of the program, on Monday a few seconds before noon.
+    void startWindows() {
         w = createWindows();
         f = w.form1;
         s = w.form2;
         moment = kMondayNoon - 2;
         s->clock = [this] { return moment; };
-        for (const QString& name : actionLogFiles(workFolder.path()))
-            QFile::remove(workFolder.filePath(name));
+    }
+
+private slots:
+    void initTestCase() {
+        previousFolder = QDir::currentPath();
+        QDir::setCurrent(workFolder.path());
+        qputenv("XDG_CONFIG_HOME", workFolder.path().toUtf8());
+    }
+    void cleanupTestCase() { QDir::setCurrent(previousFolder); }
+    void init() {
+        startWindows();
+        for (const QString& name : actionLogFiles(logFolder()))
+            QFile::remove(QDir(logFolder()).filePath(name));
+        QFile::remove(QDir(logFolder()).filePath("schedule.state"));
     }
     void cleanup() { destroyWindows(w); }
 
@@ -101,11 +109,11 @@ private slots:
         QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
         QVERIFY(dialogs.confirmations.isEmpty()); // no question in a scheduled run
         QVERIFY(dialogs.messages.isEmpty());
-        const QStringList logs = actionLogFiles(workFolder.path());
+        const QStringList logs = actionLogFiles(logFolder());
         QCOMPARE(logs, QStringList({QString::fromStdString(actionLogFileName(kMondayNoon))}));
         QVERIFY(!logs[0].contains(':'));
         QVERIFY(logs[0].endsWith(".txt"));
-        QVERIFY(readFile(workFolder.filePath(logs[0])).contains("Success"));
+        QVERIFY(readFile(QDir(logFolder()).filePath(logs[0])).contains("Success"));
         QVERIFY(f->activityLog().lines().isEmpty());
         QCOMPARE(f->StringGrid3->item(0, 0)->text(), QStringLiteral("Finished"));
 
@@ -121,7 +129,7 @@ private slots:
         ++moment;
         s->Timer1Timer();
         QVERIFY(!s->scheduledStart);
-        QCOMPARE(actionLogFiles(workFolder.path()).size(), 1);
+        QCOMPARE(actionLogFiles(logFolder()).size(), 1);
         QVERIFY(f->activityLog().lines().isEmpty());
     }
 
@@ -132,19 +140,19 @@ private slots:
         s->BitBtn2Click();
         moment = kMondayNoon + 3 * kDay; // a Thursday
         s->Timer1Timer();
-        QVERIFY(actionLogFiles(workFolder.path()).isEmpty());
+        QVERIFY(actionLogFiles(logFolder()).isEmpty());
         QVERIFY(s->Timer1->isActive()); // an empty job list: active again at once
         f->log(QStringLiteral("kept"));
         moment += kDay;
         s->Timer1Timer(); // fires again the next day
         QVERIFY(logHas(f, "kept"));
-        QVERIFY(actionLogFiles(workFolder.path()).isEmpty());
+        QVERIFY(actionLogFiles(logFolder()).isEmpty());
     }
 
     void aLogThatCannotBeSavedStaysInTheWindowAndTheScheduleGoesOn() {
         FakeDialogs dialogs;
         const QString name = QString::fromStdString(actionLogFileName(kMondayNoon));
-        QVERIFY(QDir(workFolder.path()).mkdir(name)); // a folder where the file should go
+        QVERIFY(QDir(logFolder()).mkdir(name)); // a folder where the file should go
         s->Monday->setChecked(true);
         s->Edit1->setText("12:00:05");
         s->SaveLog->setChecked(true);
@@ -155,11 +163,11 @@ private slots:
         QVERIFY(logHas(f, "earlier line"));
         bool reported = false;
         for (const QString& line : f->activityLog().lines())
-            reported = reported || line.startsWith("Cannot create file \"" + name);
+            reported = reported || line.startsWith("Cannot create file \"" + logFolder() + name);
         QVERIFY(reported);
         QVERIFY(s->Timer1->isActive());
         QVERIFY(dialogs.messages.isEmpty() && dialogs.errors.isEmpty()); // nobody may be there to click
-        QDir(workFolder.filePath(name)).removeRecursively();
+        QDir(QDir(logFolder()).filePath(name)).removeRecursively();
     }
 
     void anUntickedDayOrAnotherTimeNeverFires() {
@@ -175,8 +183,7 @@ private slots:
         moment = kMondayNoon + kDay; // Tuesday, same time
         s->Timer1Timer();
         QCOMPARE(s->Label2->text(), QStringLiteral("12:00:05"));
-        s->Edit1->setText("12:00"); // without seconds never matches
-        moment = kMondayNoon - 5;
+        moment = kMondayNoon + kDay + 3600; // an hour later
         s->Timer1Timer();
         QVERIFY(!QFile::exists(t.b + "/x.txt"));
         QCOMPARE(f->StringGrid3->item(0, 0)->text(), QStringLiteral("Waiting"));
@@ -283,7 +290,7 @@ private slots:
         QCOMPARE(presses, deactivate ? 2 : 1);
         QVERIFY(runKeptItsButtons);
         QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
-        QVERIFY(actionLogFiles(workFolder.path()).isEmpty());
+        QVERIFY(actionLogFiles(logFolder()).isEmpty());
         QVERIFY(logHas(f, "earlier line"));
         // The state the schedule is in now; "Stop All Actions" is off, since nothing runs.
         QCOMPARE(s->Timer1->isActive(), !deactivate);
@@ -293,6 +300,116 @@ private slots:
         s->BitBtn1Click();
         for (QPushButton* b : {f->BitBtn6, f->BitBtn1, f->BitBtn2, f->BitBtn3, f->BitBtn4})
             QVERIFY2(b->isEnabled(), qPrintable(b->text()));
+    }
+
+    // A time the clock never shows once let an activated schedule wait for ever.
+    void activationCompletesATimeTheClockWouldShowOtherwiseOrRefusesIt_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("completed"); // empty: refused
+        QTest::newRow("no seconds") << "12:00"
+                                    << "12:00:00";
+        QTest::newRow("12-hour clock") << "2:30 pm"
+                                       << "14:30:00";
+        QTest::newRow("as the clock shows it") << "07:15:30"
+                                               << "07:15:30";
+        QTest::newRow("no time") << "noon" << QString();
+        QTest::newRow("no such hour") << "25:00:00" << QString();
+    }
+    void activationCompletesATimeTheClockWouldShowOtherwiseOrRefusesIt() {
+        QFETCH(QString, field);
+        QFETCH(QString, completed);
+        FakeDialogs dialogs;
+        s->Monday->setChecked(true);
+        s->Edit1->setText(field);
+        s->BitBtn2Click();
+        QCOMPARE(s->Timer1->isActive(), !completed.isEmpty());
+        QCOMPARE(s->Edit1->text(), completed.isEmpty() ? field : completed);
+        QCOMPARE(dialogs.messages.size(), completed == field ? 0 : 1);
+        if (completed.isEmpty())
+            QVERIFY(dialogs.messages[0].contains("no time of day"));
+        else if (completed != field)
+            QVERIFY(dialogs.messages[0].contains("completed to " + completed));
+    }
+
+    // A second that no tick fell on (a sleeping machine) lost that day's run without a word.
+    void aMomentTheClockSleptThroughStartsTheRunOnceLateAndTheDaysBeforeAreLogged() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/x.txt", "x");
+        t.setOn(f);
+        f->setModeIndex(2);
+        f->BitBtn1Click();
+        s->Every->setChecked(true);
+        s->Edit1->setText("12:00:05");
+        s->BitBtn2Click();
+        s->Timer1Timer();                       // Monday 12:00:03
+        moment = kMondayNoon + kDay + 3 * 3600; // Tuesday 15:00:05: asleep since Monday
+        s->Timer1Timer();
+        QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
+        QVERIFY(logHas(f,
+                       "Scheduled job list processing of 12/07/26 12:00:05 was missed: the schedule's clock "
+                       "did not tick on that day (the machine was asleep)"));
+        QVERIFY2(
+            logHas(f, "Scheduled job list processing starts late (due at 12/08/26 12:00:05): the schedule's "
+                      "clock did not tick at that moment (the machine was asleep or the window was busy)"),
+            qPrintable(f->activityLog().lines().join('\n')));
+        QFile::remove(t.b + "/x.txt");
+        ++moment;
+        s->Timer1Timer();
+        QVERIFY2(!QFile::exists(t.b + "/x.txt"), "one late start, not one per tick");
+    }
+
+    void daysMissedWhileTheProgramWasClosedAreLoggedAtTheNextActivation() {
+        FakeDialogs dialogs;
+        s->Every->setChecked(true);
+        s->Edit1->setText("12:00:05");
+        s->BitBtn2Click(); // Monday 12:00:03, and the program ends with the schedule active
+        destroyWindows(w);
+        startWindows();
+        s->Every->setChecked(true);
+        s->Edit1->setText("12:00:05");
+        moment = kMondayNoon + 2 * kDay + 3600; // Wednesday 13:00:05
+        s->BitBtn2Click();
+        QStringList missed;
+        for (const QString& line : f->activityLog().lines())
+            if (line.endsWith("was missed: the schedule was not running then (the program was closed or the "
+                              "machine was off)"))
+                missed << line.mid(33, 17);
+        QCOMPARE(missed, QStringList({"12/07/26 12:00:05", "12/08/26 12:00:05", "12/09/26 12:00:05"}));
+        // A schedule deactivated on purpose missed nothing.
+        s->BitBtn1Click();
+        destroyWindows(w);
+        startWindows();
+        moment = kMondayNoon + 5 * kDay;
+        s->Every->setChecked(true);
+        s->BitBtn2Click();
+        QVERIFY(f->activityLog().lines().filter("was missed").isEmpty());
+    }
+
+    // Nobody watches a scheduled run: a backup from a source that came up empty would empty B.
+    void aScheduledRunThatWouldDeleteMostOfBIsRefusedAndARunByHandIsNot() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        for (int i = 0; i < 12; ++i)
+            writeFile(t.b + QStringLiteral("/f%1.txt").arg(i), "backed up");
+        t.setOn(f);
+        f->setModeIndex(0);
+        f->BitBtn1Click();
+        s->Monday->setChecked(true);
+        s->Edit1->setText("12:00:05");
+        s->BitBtn2Click();
+        moment = kMondayNoon;
+        s->Timer1Timer();
+        QCOMPARE(f->StringGrid3->item(0, 0)->text(), QStringLiteral("Refused"));
+        QCOMPARE(QDir(t.b).entryList(QDir::Files).size(), 12);
+        QVERIFY2(logHas(f, "Job 1 refused: the plan deletes 12 of 12 files in " + t.b + "/ (more than 50%)"),
+                 qPrintable(f->activityLog().lines().join('\n')));
+        QVERIFY(dialogs.messages.isEmpty());
+
+        s->BitBtn1Click();
+        f->BitBtn3Click(); // by hand, after the confirmation
+        QCOMPARE(f->StringGrid3->item(0, 0)->text(), QStringLiteral("Finished"));
+        QVERIFY(QDir(t.b).entryList(QDir::Files).isEmpty());
     }
 
     void everyTicksAndUnticksAllSevenDays() {

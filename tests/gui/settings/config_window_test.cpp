@@ -47,7 +47,9 @@ class ConfigWindowTest : public QObject {
     TForm1* f = nullptr;
     QString previousFolder;
 
-    QString configFile() const { return dir->filePath("config.ini"); }
+    // No config.ini in the current folder: the settings live in the XDG folder.
+    QString settingsFolder() const { return dir->filePath("xdg/paritas"); }
+    QString configFile() const { return settingsFolder() + "/config.ini"; }
     void start() {
         w = createWindows();
         f = w.form1;
@@ -62,6 +64,7 @@ private slots:
         previousFolder = QDir::currentPath();
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(dir->path()));
+        qputenv("XDG_CONFIG_HOME", dir->filePath("xdg").toUtf8());
     }
     void cleanup() {
         if (f)
@@ -74,7 +77,7 @@ private slots:
     void theFirstStartWritesTheFileWithDefaultsAndTheTimeOfTheStart() {
         FakeDialogs dialogs;
         start();
-        QCOMPARE(QString::fromStdString(w.form2->settingsFolder()), dir->path() + "/");
+        QCOMPARE(QString::fromStdString(w.form2->settingsFolder()), settingsFolder() + "/");
         const QStringList lines = fileLines(configFile());
         QCOMPARE(lines.size(), 39);
         QCOMPARE(lines[3], QStringLiteral("T Confirm Action list before File changes"));
@@ -207,7 +210,8 @@ private slots:
         FakeDialogs dialogs;
         start();
         w.form2->CheckCopy->setChecked(true);
-        QVERIFY(QDir(dir->path()).removeRecursively());
+        QVERIFY(QDir(settingsFolder()).removeRecursively());
+        writeFile(settingsFolder(), "a file where the settings folder was");
         w.form2->BitBtn3Click();
         QCOMPARE(dialogs.errors.size(), 1);
         QVERIFY(dialogs.messages.isEmpty());
@@ -216,7 +220,7 @@ private slots:
 
     void aFolderNamedConfigIniIsReportedAndNotReplaced() {
         FakeDialogs dialogs;
-        QVERIFY(QDir(dir->path()).mkdir("config.ini"));
+        QVERIFY(QDir().mkpath(configFile()));
         start();
         QCOMPARE(dialogs.errors.size(), 1);
         QVERIFY(QFileInfo(configFile()).isDir());
@@ -233,6 +237,39 @@ private slots:
         QCOMPARE(dialogs.messages, QStringList({"Configuration saved"}));
         QVERIFY(!QFile::exists(elsewhere.filePath("config.ini")));
         QCOMPARE(fileLines(configFile()).value(0), QStringLiteral("T Prompt for every Delete"));
+    }
+
+    // config.ini is used where the program starts when one is there, else in the user's settings
+    // folder; the deletion bound of scheduled runs goes beside it, never into its 39 lines.
+    void theSettingsLiveInTheStartFolderOnlyWhenItHoldsAConfigIni_data() {
+        QTest::addColumn<bool>("configHere");
+        QTest::newRow("config.ini in the start folder") << true;
+        QTest::newRow("none there: the XDG folder") << false;
+    }
+    void theSettingsLiveInTheStartFolderOnlyWhenItHoldsAConfigIni() {
+        QFETCH(bool, configHere);
+        FakeDialogs dialogs;
+        if (configHere) {
+            start();
+            QVERIFY(QFile::copy(configFile(), dir->filePath("config.ini")));
+            QVERIFY(QDir(settingsFolder()).removeRecursively());
+            restart();
+        } else {
+            start();
+        }
+        const QString folder = configHere ? dir->path() : settingsFolder();
+        QCOMPARE(QString::fromStdString(w.form2->settingsFolder()), folder + "/");
+        w.form2->EditMaxDelete->setText("25%");
+        w.form2->BitBtn3Click();
+        QCOMPARE(fileLines(folder + "/config.ini").size(), 39);
+        QVERIFY(readFile(folder + "/unattended.ini").contains("max-delete-scheduled = 25%"));
+        QCOMPARE(QFile::exists(settingsFolder()), !configHere);
+        restart();
+        QCOMPARE(w.form2->scheduledDeletionBound().text(), std::string("25%"));
+        w.form2->EditMaxDelete->setText("most");
+        w.form2->BitBtn3Click();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(readFile(folder + "/unattended.ini").contains("max-delete-scheduled = 25%"));
     }
 
     void aNightlyFavouriteRunsWithItsOwnLocationsModeAndSubfolderOption() {

@@ -1,6 +1,7 @@
 // Every window test program runs in a fresh temporary folder of its own: the favourites window loads
-// (and at the first start writes) config.ini in the current folder, which must never be the folder
-// ctest runs in nor be shared between test programs. The folder is removed when the program ends.
+// (and at the first start writes) config.ini in the current folder or in $XDG_CONFIG_HOME/paritas/,
+// neither of which may be the folder ctest runs in, the user's own, or shared between test programs.
+// The folder is removed when the program ends.
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@ struct WorkingFolder {
             std::abort();
         }
         path = pattern;
+        ::setenv("XDG_CONFIG_HOME", (path + "/xdg-config").c_str(), 1);
     }
     ~WorkingFolder() {
         std::error_code ec;

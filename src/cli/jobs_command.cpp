@@ -1,0 +1,181 @@
+// `paritas-cli jobs`: a job-list file run as the window's job runner runs it (core/jobs/job_runner.h),
+// headless: no review, no prompts, the mass-deletion guard on, one result line per job.
+
+#include "cli/cli.h"
+#include "cli/commands.h"
+
+#include "core/app/modes.h"
+#include "core/app/text_file.h"
+#include "core/inventory/scan.h"
+#include "core/jobs/job_runner.h"
+#include "core/platform/file_queries.h"
+#include "core/platform/path_text.h"
+#include "core/settings/config_file.h"
+#include "core/settings/settings_folder.h"
+
+#include <filesystem>
+#include <string_view>
+
+namespace paritas::cli {
+namespace {
+
+// The job list, checked whole before anything runs: every line a job line with a mode and usable
+// locations. Throws a UsageError naming the first bad line.
+std::vector<Job> readJobs(const std::string& file) {
+    std::string error;
+    const auto lines = readTextLines(file, &error);
+    if (!lines)
+        throw UsageError{"cannot read the job list \"" + file + "\": " + error};
+    JobListReading reading = readJobLines(*lines);
+    if (!reading.error.empty())
+        throw UsageError{file + ": " + reading.error};
+    for (std::size_t i = 0; i < reading.jobs.size(); ++i) {
+        const Job& job = reading.jobs[i];
+        const std::string where = file + ": line " + std::to_string(i + 1) + ": ";
+        if (job.modeName.empty())
+            throw UsageError{where + "the mode digit names none of the four modes (0 to 3)"};
+        for (const std::string& location : {job.locationA, job.locationB})
+            if (const std::string why = unusableLocation(location); !why.empty())
+                throw UsageError{where + why};
+    }
+    return reading.jobs;
+}
+
+// The settings the window would run the jobs with: config.ini's where there is one (as the window
+// finds it), else the window's defaults; never a prompt. --criteria overrides the file's criteria.
+Settings jobSettings(const Options& o) {
+    ConfigFile config;
+    std::error_code ec;
+    const std::string here = std::filesystem::current_path(ec).string();
+    if (!ec)
+        if (const auto lines = readTextLines(settingsFolderFor(here) + kConfigFileName))
+            applyConfigLines(*lines, config);
+    Settings s = config.settings;
+    s.CheckDelete = s.CheckCreate = s.CheckCopy = false;
+    if (o.criteriaGiven) {
+        s.CheckSize = o.settings.CheckSize;
+        s.CheckName = o.settings.CheckName;
+        s.CheckTimeStamp = o.settings.CheckTimeStamp;
+    }
+    return s;
+}
+
+class ConsoleJobHost final : public JobRunHost {
+public:
+    ConsoleJobHost(ConsoleHost& console, const Options& o, const Settings& settings, LogSinks& sinks)
+        : console_(console), options_(o), settings_(settings), sinks_(sinks) {}
+
+    void log(std::string_view line) override { console_.log(line); }
+    void keepAlive() override { console_.keepAlive(); }
+    void jobEnded(std::size_t row, const Job& job, const JobReport& report) override {
+        const bool planned = options_.dryRun && std::string_view(report.status) == kJobFinished;
+        std::string line = "Job " + std::to_string(row + 1) + ": " + modeWord(modeIndex(job.modeName)) + " " +
+                           job.locationA + " to " + job.locationB + ": " +
+                           (planned ? "Planned" : report.status);
+        line += planned ? ", " + std::to_string(report.plannedLines) + " action(s)"
+                        : ", " + std::to_string(report.counts.good) + " done, " +
+                              std::to_string(report.counts.bad) + " failed";
+        sinks_.record(line);
+        if (!sinks_.quiet || std::string_view(report.status) != kJobFinished)
+            printLine(line);
+    }
+    void scanLocations(const std::string& a, const std::string& b, bool subfolders) override {
+        console_.setPhase(Phase::Scanning, "Scanning A");
+        a_ = scanLocation(a, subfolders, Side::A, console_);
+        console_.setPhase(Phase::Scanning, "Scanning B");
+        b_ = scanLocation(b, subfolders, Side::B, console_);
+        locationA_ = a;
+        locationB_ = b;
+        subfolders_ = subfolders;
+        console_.setPhase(Phase::Planning, "Planning");
+    }
+    PlanInput planInput(const Settings& settings) override {
+        PlanInput input{locationA_,    locationB_,    &a_.folders, &b_.folders,
+                        &a_.inventory, &b_.inventory, settings,    subfolders_};
+        input.coverageA = &a_.coverage;
+        input.coverageB = &b_.coverage;
+        return input;
+    }
+    PlannerHost& plannerHost() override { return console_; }
+    Settings settings() override { return settings_; }
+    void takePlan(PlanResult plan, const Settings&) override { plan_ = std::move(plan); }
+    ExecutionCounts execute() override {
+        flags_ = StopFlags{};
+        console_.setPhase(Phase::Actions, "Actions", static_cast<int64_t>(plan_.actions.size()));
+        console_.watch(&flags_);
+        const ExecutionCounts counts = PerformActions(plan_.actions, flags_, console_, plan_.facts);
+        console_.watch(nullptr);
+        return counts;
+    }
+    void showPlan(const PlanResult& plan) override {
+        for (const std::string& line : plan.actions)
+            printLine(line);
+    }
+    bool jobListStopped() override { return interruption() != 0; }
+    bool actionsStopped() override { return flags_.action; }
+    bool keepWaitingForLock(const std::string& otherRun) override {
+        if (!options_.waitForLock)
+            return false;
+        if (!waitingSaid_)
+            console_.log("Waiting: " + otherRun);
+        waitingSaid_ = true;
+        console_.keepAlive(); // a signal while waiting ends the program: nothing has changed
+        return true;
+    }
+
+private:
+    ConsoleHost& console_;
+    const Options& options_;
+    Settings settings_;
+    LogSinks& sinks_;
+    ScanResult a_, b_;
+    std::string locationA_, locationB_;
+    bool subfolders_ = true;
+    PlanResult plan_;
+    StopFlags flags_;
+    bool waitingSaid_ = false;
+};
+
+// jobs --log: the run's log as the window saves its action log; a folder gets the window's file name.
+int writeActionLog(const Options& o, const std::vector<std::string>& lines) {
+    std::string file = o.jobsLog;
+    if (folderExists(file))
+        file = withTrailingSeparator(file) + actionLogFileName(std::time(nullptr));
+    const std::string error = writeTextLines(file, lines);
+    if (error.empty())
+        return kSuccess;
+    std::fprintf(stderr, "paritas-cli: the log \"%s\" could not be written: %s\n", file.c_str(),
+                 error.c_str());
+    return kUnexpectedError;
+}
+
+} // namespace
+
+int runJobs(const Options& o, RunContext& context) {
+    const std::vector<Job> jobs = readJobs(o.jobList);
+    const Settings settings = jobSettings(o);
+    std::vector<std::string> kept;
+    if (!o.jobsLog.empty())
+        context.sinks.kept = &kept;
+    ConsoleHost console(o.dryRun ? stderr : stdout, context.progress, settings, &context.sinks);
+    ConsoleJobHost host(console, o, settings, context.sinks);
+    JobRunOptions options;
+    options.deletionBound = o.maxDelete;
+    options.dryRun = o.dryRun;
+    const JobListSummary summary = runJobList(jobs, options, host);
+    context.progress.clear();
+    context.sinks.kept = nullptr;
+    int status = summary.refused > 0                                     ? kRefused
+                 : summary.failed + summary.notRun + summary.stopped > 0 ? kFailedActions
+                                                                         : kSuccess;
+    if (const int signal = interruption()) {
+        console.log(std::string("Interrupted by ") + signalName(signal) +
+                    ": the copy under way was cancelled and no further action or job ran");
+        status = 128 + signal;
+    }
+    if (!o.jobsLog.empty() && writeActionLog(o, kept) != kSuccess && status == kSuccess)
+        status = kUnexpectedError;
+    return status;
+}
+
+} // namespace paritas::cli

@@ -1,0 +1,93 @@
+#pragma once
+// The job runner: processes a job list from top to bottom, each job a whole synchronisation without
+// the review window. The window ("Process Job List", the schedule) and the command line
+// (`paritas-cli jobs`) run jobs through this one runner, each with its own host.
+//
+//   for each job row, while the job-list stop flag is clear:
+//     host.jobStarted                            (the window shows "In Progress")
+//     mode and locations usable?                 else "Not Run"
+//     lock the destination (B; A too for folder synch, which writes both)
+//                                                taken by another run: wait, or "Refused"
+//     scan A, scan B ─(stop?)─> planner of the job's mode
+//     refused by the planner or by the mass-deletion guard?   "Refused", nothing runs
+//     ─(stop?)─> executor ─> "Finished", or "Failed" / "Stopped" with the reason in the log
+//     host.jobEnded
+//
+// A job's status says what happened: "Finished" only when it did everything, else one line in the
+// activity log, "Job <n> " + the reason, says why.
+
+#include "core/app/host.h"
+#include "core/execution/executor.h"
+#include "core/jobs/job_list.h"
+#include "core/planning/deletion_guard.h"
+#include "core/planning/planners.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace paritas {
+
+struct JobRunOptions {
+    // The mass-deletion guard (deletion_guard.h); nullopt for runs a person watches over (a job list
+    // started by hand in the window), which keep the prompts the settings ask for.
+    std::optional<DeletionBound> deletionBound;
+    // Plan every job and hand its plan to the host instead of running it; takes no lock.
+    bool dryRun = false;
+};
+
+// How one job ended.
+struct JobReport {
+    const char* status = kJobWaiting; // kJobFinished, kJobFailed, kJobNotRun, kJobRefused, kJobStopped
+    std::string why;                  // after "Job <n> ": "failed: 1 action(s) failed"; empty when finished
+    ExecutionCounts counts;           // of its actions (zero when none ran)
+    std::size_t plannedLines = 0;
+};
+
+// What the runner needs from whoever runs it: the scans, the planner host and the executor, done the
+// host's way (the window shows them), and the stop flags.
+class JobRunHost : public ActivityHost {
+public:
+    // A job starts / ended; `row` is its index in the rows handed to runJobList.
+    virtual void jobStarted(std::size_t /*row*/, const Job& /*job*/) {}
+    virtual void jobEnded(std::size_t /*row*/, const Job& /*job*/, const JobReport& /*report*/) {}
+    // Scans location A, then B (both absolute, ending with the separator) into the host's state.
+    virtual void scanLocations(const std::string& a, const std::string& b, bool includeSubfolders) = 0;
+    // The plan input over the host's last scans (coverage included).
+    virtual PlanInput planInput(const Settings& settings) = 0;
+    virtual PlannerHost& plannerHost() = 0;
+    virtual Settings settings() = 0;
+    // The plan of a job becomes the current one; a refused plan comes without lines.
+    virtual void takePlan(PlanResult plan, const Settings& settings) = 0;
+    // Runs the plan taken last.
+    virtual ExecutionCounts execute() = 0;
+    // A dry run's plan, instead of takePlan and execute.
+    virtual void showPlan(const PlanResult& /*plan*/) {}
+    // The job-list stop flag: no further job starts, and a job that is still scanning or planning
+    // ends before its actions.
+    virtual bool jobListStopped() = 0;
+    // A stop ended the last execute() early (the copy window's "Cancel All", a signal).
+    virtual bool actionsStopped() = 0;
+    // Another run holds the lock of a job's destination: called about five times a second while it
+    // does; true waits on, false refuses the job. The default refuses at once.
+    virtual bool keepWaitingForLock(const std::string& /*otherRun*/) { return false; }
+};
+
+// Runs one job (see above). `number` is the job's number in the log (its row, from 1).
+JobReport runJob(const Job& job, std::size_t number, const JobRunOptions& options, JobRunHost& host);
+
+struct JobListSummary {
+    std::vector<JobReport> reports; // one per job row that started, in order
+    int finished = 0, failed = 0, notRun = 0, refused = 0, stopped = 0;
+};
+
+// Runs every row that is a job (a non-empty status), in order, until the job-list stop flag is set.
+// Rows that are no job are skipped; jobs after a stop keep their status.
+JobListSummary runJobList(const std::vector<Job>& rows, const JobRunOptions& options, JobRunHost& host);
+
+// Why a job's location cannot be run, or empty. Locations come from the choosers (absolute, ending
+// with the separator) or from a job-list file, which anyone may have edited.
+std::string unusableLocation(const std::string& location);
+
+} // namespace paritas
