@@ -94,9 +94,32 @@ Example, a nightly backup from cron (crontab -e):
   30 2 * * *  paritas-cli sync backup /home/ann/Documents /mnt/backup/Documents >>/var/log/paritas.log 2>&1
 )";
 
-ScanResult scanSide(const std::string& location, Side side, bool subfolders, ConsoleHost& host) {
+// Copies that run at once on the command line: --threads, else a small pool (measured best on the
+// machines at hand, see bench/copy_tree_bench.sh).
+int copyWorkers(const Options& o) {
+    constexpr int kDefaultCopyWorkers = 4;
+    return o.threads > 0 ? o.threads : kDefaultCopyWorkers;
+}
+
+ScanOptions scanOptions(const Options& o) {
+    ScanOptions options;
+    options.includeSubfolders = o.includeSubfolders;
+    options.threads = o.threads;
+    return options;
+}
+
+ScanResult scanSide(const std::string& location, Side side, const Options& o, ConsoleHost& host) {
     host.setPhase(Phase::Scanning, side == Side::A ? "Scanning A" : "Scanning B");
-    return scanLocation(location, subfolders, side, host);
+    return scanLocation(location, scanOptions(o), side, host);
+}
+
+// Both locations at once: B is scanned in the background while A is scanned here; the log tells A's
+// scan, then B's, as one after the other would.
+std::pair<ScanResult, ScanResult> scanBoth(const Options& o, ConsoleHost& host) {
+    ScanAhead b(o.locations[1], scanOptions(o), Side::B);
+    ScanResult a = scanSide(o.locations[0], Side::A, o, host);
+    host.setPhase(Phase::Scanning, "Scanning B");
+    return {std::move(a), b.finish(host)};
 }
 
 void printLines(const ActionList& lines) {
@@ -114,7 +137,8 @@ int performAndCount(const PlanResult& plan, ConsoleHost& host) {
     host.watch(nullptr);
     if (const int signal = interruption()) {
         host.log(std::string("Interrupted by ") + signalName(signal) +
-                 ": the copy under way was cancelled and no further action ran");
+                 (counts.cancelled > 0 ? ": the copy under way was cancelled and no further action ran"
+                                       : ": no further action ran"));
         return 128 + signal;
     }
     return counts.bad > 0 ? kFailedActions : kSuccess;
@@ -134,7 +158,7 @@ std::vector<std::string> writtenFolders(const Options& o) {
 
 int runScan(const Options& o, RunContext& context) {
     ConsoleHost host(stderr, context.progress, o.settings, &context.sinks);
-    const ScanResult scan = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
+    const ScanResult scan = scanSide(o.locations[0], Side::A, o, host);
     context.progress.clear();
     const bool complete = scan.coverage.complete();
     const Inventory& inv = scan.inventory;
@@ -162,12 +186,12 @@ void printPlan(const Options& o, const PlanResult& plan) {
 int runPlanOrSync(const Options& o, RunContext& context) {
     const bool sync = o.command == Command::Sync;
     ConsoleHost host(sync ? stdout : stderr, context.progress, o.settings, &context.sinks);
+    host.setCopyWorkers(copyWorkers(o));
     RunLock lock;
     if (sync)
         if (const int status = lockFolders(lock, writtenFolders(o), o, host, context.sinks))
             return status;
-    ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
-    ScanResult b = scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
+    auto [a, b] = scanBoth(o, host);
     PlanInput input{o.locations[0], o.locations[1], &a.folders, &b.folders,
                     &a.inventory,   &b.inventory,   o.settings, o.includeSubfolders};
     input.coverageA = &a.coverage;
@@ -198,11 +222,12 @@ int runPlanOrSync(const Options& o, RunContext& context) {
 
 int runDedupe(const Options& o, RunContext& context) {
     ConsoleHost host(o.dryRun ? stderr : stdout, context.progress, o.settings, &context.sinks);
+    host.setCopyWorkers(copyWorkers(o));
     RunLock lock;
     if (!o.dryRun)
         if (const int status = lockFolders(lock, {o.locations[0]}, o, host, context.sinks))
             return status;
-    ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
+    ScanResult a = scanSide(o.locations[0], Side::A, o, host);
     FolderList noFolders;
     Inventory noInventory;
     PlanInput input{o.locations[0], std::string(), &a.folders, &noFolders,
@@ -230,8 +255,7 @@ int runCrc(const Options& o, RunContext& context) {
     if (auto problem = criteriaProblem(o.settings))
         return refused(*problem, context.sinks);
     ConsoleHost host(stderr, context.progress, o.settings, &context.sinks);
-    const ScanResult a = scanSide(o.locations[0], Side::A, o.includeSubfolders, host);
-    const ScanResult b = scanSide(o.locations[1], Side::B, o.includeSubfolders, host);
+    const auto [a, b] = scanBoth(o, host);
     const bool sawA = a.coverage.complete();
     const bool sawB = b.coverage.complete();
     host.setPhase(Phase::Planning, "Pairing");

@@ -78,6 +78,10 @@ public:
 
     // The stop flags of the run under way: a caught signal sets their action flag, so the run cancels
     // the copy under way and ends after the current line.
+    // Copies that may run at once (copy lines need no prompt on the command line).
+    void setCopyWorkers(int workers) { copyWorkers_ = workers; }
+    int copyWorkers() override { return copyWorkers_; }
+
     void watch(StopFlags* flags) {
         watched_ = flags;
         if (flags)
@@ -98,6 +102,7 @@ private:
     int64_t total_ = 0, maximum_ = 0, position_ = -1;
     uint64_t itemsSeen_ = 0, bytesCopied_ = 0, copyDone_ = 0;
     StopFlags* watched_ = nullptr;
+    int copyWorkers_ = 1;
     bool actionsStarted_ = false;
     std::chrono::steady_clock::time_point lastFlush_{};
 };

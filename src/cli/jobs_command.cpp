@@ -80,10 +80,14 @@ public:
             printLine(line);
     }
     void scanLocations(const std::string& a, const std::string& b, bool subfolders) override {
+        ScanOptions scan;
+        scan.includeSubfolders = subfolders;
+        scan.threads = options_.threads;
+        ScanAhead ahead(b, scan, Side::B); // B is scanned while A is
         console_.setPhase(Phase::Scanning, "Scanning A");
-        a_ = scanLocation(a, subfolders, Side::A, console_);
+        a_ = scanLocation(a, scan, Side::A, console_);
         console_.setPhase(Phase::Scanning, "Scanning B");
-        b_ = scanLocation(b, subfolders, Side::B, console_);
+        b_ = ahead.finish(console_);
         locationA_ = a;
         locationB_ = b;
         subfolders_ = subfolders;
@@ -158,6 +162,7 @@ int runJobs(const Options& o, RunContext& context) {
     if (!o.jobsLog.empty())
         context.sinks.kept = &kept;
     ConsoleHost console(o.dryRun ? stderr : stdout, context.progress, settings, &context.sinks);
+    console.setCopyWorkers(o.threads > 0 ? o.threads : 4);
     ConsoleJobHost host(console, o, settings, context.sinks);
     JobRunOptions options;
     options.deletionBound = o.maxDelete;

@@ -49,6 +49,15 @@ void applyMaxDelete(Options& o, const std::string& value) {
     o.maxDelete = *bound;
 }
 
+void applyThreads(Options& o, const std::string& value) {
+    const bool digits = !value.empty() && value.size() <= 3 &&
+                        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const int n = digits ? std::stoi(value) : 0;
+    if (n < 1 || n > 64)
+        throw UsageError{"--threads takes a number from 1 to 64, not \"" + value + "\""};
+    o.threads = n;
+}
+
 void needsText(std::string& into, const std::string& value, const char* what) {
     if (value.empty())
         throw UsageError{std::string(what) + " must not be empty"};
@@ -72,6 +81,7 @@ const OptionSpec kOptions[] = {
     {"-q", kEvery, nullptr, [](Options& o, const std::string&) { o.quiet = true; }},
     {"--log-file", kEvery, "a file name",
      [](Options& o, const std::string& v) { needsText(o.logFile, v, "the --log-file name"); }},
+    {"--threads", kEvery, "a number from 1 to 64", applyThreads},
     {"--log", kJobs, "a file name",
      [](Options& o, const std::string& v) { needsText(o.jobsLog, v, "the --log name"); }},
 };

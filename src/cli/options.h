@@ -34,6 +34,7 @@ struct Options {
     std::string jobsLog;                // jobs --log: the run's activity log, as the window saves it
     std::vector<std::string> locations; // absolute, each ending with the separator
     std::string jobList;                // jobs: the .jbl file as given
+    int threads = 0;                    // scan readers and copy workers: 0 the default, 1 one thread
 };
 
 // The settings of a command-line run: no review, no prompts; the same-file criteria size, name and

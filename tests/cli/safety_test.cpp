@@ -67,27 +67,39 @@ TEST(CliSafety, WhatCouldNotBeSeenOrCarriedFailsTheRunAndLosesNothing) {
     }
 }
 
+// One copy at a time (--threads 1): the copy under way is cancelled, keeps the old file, and nothing
+// after it runs. Copies on a pool: each copy either finished before the signal was noticed or was
+// cancelled and kept the old file; none begins after it, and nothing partial is left either way.
 TEST(CliSafety, AnInterruptedRunCancelsTheCopyKeepsTheOldFileAndEnds) {
+    constexpr int64_t kBig = int64_t(96) << 20; // still being copied when the signal comes
     for (const int signal : {SIGINT, SIGTERM}) {
-        TempTree tree("B/big.bin = the old version\nB/z-last.txt = stays too\n");
-        // Large enough that the copy is under way when the signal comes; sparse, so it costs no disk.
-        tree.sparseFile("A/big.bin", int64_t(4) << 30);
-        tree.file("A/z-last.txt", "would be copied after big.bin");
-        CliRun how;
-        how.signalAfter = "Actions Started at ";
-        how.signal = signal;
-        const CliResult result = runCli({"sync", "backup", tree.path("A"), tree.path("B")}, how);
-        EXPECT_EQ(result.status, 128 + signal) << result.out << result.err;
-        EXPECT_TRUE(mentions(result.out, "Failed Copy-File to " + tree.path("B/big.bin") + "\n"))
-            << result.out;
-        EXPECT_TRUE(mentions(result.out, "Interrupted by SIG")) << result.out;
-        EXPECT_FALSE(mentions(result.out, "Success Copy-File")) << "no action runs after the signal";
-        EXPECT_EQ(tree.read("B/big.bin"), "the old version");
-        EXPECT_EQ(tree.read("B/z-last.txt"), "stays too");
-        std::vector<std::string> names;
-        for (const auto& [path, node] : snapshotTree(tree.path("B")))
-            names.push_back(path);
-        EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "z-last.txt"})) << "nothing partial is left";
+        for (const std::string threads : {"1", "4"}) {
+            TempTree tree("B/big.bin = the old version\nB/z-last.txt = stays too\n");
+            tree.sizedFile("A/big.bin", kBig);
+            tree.file("A/z-last.txt", "would be copied after big.bin");
+            CliRun how;
+            how.signalAfter = "Actions Started at ";
+            how.signal = signal;
+            const CliResult result =
+                runCli({"sync", "backup", "--threads", threads, tree.path("A"), tree.path("B")}, how);
+            const std::string what = "threads " + threads + "\n" + result.out;
+            EXPECT_EQ(result.status, 128 + signal) << what << result.err;
+            EXPECT_TRUE(mentions(result.out, "Interrupted by SIG")) << what;
+            const auto big = snapshotTree(tree.path("B")).at("big.bin");
+            const bool cancelled =
+                mentions(result.out, "Failed Copy-File to " + tree.path("B/big.bin") + "\n");
+            EXPECT_EQ(big.size, cancelled ? int64_t(std::string("the old version").size()) : kBig) << what;
+            std::vector<std::string> names;
+            for (const auto& [path, node] : snapshotTree(tree.path("B")))
+                names.push_back(path);
+            EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "z-last.txt"}))
+                << "nothing partial is left";
+            if (threads == "1") {
+                EXPECT_TRUE(cancelled) << what;
+                EXPECT_FALSE(mentions(result.out, "Success Copy-File")) << "no action runs after the signal";
+                EXPECT_EQ(tree.read("B/z-last.txt"), "stays too");
+            }
+        }
     }
 }
 

@@ -199,7 +199,7 @@ public:
             Pending& head = pending_.front();
             std::optional<CopyPool::Outcome> outcome;
             do {
-                outcome = pool_->outcome(head.ticket, std::chrono::milliseconds(all ? 50 : 0));
+                outcome = pool_->outcome(head.ticket, std::chrono::milliseconds(all ? 20 : 0));
                 if (!outcome && all)
                     host_.keepAlive(); // the windows stay served, a signal is noticed, while copies run
                 if (!outcome && all && flags_.action && !stopped_) {
