@@ -1,6 +1,7 @@
 #include "gui/execution/tform11.h"
 
 #include "gui/app/activity_log.h"
+#include "gui/app/app_icons.h"
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
 
@@ -17,7 +18,7 @@ TForm11::TForm11(TForm1* mainWindow)
     setFixedSize(352, 59);
     BitBtn1 = new QPushButton(QStringLiteral("To Stop All Activity Press Space or Mouse Click here"), this);
     BitBtn1->setGeometry(8, 8, 337, 41);
-    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    BitBtn1->setIcon(cancelIcon());
     QFont bold = BitBtn1->font();
     bold.setBold(true);
     BitBtn1->setFont(bold);
@@ -30,9 +31,14 @@ void TForm11::showBesideMainWindow() {
     show();
 }
 
-void TForm11::takeFocus() {
+void TForm11::takeFocus(Focus when) {
     if (!isVisible())
         showBesideMainWindow();
+    else if (when == Focus::WhenLost && isActiveWindow() && BitBtn1->hasFocus())
+        return;
+    else if (when == Focus::WhenLost && lastRequest_.isValid() && lastRequest_.elapsed() < 250)
+        return;
+    lastRequest_.start();
     activateWindow();
     BitBtn1->setFocus();
 }

@@ -1,0 +1,18 @@
+#include "gui/app/app_icons.h"
+
+#include <QApplication>
+#include <QStyle>
+
+namespace paritas::gui {
+
+const QIcon& cancelIcon() {
+    static const QIcon icon = QApplication::style()->standardIcon(QStyle::SP_DialogCancelButton);
+    return icon;
+}
+
+const QIcon& warningIcon() {
+    static const QIcon icon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    return icon;
+}
+
+} // namespace paritas::gui

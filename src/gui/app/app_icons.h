@@ -1,0 +1,14 @@
+#pragma once
+// Pictures the windows share, each made once: a window made per copy must not decode its pictures
+// again per copy.
+
+#include <QIcon>
+
+namespace paritas::gui {
+
+// The cancel-style cross of the stop and Cancel All buttons.
+const QIcon& cancelIcon();
+// The warning sign beside a row or a line that needs the user's eye.
+const QIcon& warningIcon();
+
+} // namespace paritas::gui
