@@ -15,11 +15,16 @@ public:
         const OpenQuestion asking;
         QMessageBox::information(parent, QStringLiteral("Paritas"), text);
     }
+    void warning(QWidget* parent, const QString& text) override {
+        const OpenQuestion asking;
+        QMessageBox::warning(parent, QStringLiteral("Paritas"), text);
+    }
     void error(QWidget* parent, const QString& text) override {
         const OpenQuestion asking;
         QMessageBox::critical(parent, QStringLiteral("Paritas"), text);
     }
-    Answer confirm(QWidget* parent, const QString& text, bool withNoToAll) override {
+    using DialogSeam::confirm;
+    Answer confirm(QWidget* parent, const QString& text, bool withNoToAll, Answer defaultAnswer) override {
         const OpenQuestion asking;
         QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton,
                         parent);
@@ -28,12 +33,29 @@ public:
         if (withNoToAll)
             box.addButton(QMessageBox::NoToAll);
         box.setEscapeButton(QMessageBox::Cancel);
+        box.setDefaultButton(defaultAnswer == Answer::Cancel ? QMessageBox::Cancel : QMessageBox::Ok);
         const int result = box.exec();
         if (result == QMessageBox::Ok)
             return Answer::Ok;
         if (result == QMessageBox::NoToAll)
             return Answer::NoToAll;
         return Answer::Cancel;
+    }
+    SaveAnswer askSave(QWidget* parent, const QString& text) override {
+        const OpenQuestion asking;
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Paritas"), text, QMessageBox::NoButton,
+                        parent);
+        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Save);
+        box.setEscapeButton(QMessageBox::Cancel);
+        switch (box.exec()) {
+        case QMessageBox::Save:
+            return SaveAnswer::Save;
+        case QMessageBox::Discard:
+            return SaveAnswer::DontSave;
+        default:
+            return SaveAnswer::Cancel;
+        }
     }
     std::optional<QString> inputText(QWidget* parent, const QString& caption,
                                      const QString& prompt) override {

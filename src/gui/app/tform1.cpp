@@ -2,8 +2,9 @@
 
 #include "core/app/modes.h"
 #include "gui/app/activity_log.h"
-#include "gui/app/keep_alive.h"
 #include "gui/app/location_chooser.h"
+#include "gui/app/log_view.h"
+#include "gui/app/progress_area.h"
 #include "gui/settings/tform2.h"
 
 #include <QAction>
@@ -18,7 +19,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -62,6 +62,7 @@ QLabel* label(QWidget* parent, const char* caption) {
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Paritas 1.0"));
+    log_ = std::make_unique<ActivityLog>();
     client_ = new QWidget(this);
     setCentralWidget(client_);
     buildMenus();
@@ -85,8 +86,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Timer2->setInterval(1000);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
 
-    log_ = std::make_unique<ActivityLog>(Memo3);
-    KeepAlive::setBeforePump([this] { log_->flush(); });
+    log_->setView(Memo3);
+    progress_ = std::make_unique<ProgressArea>(ProgressBar1, Label9);
 
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(kDesignWidth, kDesignHeight);
@@ -97,9 +98,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     FormResize();
 }
 
-TForm1::~TForm1() {
-    KeepAlive::setBeforePump({});
-}
+TForm1::~TForm1() = default;
 
 void TForm1::buildMenus() {
     QMenu* main = menuBar()->addMenu(QStringLiteral("Main"));
@@ -282,13 +281,9 @@ void TForm1::buildProgressArea(QWidget* client) {
     Label7 = new QLabel(client);
     Label7->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblActionCount = new QLabel(client);
-    Memo3 = new QPlainTextEdit(client);
-    Memo3->setReadOnly(true);
-    Memo3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo3->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QPalette grey = Memo3->palette();
-    grey.setColor(QPalette::Text, Qt::gray);
-    Memo3->setPalette(grey);
+    // The log is drawn in the palette's text colour: the grey of the original form is unreadable on
+    // white.
+    Memo3 = new LogView(log_->store(), client);
     Memo3->resize(850, kMemoDesignHeight);
 }
 
@@ -332,6 +327,8 @@ void TForm1::FormResize() {
     StringGrid2->setGeometry(l.gridBLeft, StringGrid2->y(), l.gridBWidth, StringGrid2->height());
 
     placeAnchoredControls(l);
+    if (progress_)
+        progress_->fitLabel();
     for (int c = 0; c < 5; ++c)
         StringGrid3->setColumnWidth(c, l.jobColumns[c]);
     Label9->move(8, l.label9Top);
@@ -388,16 +385,50 @@ std::string TForm1::locationB() const {
     return Edit2->text().toStdString();
 }
 
+RunLocations TForm1::chosenLocations() const {
+    return {locationA(), locationB(), CheckBox1->isChecked()};
+}
+
+void TForm1::lockChooser(Side side) {
+    int& locks = side == Side::A ? chooserLocksA_ : chooserLocksB_;
+    if (locks++ == 0)
+        setChooserEnabled(side, false);
+}
+
+void TForm1::unlockChooser(Side side) {
+    int& locks = side == Side::A ? chooserLocksA_ : chooserLocksB_;
+    if (locks > 0 && --locks == 0)
+        setChooserEnabled(side, true);
+}
+
+void TForm1::setChooserEnabled(Side side, bool enabled) {
+    (side == Side::A ? ShellTreeView1 : ShellTreeView2)->setEnabled(enabled);
+    (side == Side::A ? ShellComboBox1 : ShellComboBox2)->setEnabled(enabled);
+}
+
 Settings TForm1::currentSettings() const {
     return windows_.form2 ? windows_.form2->currentSettings() : Settings{};
 }
 
 void TForm1::setProgressMaximum(int64_t maximum) {
-    ProgressBar1->setRange(0, int(std::clamp<int64_t>(maximum, 0, INT32_MAX)));
+    progress_->setMaximum(maximum);
 }
 
 void TForm1::setProgressPosition(int64_t position) {
-    ProgressBar1->setValue(int(std::clamp<int64_t>(position, 0, INT32_MAX)));
+    progress_->setPosition(position);
+}
+
+void TForm1::setProgressStatus(const QString& text) {
+    progress_->setStatus(text);
+}
+
+void TForm1::setProgressStatusColour(const QColor& colour) {
+    progress_->setStatusColour(colour);
+}
+
+void TForm1::flushProgress() {
+    progress_->flush();
+    log_->flush();
 }
 
 void TForm1::log(const QString& line) {

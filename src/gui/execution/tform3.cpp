@@ -168,12 +168,13 @@ void TForm3::BitBtn3Click() {
     main_->activateWindow();
     main_->stopFlags.action = false;
     main_->setRunButtonsEnabled(false);
-    main_->PerformActions();
+    const ExecutionCounts counts = main_->PerformActions();
     main_->setRunButtonsEnabled(true);
-    main_->SearchAGrid();
-    main_->SearchBGrid();
+    // The scans after the run look at the locations the list was planned for.
+    main_->SearchAGrid(main_->planLocations);
+    main_->SearchBGrid(main_->planLocations);
     main_->endBusy();
-    dialogs.message(main_, QStringLiteral("Synchronisation FINISHED!"));
+    main_->reportRunEnd(counts);
 }
 
 } // namespace paritas::gui

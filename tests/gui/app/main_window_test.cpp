@@ -2,6 +2,7 @@
 
 #include "gui/app/activity_log.h"
 #include "gui/app/location_chooser.h"
+#include "gui/app/log_view.h"
 #include "gui/app/tform1.h"
 #include "gui/app/tform10.h"
 #include "gui/app/tform5.h"

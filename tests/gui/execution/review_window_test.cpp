@@ -28,6 +28,7 @@ class ReviewWindowTest : public QObject {
 
     void plan(const ActionList& lines) {
         f->actions = lines;
+        f->planLocations = f->chosenLocations();
         ++f->actionsGeneration;
         f->PrepareActionForm();
     }
@@ -74,7 +75,8 @@ private slots:
         QVERIFY(QFile::exists(t.b + "/keep1.txt"));
         QVERIFY(QFile::exists(t.b + "/keep2.txt"));
         QVERIFY(!QFile::exists(t.b + "/gone.txt"));
-        QCOMPARE(dialogs.messages.last(), QStringLiteral("Synchronisation FINISHED!"));
+        QCOMPARE(dialogs.messages.last(),
+                 QStringLiteral("Synchronisation FINISHED!\n1 done, 0 failed, 0 cancelled, 0 skipped"));
         QCOMPARE(f->Label9->text(),
                  QStringLiteral("Synchronize Progress : Good Actions (1) Bad Actions (0)"));
         QVERIFY(f->BitBtn6->isEnabled());
@@ -224,10 +226,12 @@ private slots:
         TProgressForm form(f, flags, f->activityLog());
         QCOMPARE(form.windowTitle(), QStringLiteral("Copy Progress"));
         form.CopyProgressCallback("big.iso", 1835008, 3670016);
+        form.flush();
         QCOMPARE(form.Label2->text(), QStringLiteral("1 MB of 3 MB Finished"));
         QCOMPARE(form.Label1->text(), QStringLiteral("big.iso"));
         QCOMPARE(form.ProgressBar->value(), 50);
         form.CopyProgressCallback("empty", 0, 0);
+        form.flush();
         QCOMPARE(form.ProgressBar->value(), 100);
         form.AbortButtonClick();
         QVERIFY(form.cancelFlag);
