@@ -15,4 +15,9 @@ const QIcon& warningIcon() {
     return icon;
 }
 
+const QIcon& deleteIcon() {
+    static const QIcon icon = QApplication::style()->standardIcon(QStyle::SP_TrashIcon);
+    return icon;
+}
+
 } // namespace paritas::gui

@@ -10,5 +10,7 @@ namespace paritas::gui {
 const QIcon& cancelIcon();
 // The warning sign beside a row or a line that needs the user's eye.
 const QIcon& warningIcon();
+// The sign of a line that deletes a file or removes a folder.
+const QIcon& deleteIcon();
 
 } // namespace paritas::gui
