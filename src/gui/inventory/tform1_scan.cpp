@@ -63,8 +63,13 @@ void scanSide(TForm1& f, Side side, const std::string& location, bool includeSub
 
 } // namespace
 
+// The side's old inventory goes before the walk starts (the form empties its grid here too): a walk
+// of a large tree must not hold two inventories of the side at once.
 void TForm1::beginScan(Side side) {
     const SideControls c = controls(*this, side);
+    *c.folders = {};
+    *c.inventory = {};
+    *c.coverage = {};
     lockChooser(side);
     c.label->setText(QString::fromStdString(searchingLabelText(side)));
     c.blink->start();
