@@ -215,8 +215,13 @@ public:
     // Writes the activity log to a file; false (after the error box) when it cannot be created.
     bool ExportLog(const QString& fileName);
 
+    // True when the settings or the favourites differ from what config.ini holds.
+    bool configurationChangedSinceSave() const;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildMenus();
@@ -226,6 +231,9 @@ private:
     void buildJobArea(QWidget* client);
     void buildProgressArea(QWidget* client);
     void placeAnchoredControls(const MainLayout& layout);
+    void placeProgressArea(const MainLayout& layout);
+    void fitToFont();
+    MainLayout widenedMiddle(MainLayout layout) const;
     void showSecondary(QWidget* window);
     void setChooserEnabled(Side side, bool enabled);
 
@@ -235,6 +243,7 @@ private:
     int chooserLocksA_ = 0;
     int chooserLocksB_ = 0;
     QWidget* client_ = nullptr;
+    int middleWidth_ = 290; // the middle column's width at the window's font
     bool resizing_ = false;
     int busy_ = 0;
     bool jobListRunning_ = false;

@@ -2,6 +2,7 @@
 
 #include "gui/app/app_icons.h"
 #include "gui/app/dialog_seam.h"
+#include "gui/app/font_fit.h"
 #include "gui/app/keep_alive.h"
 #include "gui/app/repaint_throttle.h"
 #include "gui/app/tform1.h"
@@ -152,7 +153,7 @@ TCRCMatch::TCRCMatch(TForm1* mainWindow) : QWidget(mainWindow, Qt::Window), main
     BitBtn3->setFont(bold);
     int x = 8;
     for (QPushButton* b : {BitBtn1, BitBtn2, BitBtn3, BitBtn4}) {
-        b->setGeometry(x, 6, b == BitBtn3 ? 140 : 110, 26);
+        b->setGeometry(x, 6, grownWidth(b, b == BitBtn3 ? 140 : 110), grownHeight(b, 26));
         x += b->width() + 6;
     }
     grid = new CrcMatchModel(this);

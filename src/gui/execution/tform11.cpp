@@ -4,24 +4,27 @@
 #include "gui/app/app_icons.h"
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
+#include "gui/app/wrapping_button.h"
 
 #include "core/execution/executor.h"
 
-#include <QPushButton>
-#include <QStyle>
+#include <algorithm>
 
 namespace paritas::gui {
 
 TForm11::TForm11(TForm1* mainWindow)
     : QWidget(mainWindow, Qt::Window | Qt::WindowCloseButtonHint), main_(mainWindow) {
     setWindowTitle(QStringLiteral("Stop Actions"));
-    setFixedSize(352, 59);
-    BitBtn1 = new QPushButton(QStringLiteral("To Stop All Activity Press Space or Mouse Click here"), this);
-    BitBtn1->setGeometry(8, 8, 337, 41);
+    BitBtn1 =
+        new WrappingButton(QStringLiteral("To Stop All Activity Press Space or Mouse Click here"), this);
     BitBtn1->setIcon(cancelIcon());
     QFont bold = BitBtn1->font();
     bold.setBold(true);
     BitBtn1->setFont(bold);
+    // 337 by 41 in a client area of 352 by 59; higher when a larger font needs more lines.
+    const int height = std::max(41, BitBtn1->heightForWidth(337));
+    BitBtn1->setGeometry(8, 8, 337, height);
+    setFixedSize(352, height + 18);
     connect(BitBtn1, &QPushButton::clicked, this, &TForm11::BitBtn1Click);
 }
 

@@ -76,7 +76,7 @@ TForm3::TForm3(TForm1* mainWindow)
 void TForm3::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     const int w = width(), h = height();
-    Label1->setGeometry(120, 8, w - 141, 33);
+    Label1->setGeometry(120, 8, w - 141, 32); // two lines, ending above the list
     CheckListBox1->setGeometry(8, 40, w - 23, h - 93);
     BitBtn3->setGeometry(8, h - 50, w - 23, 25);
     fitColumnToLines();

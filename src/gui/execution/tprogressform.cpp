@@ -1,6 +1,7 @@
 #include "gui/execution/tprogressform.h"
 
 #include "gui/app/app_icons.h"
+#include "gui/app/font_fit.h"
 #include "gui/app/keep_alive.h"
 #include "gui/app/repaint_throttle.h"
 #include "gui/app/tform1.h"
@@ -13,6 +14,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace paritas::gui {
 namespace {
@@ -82,25 +85,22 @@ TProgressForm::TProgressForm(TForm1* mainWindow, StopFlags& flags, ActivityHost&
       flags_(flags), log_(log), repaint_(std::make_unique<RepaintThrottle>([this] { update(); })) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(QStringLiteral("Copy Progress"));
-    setFixedSize(438, 96);
     ProgressBar = new QProgressBar(this);
     ProgressBar->setGeometry(8, 16, 417, 16);
     ProgressBar->setRange(0, 100);
     ProgressBar->setTextVisible(false);
     ProgressBar->setValue(0);
     LabelSpeed = new QLabel(this);
-    LabelSpeed->setGeometry(8, 38, 210, 18);
-    Label2 = new QLabel(this);
-    Label2->setGeometry(225, 38, 200, 18);
+    Label2 = new QLabel(QStringLiteral("8888 MB of 8888 MB Finished"), this);
     Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label1 = new QLabel(this);
-    Label1->setGeometry(8, 64, 233, 33);
     Label1->setWordWrap(true);
     BitBtn1 = new QPushButton(QStringLiteral("Cancel All"), this);
-    BitBtn1->setGeometry(256, 67, 81, 25);
     BitBtn1->setIcon(cancelIcon());
+    BitBtn1->setIconSize(QSize(14, 14)); // the cross and the caption fit the button's 81 pixels
     AbortButton = new QPushButton(QStringLiteral("Cancel"), this);
-    AbortButton->setGeometry(344, 67, 81, 25);
+    placeControls();
+    Label2->clear();
     for (QPushButton* b : {BitBtn1, AbortButton})
         b->setFocusPolicy(Qt::NoFocus);
     connect(BitBtn1, &QPushButton::clicked, this, &TProgressForm::BitBtn1Click);
@@ -111,6 +111,24 @@ TProgressForm::TProgressForm(TForm1* mainWindow, StopFlags& flags, ActivityHost&
 }
 
 TProgressForm::~TProgressForm() = default;
+
+// The design places, in a client area of 438 by 96; a larger font widens the megabyte count and the
+// buttons leftwards from the right edge and gives the file name its two lines.
+void TProgressForm::placeControls() {
+    constexpr int kRight = 425;
+    const int buttonHeight = grownHeight(BitBtn1, 25);
+    AbortButton->setGeometry(kRight - grownWidth(AbortButton, 81), 67, grownWidth(AbortButton, 81),
+                             buttonHeight);
+    const int cancelAllWidth = grownWidth(BitBtn1, 81);
+    BitBtn1->setGeometry(AbortButton->x() - 7 - cancelAllWidth, 67, cancelAllWidth, buttonHeight);
+    const int countWidth = grownWidth(Label2, 200);
+    const int lineHeight = grownHeight(Label2, 18);
+    Label2->setGeometry(kRight - countWidth, 38, countWidth, lineHeight);
+    LabelSpeed->setGeometry(8, 38, Label2->x() - 15, lineHeight);
+    const int nameHeight = std::max(32, 2 * Label1->fontMetrics().height());
+    Label1->setGeometry(8, 64, BitBtn1->x() - 23, nameHeight);
+    setFixedSize(438, std::max({96, 64 + nameHeight, 67 + buttonHeight + 4}));
+}
 
 void TProgressForm::CopyProgressCallback(const QString& copyName, uint64_t done, uint64_t total) {
     name_ = copyName;

@@ -66,6 +66,7 @@ public slots:
 
 private:
     void update();
+    void placeControls();
 
     StopFlags& flags_;
     ActivityHost& log_;
