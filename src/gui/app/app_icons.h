@@ -6,6 +6,10 @@
 
 namespace paritas::gui {
 
+// The program's own icon (the window icon, the developer-info picture), from the SVG that is also
+// installed for the desktop.
+const QIcon& appIcon();
+
 // The cancel-style cross of the stop and Cancel All buttons.
 const QIcon& cancelIcon();
 // The warning sign beside a row or a line that needs the user's eye.
