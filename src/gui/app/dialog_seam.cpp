@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace paritas::gui {
@@ -46,6 +47,7 @@ public:
         QMessageBox box(QMessageBox::Question, QStringLiteral("Paritas"), text, QMessageBox::NoButton,
                         parent);
         box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.button(QMessageBox::Discard)->setText(QStringLiteral("Don't Save"));
         box.setDefaultButton(QMessageBox::Save);
         box.setEscapeButton(QMessageBox::Cancel);
         switch (box.exec()) {

@@ -11,8 +11,9 @@
 namespace paritas::gui {
 namespace {
 
-// A push button's frame takes two pixels on each side.
+// A push button's frame takes two pixels on each side; a comfortable button has four more.
 constexpr int kButtonFrame = 4;
+constexpr int kButtonComfort = 12;
 
 QString withoutMnemonic(QString caption) {
     return caption.remove(QLatin1Char('&'));
@@ -20,7 +21,7 @@ QString withoutMnemonic(QString caption) {
 
 } // namespace
 
-int captionWidth(const QWidget* control) {
+int captionWidth(const QWidget* control, ButtonRoom room) {
     const QFontMetrics fm = control->fontMetrics();
     if (const auto* label = qobject_cast<const QLabel*>(control))
         return label->text().isEmpty() ? 0 : label->sizeHint().width();
@@ -30,7 +31,8 @@ int captionWidth(const QWidget* control) {
         if (button->text().isEmpty())
             return 0;
         const int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
-        return fm.horizontalAdvance(withoutMnemonic(button->text())) + icon + kButtonFrame;
+        return fm.horizontalAdvance(withoutMnemonic(button->text())) + icon +
+               (room == ButtonRoom::Tight ? kButtonFrame : kButtonComfort);
     }
     if (const auto* group = qobject_cast<const QGroupBox*>(control))
         return fm.horizontalAdvance(group->title()) + 16;
@@ -44,8 +46,8 @@ int captionHeight(const QWidget* control) {
     return line;
 }
 
-int grownWidth(const QWidget* control, int design) {
-    return std::max(design, captionWidth(control));
+int grownWidth(const QWidget* control, int design, ButtonRoom room) {
+    return std::max(design, captionWidth(control, room));
 }
 
 int grownHeight(const QWidget* control, int design) {

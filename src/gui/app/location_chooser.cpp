@@ -51,7 +51,7 @@ LocationChooser::LocationChooser(QTreeView* tree, QComboBox* combo, QLineEdit* e
     });
     combo_->setEditable(true);
     combo_->setInsertPolicy(QComboBox::NoInsert);
-    combo_->lineEdit()->setPlaceholderText(tr("Type or paste a folder, then Enter"));
+    combo_->lineEdit()->setPlaceholderText(tr("Type or paste a folder"));
     connect(combo_, &QComboBox::activated, this, &LocationChooser::comboActivated);
     // The combo box hands Enter to its line edit a second time; one choice is made per Enter.
     connect(combo_->lineEdit(), &QLineEdit::returnPressed, this, [this] {

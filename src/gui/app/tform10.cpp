@@ -11,7 +11,9 @@
 
 namespace paritas::gui {
 
-TForm10::TForm10(QWidget* mainWindow) : QWidget(mainWindow, Qt::Tool | Qt::WindowCloseButtonHint) {
+TForm10::TForm10(QWidget* mainWindow)
+    : QWidget(mainWindow,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("Developer Info"));
     Image1 = new QLabel(this);
     Image1->setGeometry(4, 6, 49, 41);

@@ -18,9 +18,15 @@
 
 namespace paritas::gui {
 
+// A secondary window opens centred on the main window the first time it is shown (the main window has
+// its place only once it is shown itself); after that it stays where the user put it.
 void TForm1::showSecondary(QWidget* window) {
     if (window == nullptr)
         return;
+    if (!window->property("placed").toBool()) {
+        window->move(frameGeometry().center() - window->rect().center());
+        window->setProperty("placed", true);
+    }
     window->show();
     window->raise();
     window->activateWindow();

@@ -146,22 +146,32 @@ bool ActionReviewModel::ticksDestroyData() const {
            0;
 }
 
+// Only the kinds the list holds are named, so that the line stays short enough to read.
 QString ActionReviewModel::summary() const {
     const QLocale locale;
     auto n = [&](std::size_t count) { return locale.toString(qulonglong(count)); };
     auto kinds = [&](ActionKind k) { return tickedKinds_[std::size_t(k)]; };
-    QString text = QStringLiteral("%1 of %2 lines ticked: %3 new folders, %4 moves, %5 copies")
-                       .arg(n(tickedLines_), n(lines_.size()), n(kinds(ActionKind::CreateFolder)),
-                            n(kinds(ActionKind::MoveRename)), n(kinds(ActionKind::Copy)));
-    QStringList copyParts;
-    if (tickedOverwrites_ > 0)
-        copyParts << QStringLiteral("%1 over existing files").arg(n(tickedOverwrites_));
-    if (tickedBytes_ > 0)
-        copyParts << locale.formattedDataSize(qint64(tickedBytes_), 1, QLocale::DataSizeTraditionalFormat);
-    if (!copyParts.isEmpty())
-        text += QStringLiteral(" (") + copyParts.join(QStringLiteral(", ")) + QLatin1Char(')');
-    return text + QStringLiteral(", %1 file deletions, %2 folder removals")
-                      .arg(n(kinds(ActionKind::DeleteFile)), n(kinds(ActionKind::RemoveFolder)));
+    QStringList parts;
+    if (kinds(ActionKind::CreateFolder) > 0)
+        parts << QStringLiteral("%1 new folders").arg(n(kinds(ActionKind::CreateFolder)));
+    if (kinds(ActionKind::MoveRename) > 0)
+        parts << QStringLiteral("%1 moves").arg(n(kinds(ActionKind::MoveRename)));
+    if (kinds(ActionKind::Copy) > 0) {
+        QStringList details;
+        if (tickedOverwrites_ > 0)
+            details << QStringLiteral("%1 over existing files").arg(n(tickedOverwrites_));
+        if (tickedBytes_ > 0)
+            details << locale.formattedDataSize(qint64(tickedBytes_), 1, QLocale::DataSizeTraditionalFormat);
+        parts << QStringLiteral("%1 copies").arg(n(kinds(ActionKind::Copy))) +
+                     (details.isEmpty() ? QString()
+                                        : QStringLiteral(" (%1)").arg(details.join(QStringLiteral(", "))));
+    }
+    if (kinds(ActionKind::DeleteFile) > 0)
+        parts << QStringLiteral("%1 file deletions").arg(n(kinds(ActionKind::DeleteFile)));
+    if (kinds(ActionKind::RemoveFolder) > 0)
+        parts << QStringLiteral("%1 folder removals").arg(n(kinds(ActionKind::RemoveFolder)));
+    const QString ticked = QStringLiteral("%1 of %2 lines ticked").arg(n(tickedLines_), n(lines_.size()));
+    return parts.isEmpty() ? ticked : ticked + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
 }
 
 int ActionReviewModel::rowCount(const QModelIndex& parent) const {

@@ -45,8 +45,8 @@ public:
 
     // True when a ticked line deletes a file, removes a folder or copies over an existing file.
     bool ticksDestroyData() const;
-    // "1230 of 1231 lines ticked: 2 new folders, 4 moves, 1203 copies (3 over existing files, 2.3 GB),
-    // 10 file deletions, 2 folder removals".
+    // "1230 of 1231 lines ticked: 2 new folders, 1203 copies (3 over existing files, 2.3 GB), 10 file
+    // deletions": the kinds of the ticked lines, those without a line left out.
     QString summary() const;
 
     int rowCount(const QModelIndex& parent = {}) const override;

@@ -13,7 +13,9 @@
 namespace paritas::gui {
 
 TForm11::TForm11(TForm1* mainWindow)
-    : QWidget(mainWindow, Qt::Window | Qt::WindowCloseButtonHint), main_(mainWindow) {
+    : QWidget(mainWindow,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      main_(mainWindow) {
     setWindowTitle(QStringLiteral("Stop Actions"));
     BitBtn1 =
         new WrappingButton(QStringLiteral("To Stop All Activity Press Space or Mouse Click here"), this);

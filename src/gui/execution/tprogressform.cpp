@@ -119,7 +119,8 @@ void TProgressForm::placeControls() {
     const int buttonHeight = grownHeight(BitBtn1, 25);
     AbortButton->setGeometry(kRight - grownWidth(AbortButton, 81), 67, grownWidth(AbortButton, 81),
                              buttonHeight);
-    const int cancelAllWidth = grownWidth(BitBtn1, 81);
+    // The design's 81 pixels hold the cross and "Cancel All" with nothing to spare.
+    const int cancelAllWidth = grownWidth(BitBtn1, 81, ButtonRoom::Tight);
     BitBtn1->setGeometry(AbortButton->x() - 7 - cancelAllWidth, 67, cancelAllWidth, buttonHeight);
     const int countWidth = grownWidth(Label2, 200);
     const int lineHeight = grownHeight(Label2, 18);
