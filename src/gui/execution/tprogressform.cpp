@@ -106,29 +106,33 @@ TProgressForm::TProgressForm(TForm1* mainWindow, StopFlags& flags, ActivityHost&
     connect(BitBtn1, &QPushButton::clicked, this, &TProgressForm::BitBtn1Click);
     connect(AbortButton, &QPushButton::clicked, this, &TProgressForm::AbortButtonClick);
     if (mainWindow)
-        move(mainWindow->geometry().center() - QPoint(438 / 2, 96 / 2));
+        move(mainWindow->geometry().center() - QPoint(width() / 2, height() / 2));
     started_.start();
 }
 
 TProgressForm::~TProgressForm() = default;
 
-// The design places, in a client area of 438 by 96; a larger font widens the megabyte count and the
-// buttons leftwards from the right edge and gives the file name its two lines.
+// The design places, in a client area of 438 by 96; a larger font widens the window for the speed and
+// the megabyte count, and gives the file name its two lines.
 void TProgressForm::placeControls() {
-    constexpr int kRight = 425;
+    const int countWidth = grownWidth(Label2, 200);
+    const int speedWidth =
+        LabelSpeed->fontMetrics().horizontalAdvance(QStringLiteral("9999.9 MB/s, 99:59:59 left"));
+    const int width = std::max(438, 8 + speedWidth + 15 + countWidth + 13);
+    const int right = width - 13;
+    ProgressBar->setGeometry(8, 16, width - 21, 16);
     const int buttonHeight = grownHeight(BitBtn1, 25);
-    AbortButton->setGeometry(kRight - grownWidth(AbortButton, 81), 67, grownWidth(AbortButton, 81),
+    AbortButton->setGeometry(right - grownWidth(AbortButton, 81), 67, grownWidth(AbortButton, 81),
                              buttonHeight);
     // The design's 81 pixels hold the cross and "Cancel All" with nothing to spare.
     const int cancelAllWidth = grownWidth(BitBtn1, 81, ButtonRoom::Tight);
     BitBtn1->setGeometry(AbortButton->x() - 7 - cancelAllWidth, 67, cancelAllWidth, buttonHeight);
-    const int countWidth = grownWidth(Label2, 200);
     const int lineHeight = grownHeight(Label2, 18);
-    Label2->setGeometry(kRight - countWidth, 38, countWidth, lineHeight);
+    Label2->setGeometry(right - countWidth, 38, countWidth, lineHeight);
     LabelSpeed->setGeometry(8, 38, Label2->x() - 15, lineHeight);
     const int nameHeight = std::max(32, 2 * Label1->fontMetrics().height());
     Label1->setGeometry(8, 64, BitBtn1->x() - 23, nameHeight);
-    setFixedSize(438, std::max({96, 64 + nameHeight, 67 + buttonHeight + 4}));
+    setFixedSize(width, std::max({96, 64 + nameHeight, 67 + buttonHeight + 4}));
 }
 
 void TProgressForm::CopyProgressCallback(const QString& copyName, uint64_t done, uint64_t total) {

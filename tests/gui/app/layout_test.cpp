@@ -193,6 +193,8 @@ private slots:
         copyWindow->CopyProgressCallback("a-rather-long-file-name-of-a-photograph.jpg", 1879048192,
                                          4294967296);
         copyWindow->flush();
+        // A slow copy of a large file: the longest speed text.
+        copyWindow->LabelSpeed->setText(copySpeedText(1 << 20, uint64_t(6) << 30, 1000));
         const QMap<QString, QWidget*> secondary = {{"Configuration", w.form2}, {"File Action List", w.form3},
                                                    {"Descriptions", w.form5},  {"CRC Matching", w.crcMatch},
                                                    {"Favorites", w.form9},     {"Developer Info", w.form10},
