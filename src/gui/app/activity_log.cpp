@@ -1,39 +1,56 @@
 #include "gui/app/activity_log.h"
 
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTimer>
+#include "gui/app/log_view.h"
+#include "gui/app/repaint_throttle.h"
 
 namespace paritas::gui {
 
+ActivityLog::ActivityLog()
+    : repaint_(std::make_unique<RepaintThrottle>([this] {
+          if (view_)
+              view_->storeChanged();
+      })) {}
+
+ActivityLog::~ActivityLog() = default;
+
+void ActivityLog::setView(LogView* view) {
+    view_ = view;
+    flush();
+}
+
 void ActivityLog::append(const QString& line) {
-    // Lines reach the memo at the next pump, or when control returns to the message loop.
-    if (pending_.isEmpty())
-        QTimer::singleShot(0, memo_, [this] { flush(); });
-    pending_.append(line);
-    if (pending_.size() >= 4096)
-        flush();
+    const QByteArray bytes = line.toUtf8();
+    append(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+}
+
+void ActivityLog::append(std::string_view line) {
+    store_.append(line);
+    repaint_->request();
 }
 
 void ActivityLog::flush() {
-    if (pending_.isEmpty())
-        return;
-    memo_->appendPlainText(pending_.join(QLatin1Char('\n')));
-    pending_.clear();
-    memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
+    repaint_->flush();
 }
 
 void ActivityLog::clear() {
-    pending_.clear();
-    memo_->clear();
+    store_.clear();
+    repaint_->request();
+    repaint_->flush();
 }
 
-QStringList ActivityLog::lines() {
-    flush();
-    const QString text = memo_->toPlainText();
-    if (text.isEmpty() && memo_->document()->blockCount() <= 1)
-        return {};
-    return text.split(QLatin1Char('\n'));
+QStringList ActivityLog::lines() const {
+    QStringList all;
+    all.reserve(qsizetype(store_.size()));
+    store_.forEach(
+        [&](std::string_view line) { all << QString::fromUtf8(line.data(), qsizetype(line.size())); });
+    return all;
+}
+
+std::vector<std::string> ActivityLog::lineBytes() const {
+    std::vector<std::string> all;
+    all.reserve(store_.size());
+    store_.forEach([&](std::string_view line) { all.emplace_back(line); });
+    return all;
 }
 
 } // namespace paritas::gui

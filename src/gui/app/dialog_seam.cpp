@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace paritas::gui {
@@ -15,11 +16,16 @@ public:
         const OpenQuestion asking;
         QMessageBox::information(parent, QStringLiteral("Paritas"), text);
     }
+    void warning(QWidget* parent, const QString& text) override {
+        const OpenQuestion asking;
+        QMessageBox::warning(parent, QStringLiteral("Paritas"), text);
+    }
     void error(QWidget* parent, const QString& text) override {
         const OpenQuestion asking;
         QMessageBox::critical(parent, QStringLiteral("Paritas"), text);
     }
-    Answer confirm(QWidget* parent, const QString& text, bool withNoToAll) override {
+    using DialogSeam::confirm;
+    Answer confirm(QWidget* parent, const QString& text, bool withNoToAll, Answer defaultAnswer) override {
         const OpenQuestion asking;
         QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton,
                         parent);
@@ -28,12 +34,30 @@ public:
         if (withNoToAll)
             box.addButton(QMessageBox::NoToAll);
         box.setEscapeButton(QMessageBox::Cancel);
+        box.setDefaultButton(defaultAnswer == Answer::Cancel ? QMessageBox::Cancel : QMessageBox::Ok);
         const int result = box.exec();
         if (result == QMessageBox::Ok)
             return Answer::Ok;
         if (result == QMessageBox::NoToAll)
             return Answer::NoToAll;
         return Answer::Cancel;
+    }
+    SaveAnswer askSave(QWidget* parent, const QString& text) override {
+        const OpenQuestion asking;
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Paritas"), text, QMessageBox::NoButton,
+                        parent);
+        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.button(QMessageBox::Discard)->setText(QStringLiteral("Don't Save"));
+        box.setDefaultButton(QMessageBox::Save);
+        box.setEscapeButton(QMessageBox::Cancel);
+        switch (box.exec()) {
+        case QMessageBox::Save:
+            return SaveAnswer::Save;
+        case QMessageBox::Discard:
+            return SaveAnswer::DontSave;
+        default:
+            return SaveAnswer::Cancel;
+        }
     }
     std::optional<QString> inputText(QWidget* parent, const QString& caption,
                                      const QString& prompt) override {

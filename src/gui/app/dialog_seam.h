@@ -13,6 +13,7 @@ class QWidget;
 namespace paritas::gui {
 
 enum class Answer { Ok, Cancel, NoToAll };
+enum class SaveAnswer { Save, DontSave, Cancel };
 
 class DialogSeam {
 public:
@@ -20,10 +21,18 @@ public:
 
     // An information box with OK.
     virtual void message(QWidget* parent, const QString& text) = 0;
+    // The same with a warning icon (a run in which something failed).
+    virtual void warning(QWidget* parent, const QString& text) = 0;
     // The general error box (a file that cannot be written and the like).
     virtual void error(QWidget* parent, const QString& text) = 0;
     // A confirmation with OK and Cancel (withNoToAll adds "No to All"); closing the box is Cancel.
-    virtual Answer confirm(QWidget* parent, const QString& text, bool withNoToAll) = 0;
+    // defaultAnswer is the button Enter presses (Ok or Cancel).
+    virtual Answer confirm(QWidget* parent, const QString& text, bool withNoToAll, Answer defaultAnswer) = 0;
+    Answer confirm(QWidget* parent, const QString& text, bool withNoToAll) {
+        return confirm(parent, text, withNoToAll, Answer::Ok);
+    }
+    // "Save configuration?" with Save, Don't Save and Cancel; closing the box is Cancel.
+    virtual SaveAnswer askSave(QWidget* parent, const QString& text) = 0;
     // The input box; nullopt when cancelled.
     virtual std::optional<QString> inputText(QWidget* parent, const QString& caption,
                                              const QString& prompt) = 0;

@@ -1,20 +1,47 @@
 #include "gui/app/location_chooser.h"
 
+#include "gui/app/dialog_seam.h"
+
 #include "core/platform/path_text.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QEvent>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
 
 namespace paritas::gui {
+namespace {
+
+constexpr QDir::Filters kFolders = QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives;
+// The home folder is brought into sight while the tree loads and sorts it, for this long at most.
+constexpr int kRevealHomeMs = 5000;
+
+QStringList& mountBaseList() {
+    static QStringList bases = [] {
+        const QString user = qEnvironmentVariable("USER");
+        QStringList list;
+        if (!user.isEmpty())
+            list << QStringLiteral("/media/") + user << QStringLiteral("/run/media/") + user;
+        list << QStringLiteral("/mnt");
+        return list;
+    }();
+    return bases;
+}
+
+} // namespace
 
 LocationChooser::LocationChooser(QTreeView* tree, QComboBox* combo, QLineEdit* edit, QObject* parent)
-    : QObject(parent), tree_(tree), combo_(combo), edit_(edit), delay_(new QTimer(this)) {
+    : QObject(parent), tree_(tree), combo_(combo), edit_(edit), delay_(new QTimer(this)),
+      popup_(new QMenu(tree)) {
     delay_->setSingleShot(true);
     delay_->setInterval(50);
     connect(delay_, &QTimer::timeout, this, &LocationChooser::takeSelection);
@@ -22,27 +49,33 @@ LocationChooser::LocationChooser(QTreeView* tree, QComboBox* combo, QLineEdit* e
         delay_->stop();
         takeSelection();
     });
+    combo_->setEditable(true);
+    combo_->setInsertPolicy(QComboBox::NoInsert);
+    combo_->lineEdit()->setPlaceholderText(tr("Type or paste a folder"));
     connect(combo_, &QComboBox::activated, this, &LocationChooser::comboActivated);
+    // The combo box hands Enter to its line edit a second time; one choice is made per Enter.
+    connect(combo_->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (typedPending_)
+            return;
+        typedPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            typedPending_ = false;
+            chooseTyped(combo_->lineEdit()->text());
+        });
+    });
     tree_->setHeaderHidden(true);
-    tree_->setContextMenuPolicy(Qt::PreventContextMenu);
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QWidget::customContextMenuRequested, this, &LocationChooser::showPopup);
+    hiddenAction_ = popup_->addAction(tr("Show &Hidden Folders"));
+    hiddenAction_->setCheckable(true);
+    hiddenAction_->setChecked(true);
+    connect(hiddenAction_, &QAction::toggled, this, &LocationChooser::setHiddenFoldersShown);
+    // Whatever the user does with the tree ends the bringing of the home folder into sight.
+    connect(tree_->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { revealingHome_ = false; });
+    QTimer::singleShot(kRevealHomeMs, this, [this] { revealingHome_ = false; });
     attachModel();
     openAtHome();
-}
-
-// The tree opens at the user's home folder without selecting it: its ancestors are expanded as the
-// model loads them, and the view scrolls to it once it stands in the tree.
-void LocationChooser::openAtHome() {
-    const QString home = QDir::homePath();
-    auto reveal = [this, home](const QString& loaded) {
-        if (!home.startsWith(loaded))
-            return;
-        const QModelIndex target = model_->index(home);
-        for (QModelIndex up = target.parent(); up.isValid(); up = up.parent())
-            tree_->expand(up);
-        tree_->scrollTo(target, QAbstractItemView::PositionAtTop);
-    };
-    connect(model_, &QFileSystemModel::directoryLoaded, this, reveal);
-    tree_->expand(model_->index(home).parent());
 }
 
 void LocationChooser::attachModel() {
@@ -50,17 +83,53 @@ void LocationChooser::attachModel() {
     model_ = new QFileSystemModel(this);
     // The tree does not refresh by itself; "Refresh A/B " rebuilds it.
     model_->setOption(QFileSystemModel::DontWatchForChanges, true);
-    model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    model_->setFilter(hiddenAction_->isChecked() ? kFolders | QDir::Hidden : kFolders);
     model_->setRootPath(QStringLiteral("/"));
     tree_->setModel(model_);
     tree_->setRootIndex(model_->index(QStringLiteral("/")).parent());
     for (int column = 1; column < model_->columnCount(); ++column)
         tree_->hideColumn(column);
     connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        revealingHome_ = false;
         fillCombo();
         delay_->start();
     });
+    // The model loads and sorts folders in the background: the home folder's row is known only then.
+    connect(model_, &QFileSystemModel::directoryLoaded, this, &LocationChooser::revealHome);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, &LocationChooser::revealHome);
     delete old;
+}
+
+// The tree opens at the user's home folder without selecting it: its ancestors are expanded as the
+// model loads them, and the view scrolls it to the top once it stands sorted in its folder.
+void LocationChooser::openAtHome() {
+    tree_->installEventFilter(this);
+    revealHome();
+}
+
+// A tree scrolled before it was first shown or sized loses its place; it is scrolled again then.
+bool LocationChooser::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tree_ && (event->type() == QEvent::Show || event->type() == QEvent::Resize))
+        revealHome();
+    return QObject::eventFilter(watched, event);
+}
+
+void LocationChooser::revealHome() {
+    if (!revealingHome_)
+        return;
+    const QModelIndex home = model_->index(QDir::homePath());
+    if (!home.isValid())
+        return;
+    for (QModelIndex up = home.parent(); up.isValid(); up = up.parent())
+        tree_->expand(up);
+    // After the view has laid out the rows the model has just delivered.
+    QTimer::singleShot(0, this, [this] {
+        if (!revealingHome_)
+            return;
+        const QModelIndex index = model_->index(QDir::homePath());
+        if (index.isValid())
+            tree_->scrollTo(index, QAbstractItemView::PositionAtTop);
+    });
 }
 
 QString LocationChooser::selectedFolder() const {
@@ -68,6 +137,14 @@ QString LocationChooser::selectedFolder() const {
     if (selected.isEmpty())
         return {};
     return model_->filePath(selected.constFirst());
+}
+
+QStringList LocationChooser::expandedFolders() const {
+    QStringList expanded;
+    for (QModelIndex i = model_->index(0, 0, tree_->rootIndex()); i.isValid(); i = tree_->indexBelow(i))
+        if (tree_->isExpanded(i))
+            expanded << model_->filePath(i);
+    return expanded;
 }
 
 void LocationChooser::takeSelection() {
@@ -91,13 +168,44 @@ bool LocationChooser::selectFolder(const QString& path) {
     return true;
 }
 
-void LocationChooser::refresh() {
-    const QString selected = selectedFolder();
-    attachModel();
-    if (!selected.isEmpty())
-        selectFolder(selected);
+bool LocationChooser::chooseTyped(const QString& text) {
+    QString path = text.trimmed();
+    if (path.isEmpty())
+        return false;
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        path = QDir::homePath() + path.mid(1);
+    QWidget* window = tree_->window();
+    if (!QDir::isAbsolutePath(path)) {
+        DialogSeam::current().message(
+            window, tr("%1 is not a full path. Type a folder beginning with /, for example %2.")
+                        .arg(text, QDir::homePath()));
+        return false;
+    }
+    path = QDir::cleanPath(path);
+    if (!QFileInfo(path).isDir()) {
+        DialogSeam::current().message(window, tr("Folder %1 does not exist.").arg(path));
+        return false;
+    }
+    if (path.contains(QLatin1String("/.")) && !hiddenFoldersShown())
+        setHiddenFoldersShown(true);
+    if (selectFolder(path))
+        return true;
+    DialogSeam::current().message(window, tr("Folder %1 cannot be shown in the tree.").arg(path));
+    return false;
 }
 
+void LocationChooser::setHiddenFoldersShown(bool shown) {
+    if (hiddenAction_->isChecked() != shown)
+        hiddenAction_->setChecked(shown); // comes back here through toggled
+    model_->setFilter(shown ? kFolders | QDir::Hidden : kFolders);
+}
+
+bool LocationChooser::hiddenFoldersShown() const {
+    return hiddenAction_->isChecked();
+}
+
+// Folders whose names reach back to the selected one's ancestors come first, then the mounted
+// drives, so that an external disk is one click away.
 void LocationChooser::fillCombo() {
     combo_->clear();
     QString folder = selectedFolder();
@@ -108,11 +216,52 @@ void LocationChooser::fillCombo() {
         const int cut = folder.lastIndexOf(QLatin1Char('/'));
         folder = cut <= 0 ? QStringLiteral("/") : folder.left(cut);
     }
+    QStringList drives;
+    for (const QString& base : mountBases())
+        for (const QFileInfo& drive : QDir(base).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+            if (combo_->findText(drive.absoluteFilePath()) < 0)
+                drives << drive.absoluteFilePath();
+    if (!drives.isEmpty()) {
+        combo_->insertSeparator(combo_->count());
+        combo_->addItems(drives);
+    }
+    combo_->setCurrentIndex(combo_->count() > 0 ? 0 : -1);
 }
 
 void LocationChooser::comboActivated(int index) {
     if (index >= 0)
         selectFolder(combo_->itemText(index));
+}
+
+// A right click selects the folder under the pointer, then offers the menu.
+void LocationChooser::showPopup(const QPoint& at) {
+    const QModelIndex index = tree_->indexAt(at);
+    if (index.isValid()) {
+        tree_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+        tree_->setCurrentIndex(index);
+    }
+    popup_->popup(tree_->viewport()->mapToGlobal(at));
+}
+
+void LocationChooser::refresh() {
+    const QString selected = selectedFolder();
+    const QStringList expanded = expandedFolders();
+    attachModel();
+    for (const QString& folder : expanded) {
+        const QModelIndex index = model_->index(folder);
+        if (index.isValid())
+            tree_->expand(index);
+    }
+    if (!selected.isEmpty())
+        selectFolder(selected);
+}
+
+QStringList LocationChooser::mountBases() {
+    return mountBaseList();
+}
+
+void LocationChooser::setMountBases(const QStringList& bases) {
+    mountBaseList() = bases;
 }
 
 } // namespace paritas::gui

@@ -1,16 +1,27 @@
 #pragma once
 // One side's location chooser: a folder tree rooted at the file-system root (opened at the home
-// folder), a drop-down of the selected folder and its ancestors linked both ways to the tree, and
-// the read-only location box. A selection change is reported after 50 ms; a double click at once.
-// The location text is the selected folder with exactly one trailing separator; with no folder
-// selected it stays empty (a lone "/" would be the whole file system).
+// folder, which is scrolled into sight), a drop-down of the selected folder and its ancestors linked
+// both ways to the tree, and the read-only location box. A selection change is reported after 50 ms;
+// a double click at once. The location text is the selected folder with exactly one trailing
+// separator; with no folder selected it stays empty (a lone "/" would be the whole file system).
+//
+// Linux desktop habits on top:
+//   - dot-folders are listed (they are synchronised like any other); the tree's context menu hides
+//     them; a right click selects the folder under the pointer first
+//   - a path can be typed or pasted into the drop-down: Enter selects it in the tree when it is a
+//     folder, and says so when it is not
+//   - the drop-down also lists the drives mounted under /media/$USER, /run/media/$USER and /mnt
+//   - "Refresh A/B " keeps the expanded folders and the selection
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+class QAction;
 class QComboBox;
 class QFileSystemModel;
 class QLineEdit;
+class QMenu;
 class QTimer;
 class QTreeView;
 class QWidget;
@@ -21,11 +32,28 @@ class LocationChooser : public QObject {
     Q_OBJECT
 public:
     LocationChooser(QTreeView* tree, QComboBox* combo, QLineEdit* edit, QObject* parent);
-    // Rebuilds the tree so that folders created or removed meanwhile show; keeps the selection.
+    // Rebuilds the tree so that folders created or removed meanwhile show; keeps the expanded folders
+    // and the selection.
     void refresh();
     // Selects a folder in the tree (and so sets the location after the delay).
     bool selectFolder(const QString& path);
     QString selectedFolder() const;
+    // The folders now expanded in the tree.
+    QStringList expandedFolders() const;
+    // Whether dot-folders are listed (the context menu's toggle).
+    void setHiddenFoldersShown(bool shown);
+    bool hiddenFoldersShown() const;
+    // A path typed or pasted into the drop-down, as Enter hands it over: selects the folder, or says
+    // why not (through the dialog seam). Returns true when a folder was selected.
+    bool chooseTyped(const QString& text);
+
+    // The folders whose subfolders are listed in the drop-down as mounted drives (tests set their
+    // own); by default /media/$USER, /run/media/$USER and /mnt.
+    static QStringList mountBases();
+    static void setMountBases(const QStringList& bases);
+
+    QMenu* popupMenu() const { return popup_; }
+    QAction* hiddenFoldersAction() const { return hiddenAction_; }
 
 signals:
     // The tree's selection changed (after the delay) or was double-clicked.
@@ -37,17 +65,26 @@ public slots:
     // Takes the selected folder into the location box (the Change / DblClick handlers).
     void takeSelection();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void attachModel();
     void openAtHome();
+    void revealHome();
     void fillCombo();
     void comboActivated(int index);
+    void showPopup(const QPoint& at);
 
     QTreeView* tree_;
     QComboBox* combo_;
     QLineEdit* edit_;
     QFileSystemModel* model_ = nullptr;
     QTimer* delay_;
+    QMenu* popup_;
+    QAction* hiddenAction_;
+    bool typedPending_ = false;
+    bool revealingHome_ = true; // until the home folder stands sorted in the tree, or the user acts
 };
 
 } // namespace paritas::gui

@@ -2,8 +2,10 @@
 
 #include "core/app/modes.h"
 #include "gui/app/activity_log.h"
-#include "gui/app/keep_alive.h"
+#include "gui/app/font_fit.h"
 #include "gui/app/location_chooser.h"
+#include "gui/app/log_view.h"
+#include "gui/app/progress_area.h"
 #include "gui/settings/tform2.h"
 
 #include <QAction>
@@ -18,7 +20,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -45,6 +46,10 @@ constexpr int kJobCaptionTop = 304;
 constexpr int kJobGridTop = 320;
 constexpr int kJobButtonsFromBottom = 277; // top of the job buttons = H - 277
 constexpr int kMemoDesignHeight = 99;
+constexpr int kBottomLabelHeight = 17;
+constexpr int kMiddleDesignWidth = 290; // the mode choice, and the column it sets
+constexpr int kModeDesignWidth = 270;   // one mode's radio button
+constexpr int kComboDesignWidth = 263;
 
 QPushButton* button(QWidget* parent, const char* caption, int width, int height = 25) {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);
@@ -62,6 +67,7 @@ QLabel* label(QWidget* parent, const char* caption) {
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Paritas 1.0"));
+    log_ = std::make_unique<ActivityLog>();
     client_ = new QWidget(this);
     setCentralWidget(client_);
     buildMenus();
@@ -70,6 +76,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     buildMiddle(client_);
     buildJobArea(client_);
     buildProgressArea(client_);
+
+    fitToFont();
 
     StatusPanelA = new QLabel(QStringLiteral("Files/Folders A:"));
     StatusPanelB = new QLabel(QStringLiteral("Files/Folders B:"));
@@ -85,8 +93,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Timer2->setInterval(1000);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
 
-    log_ = std::make_unique<ActivityLog>(Memo3);
-    KeepAlive::setBeforePump([this] { log_->flush(); });
+    log_->setView(Memo3);
+    progress_ = std::make_unique<ProgressArea>(ProgressBar1, Label9);
 
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(kDesignWidth, kDesignHeight);
@@ -97,36 +105,37 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     FormResize();
 }
 
-TForm1::~TForm1() {
-    KeepAlive::setBeforePump({});
-}
+TForm1::~TForm1() = default;
 
+// The specified captions, with mnemonics for the keyboard (the underlined letters do not change the
+// text the user reads) and Ctrl+Q for Exit.
 void TForm1::buildMenus() {
-    QMenu* main = menuBar()->addMenu(QStringLiteral("Main"));
-    Configuration1 = main->addAction(QStringLiteral("Configuration"), this, &TForm1::Configuration1Click);
+    QMenu* main = menuBar()->addMenu(QStringLiteral("&Main"));
+    Configuration1 = main->addAction(QStringLiteral("&Configuration"), this, &TForm1::Configuration1Click);
     ExportActivityLog1 =
-        main->addAction(QStringLiteral("Export Activity Log"), this, &TForm1::ExportActivityLog1Click);
+        main->addAction(QStringLiteral("&Export Activity Log"), this, &TForm1::ExportActivityLog1Click);
     main->addSeparator()->setEnabled(false);
-    Exit1 = main->addAction(QStringLiteral("Exit"), this, &TForm1::Exit1Click);
+    Exit1 = main->addAction(QStringLiteral("E&xit"), this, &TForm1::Exit1Click);
+    Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // not every platform theme binds Quit
 
-    QMenu* actionsMenu = menuBar()->addMenu(QStringLiteral("Actions/Diagnostics"));
+    QMenu* actionsMenu = menuBar()->addMenu(QStringLiteral("&Actions/Diagnostics"));
     CRCMatchingAB1 =
-        actionsMenu->addAction(QStringLiteral("CRC Matching A -> B"), this, &TForm1::CRCMatchingAB1Click);
+        actionsMenu->addAction(QStringLiteral("C&RC Matching A -> B"), this, &TForm1::CRCMatchingAB1Click);
     actionsMenu->addSeparator();
-    DeleteduplicateswithinA1 = actionsMenu->addAction(QStringLiteral("Delete duplicates within A"), this,
+    DeleteduplicateswithinA1 = actionsMenu->addAction(QStringLiteral("&Delete duplicates within A"), this,
                                                       &TForm1::DeleteduplicateswithinA1Click);
 
-    QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
-    Compact1 = view->addAction(QStringLiteral("Compact"), this, &TForm1::Compact1Click);
-    Normal1 = view->addAction(QStringLiteral("Normal"), this, &TForm1::Normal1Click);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    Compact1 = view->addAction(QStringLiteral("&Compact"), this, &TForm1::Compact1Click);
+    Normal1 = view->addAction(QStringLiteral("&Normal"), this, &TForm1::Normal1Click);
     Compact1->setCheckable(true);
     Normal1->setCheckable(true);
     Normal1->setChecked(true);
 
-    QMenu* about = menuBar()->addMenu(QStringLiteral("About"));
-    Help1 = about->addAction(QStringLiteral("Visit Web Help"), this, &TForm1::Help1Click);
+    QMenu* about = menuBar()->addMenu(QStringLiteral("A&bout"));
+    Help1 = about->addAction(QStringLiteral("Visit Web &Help"), this, &TForm1::Help1Click);
     about->addSeparator();
-    Developerinfo1 = about->addAction(QStringLiteral("Developer info"), this, &TForm1::Developerinfo1Click);
+    Developerinfo1 = about->addAction(QStringLiteral("&Developer info"), this, &TForm1::Developerinfo1Click);
 }
 
 void TForm1::buildToolBar(QWidget* client) {
@@ -282,13 +291,9 @@ void TForm1::buildProgressArea(QWidget* client) {
     Label7 = new QLabel(client);
     Label7->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblActionCount = new QLabel(client);
-    Memo3 = new QPlainTextEdit(client);
-    Memo3->setReadOnly(true);
-    Memo3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo3->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QPalette grey = Memo3->palette();
-    grey.setColor(QPalette::Text, Qt::gray);
-    Memo3->setPalette(grey);
+    // The log is drawn in the palette's text colour: the grey of the original form is unreadable on
+    // white.
+    Memo3 = new LogView(log_->store(), client);
     Memo3->resize(850, kMemoDesignHeight);
 }
 
@@ -301,6 +306,14 @@ void TForm1::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
+void TForm1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange && Memo3 != nullptr) {
+        fitToFont();
+        FormResize();
+    }
+}
+
 // Runs on every change of the window's size and when a View command asks for it.
 void TForm1::FormResize() {
     if (resizing_ || Memo3 == nullptr)
@@ -309,7 +322,7 @@ void TForm1::FormResize() {
     const QSize frame = frameGeometry().size() - size();
     const int W = width() + frame.width();
     const int H = height() + frame.height();
-    const MainLayout l = computeMainLayout(W, H, Memo3->height(), layoutChoice());
+    const MainLayout l = widenedMiddle(computeMainLayout(W, H, Memo3->height(), layoutChoice()));
 
     for (QWidget* w : std::initializer_list<QWidget*>{Label10, StringGrid3, BitBtn2, BitBtn3, BitBtn4,
                                                       BitBtn5, Memo3, Label6})
@@ -323,22 +336,23 @@ void TForm1::FormResize() {
     RadioGroup1->move(l.radioGroupLeft, RadioGroup1->y());
     BitBtn6->move(l.analyseLeft, BitBtn6->y());
     BitBtn1->move(l.addJobLeft, BitBtn1->y());
-    Label5->move(l.label5Left, Label5->y());
     Label4->move(l.label4Left, Label4->y());
     ShellTreeView2->setGeometry(l.treeBLeft, ShellTreeView2->y(), l.treeBWidth, ShellTreeView2->height());
-    ShellComboBox2->move(l.comboBLeft, ShellComboBox2->y());
+    // B's drop-down keeps its width while the tree below it is as wide, and never runs past it.
+    ShellComboBox2->setGeometry(l.comboBLeft, ShellComboBox2->y(), std::min(kComboDesignWidth, l.treeBWidth),
+                                ShellComboBox2->height());
+    // "Source Location" of B ends where B's drop-down begins, however wide the font makes it.
+    Label5->move(std::min(l.label5Left, l.comboBLeft - Label5->width()), Label5->y());
     Edit2->setGeometry(l.editBLeft, Edit2->y(), l.editBWidth, Edit2->height());
     StringGrid1->resize(l.gridAWidth, StringGrid1->height());
     StringGrid2->setGeometry(l.gridBLeft, StringGrid2->y(), l.gridBWidth, StringGrid2->height());
 
     placeAnchoredControls(l);
+    if (progress_)
+        progress_->fitLabel();
     for (int c = 0; c < 5; ++c)
         StringGrid3->setColumnWidth(c, l.jobColumns[c]);
-    Label9->move(8, l.label9Top);
-    ProgressBar1->move(8, l.progressTop);
-    for (QLabel* bottom : {Label1, Label6, Label7, lblActionCount})
-        bottom->move(bottom->x(), l.bottomLabelsTop);
-    Memo3->move(8, l.bottomLabelsTop + 17);
+    placeProgressArea(l);
 
     // The window's own size: undo a height change in compact, keep the client area 650 high in normal.
     // Qt delivers the new size through another resize event, which runs these rules once more.
@@ -350,9 +364,37 @@ void TForm1::FormResize() {
         resize(width(), *l.minClientHeight);
 }
 
+// The middle column (mode choice, subfolder frame, the two big buttons) is 290 wide at the default
+// font; a larger font may need more, which the two trees give up in equal parts.
+MainLayout TForm1::widenedMiddle(MainLayout l) const {
+    const int extra = std::max(0, middleWidth_ - kMiddleDesignWidth);
+    const int left = extra / 2, right = extra - left;
+    l.treeAWidth -= left;
+    l.editAWidth -= left;
+    l.radioGroupLeft -= left;
+    l.analyseLeft -= left;
+    l.addJobLeft -= left;
+    l.treeBLeft += right;
+    l.treeBWidth -= right;
+    l.comboBLeft += right;
+    l.editBLeft += right;
+    l.editBWidth -= right;
+    return l;
+}
+
+// The progress label stands on the progress bar and the bottom labels above the activity log,
+// however high the font makes them; at the default font this is where the rules put them.
+void TForm1::placeProgressArea(const MainLayout& l) {
+    Label9->move(8, std::min(l.label9Top, l.progressTop - Label9->height()));
+    ProgressBar1->move(8, l.progressTop);
+    for (QLabel* bottom : {Label1, Label6, Label7, lblActionCount})
+        bottom->move(bottom->x(), l.bottomLabelsTop);
+    Memo3->move(8, l.bottomLabelsTop + std::max(kBottomLabelHeight, Label6->height()));
+}
+
 // Controls that follow their anchors: the job list stretches both ways, the job buttons, progress
 // bar and activity log keep to the bottom and stretch with the width, the subfolder frame keeps its
-// place in proportion to the width.
+// place at the right of the mode choice.
 void TForm1::placeAnchoredControls(const MainLayout& l) {
     const int H = height() + (frameGeometry().height() - height());
     const int W = width() + (frameGeometry().width() - width());
@@ -362,16 +404,56 @@ void TForm1::placeAnchoredControls(const MainLayout& l) {
     BitBtn5->move(right - BitBtn5->width(), buttonsTop);
     BitBtn4->move(BitBtn5->x() - 6 - BitBtn4->width(), buttonsTop);
     BitBtn3->move(BitBtn4->x() - 6 - BitBtn3->width(), buttonsTop);
-    StringGrid3->setGeometry(8, kJobGridTop, l.jobGridWidth, std::max(0, BitBtn2->y() - kJobGridTop - 5));
+    const int gridTop = std::max(kJobGridTop, Label10->y() + Label10->height());
+    StringGrid3->setGeometry(8, gridTop, l.jobGridWidth, std::max(0, BitBtn2->y() - gridTop - 5));
     ProgressBar1->resize(l.jobGridWidth, 16);
     Memo3->resize(l.jobGridWidth, Memo3->height());
-    Panel1->move(300 * W / kDesignWidth, Panel1->y());
-    Label1->setGeometry(100, Label1->y(), std::max(0, W / 2 - 160), 17);
+    Panel1->move(l.radioGroupLeft + RadioGroup1->width() - Panel1->width(), Panel1->y());
+    const int height = std::max(kBottomLabelHeight, Label1->fontMetrics().height());
+    const int label1Left = std::max(100, l.jobAreaVisible ? Label6->x() + Label6->width() + 6 : 0);
+    Label1->setGeometry(label1Left, Label1->y(), std::max(0, W / 2 - 60 - label1Left), height);
     Label6->move(8, Label6->y());
-    lblActionCount->setGeometry(W / 2 - 50, lblActionCount->y(), 140, 17);
-    Label7->setGeometry(W / 2 + 100, Label7->y(), std::max(0, right - (W / 2 + 100)), 17);
+    lblActionCount->setGeometry(W / 2 - 50, lblActionCount->y(), 140, height);
+    Label7->setGeometry(W / 2 + 100, Label7->y(), std::max(0, right - (W / 2 + 100)), height);
 }
 
+// Sizes the controls whose captions a larger font may cut, from the font's metrics: the design
+// sizes at the default font, more where the caption needs it.
+void TForm1::fitToFont() {
+    const QList<QAbstractButton*> modes = radioButtons->buttons();
+    int modeWidth = kModeDesignWidth;
+    int modeHeight = 20;
+    for (QAbstractButton* mode : modes) {
+        modeWidth = std::max(modeWidth, mode->sizeHint().width());
+        modeHeight = std::max(modeHeight, mode->sizeHint().height());
+    }
+    const int step = std::max(22, modeHeight + 2);
+    for (QAbstractButton* mode : modes)
+        mode->setGeometry(10, 20 + radioButtons->id(mode) * step, modeWidth, modeHeight);
+    RadioGroup1->resize(std::max(kMiddleDesignWidth, modeWidth + 20),
+                        std::max(112, 20 + int(modes.size()) * step + 4));
+
+    CheckBox1->resize(grownWidth(CheckBox1, 140), grownHeight(CheckBox1, 20));
+    BitBtn7->setGeometry(std::max(160, CheckBox1->x() + CheckBox1->width() + 8), 3, grownWidth(BitBtn7, 110),
+                         24);
+    Panel1->setGeometry(Panel1->x(), std::max(212, RadioGroup1->y() + RadioGroup1->height()),
+                        std::max(276, BitBtn7->x() + BitBtn7->width() + 6), 30);
+    const int buttonWidth = std::max({292, grownWidth(BitBtn6, 292), grownWidth(BitBtn1, 292)});
+    BitBtn6->setGeometry(BitBtn6->x(), std::max(244, Panel1->y() + 32), buttonWidth, 28);
+    BitBtn1->setGeometry(BitBtn1->x(), std::max(274, BitBtn6->y() + 30), buttonWidth, 24);
+    middleWidth_ = std::max({RadioGroup1->width(), Panel1->width() + 14, buttonWidth - 2});
+    RadioGroup1->resize(middleWidth_, RadioGroup1->height());
+
+    for (QLabel* l : {Label3, Label5, Label10, Label6, Label9})
+        l->adjustSize();
+    Label2->move(Label2->x(), std::max(kTopRow + 14, Label3->y() + Label3->height()));
+    Label4->move(Label4->x(), Label2->y());
+    const std::pair<QPushButton*, int> jobButtons[] = {
+        {BitBtn2, 100}, {BitBtn3, 130}, {BitBtn4, 190}, {BitBtn5, 130}};
+    for (const auto& [b, design] : jobButtons)
+        b->resize(grownWidth(b, design), grownHeight(b, 25));
+    Memo3->resize(Memo3->width(), kMemoDesignHeight);
+}
 int TForm1::modeIndex() const {
     return radioButtons->checkedId();
 }
@@ -388,16 +470,50 @@ std::string TForm1::locationB() const {
     return Edit2->text().toStdString();
 }
 
+RunLocations TForm1::chosenLocations() const {
+    return {locationA(), locationB(), CheckBox1->isChecked()};
+}
+
+void TForm1::lockChooser(Side side) {
+    int& locks = side == Side::A ? chooserLocksA_ : chooserLocksB_;
+    if (locks++ == 0)
+        setChooserEnabled(side, false);
+}
+
+void TForm1::unlockChooser(Side side) {
+    int& locks = side == Side::A ? chooserLocksA_ : chooserLocksB_;
+    if (locks > 0 && --locks == 0)
+        setChooserEnabled(side, true);
+}
+
+void TForm1::setChooserEnabled(Side side, bool enabled) {
+    (side == Side::A ? ShellTreeView1 : ShellTreeView2)->setEnabled(enabled);
+    (side == Side::A ? ShellComboBox1 : ShellComboBox2)->setEnabled(enabled);
+}
+
 Settings TForm1::currentSettings() const {
     return windows_.form2 ? windows_.form2->currentSettings() : Settings{};
 }
 
 void TForm1::setProgressMaximum(int64_t maximum) {
-    ProgressBar1->setRange(0, int(std::clamp<int64_t>(maximum, 0, INT32_MAX)));
+    progress_->setMaximum(maximum);
 }
 
 void TForm1::setProgressPosition(int64_t position) {
-    ProgressBar1->setValue(int(std::clamp<int64_t>(position, 0, INT32_MAX)));
+    progress_->setPosition(position);
+}
+
+void TForm1::setProgressStatus(const QString& text) {
+    progress_->setStatus(text);
+}
+
+void TForm1::setProgressStatusColour(const QColor& colour) {
+    progress_->setStatusColour(colour);
+}
+
+void TForm1::flushProgress() {
+    progress_->flush();
+    log_->flush();
 }
 
 void TForm1::log(const QString& line) {

@@ -8,6 +8,7 @@
 #include "core/execution/executor.h"
 #include "core/execution/stop_flags.h"
 #include "core/inventory/inventory.h"
+#include "core/inventory/scan.h"
 #include "core/jobs/job_list.h"
 #include "core/planning/action_list.h"
 #include "core/planning/planners.h"
@@ -21,12 +22,12 @@
 class QAction;
 class QButtonGroup;
 class QCheckBox;
+class QColor;
 class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
@@ -38,8 +39,23 @@ namespace paritas::gui {
 
 class ActivityLog;
 class LocationChooser;
+class LogView;
+class ProgressArea;
+
+// What a command works on, taken from the window once, when its button is pressed: its scans, its
+// planning, its run and the scans after the run all use these, whatever the user picks meanwhile.
+struct RunLocations {
+    std::string a; // location A as Edit1 showed it
+    std::string b; // location B as Edit2 showed it
+    bool includeSubfolders = true;
+};
 
 inline constexpr const char* kWebSite = "https://paritas.example.org/";
+
+// "12 done, 1 failed, 0 cancelled, 3 skipped": a run's counts as the end box and the log give them
+// (skipped: lines left out at their prompt, lines whose earlier line failed, lines a stop did not
+// reach).
+QString runCountsText(const ExecutionCounts& counts);
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -50,9 +66,13 @@ public:
     void setWindows(const Windows& windows) { windows_ = windows; }
     const Windows& windows() const { return windows_; }
 
-    // The main progress bar, for hosts that count in 64 bits.
+    // The main progress bar, for hosts that count in 64 bits, and the progress label (Label9). The
+    // widgets follow a few times a second; flushProgress() brings them up to date now.
     void setProgressMaximum(int64_t maximum);
     void setProgressPosition(int64_t position);
+    void setProgressStatus(const QString& text);
+    void setProgressStatusColour(const QColor& colour);
+    void flushProgress();
 
     // Appends one line to the activity log.
     void log(const QString& line);
@@ -64,6 +84,8 @@ public:
     void setModeIndex(int index);
     std::string locationA() const;
     std::string locationB() const;
+    // Both locations and "Include Subfolders" as the window shows them now.
+    RunLocations chosenLocations() const;
     WindowLayout layoutChoice() const;
     // The settings as the configuration window holds them at this moment.
     Settings currentSettings() const;
@@ -87,7 +109,7 @@ public:
     QLabel* Label9;
     QProgressBar* ProgressBar1;
     QLabel *Label1, *Label6, *Label7, *lblActionCount;
-    QPlainTextEdit* Memo3;
+    LogView* Memo3;
     QLabel *StatusPanelA, *StatusPanelB;     // the two panels of StatusBar1
     QTableWidget *StringGrid1, *StringGrid2; // hidden inventory grids (the tables live in the core)
     QTimer *Timer1, *Timer2;
@@ -106,24 +128,43 @@ public:
     uint64_t actionsGeneration = 0;
     StopFlags stopFlags;
 
-    // Scans of location A and B into the folder lists and inventories.
+    // Scans of location A and B into the folder lists and inventories, of the locations given, or of
+    // those the window shows now. A scan is three steps, so that both sides can be walked at once:
+    // beginScan (the side's chooser locked, its label blinking), the walk (scanLocation of the core,
+    // reporting to scanHost), endScan (the result taken, the panel and label set, the chooser freed).
     void SearchAGrid();
     void SearchBGrid();
+    void SearchAGrid(const RunLocations& run);
+    void SearchBGrid(const RunLocations& run);
+    void beginScan(Side side);
+    void endScan(Side side, ScanResult result);
+    // The locations the current action list was planned for (takePlan sets them), for the scans
+    // after its run.
+    RunLocations planLocations;
+    // While a command runs or a side is scanned, its folder tree and drop-down are disabled; locks
+    // nest, and a chooser is enabled again when its last lock is released.
+    void lockChooser(Side side);
+    void unlockChooser(Side side);
     // Fills the review window's check list from the action list.
     void PrepareActionForm();
     // Runs the current action list with the main window as host.
     ExecutionCounts PerformActions();
     // True when the last scans of both sides saw everything (no unreadable folder, no skipped name).
     bool scansComplete() const { return coverageA.complete() && coverageB.complete(); }
-    // The plan input of the current locations, folder lists, inventories and scans.
+    // The plan input of the given locations (or those the window shows now) with the folder lists,
+    // inventories and coverage of the last scans.
     PlanInput planInput(const Settings& settings);
+    PlanInput planInput(const Settings& settings, const RunLocations& run);
     // True while a synchronisation, a job list or a CRC compare is under way: commands that would
     // start a second one are unavailable meanwhile.
     bool isBusy() const { return busy_ > 0; }
     void beginBusy();
     void endBusy();
     enum class RescanAfterRun { BothSides, SideAOnly };
-    void reviewOrRun(bool planned, const Settings& settings, RescanAfterRun rescan);
+    void reviewOrRun(bool planned, const Settings& settings, const RunLocations& run, RescanAfterRun rescan);
+    // The end of a run started by hand: the box "Synchronisation FINISHED!" with a second line of
+    // counts (a warning when anything failed), and the same counts in the log.
+    void reportRunEnd(const ExecutionCounts& counts);
     // The buttons that a running executor or job list disables ("Stop All Actions" the other way).
     void setRunButtonsEnabled(bool enabled);
 
@@ -173,8 +214,13 @@ public:
     // Writes the activity log to a file; false (after the error box) when it cannot be created.
     bool ExportLog(const QString& fileName);
 
+    // True when the settings or the favourites differ from what config.ini holds.
+    bool configurationChangedSinceSave() const;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildMenus();
@@ -184,11 +230,19 @@ private:
     void buildJobArea(QWidget* client);
     void buildProgressArea(QWidget* client);
     void placeAnchoredControls(const MainLayout& layout);
+    void placeProgressArea(const MainLayout& layout);
+    void fitToFont();
+    MainLayout widenedMiddle(MainLayout layout) const;
     void showSecondary(QWidget* window);
+    void setChooserEnabled(Side side, bool enabled);
 
     Windows windows_;
     std::unique_ptr<ActivityLog> log_;
+    std::unique_ptr<ProgressArea> progress_;
+    int chooserLocksA_ = 0;
+    int chooserLocksB_ = 0;
     QWidget* client_ = nullptr;
+    int middleWidth_ = 290; // the middle column's width at the window's font
     bool resizing_ = false;
     int busy_ = 0;
     bool jobListRunning_ = false;

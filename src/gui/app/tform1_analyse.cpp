@@ -11,19 +11,26 @@
 namespace paritas::gui {
 
 PlanInput TForm1::planInput(const Settings& settings) {
-    PlanInput input{locationA(), locationB(), &foldersA, &foldersB,
-                    &inventoryA, &inventoryB, settings,  CheckBox1->isChecked()};
+    return planInput(settings, chosenLocations());
+}
+
+PlanInput TForm1::planInput(const Settings& settings, const RunLocations& run) {
+    PlanInput input{run.a,       run.b,       &foldersA, &foldersB,
+                    &inventoryA, &inventoryB, settings,  run.includeSubfolders};
     input.coverageA = &coverageA;
     input.coverageB = &coverageB;
     return input;
 }
 
+// The locations and "Include Subfolders" are taken once, here: the scans, the plan and the run use
+// them even when the user picks other folders while the scans go on.
 void TForm1::BitBtn6Click() {
     if (isBusy())
         return;
+    const RunLocations run = chosenLocations();
     beginBusy();
-    SearchAGrid();
-    SearchBGrid();
+    SearchAGrid(run);
+    SearchBGrid(run);
     const int mode = modeIndex();
     if (mode < 0) {
         endBusy();
@@ -31,15 +38,16 @@ void TForm1::BitBtn6Click() {
         return;
     }
     const Settings settings = currentSettings();
-    PlanInput input = planInput(settings);
+    PlanInput input = planInput(settings, run);
     WindowPlannerHost host(*this);
-    const bool planned = takePlan(*this, planForMode(mode, input, host), settings);
-    reviewOrRun(planned, settings, RescanAfterRun::BothSides);
+    const bool planned = takePlan(*this, planForMode(mode, input, host), settings, run);
+    reviewOrRun(planned, settings, run, RescanAfterRun::BothSides);
 }
 
 // The end of a planning command that has taken its plan: with the review on, show the review window;
 // otherwise run the actions at once, scan again and say so. Ends the busy state begun by the command.
-void TForm1::reviewOrRun(bool planned, const Settings& settings, RescanAfterRun rescan) {
+void TForm1::reviewOrRun(bool planned, const Settings& settings, const RunLocations& run,
+                         RescanAfterRun rescan) {
     if (!planned || settings.CheckBoxConfirm) {
         endBusy();
         if (planned && windows_.form3) {
@@ -49,13 +57,13 @@ void TForm1::reviewOrRun(bool planned, const Settings& settings, RescanAfterRun 
         return;
     }
     setRunButtonsEnabled(false);
-    PerformActions();
+    const ExecutionCounts counts = PerformActions();
     setRunButtonsEnabled(true);
-    SearchAGrid();
+    SearchAGrid(run);
     if (rescan == RescanAfterRun::BothSides)
-        SearchBGrid();
+        SearchBGrid(run);
     endBusy();
-    DialogSeam::current().message(this, QStringLiteral("Synchronisation FINISHED!"));
+    reportRunEnd(counts);
 }
 
 } // namespace paritas::gui

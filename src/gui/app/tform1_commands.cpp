@@ -11,14 +11,22 @@
 #include "gui/settings/tform2.h"
 
 #include "core/app/text_file.h"
+#include "core/settings/config_file.h"
 
 #include <QAction>
+#include <QCloseEvent>
 
 namespace paritas::gui {
 
+// A secondary window opens centred on the main window the first time it is shown (the main window has
+// its place only once it is shown itself); after that it stays where the user put it.
 void TForm1::showSecondary(QWidget* window) {
     if (window == nullptr)
         return;
+    if (!window->property("placed").toBool()) {
+        window->move(frameGeometry().center() - window->rect().center());
+        window->setProperty("placed", true);
+    }
     window->show();
     window->raise();
     window->activateWindow();
@@ -49,6 +57,40 @@ void TForm1::Exit1Click() {
     close();
 }
 
+// Closing the window (Exit, Ctrl+Q, the close box) keeps nothing by itself; when favourites or
+// settings differ from what config.ini holds, the user is asked whether to save them first.
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (configurationChangedSinceSave()) {
+        const QString question = QStringLiteral("Save configuration?\nFavourites or settings have changed "
+                                                "since the configuration was last saved.");
+        switch (DialogSeam::current().askSave(this, question)) {
+        case SaveAnswer::Save:
+            if (!windows_.form2->Saveconfig())
+                return event->ignore();
+            break;
+        case SaveAnswer::DontSave:
+            break;
+        case SaveAnswer::Cancel:
+            return event->ignore();
+        }
+    }
+    QMainWindow::closeEvent(event);
+}
+
+// Compares what a save would write for the settings and the favourites with what config.ini holds
+// now (the window's size and view are not counted: they change with every move of the mouse).
+bool TForm1::configurationChangedSinceSave() const {
+    if (!windows_.form2 || windows_.form2->settingsFolder().empty())
+        return false;
+    ConfigFile saved;
+    if (const auto lines = readTextLines(windows_.form2->settingsFolder() + kConfigFileName))
+        applyConfigLines(*lines, saved);
+    ConfigFile now = saved;
+    now.settings = currentSettings();
+    now.favourites = windows_.form9 ? windows_.form9->favourites() : std::vector<Favourite>{};
+    return configLines(now) != configLines(saved);
+}
+
 void TForm1::Compact1Click() {
     Normal1->setChecked(false);
     Compact1->setChecked(true);
@@ -75,10 +117,7 @@ void TForm1::ExportActivityLog1Click() {
 }
 
 bool TForm1::ExportLog(const QString& fileName) {
-    std::vector<std::string> lines;
-    for (const QString& line : log_->lines())
-        lines.push_back(line.toStdString());
-    const std::string error = writeTextLines(fileName.toStdString(), lines);
+    const std::string error = writeTextLines(fileName.toStdString(), log_->lineBytes());
     if (error.empty())
         return true;
     DialogSeam::current().error(

@@ -9,6 +9,8 @@
 #include "gui/jobs/tform9.h"
 #include "gui/settings/tform2.h"
 
+#include <QShortcut>
+
 namespace paritas::gui {
 
 Windows createWindows() {
@@ -25,6 +27,13 @@ Windows createWindows() {
     w.form10 = new TForm10(w.form1);
     w.form11 = new TForm11(w.form1);
     w.form1->setWindows(w);
+    // Escape closes (hides) a secondary window. Not the stop window: it is the run's brake.
+    for (QWidget* window :
+         std::initializer_list<QWidget*>{w.form2, w.form3, w.form5, w.crcMatch, w.form9, w.form10}) {
+        auto* escape = new QShortcut(QKeySequence::Cancel, window);
+        escape->setContext(Qt::WindowShortcut);
+        QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
+    }
     return w;
 }
 

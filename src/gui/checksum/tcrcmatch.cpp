@@ -1,14 +1,21 @@
 #include "gui/checksum/tcrcmatch.h"
 
+#include "gui/app/app_icons.h"
 #include "gui/app/dialog_seam.h"
+#include "gui/app/font_fit.h"
 #include "gui/app/keep_alive.h"
+#include "gui/app/repaint_throttle.h"
 #include "gui/app/tform1.h"
+
+#include "core/platform/beneath.h"
 
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTableView>
+
+#include <algorithm>
 
 namespace paritas::gui {
 
@@ -38,10 +45,37 @@ int CrcMatchModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : 5;
 }
 
-QVariant CrcMatchModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid())
+QString CrcMatchModel::readProblem(int row) const {
+    if (row < 0 || std::size_t(row) >= table_.size())
         return {};
-    return cell(index.row(), index.column());
+    const CrcMatchRow& r = table_[std::size_t(row)];
+    QStringList problems;
+    if (r.errorA != 0)
+        problems << QStringLiteral("File A could not be read: %1")
+                        .arg(QString::fromStdString(failureText(r.errorA)));
+    if (r.errorB != 0)
+        problems << QStringLiteral("File B could not be read: %1")
+                        .arg(QString::fromStdString(failureText(r.errorB)));
+    return problems.join(QLatin1Char('\n'));
+}
+
+QVariant CrcMatchModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return cell(index.row(), index.column());
+    case Qt::ToolTipRole: {
+        const QString problem = readProblem(index.row());
+        return problem.isEmpty() ? QVariant() : QVariant(problem);
+    }
+    case Qt::DecorationRole:
+        if (index.column() == 0 && !readProblem(index.row()).isEmpty())
+            return warningIcon();
+        return {};
+    default:
+        return {};
+    }
 }
 
 QVariant CrcMatchModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -53,21 +87,56 @@ QVariant CrcMatchModel::headerData(int section, Qt::Orientation orientation, int
 
 namespace {
 
+// The compare reports every row; the grid, its selection and the bar follow a few times a second.
 class WindowCompareHost final : public CrcCompareHost {
 public:
-    explicit WindowCompareHost(TCRCMatch& window) : w_(window) {}
+    explicit WindowCompareHost(TCRCMatch& window) : w_(window), repaint_([this] { update(); }) {}
+    ~WindowCompareHost() override { repaint_.flush(); }
     bool stopRequested() override { return w_.stopRequested; }
     void keepAlive() override { KeepAlive::pump(); }
-    void setProgressMaximum(int64_t maximum) override { w_.ProgressBar1->setRange(0, int(maximum)); }
-    void setProgressPosition(int64_t position) override { w_.ProgressBar1->setValue(int(position)); }
-    void rowChanged(std::size_t row) override { w_.grid->rowChanged(row); }
+    void setProgressMaximum(int64_t maximum) override {
+        maximum_ = int(std::clamp<int64_t>(maximum, 1, INT32_MAX));
+        repaint_.request();
+    }
+    void setProgressPosition(int64_t position) override {
+        position_ = int(std::clamp<int64_t>(position, 0, INT32_MAX));
+        repaint_.request();
+    }
+    void rowChanged(std::size_t row) override {
+        changedFirst_ = std::min(changedFirst_, row);
+        changedLast_ = std::max(changedLast_, row);
+        repaint_.request();
+    }
     void selectRow(std::size_t row) override {
-        w_.StringGrid1->selectRow(int(row));
-        w_.StringGrid1->scrollTo(w_.grid->index(int(row), 0));
+        selected_ = row;
+        repaint_.request();
     }
 
 private:
+    void update() {
+        if (w_.ProgressBar1->maximum() != maximum_)
+            w_.ProgressBar1->setRange(0, maximum_);
+        w_.ProgressBar1->setValue(position_);
+        if (changedFirst_ <= changedLast_)
+            emit w_.grid->dataChanged(w_.grid->index(int(changedFirst_), 0),
+                                      w_.grid->index(int(changedLast_), 2));
+        changedFirst_ = SIZE_MAX;
+        changedLast_ = 0;
+        if (selected_ != SIZE_MAX) {
+            const QModelIndex row = w_.grid->index(int(selected_), 0);
+            w_.StringGrid1->setCurrentIndex(row);
+            w_.StringGrid1->scrollTo(row);
+            selected_ = SIZE_MAX;
+        }
+    }
+
     TCRCMatch& w_;
+    int maximum_ = 1;
+    int position_ = 0;
+    std::size_t changedFirst_ = SIZE_MAX;
+    std::size_t changedLast_ = 0;
+    std::size_t selected_ = SIZE_MAX;
+    RepaintThrottle repaint_;
 };
 
 } // namespace
@@ -84,7 +153,7 @@ TCRCMatch::TCRCMatch(TForm1* mainWindow) : QWidget(mainWindow, Qt::Window), main
     BitBtn3->setFont(bold);
     int x = 8;
     for (QPushButton* b : {BitBtn1, BitBtn2, BitBtn3, BitBtn4}) {
-        b->setGeometry(x, 6, b == BitBtn3 ? 140 : 110, 26);
+        b->setGeometry(x, 6, grownWidth(b, b == BitBtn3 ? 140 : 110), grownHeight(b, 26));
         x += b->width() + 6;
     }
     grid = new CrcMatchModel(this);
@@ -99,6 +168,8 @@ TCRCMatch::TCRCMatch(TForm1* mainWindow) : QWidget(mainWindow, Qt::Window), main
     StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, 1);
+    ProgressBar1->setValue(0);
     FormCreate();
     connect(BitBtn1, &QPushButton::clicked, this, &TCRCMatch::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &TCRCMatch::BitBtn2Click);
@@ -107,6 +178,14 @@ TCRCMatch::TCRCMatch(TForm1* mainWindow) : QWidget(mainWindow, Qt::Window), main
     resize(576, 518);
     if (mainWindow)
         move(mainWindow->geometry().center() - QPoint(576 / 2, 518 / 2));
+}
+
+void TCRCMatch::setPairs(CrcMatchTable table) {
+    grid->setTable(std::move(table));
+    ProgressBar1->setRange(0, 1);
+    ProgressBar1->setValue(0);
+    if (!grid->table().empty())
+        StringGrid1->setCurrentIndex(grid->index(0, 0));
 }
 
 void TCRCMatch::FormCreate() {
@@ -153,8 +232,10 @@ void TCRCMatch::BitBtn3Click() {
     if (main_)
         main_->beginBusy();
     stopRequested = false;
-    WindowCompareHost host(*this);
-    badMatches = compareCrcMatches(grid->table(), host);
+    {
+        WindowCompareHost host(*this); // shows the last rows when it goes
+        badMatches = compareCrcMatches(grid->table(), host);
+    }
     if (main_)
         main_->endBusy();
     comparing_ = false;

@@ -28,7 +28,10 @@ public:
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
+    // Display texts; a row with a file that could not be read whole carries why as its tooltip and
+    // a warning sign beside its status.
     QVariant data(const QModelIndex& index, int role) const override;
+    QString readProblem(int row) const;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
@@ -39,6 +42,9 @@ class TCRCMatch : public QWidget {
     Q_OBJECT
 public:
     explicit TCRCMatch(TForm1* mainWindow);
+    // Shows a new pairing: the rows, an empty progress bar, and the first row current, so that the
+    // preview buttons work at once.
+    void setPairs(CrcMatchTable table);
     QTableView* StringGrid1;
     CrcMatchModel* grid;
     QPushButton *BitBtn1, *BitBtn2, *BitBtn3, *BitBtn4;

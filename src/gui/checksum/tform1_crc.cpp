@@ -7,14 +7,17 @@
 
 namespace paritas::gui {
 
+// Both locations and "Include Subfolders" are taken once, at the press.
 void TForm1::CRCMatchingAB1Click() {
     if (isBusy() || windows_.crcMatch == nullptr)
         return;
+    const RunLocations run = chosenLocations();
     beginBusy();
-    SearchAGrid();
-    SearchBGrid();
+    SearchAGrid(run);
+    SearchBGrid(run);
     WindowPlannerHost host(*this);
-    windows_.crcMatch->grid->setTable(pairCrcMatches(inventoryA, inventoryB, currentSettings(), host));
+    windows_.crcMatch->setPairs(pairCrcMatches(inventoryA, inventoryB, currentSettings(), host));
+    flushProgress();
     endBusy();
     windows_.crcMatch->show();
     windows_.crcMatch->raise();

@@ -13,26 +13,37 @@
 #include "gui/settings/tform2.h"
 
 #include "core/app/run_lock.h"
+#include "core/execution/copy_progress.h"
 #include "core/execution/executor.h"
 
 #include <QAction>
-#include <QComboBox>
-#include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTreeView>
 
-#include <algorithm>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace paritas::gui {
 namespace {
+
+// A command over a large tree frees hundreds of thousands of small blocks (the replaced inventories,
+// the planner's indexes); the C library keeps them for reuse unless asked. Handing them back after
+// each command keeps a long session's size where its live data are.
+void returnFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
 
 class WindowExecutorHost final : public ExecutorHost {
 public:
     explicit WindowExecutorHost(TForm1& form) : f_(form) {}
 
     void log(std::string_view line) override { f_.log(line); }
-    void setProgressMaximum(int64_t maximum) override { f_.setProgressMaximum(maximum); }
+    void setProgressMaximum(int64_t maximum) override {
+        lineBar_ = true;
+        f_.setProgressMaximum(maximum);
+    }
     void setProgressPosition(int64_t position) override { f_.setProgressPosition(position); }
     void keepAlive() override { KeepAlive::pump(); }
     // A job list runs unattended ("All actions will be done without prompting"): no per-action prompt.
@@ -44,6 +55,7 @@ public:
     }
 
     PromptAnswer confirm(std::string_view text) override {
+        f_.flushProgress();
         KeepAlive::pumpNow();
         switch (DialogSeam::current().confirm(&f_, QString::fromStdString(std::string(text)), true)) {
         case Answer::Ok:
@@ -59,24 +71,26 @@ public:
         DialogSeam::current().message(&f_, QString::fromStdString(std::string(text)));
     }
     void setStatus(std::string_view text, bool red) override {
-        f_.Label9->setText(QString::fromStdString(std::string(text)));
+        f_.setProgressStatus(QString::fromStdString(std::string(text)));
         if (red)
-            setLabelColour(Qt::red);
+            f_.setProgressStatusColour(Qt::red);
     }
     void runStarted() override {
         if (TForm11* stop = f_.windows().form11)
             stop->showBesideMainWindow();
-        setTreesEnabled(false);
-        setLabelColour(f_.palette().color(QPalette::WindowText));
+        f_.lockChooser(Side::A);
+        f_.lockChooser(Side::B);
+        f_.setProgressStatusColour(f_.palette().color(QPalette::WindowText));
     }
     void runFinished() override {
         if (TForm11* stop = f_.windows().form11)
             stop->hide();
-        setTreesEnabled(true);
+        f_.unlockChooser(Side::A);
+        f_.unlockChooser(Side::B);
     }
     void beforeLine() override {
         if (TForm11* stop = f_.windows().form11)
-            stop->takeFocus();
+            stop->takeFocus(TForm11::Focus::WhenLost);
     }
     void pressStopButton(StopFlags& /*flags*/) override {
         if (TForm11* stop = f_.windows().form11)
@@ -84,29 +98,27 @@ public:
         else
             ExecutorHost::pressStopButton(f_.stopFlags);
     }
+    // A run of one line (the bar's maximum is then left alone) shows the bytes of its copy on the main
+    // bar; longer runs show the lines done.
     CopyResult copyWithProgress(CopyTask& copy, std::string_view copyName, StopFlags& flags) override {
+        TProgressForm::BytesReport bytes;
+        if (!lineBar_)
+            bytes = [this](uint64_t done, uint64_t total) {
+                f_.setProgressMaximum(100);
+                f_.setProgressPosition(copyPercentage(done, total));
+            };
         return TProgressForm::CopyWithProgress(f_, flags, f_.activityLog(), copy,
-                                               QString::fromStdString(std::string(copyName)));
+                                               QString::fromStdString(std::string(copyName)), bytes);
     }
 
 private:
-    void setTreesEnabled(bool enabled) {
-        f_.ShellTreeView1->setEnabled(enabled);
-        f_.ShellComboBox1->setEnabled(enabled);
-        f_.ShellTreeView2->setEnabled(enabled);
-        f_.ShellComboBox2->setEnabled(enabled);
-    }
-    void setLabelColour(const QColor& colour) {
-        QPalette p = f_.Label9->palette();
-        p.setColor(QPalette::WindowText, colour);
-        f_.Label9->setPalette(p);
-    }
-
     TForm1& f_;
+    bool lineBar_ = false; // the executor set the bar's range to the lines of the run
 };
 
 } // namespace
 
+// Runs the current list and logs one line that sums the run up.
 ExecutionCounts TForm1::PerformActions() {
     // One run per destination: a job run holds its lock already (shared here); another program's run
     // on a folder these lines change refuses this run before its first line.
@@ -121,8 +133,30 @@ ExecutionCounts TForm1::PerformActions() {
     }
     WindowExecutorHost host(*this);
     const ExecutionCounts counts = paritas::PerformActions(actions, stopFlags, host, actionFacts);
+    log(QStringLiteral("Actions summary: ") + runCountsText(counts));
+    flushProgress();
     KeepAlive::pumpNow();
     return counts;
+}
+
+QString runCountsText(const ExecutionCounts& counts) {
+    const int skipped = counts.dependencySkipped + counts.promptSkipped + counts.notReached;
+    return QStringLiteral("%1 done, %2 failed, %3 cancelled, %4 skipped")
+        .arg(counts.good)
+        .arg(counts.failed())
+        .arg(counts.cancelled)
+        .arg(skipped);
+}
+
+// "Synchronisation FINISHED!" stays the box's first line; the second gives the counts, and the box
+// warns when anything failed, was cancelled or was not run.
+void TForm1::reportRunEnd(const ExecutionCounts& counts) {
+    const QString text = QStringLiteral("Synchronisation FINISHED!\n") + runCountsText(counts);
+    const bool allDone = counts.bad == 0 && counts.notReached == 0 && counts.promptSkipped == 0;
+    if (allDone)
+        DialogSeam::current().message(this, text);
+    else
+        DialogSeam::current().warning(this, text);
 }
 
 void TForm1::PrepareActionForm() {
@@ -145,6 +179,8 @@ void TForm1::setRunButtonsEnabled(bool enabled) {
 void TForm1::beginBusy() {
     if (busy_++ > 0)
         return;
+    lockChooser(Side::A);
+    lockChooser(Side::B);
     for (QAction* a : {DeleteduplicateswithinA1, CRCMatchingAB1})
         a->setEnabled(false);
     if (windows_.form3)
@@ -156,6 +192,9 @@ void TForm1::beginBusy() {
 void TForm1::endBusy() {
     if (busy_ == 0 || --busy_ > 0)
         return;
+    unlockChooser(Side::A);
+    unlockChooser(Side::B);
+    returnFreedMemory();
     for (QAction* a : {DeleteduplicateswithinA1, CRCMatchingAB1})
         a->setEnabled(true);
     if (windows_.form3)

@@ -4,12 +4,16 @@
 #include "gui/app/tform1.h"
 #include "gui/execution/action_review_model.h"
 
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QListView>
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTreeView>
+
+#include <algorithm>
 
 namespace paritas::gui {
 
@@ -31,14 +35,27 @@ TForm3::TForm3(TForm1* mainWindow)
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setTextFormat(Qt::PlainText);
-    CheckListBox1 = new QListView(this);
+    // A flat tree view: its header carries the summary above the lines, and its one column is as wide
+    // as the longest line, so long paths scroll instead of being cut.
+    CheckListBox1 = new QTreeView(this);
     CheckListBox1->setModel(model_);
-    CheckListBox1->setUniformItemSizes(true);
-    CheckListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+    CheckListBox1->setRootIsDecorated(false);
+    CheckListBox1->setItemsExpandable(false);
+    CheckListBox1->setUniformRowHeights(true);
+    CheckListBox1->setAllColumnsShowFocus(true);
+    CheckListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     CheckListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+    CheckListBox1->setTextElideMode(Qt::ElideMiddle);
+    CheckListBox1->header()->setSectionsClickable(false);
+    CheckListBox1->header()->setStretchLastSection(false);
+    CheckListBox1->installEventFilter(this);
     PopupMenu1 = new QMenu(this);
     OriginalToDup = PopupMenu1->addAction(QStringLiteral("Switch Original to duplicate"));
     OriginalToDup->setEnabled(false);
+    UntickFolder = PopupMenu1->addAction(QStringLiteral("Untick lines under this folder"));
+    connect(UntickFolder, &QAction::triggered, this, [this] { untickFolderOf(popupRow_); });
+    connect(model_, &ActionReviewModel::ticksChanged, this,
+            [this] { CheckListBox1->header()->headerDataChanged(Qt::Horizontal, 0, 0); });
     BitBtn3 = new QPushButton(QStringLiteral("Confirm/Perform Actions"), this);
     QFont bold = BitBtn3->font();
     bold.setBold(true);
@@ -49,8 +66,7 @@ TForm3::TForm3(TForm1* mainWindow)
     connect(OriginalToDup, &QAction::triggered, this, &TForm3::OriginalToDupClick);
     connect(CheckListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TForm3::CheckListBox1Click);
-    connect(CheckListBox1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(CheckListBox1->viewport()->mapToGlobal(at)); });
+    connect(CheckListBox1, &QWidget::customContextMenuRequested, this, &TForm3::showPopup);
 
     resize(568, 494);
     if (const QScreen* screen = this->screen())
@@ -60,15 +76,72 @@ TForm3::TForm3(TForm1* mainWindow)
 void TForm3::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     const int w = width(), h = height();
-    Label1->setGeometry(120, 8, w - 141, 33);
+    Label1->setGeometry(120, 8, w - 141, 32); // two lines, ending above the list
     CheckListBox1->setGeometry(8, 40, w - 23, h - 93);
     BitBtn3->setGeometry(8, h - 50, w - 23, 25);
+    fitColumnToLines();
 }
 
 void TForm3::fill() {
-    model_->fill(main_->actions);
+    model_->fill(main_->actions, main_->actionFacts);
     generation_ = main_->actionsGeneration;
     OriginalToDup->setEnabled(false);
+    fitColumnToLines();
+}
+
+// The column is as wide as the longest line is estimated to be (measuring every line would cost more
+// than the list), and at least as wide as the view.
+void TForm3::fitColumnToLines() {
+    const std::size_t longest = model_->longestLine();
+    const QFontMetrics metrics = CheckListBox1->fontMetrics();
+    const int text = int(std::min<std::size_t>(longest, 4000)) * metrics.averageCharWidth() * 6 / 5;
+    const int room = CheckListBox1->viewport()->width();
+    CheckListBox1->header()->resizeSection(
+        0, std::max({room, text + 60, metrics.horizontalAdvance(model_->summary()) + 16}));
+}
+
+bool TForm3::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == CheckListBox1 && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        toggleSelectedTicks();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm3::toggleSelectedTicks() {
+    const QItemSelection selection = CheckListBox1->selectionModel()->selection();
+    bool allTicked = true;
+    for (const QItemSelectionRange& range : selection)
+        for (int row = range.top(); row <= range.bottom() && allTicked; ++row)
+            allTicked =
+                !ActionReviewModel::isTickable(model_->lines()[std::size_t(row)]) || model_->isTicked(row);
+    for (const QItemSelectionRange& range : selection)
+        model_->setTickedRange(range.top(), range.bottom(), !allTicked);
+}
+
+void TForm3::untickFolderOf(int row) {
+    if (row < 0 || row >= model_->rowCount())
+        return;
+    const std::string folder = ActionReviewModel::folderOf(model_->lines()[std::size_t(row)]);
+    const std::vector<int> rows = model_->rowsUnder(folder);
+    // Runs of neighbouring rows, one change notice each.
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+            ++j;
+        model_->setTickedRange(rows[i], rows[j], false);
+        i = j + 1;
+    }
+}
+
+void TForm3::showPopup(const QPoint& at) {
+    const QModelIndex clicked = CheckListBox1->indexAt(at);
+    popupRow_ = clicked.isValid() ? clicked.row() : selectedRow();
+    UntickFolder->setEnabled(popupRow_ >= 0 &&
+                             !ActionReviewModel::folderOf(model_->lines()[std::size_t(popupRow_)]).empty());
+    PopupMenu1->popup(CheckListBox1->viewport()->mapToGlobal(at));
 }
 
 int TForm3::selectedRow() const {
@@ -155,7 +228,9 @@ void TForm3::BitBtn3Click() {
     if (main_->isBusy())
         return;
     DialogSeam& dialogs = DialogSeam::current();
-    if (dialogs.confirm(this, QString::fromLatin1(kConfirmText), false) != Answer::Ok)
+    // Enter must not run a list that deletes or overwrites on a slip of the finger.
+    const Answer byDefault = model_->ticksDestroyData() ? Answer::Cancel : Answer::Ok;
+    if (dialogs.confirm(this, QString::fromLatin1(kConfirmText), false, byDefault) != Answer::Ok)
         return;
     if (generation_ != main_->actionsGeneration) {
         hide();
@@ -168,12 +243,13 @@ void TForm3::BitBtn3Click() {
     main_->activateWindow();
     main_->stopFlags.action = false;
     main_->setRunButtonsEnabled(false);
-    main_->PerformActions();
+    const ExecutionCounts counts = main_->PerformActions();
     main_->setRunButtonsEnabled(true);
-    main_->SearchAGrid();
-    main_->SearchBGrid();
+    // The scans after the run look at the locations the list was planned for.
+    main_->SearchAGrid(main_->planLocations);
+    main_->SearchBGrid(main_->planLocations);
     main_->endBusy();
-    dialogs.message(main_, QStringLiteral("Synchronisation FINISHED!"));
+    main_->reportRunEnd(counts);
 }
 
 } // namespace paritas::gui

@@ -3,6 +3,11 @@
 // a duplicate pair, previews the file a line names, and confirms; confirming removes the unticked
 // lines from the action list and runs it.
 //
+// Lists of a hundred thousand lines are reviewed in bulk: Shift/Ctrl click and Ctrl+A select many
+// lines, Space ticks or unticks every selected line that may be unticked, and the context menu
+// unticks every line under the folder of the line clicked. The list's header sums up what the ticked
+// lines will do; when they delete or overwrite anything, Enter in the confirmation box means Cancel.
+//
 // The window remembers which action list it was filled from. A planner run that replaces the list
 // without refilling the window (review switched off) leaves it showing older lines; confirming then
 // runs nothing and says so, so that old ticks never prune a new list.
@@ -13,7 +18,7 @@
 
 class QAction;
 class QLabel;
-class QListView;
+class QTreeView;
 class QMenu;
 class QPushButton;
 
@@ -35,9 +40,10 @@ public:
 
     QPushButton *BitBtn1, *BitBtn3;
     QLabel* Label1;
-    QListView* CheckListBox1;
+    QTreeView* CheckListBox1;
     QMenu* PopupMenu1;
     QAction* OriginalToDup;
+    QAction* UntickFolder; // "Untick lines under this folder"
 
 public slots:
     void CheckListBox1Click();
@@ -45,16 +51,24 @@ public slots:
     void BitBtn1Click();
     void OriginalToDupClick();
     void BitBtn3Click();
+    // Space: ticks every selected tickable line, or unticks them all when all are ticked.
+    void toggleSelectedTicks();
+    // Unticks every line with a path at or beneath the folder of line `row`.
+    void untickFolderOf(int row);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void pruneUntickedLines();
+    void showPopup(const QPoint& at);
+    void fitColumnToLines();
 
     TForm1* main_;
     ActionReviewModel* model_;
     uint64_t generation_ = 0;
+    int popupRow_ = -1;
 };
 
 } // namespace paritas::gui

@@ -1,20 +1,19 @@
 // The main window's scans: each walks one location into its folder list and inventory, blinking its
 // status label while the folders are searched and showing the file count and size when done.
+//
+//   beginScan(side)     the side's chooser locked, "Searching ..." and the blink timer
+//   scanLocation(...)   the core's walk, reporting through the side's WindowScanHost
+//   endScan(side, ...)  the result taken, the status panel and "Path A Finished", the chooser freed
+//
+// The window's part is kept apart from the walk so that both walks can run at once.
 
 #include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
 
 #include "core/inventory/scan.h"
 
-#include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QStatusBar>
 #include <QTimer>
-#include <QTreeView>
-
-#include <algorithm>
 
 namespace paritas::gui {
 namespace {
@@ -41,9 +40,6 @@ private:
 };
 
 struct SideControls {
-    Side side;
-    QLineEdit* edit;
-    QTreeView* tree;
     QLabel* label;
     QTimer* blink;
     QLabel* panel;
@@ -52,33 +48,61 @@ struct SideControls {
     ScanCoverage* coverage;
 };
 
-void scanSide(TForm1& f, const SideControls& c) {
-    c.tree->setEnabled(false);
-    c.label->setText(QString::fromStdString(searchingLabelText(c.side)));
-    c.blink->start();
-    c.label->repaint();
+SideControls controls(TForm1& f, Side side) {
+    if (side == Side::A)
+        return {f.Label1, f.Timer1, f.StatusPanelA, &f.foldersA, &f.inventoryA, &f.coverageA};
+    return {f.Label7, f.Timer2, f.StatusPanelB, &f.foldersB, &f.inventoryB, &f.coverageB};
+}
+
+void scanSide(TForm1& f, Side side, const std::string& location, bool includeSubfolders) {
+    f.beginScan(side);
+    const SideControls c = controls(f, side);
     WindowScanHost host(f, c.label, c.blink);
-    ScanResult result = scanLocation(c.edit->text().toStdString(), f.CheckBox1->isChecked(), c.side, host);
-    *c.folders = std::move(result.folders);
-    *c.inventory = std::move(result.inventory);
-    *c.coverage = std::move(result.coverage);
-    c.blink->stop();
-    c.panel->setText(QString::fromStdString(filesCountPanelText(c.side, *c.inventory)));
-    c.tree->setEnabled(true);
-    c.label->setText(QString::fromStdString(finishedLabelText(c.side)));
-    KeepAlive::pumpNow();
+    f.endScan(side, scanLocation(location, includeSubfolders, side, host));
 }
 
 } // namespace
 
+// The side's old inventory goes before the walk starts (the form empties its grid here too): a walk
+// of a large tree must not hold two inventories of the side at once.
+void TForm1::beginScan(Side side) {
+    const SideControls c = controls(*this, side);
+    *c.folders = {};
+    *c.inventory = {};
+    *c.coverage = {};
+    lockChooser(side);
+    c.label->setText(QString::fromStdString(searchingLabelText(side)));
+    c.blink->start();
+    c.label->repaint();
+}
+
+void TForm1::endScan(Side side, ScanResult result) {
+    const SideControls c = controls(*this, side);
+    *c.folders = std::move(result.folders);
+    *c.inventory = std::move(result.inventory);
+    *c.coverage = std::move(result.coverage);
+    c.blink->stop();
+    c.panel->setText(QString::fromStdString(filesCountPanelText(side, *c.inventory)));
+    unlockChooser(side);
+    c.label->setText(QString::fromStdString(finishedLabelText(side)));
+    flushProgress();
+    KeepAlive::pumpNow();
+}
+
 void TForm1::SearchAGrid() {
-    scanSide(*this, {Side::A, Edit1, ShellTreeView1, Label1, Timer1, StatusPanelA, &foldersA, &inventoryA,
-                     &coverageA});
+    SearchAGrid(chosenLocations());
 }
 
 void TForm1::SearchBGrid() {
-    scanSide(*this, {Side::B, Edit2, ShellTreeView2, Label7, Timer2, StatusPanelB, &foldersB, &inventoryB,
-                     &coverageB});
+    SearchBGrid(chosenLocations());
+}
+
+void TForm1::SearchAGrid(const RunLocations& run) {
+    scanSide(*this, Side::A, run.a, run.includeSubfolders);
+}
+
+void TForm1::SearchBGrid(const RunLocations& run) {
+    scanSide(*this, Side::B, run.b, run.includeSubfolders);
 }
 
 } // namespace paritas::gui

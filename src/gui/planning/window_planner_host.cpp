@@ -28,12 +28,18 @@ void WindowPlannerHost::keepAlive() {
 }
 
 bool takePlan(TForm1& form, PlanResult result, const Settings& settings) {
+    return takePlan(form, std::move(result), settings, form.chosenLocations());
+}
+
+bool takePlan(TForm1& form, PlanResult result, const Settings& settings, const RunLocations& run) {
     form.actions = std::move(result.actions);
+    form.planLocations = run;
     form.actionFacts = std::move(result.facts);
     ++form.actionsGeneration;
     if (settings.CheckBoxConfirm)
         form.PrepareActionForm();
     form.lblActionCount->setText(QString::fromStdString(result.countText));
+    form.flushProgress();
     if (result.refused) {
         KeepAlive::pumpNow();
         DialogSeam::current().message(&form, QString::fromStdString(result.refusal));

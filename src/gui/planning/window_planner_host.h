@@ -7,6 +7,7 @@
 namespace paritas::gui {
 
 class TForm1;
+struct RunLocations;
 
 class WindowPlannerHost final : public PlannerHost {
 public:
@@ -20,9 +21,11 @@ private:
     TForm1& f_;
 };
 
-// Takes a planner's result into the main window: the new action list, the count label, the review
-// window's check list when the review is on, and the message box of a refused plan. Returns false
-// when the plan was refused.
+// Takes a planner's result into the main window: the new action list, the locations it was planned
+// for (the scans after its run look there), the count label, the review window's check list when the
+// review is on, and the message box of a refused plan. Returns false when the plan was refused. The
+// shorter form takes the locations the window shows now (the job runner sets them per job).
+bool takePlan(TForm1& form, PlanResult result, const Settings& settings, const RunLocations& run);
 bool takePlan(TForm1& form, PlanResult result, const Settings& settings);
 
 } // namespace paritas::gui

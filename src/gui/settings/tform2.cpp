@@ -70,9 +70,9 @@ TForm2::TForm2(QWidget* mainWindow)
     Label2->setGeometry(10, 236, 190, 30);
     // Scheduled runs run unwatched: a plan that deletes more than this is refused (deletion_guard.h).
     LabelMaxDelete = new QLabel(QStringLiteral("Largest deletion of a scheduled run:"), GroupBox4);
-    LabelMaxDelete->setGeometry(10, 272, 200, 22);
+    LabelMaxDelete->setGeometry(10, 272, 222, 22);
     EditMaxDelete = new QLineEdit(QString::fromStdString(DeletionBound{}.text()), GroupBox4);
-    EditMaxDelete->setGeometry(212, 272, 60, 22);
+    EditMaxDelete->setGeometry(234, 272, 54, 22);
     EditMaxDelete->setToolTip(
         QStringLiteral("A share of the files of the side that would lose them (50%), a number of files "
                        "(200), or none"));

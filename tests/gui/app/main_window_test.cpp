@@ -1,7 +1,11 @@
 #include "support/fake_dialogs.h"
 
+#include "support/gui_fixture.h"
+
 #include "gui/app/activity_log.h"
+#include "gui/app/application.h"
 #include "gui/app/location_chooser.h"
+#include "gui/app/log_view.h"
 #include "gui/app/tform1.h"
 #include "gui/app/tform10.h"
 #include "gui/app/tform5.h"
@@ -12,6 +16,7 @@
 #include "gui/settings/tform2.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFile>
@@ -29,6 +34,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
+#include <QWindow>
 
 using namespace paritas;
 using namespace paritas::gui;
@@ -121,13 +127,18 @@ private slots:
         QCOMPARE(f->ToolButton2->toolTip(), QStringLiteral("Export Log"));
     }
 
+    // The captions as the user reads them (the mnemonics' underlines are no part of the text), and
+    // every menu and command reachable by its mnemonic.
     void menusHoldTheirCommandsAndSeparators() {
         QStringList seen;
         for (QAction* menu : f->menuBar()->actions()) {
             QStringList items;
-            for (QAction* a : menu->menu()->actions())
-                items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-            seen << menu->text() + ": " + items.join('|');
+            for (QAction* a : menu->menu()->actions()) {
+                QVERIFY2(a->isSeparator() || a->text().contains('&'), qPrintable(a->text()));
+                items << (a->isSeparator() ? QStringLiteral("-") : a->text().remove('&'));
+            }
+            QVERIFY2(menu->text().contains('&'), qPrintable(menu->text()));
+            seen << menu->text().remove('&') + ": " + items.join('|');
         }
         QCOMPARE(seen, QStringList({"Main: Configuration|Export Activity Log|-|Exit",
                                     "Actions/Diagnostics: CRC Matching A -> B|-|Delete duplicates within A",
@@ -238,6 +249,78 @@ private slots:
         for (int c = 0; c < 5; ++c)
             columns << f->StringGrid3->columnWidth(c);
         QCOMPARE(columns, QList<int>({100, 300, 100, 300, 100}));
+    }
+
+    void ctrlQLeavesAndEscapeClosesASecondaryWindow() {
+        testing::FakeDialogs dialogs;
+        const QList<QWidget*> secondary = {w.form2, w.form3, w.form5, w.crcMatch, w.form9, w.form10};
+        for (QWidget* window : secondary) {
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QTest::keyClick(window, Qt::Key_Escape);
+            QVERIFY2(!window->isVisible(), window->metaObject()->className());
+        }
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QTest::keyClick(f, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!f->isVisible());
+        QVERIFY(dialogs.saveQuestions.isEmpty()); // nothing changed since the configuration was saved
+    }
+
+    // Leaving with favourites or settings changed since the last save asks first; Don't Save leaves
+    // as before, Save writes config.ini and leaves, Cancel stays.
+    void leavingAfterAChangeAsksWhetherToSaveTheConfiguration_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<SaveAnswer>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<bool>("left");
+        QTest::newRow("nothing changed") << "none" << SaveAnswer::Save << false << false << true;
+        QTest::newRow("a favourite, Save") << "favourite" << SaveAnswer::Save << true << true << true;
+        QTest::newRow("a favourite, Don't Save")
+            << "favourite" << SaveAnswer::DontSave << true << false << true;
+        QTest::newRow("a setting, Cancel") << "setting" << SaveAnswer::Cancel << true << false << false;
+        QTest::newRow("the window's size only") << "size" << SaveAnswer::Save << false << false << true;
+    }
+    void leavingAfterAChangeAsksWhetherToSaveTheConfiguration() {
+        QFETCH(QString, change);
+        QFETCH(SaveAnswer, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, saved);
+        QFETCH(bool, left);
+        testing::FakeDialogs dialogs;
+        dialogs.saveAnswers = {answer};
+        // config.ini lies where the configuration window keeps it (the current folder or the user's
+        // configuration folder).
+        const QString config = QString::fromStdString(w.form2->settingsFolder()) + "config.ini";
+        const QByteArray before = testing::readFile(config);
+        if (change == "favourite")
+            w.form9->appendFavourite({"Photos", "/a/", "BACKUP (ADVANCED) A to B ", "/b/", "Yes"});
+        else if (change == "setting")
+            w.form2->CheckTimeStamp->setChecked(true);
+        else if (change == "size")
+            f->resize(f->width() + 40, f->height() + 30);
+        f->Exit1Click();
+        QCOMPARE(dialogs.saveQuestions.size(), asked ? 1 : 0);
+        if (asked)
+            QVERIFY(dialogs.saveQuestions[0].startsWith("Save configuration?"));
+        QCOMPARE(testing::readFile(config) != before, saved);
+        if (saved)
+            QVERIFY(testing::readFile(config).contains("*Photos"));
+        QCOMPARE(!f->isVisible(), left);
+    }
+
+    // The title bar reads the caption alone; the windows carry the program's icon and belong to its
+    // desktop entry.
+    void theProgramCarriesItsIconAndDesktopEntry() {
+        QApplication* app = qApp;
+        setUpApplication(*app);
+        QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("paritas"));
+        QCOMPARE(QApplication::applicationName(), QStringLiteral("Paritas"));
+        QVERIFY(!QApplication::windowIcon().isNull());
+        QVERIFY(!QApplication::windowIcon().pixmap(48, 48).isNull());
+        QCOMPARE(f->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
+        QCOMPARE(f->windowHandle()->title(), QStringLiteral("Paritas 1.0"));
     }
 
     void configurationStartsWithTheDefaults() {

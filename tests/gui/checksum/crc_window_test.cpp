@@ -3,6 +3,7 @@
 
 #include "gui/checksum/tcrcmatch.h"
 
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -70,6 +71,41 @@ private slots:
         QVERIFY(w.crcMatch->stopRequested);
         w.crcMatch->BitBtn3Click();
         QCOMPARE(w.crcMatch->grid->cell(0, 0), QStringLiteral("NoFileMatch"));
+        QCOMPARE(dialogs.messages, QStringList({"0 Bad CRC Match(es) Found"}));
+    }
+
+    // A file that cannot be read makes its row "Different!!!"; the row says why.
+    void anUnreadableFileSaysWhyAndTheFirstRowIsCurrentAfterPairing() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/gone.txt", "abc");
+        writeFile(t.b + "/gone.txt", "abc");
+        writeFile(t.a + "/kept.txt", "kept");
+        writeFile(t.b + "/kept.txt", "kept");
+        t.setOn(f);
+        f->CRCMatchingAB1Click();
+        TCRCMatch* crc = w.crcMatch;
+        QCOMPARE(crc->StringGrid1->currentIndex().row(), 0);
+        crc->BitBtn1Click();
+        QCOMPARE(dialogs.opened, QStringList({t.a + "/gone.txt"}));
+        QVERIFY(QFile::remove(t.a + "/gone.txt"));
+        crc->BitBtn3Click();
+        QCOMPARE(crc->grid->cell(0, 0), QStringLiteral("Different!!!"));
+        const QString why = crc->grid->data(crc->grid->index(0, 0), Qt::ToolTipRole).toString();
+        QCOMPARE(why, QStringLiteral("File A could not be read: No such file or directory (ENOENT)"));
+        QVERIFY(!crc->grid->data(crc->grid->index(0, 0), Qt::DecorationRole).isNull());
+        QCOMPARE(crc->grid->cell(1, 0), QStringLiteral("OK!"));
+        QVERIFY(crc->grid->data(crc->grid->index(1, 0), Qt::ToolTipRole).isNull());
+    }
+
+    void anEmptyPairingShowsAnEmptyBarNotABusyOne() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        t.setOn(f);
+        f->CRCMatchingAB1Click();
+        w.crcMatch->BitBtn3Click();
+        QVERIFY(w.crcMatch->ProgressBar1->maximum() > 0);
+        QCOMPARE(w.crcMatch->ProgressBar1->value(), 0);
         QCOMPARE(dialogs.messages, QStringList({"0 Bad CRC Match(es) Found"}));
     }
 };

@@ -9,7 +9,6 @@
 #include <QAction>
 
 #include <QLabel>
-#include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -28,6 +27,7 @@ class ReviewWindowTest : public QObject {
 
     void plan(const ActionList& lines) {
         f->actions = lines;
+        f->planLocations = f->chosenLocations();
         ++f->actionsGeneration;
         f->PrepareActionForm();
     }
@@ -74,7 +74,8 @@ private slots:
         QVERIFY(QFile::exists(t.b + "/keep1.txt"));
         QVERIFY(QFile::exists(t.b + "/keep2.txt"));
         QVERIFY(!QFile::exists(t.b + "/gone.txt"));
-        QCOMPARE(dialogs.messages.last(), QStringLiteral("Synchronisation FINISHED!"));
+        QCOMPARE(dialogs.messages.last(),
+                 QStringLiteral("Synchronisation FINISHED!\n1 done, 0 failed, 0 cancelled, 0 skipped"));
         QCOMPARE(f->Label9->text(),
                  QStringLiteral("Synchronize Progress : Good Actions (1) Bad Actions (0)"));
         QVERIFY(f->BitBtn6->isEnabled());
@@ -224,10 +225,12 @@ private slots:
         TProgressForm form(f, flags, f->activityLog());
         QCOMPARE(form.windowTitle(), QStringLiteral("Copy Progress"));
         form.CopyProgressCallback("big.iso", 1835008, 3670016);
+        form.flush();
         QCOMPARE(form.Label2->text(), QStringLiteral("1 MB of 3 MB Finished"));
         QCOMPARE(form.Label1->text(), QStringLiteral("big.iso"));
         QCOMPARE(form.ProgressBar->value(), 50);
         form.CopyProgressCallback("empty", 0, 0);
+        form.flush();
         QCOMPARE(form.ProgressBar->value(), 100);
         form.AbortButtonClick();
         QVERIFY(form.cancelFlag);
@@ -236,6 +239,81 @@ private slots:
         QVERIFY(flags.action);
         QVERIFY(!flags.jobList);
         QCOMPARE(f->activityLog().lines().count("Copy File Interupted"), 2);
+    }
+
+    // Large lists are reviewed in bulk: Ctrl+A and Space untick every line that may be unticked (and
+    // tick them again), and the context command unticks every line under the clicked line's folder.
+    void manyLinesAreTickedAndUntickedTogether() {
+        plan({"CreateDir /b/new", "Move-Rename /b/old/1.txt*/b/new/1.txt",
+              "Move-Rename /b/old/2.txt*/b/new/2.txt", "Copy /a/other/3.txt*/b/other/3.txt",
+              "Copy /a/oldish/4.txt*/b/oldish/4.txt", "DeleteFile /b/old/stale.txt", "RemoveDir /b/old"});
+        review->show();
+        QVERIFY(QTest::qWaitForWindowExposed(review));
+        ActionReviewModel* m = review->model();
+        QTreeView* list = review->CheckListBox1;
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(list, Qt::Key_Space);
+        QCOMPARE(m->tickedLines(), (ActionList{"CreateDir /b/new"}));
+        QTest::keyClick(list, Qt::Key_Space);
+        QCOMPARE(m->tickedLines().size(), std::size_t(7));
+
+        // Shift+click selects a run of lines; Space unticks those alone.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(m->index(3)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          list->visualRect(m->index(4)).center());
+        QTest::keyClick(list, Qt::Key_Space);
+        QVERIFY(!m->isTicked(3) && !m->isTicked(4) && m->isTicked(2) && m->isTicked(5));
+        QTest::keyClick(list, Qt::Key_Space);
+
+        // The folder of a move is its source's: its moves, the deletion and the removal beneath it go.
+        review->untickFolderOf(1);
+        QCOMPARE(m->tickedLines(), (ActionList{"CreateDir /b/new", "Copy /a/other/3.txt*/b/other/3.txt",
+                                               "Copy /a/oldish/4.txt*/b/oldish/4.txt"}));
+        QCOMPARE(m->summary(), QStringLiteral("3 of 7 lines ticked: 1 new folders, 2 copies"));
+    }
+
+    // What a list will destroy stands out: deletions and copies over existing files are red with a
+    // sign, the summary counts them with the bytes to copy, and Enter in the confirmation then means
+    // Cancel.
+    void linesThatDestroyDataAreMarkedAndTheConfirmationDefaultsToCancel() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/new.txt", QByteArray(3000, 'n'));
+        writeFile(t.a + "/changed.txt", QByteArray(2000, 'a'), 1700000000);
+        writeFile(t.b + "/changed.txt", QByteArray(2000, 'b'), 1600000000);
+        writeFile(t.b + "/stale.txt", "old");
+        t.setOn(f);
+        f->setModeIndex(1); // folder synch: the newer changed.txt replaces the older one
+        f->BitBtn6Click();
+        ActionReviewModel* m = review->model();
+        auto rowOf = [&](const QString& start) {
+            for (int r = 0; r < m->rowCount(); ++r)
+                if (QString::fromStdString(m->lines()[std::size_t(r)]).startsWith(start))
+                    return r;
+            return -1;
+        };
+        const int overwrite = rowOf("Copy " + t.a + "/changed.txt");
+        const int plainCopy = rowOf("Copy " + t.a + "/new.txt");
+        QVERIFY(overwrite >= 0 && plainCopy >= 0);
+        const QColor red(Qt::red);
+        QCOMPARE(m->data(m->index(overwrite), Qt::ForegroundRole).value<QBrush>().color(), red);
+        QVERIFY(!m->data(m->index(overwrite), Qt::DecorationRole).isNull());
+        QVERIFY(m->data(m->index(plainCopy), Qt::ForegroundRole).isNull());
+        QVERIFY(m->data(m->index(plainCopy), Qt::DecorationRole).isNull());
+        QCOMPARE(m->data(m->index(plainCopy), Qt::ToolTipRole).toString(),
+                 QString::fromStdString(m->lines()[std::size_t(plainCopy)]));
+        QVERIFY2(m->summary().contains("copies (1 over existing files, 4.9 kB)"), qPrintable(m->summary()));
+        QCOMPARE(review->CheckListBox1->model()->headerData(0, Qt::Horizontal).toString(), m->summary());
+
+        dialogs.answers = {Answer::Cancel};
+        review->BitBtn3Click();
+        QCOMPARE(dialogs.confirmDefaults, QList<Answer>({Answer::Cancel}));
+        m->setTicked(overwrite, false);
+        review->BitBtn3Click();
+        QCOMPARE(dialogs.confirmDefaults, QList<Answer>({Answer::Cancel, Answer::Ok}));
+        QCOMPARE(readFile(t.b + "/changed.txt"), QByteArray(2000, 'b'));
+        QCOMPARE(readFile(t.b + "/new.txt").size(), 3000);
     }
 
     void whileARunIsUnderWayCommandsThatPlanAnewAreUnavailable() {

@@ -15,9 +15,12 @@ public:
     FakeDialogs() { DialogSeam::install(this); }
     ~FakeDialogs() override { DialogSeam::install(nullptr); }
 
-    QStringList messages, errors, confirmations, opened;
-    QStringList inputQuestions; // "caption|prompt" of each input box
-    std::deque<Answer> answers; // for confirm(); Ok when empty
+    QStringList messages, warnings, errors, confirmations, opened;
+    QList<Answer> confirmDefaults;      // the default button of each confirmation
+    QStringList saveQuestions;          // the text of each "Save configuration?" box
+    std::deque<SaveAnswer> saveAnswers; // for askSave(); Don't Save when empty
+    QStringList inputQuestions;         // "caption|prompt" of each input box
+    std::deque<Answer> answers;         // for confirm(); Ok when empty
     std::deque<std::optional<QString>> inputs;
     QString saveName, openName;                    // empty: the dialog is cancelled
     std::function<void(const QString&)> onMessage; // runs inside a message box (e.g. to click more)
@@ -30,19 +33,36 @@ public:
         if (onMessage)
             onMessage(text);
     }
+    void warning(QWidget*, const QString& text) override {
+        const OpenQuestion asking;
+        warnings << text;
+        runWhileOpen();
+    }
     void error(QWidget*, const QString& text) override {
         const OpenQuestion asking;
         errors << text;
         runWhileOpen();
     }
-    Answer confirm(QWidget*, const QString& text, bool) override {
+    using DialogSeam::confirm;
+    Answer confirm(QWidget*, const QString& text, bool, Answer defaultAnswer) override {
         const OpenQuestion asking;
         confirmations << text;
+        confirmDefaults << defaultAnswer;
         runWhileOpen();
         if (answers.empty())
             return Answer::Ok;
         const Answer a = answers.front();
         answers.pop_front();
+        return a;
+    }
+    SaveAnswer askSave(QWidget*, const QString& text) override {
+        const OpenQuestion asking;
+        saveQuestions << text;
+        runWhileOpen();
+        if (saveAnswers.empty())
+            return SaveAnswer::DontSave;
+        const SaveAnswer a = saveAnswers.front();
+        saveAnswers.pop_front();
         return a;
     }
     std::optional<QString> inputText(QWidget*, const QString& caption, const QString& prompt) override {

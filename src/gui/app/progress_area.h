@@ -1,0 +1,46 @@
+#pragma once
+// The main window's progress bar (ProgressBar1) and progress label (Label9) as the work last reported
+// them. Scans, planners and the executor report after every row, folder or line; the widgets follow a
+// few times a second (RepaintThrottle), and flush() brings them up to date at the end of an operation.
+//
+// The label takes the width its text needs, up to the right edge of the window's client area, so the
+// counts and the red warning above 100 failures are seen whole.
+
+#include <QColor>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class QLabel;
+class QProgressBar;
+
+namespace paritas::gui {
+
+class RepaintThrottle;
+
+class ProgressArea {
+public:
+    ProgressArea(QProgressBar* bar, QLabel* label);
+    ~ProgressArea();
+    void setMaximum(int64_t maximum);
+    void setPosition(int64_t position);
+    void setStatus(const QString& text);
+    void setStatusColour(const QColor& colour);
+    void flush();
+    // Gives the label the width its text needs within its parent (after a change of size or font).
+    void fitLabel();
+
+private:
+    void update();
+
+    QProgressBar* bar_;
+    QLabel* label_;
+    int maximum_ = 0;
+    int position_ = 0;
+    QString status_;
+    QColor colour_;
+    std::unique_ptr<RepaintThrottle> repaint_;
+};
+
+} // namespace paritas::gui

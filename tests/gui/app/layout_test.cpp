@@ -1,0 +1,233 @@
+// Every window, rendered offscreen at the default font and at 12 pt (the main window also at its
+// minimum size, maximised and compact): no caption of a label, button, radio button, check box or
+// group is cut, and no two visible controls overlap. At the default font the specified pixel rules
+// still hold (the window tests check them); what a larger font needs is grown from its metrics.
+
+#include "support/fake_dialogs.h"
+#include "support/gui_fixture.h"
+
+#include "core/execution/stop_flags.h"
+#include "gui/app/tform10.h"
+#include "gui/app/tform5.h"
+#include "gui/checksum/tcrcmatch.h"
+#include "gui/execution/tform11.h"
+#include "gui/execution/tform3.h"
+#include "gui/execution/tprogressform.h"
+#include "gui/jobs/tform9.h"
+
+#include <QAbstractItemView>
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMap>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTextDocument>
+#include <QToolButton>
+
+using namespace paritas;
+using namespace paritas::gui;
+using namespace paritas::gui::testing;
+
+namespace {
+
+QString plain(const QString& caption) {
+    QString text = caption;
+    return text.remove(QLatin1Char('&'));
+}
+
+QString describe(const QWidget* w) {
+    QString text;
+    if (const auto* label = qobject_cast<const QLabel*>(w))
+        text = label->text();
+    else if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+        text = button->text();
+    else if (const auto* group = qobject_cast<const QGroupBox*>(w))
+        text = group->title();
+    return QStringLiteral("%1 \"%2\" %3,%4 %5x%6")
+        .arg(QString::fromLatin1(w->metaObject()->className()), text.left(40))
+        .arg(w->x())
+        .arg(w->y())
+        .arg(w->width())
+        .arg(w->height());
+}
+
+// The room a caption needs in its widget, or an empty size when the widget shows it whole.
+QString cutCaption(const QWidget* w) {
+    const QFontMetrics fm = w->fontMetrics();
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+        if (label->text().isEmpty() || !label->pixmap().isNull())
+            return {};
+        const QRect room = label->contentsRect().adjusted(label->margin(), label->margin(), -label->margin(),
+                                                          -label->margin());
+        QSize needed;
+        if (Qt::mightBeRichText(label->text()) && label->textFormat() != Qt::PlainText) {
+            QTextDocument doc;
+            doc.setDefaultFont(label->font());
+            doc.setHtml(label->text());
+            doc.setDocumentMargin(0);
+            if (label->wordWrap())
+                doc.setTextWidth(room.width());
+            needed = doc.size().toSize();
+        } else if (label->wordWrap()) {
+            needed =
+                fm.boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, label->text()).size();
+        } else {
+            needed = fm.size(0, label->text());
+        }
+        if (needed.width() <= room.width() && needed.height() <= room.height())
+            return {};
+        return QStringLiteral("needs %1x%2").arg(needed.width()).arg(needed.height());
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        if (button->text().isEmpty())
+            return {};
+        if (button->property("wrapsText").toBool()) {
+            const int needed = button->heightForWidth(button->width());
+            return needed <= button->height() ? QString() : QStringLiteral("needs height %1").arg(needed);
+        }
+        int needed = fm.horizontalAdvance(plain(button->text()));
+        if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w))
+            needed = button->sizeHint().width();
+        else if (!button->icon().isNull())
+            needed += button->iconSize().width() + 4;
+        needed += qobject_cast<const QPushButton*>(w) ? 4 : 0; // the frame
+        const int height = fm.height();
+        if (needed <= button->width() && height <= button->height())
+            return {};
+        return QStringLiteral("needs %1x%2").arg(needed).arg(height);
+    }
+    if (const auto* group = qobject_cast<const QGroupBox*>(w)) {
+        const int needed = fm.horizontalAdvance(group->title()) + 16;
+        return needed <= group->width() ? QString() : QStringLiteral("needs %1").arg(needed);
+    }
+    return {};
+}
+
+// Widgets whose insides are their own business (views, combo boxes, line edits, bars).
+bool isComposite(const QWidget* w) {
+    return qobject_cast<const QAbstractScrollArea*>(w) || qobject_cast<const QComboBox*>(w) ||
+           qobject_cast<const QLineEdit*>(w) || qobject_cast<const QMenuBar*>(w) ||
+           qobject_cast<const QStatusBar*>(w) || qobject_cast<const QAbstractButton*>(w) ||
+           qobject_cast<const QLabel*>(w);
+}
+
+void inspect(const QWidget* container, const QString& where, QStringList& problems) {
+    QList<const QWidget*> controls;
+    for (const QObject* child : container->children()) {
+        const auto* w = qobject_cast<const QWidget*>(child);
+        if (!w || w->isWindow() || !w->isVisible())
+            continue;
+        controls << w;
+        const QString cut = cutCaption(w);
+        if (!cut.isEmpty())
+            problems << QStringLiteral("%1: caption cut: %2, %3").arg(where, describe(w), cut);
+        if (!isComposite(w))
+            inspect(w, where, problems);
+    }
+    for (int i = 0; i < controls.size(); ++i)
+        for (int j = i + 1; j < controls.size(); ++j)
+            if (controls[i]->geometry().intersects(controls[j]->geometry()))
+                problems << QStringLiteral("%1: %2 overlaps %3")
+                                .arg(where, describe(controls[i]), describe(controls[j]));
+    // Nothing stands outside its container.
+    for (const QWidget* w : controls)
+        if (!container->rect().contains(w->geometry()) && !qobject_cast<const QMenuBar*>(w))
+            problems << QStringLiteral("%1: %2 runs past the edge of %3 (%4x%5)")
+                            .arg(where, describe(w),
+                                 QString::fromLatin1(container->metaObject()->className()))
+                            .arg(container->width())
+                            .arg(container->height());
+}
+
+} // namespace
+
+class LayoutTest : public QObject {
+    Q_OBJECT
+    QFont defaultFont;
+
+    QStringList problemsOf(QWidget* window, const QString& where) {
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window))
+            return {where + ": not shown"};
+        QCoreApplication::processEvents();
+        QStringList problems;
+        inspect(window, where, problems);
+        return problems;
+    }
+
+private slots:
+    void initTestCase() { defaultFont = QApplication::font(); }
+    void cleanup() { QApplication::setFont(defaultFont); }
+
+    void noCaptionIsCutAndNoControlsOverlap_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<int>("pointSize");
+        for (const char* window :
+             {"main window", "Configuration", "File Action List", "Descriptions", "CRC Matching", "Favorites",
+              "Developer Info", "Stop Actions", "Copy Progress"})
+            for (int pointSize : {0, 12})
+                QTest::addRow("%s, %s", window, pointSize ? "12 pt" : "default font")
+                    << QString(window) << pointSize;
+    }
+    void noCaptionIsCutAndNoControlsOverlap() {
+        QFETCH(QString, window);
+        QFETCH(int, pointSize);
+        if (pointSize > 0) {
+            QFont larger = defaultFont;
+            larger.setPointSize(pointSize);
+            QApplication::setFont(larger);
+        }
+        FakeDialogs dialogs;
+        Windows w = createWindows();
+        TForm1* f = w.form1;
+        StopFlags flags;
+        auto* copyWindow = new TProgressForm(f, flags, f->activityLog());
+        copyWindow->CopyProgressCallback("a-rather-long-file-name-of-a-photograph.jpg", 1879048192,
+                                         4294967296);
+        copyWindow->flush();
+        // A slow copy of a large file: the longest speed text.
+        copyWindow->LabelSpeed->setText(copySpeedText(1 << 20, uint64_t(6) << 30, 1000));
+        const QMap<QString, QWidget*> secondary = {{"Configuration", w.form2}, {"File Action List", w.form3},
+                                                   {"Descriptions", w.form5},  {"CRC Matching", w.crcMatch},
+                                                   {"Favorites", w.form9},     {"Developer Info", w.form10},
+                                                   {"Stop Actions", w.form11}, {"Copy Progress", copyWindow}};
+        QStringList problems;
+        if (window == "main window") {
+            struct Size {
+                const char* name;
+                int width, height;
+                bool compact;
+            };
+            for (const Size& size :
+                 {Size{"design size", 876, 691, false}, Size{"minimum size", 650, 430, false},
+                  Size{"maximised", 1920, 1050, false}, Size{"compact", 876, 430, true}}) {
+                if (size.compact)
+                    f->Compact1Click();
+                f->resize(size.width, size.height);
+                problems << problemsOf(f, QLatin1String(size.name));
+            }
+        } else {
+            problems << problemsOf(secondary.value(window), window);
+        }
+        destroyWindows(w);
+        for (const QString& problem : problems)
+            qInfo().noquote() << problem;
+        // These two windows belong to the settings and favourites code, which fits them to larger fonts
+        // on its own branch.
+        QEXPECT_FAIL("Configuration, 12 pt", "fitted to larger fonts with the settings files", Continue);
+        QEXPECT_FAIL("Favorites, 12 pt", "fitted to larger fonts with the favourites", Continue);
+        QVERIFY2(problems.isEmpty(),
+                 qPrintable(QStringLiteral("%1 problems, listed above").arg(problems.size())));
+    }
+};
+
+QTEST_MAIN(LayoutTest)
+#include "layout_test.moc"
