@@ -14,6 +14,10 @@
 #   fresh     paritas-cli sync backup A NEW         rsync -a A/ NEW/ (and cp -a A NEW)     goal <= 0.8x
 #             (a never-used folder for every run, `sync` before each, the order alternated)
 #   sparse    a 4 GiB file holding 12 MiB of data   cp --sparse=auto                       goal <= 1 s
+#   pool      the fresh backup with --threads 1, 2, 4 and 8 (copies at once; the scan of A is a
+#             small part of it), each against rsync -a in the same round (not among the defaults)
+#   cold      paritas-cli scan with 1, 2, 4 and 8 threads on a cold cache, and find (needs root:
+#             the page cache is dropped before every run; not among the default parts)
 #
 #   bench/sync_bench.sh [PARTS...]     PARTS default to all; RUNS=3; PARITAS_BUILD_DIR=build/bench
 # Heed shared/BENCHMARKING.md: the page cache is warmed right before each timed run, copies go into
@@ -148,6 +152,54 @@ part_sparse() {
     echo "sparse 4 GiB file with 12 MiB of data: cp $(median "${c[@]}") s, paritas-cli sync backup $(median "${p[@]}") s, $((allocated / 1024)) MiB allocated (goal <= 1 s, stays sparse)"
 }
 
+part_pool() {
+    local -A times=()
+    local threads tool destination
+    for ((run = 1; run <= runs; run++)); do
+        for tool in rsync 1 2 4 8; do
+            destination="$work/pool-$tool-$run"
+            warm_bytes "$tree"
+            sync
+            if [[ $tool == rsync ]]; then
+                times[$tool]+=" $(timed rsync -a "$tree/" "$destination/")"
+            else
+                times[$tool]+=" $(timed "$cli" sync backup --threads "$tool" "$tree" "$destination")"
+            fi
+        done
+    done
+    local line="copy pool, fresh backup:" rm_
+    # shellcheck disable=SC2086
+    rm_=$(median ${times[rsync]})
+    line+=" rsync -a $rm_ s;"
+    for threads in 1 2 4 8; do
+        # shellcheck disable=SC2086
+        local m
+        m=$(median ${times[$threads]})
+        line+=" $threads: $m s ($(ratio "$m" "$rm_")x);"
+    done
+    echo "$line"
+}
+
+part_cold() {
+    [[ -w /proc/sys/vm/drop_caches ]] || { echo "cold: needs root to drop the page cache" >&2; return; }
+    local line="cold cache scan:" threads times t
+    for threads in 1 2 4 8 find; do
+        times=()
+        for ((run = 1; run <= runs; run++)); do
+            sync
+            echo 3 >/proc/sys/vm/drop_caches
+            if [[ $threads == find ]]; then
+                t=$(timed find "$tree" -type f -printf '%s %T@ %p\n')
+            else
+                t=$(timed "$cli" scan --threads "$threads" "$tree")
+            fi
+            times+=("$t")
+        done
+        line+=" $threads: $(median "${times[@]}") s;"
+    done
+    echo "$line"
+}
+
 for part in "${parts[@]}"; do
     case $part in
     scan) part_scan ;;
@@ -155,6 +207,8 @@ for part in "${parts[@]}"; do
     renamed) part_renamed ;;
     fresh) part_fresh ;;
     sparse) part_sparse ;;
-    *) echo "unknown part $part (scan, no-op, renamed, fresh, sparse)" >&2; exit 2 ;;
+    cold) part_cold ;;
+    pool) part_pool ;;
+    *) echo "unknown part $part (scan, no-op, renamed, fresh, sparse, cold, pool)" >&2; exit 2 ;;
     esac
 done
