@@ -11,6 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace paritas {
@@ -205,40 +210,50 @@ ScanResult scanLocation(std::string_view location, const ScanOptions& options, S
     return result;
 }
 
-// What a background scan told its host, kept in order. Consecutive keep-alives are kept as one count.
+// What a background scan told its host, kept in order until the caller's thread takes it. Consecutive
+// keep-alives are kept as one count.
 class KeptCalls final : public ScanHost {
 public:
     void log(std::string_view line) override { push(Kind::Log, 0, std::string(line)); }
     void setProgressMaximum(int64_t maximum) override { push(Kind::Maximum, maximum); }
     void setProgressPosition(int64_t position) override { push(Kind::Position, position); }
     void keepAlive() override {
+        std::lock_guard lock(mutex_);
         if (!calls_.empty() && calls_.back().kind == Kind::KeepAlive)
             ++calls_.back().value;
         else
-            push(Kind::KeepAlive, 1);
+            calls_.push_back(Call{Kind::KeepAlive, 1, {}});
     }
     void foldersListed() override { push(Kind::FoldersListed, 0); }
 
-    void tell(ScanHost& host) const {
-        for (const Call& call : calls_) {
-            switch (call.kind) {
-            case Kind::Log:
-                host.log(call.text);
-                break;
-            case Kind::Maximum:
-                host.setProgressMaximum(call.value);
-                break;
-            case Kind::Position:
-                host.setProgressPosition(call.value);
-                break;
-            case Kind::KeepAlive:
-                for (int64_t n = 0; n < call.value; ++n)
-                    host.keepAlive();
-                break;
-            case Kind::FoldersListed:
-                host.foldersListed();
-                break;
+    void markDone() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    // Tells `host` every call as it comes, on the calling thread, until the scan is done. While none
+    // is waiting, `whileWaiting` (when given) runs about every 20 ms.
+    void tell(ScanHost& host, const std::function<void()>& whileWaiting) {
+        std::vector<Call> batch;
+        for (;;) {
+            bool done = false;
+            {
+                std::unique_lock lock(mutex_);
+                if (calls_.empty() && !done_)
+                    changed_.wait_for(lock, std::chrono::milliseconds(20));
+                batch.swap(calls_);
+                done = done_ && calls_.empty();
             }
+            for (const Call& call : batch)
+                tellOne(call, host);
+            batch.clear();
+            if (done)
+                return;
+            if (whileWaiting)
+                whileWaiting();
         }
     }
 
@@ -249,15 +264,43 @@ private:
         int64_t value;
         std::string text;
     };
+
     void push(Kind kind, int64_t value, std::string text = {}) {
+        std::lock_guard lock(mutex_);
         calls_.push_back(Call{kind, value, std::move(text)});
     }
+
+    static void tellOne(const Call& call, ScanHost& host) {
+        switch (call.kind) {
+        case Kind::Log:
+            host.log(call.text);
+            break;
+        case Kind::Maximum:
+            host.setProgressMaximum(call.value);
+            break;
+        case Kind::Position:
+            host.setProgressPosition(call.value);
+            break;
+        case Kind::KeepAlive:
+            for (int64_t n = 0; n < call.value; ++n)
+                host.keepAlive();
+            break;
+        case Kind::FoldersListed:
+            host.foldersListed();
+            break;
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
     std::vector<Call> calls_;
+    bool done_ = false;
 };
 
 struct ScanAhead::State {
     KeptCalls calls;
     ScanResult result;
+    std::exception_ptr error; // what the scan threw, thrown again by finish()
     std::thread thread;
 };
 
@@ -265,7 +308,12 @@ ScanAhead::ScanAhead(std::string location, const ScanOptions& options, Side side
     : state_(std::make_unique<State>()) {
     State* state = state_.get();
     state->thread = std::thread([state, location = std::move(location), options, side] {
-        state->result = scanLocation(location, options, side, state->calls);
+        try {
+            state->result = scanLocation(location, options, side, state->calls);
+        } catch (...) {
+            state->error = std::current_exception();
+        }
+        state->calls.markDone();
     });
 }
 
@@ -274,10 +322,12 @@ ScanAhead::~ScanAhead() {
         state_->thread.join();
 }
 
-ScanResult ScanAhead::finish(ScanHost& host) {
+ScanResult ScanAhead::finish(ScanHost& host, const std::function<void()>& whileWaiting) {
+    state_->calls.tell(host, whileWaiting);
     if (state_->thread.joinable())
         state_->thread.join();
-    state_->calls.tell(host);
+    if (state_->error)
+        std::rethrow_exception(state_->error);
     return std::move(state_->result);
 }
 

@@ -23,6 +23,7 @@
 #include "core/app/host.h"
 #include "core/inventory/inventory.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -71,15 +72,16 @@ std::string coverageSummary(Side side, const ScanCoverage& coverage);
 // A scan that runs in the background while the caller does other work (typically: location B is
 // scanned while location A is). What it tells its host is kept and told to the caller's host, on the
 // caller's thread, by finish(): the caller sees exactly the calls, in the order, that scanning there
-// and then would have made.
+// and then would have made. finish() tells what has been kept at once and the rest as it comes, and
+// while it waits runs `whileWaiting` (a window keeps itself alive there) about every 20 ms.
 class ScanAhead {
 public:
     ScanAhead(std::string location, const ScanOptions& options, Side side);
     ~ScanAhead();
     ScanAhead(const ScanAhead&) = delete;
     ScanAhead& operator=(const ScanAhead&) = delete;
-    // Waits for the scan, tells `host` what it told, and hands over its result. Call it once.
-    ScanResult finish(ScanHost& host);
+    // Tells `host` what the scan told, waits for its end, and hands over its result. Call it once.
+    ScanResult finish(ScanHost& host, const std::function<void()>& whileWaiting = {});
 
 private:
     struct State;

@@ -136,6 +136,8 @@ public:
     void SearchBGrid();
     void SearchAGrid(const RunLocations& run);
     void SearchBGrid(const RunLocations& run);
+    // Both scans, A's and B's, with B walked while A is scanned.
+    void SearchBothGrids(const RunLocations& run);
     void beginScan(Side side);
     void endScan(Side side, ScanResult result);
     // The locations the current action list was planned for (takePlan sets them), for the scans

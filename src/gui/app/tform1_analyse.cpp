@@ -29,8 +29,7 @@ void TForm1::BitBtn6Click() {
         return;
     const RunLocations run = chosenLocations();
     beginBusy();
-    SearchAGrid(run);
-    SearchBGrid(run);
+    SearchBothGrids(run);
     const int mode = modeIndex();
     if (mode < 0) {
         endBusy();
@@ -59,9 +58,10 @@ void TForm1::reviewOrRun(bool planned, const Settings& settings, const RunLocati
     setRunButtonsEnabled(false);
     const ExecutionCounts counts = PerformActions();
     setRunButtonsEnabled(true);
-    SearchAGrid(run);
     if (rescan == RescanAfterRun::BothSides)
-        SearchBGrid(run);
+        SearchBothGrids(run);
+    else
+        SearchAGrid(run);
     endBusy();
     reportRunEnd(counts);
 }

@@ -13,8 +13,7 @@ void TForm1::CRCMatchingAB1Click() {
         return;
     const RunLocations run = chosenLocations();
     beginBusy();
-    SearchAGrid(run);
-    SearchBGrid(run);
+    SearchBothGrids(run);
     WindowPlannerHost host(*this);
     windows_.crcMatch->setPairs(pairCrcMatches(inventoryA, inventoryB, currentSettings(), host));
     flushProgress();

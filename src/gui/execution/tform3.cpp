@@ -246,8 +246,7 @@ void TForm3::BitBtn3Click() {
     const ExecutionCounts counts = main_->PerformActions();
     main_->setRunButtonsEnabled(true);
     // The scans after the run look at the locations the list was planned for.
-    main_->SearchAGrid(main_->planLocations);
-    main_->SearchBGrid(main_->planLocations);
+    main_->SearchBothGrids(main_->planLocations);
     main_->endBusy();
     main_->reportRunEnd(counts);
 }

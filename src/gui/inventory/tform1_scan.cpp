@@ -5,7 +5,9 @@
 //   scanLocation(...)   the core's walk, reporting through the side's WindowScanHost
 //   endScan(side, ...)  the result taken, the status panel and "Path A Finished", the chooser freed
 //
-// The window's part is kept apart from the walk so that both walks can run at once.
+// The window's part is kept apart from the walk so that both walks run at once: SearchBothGrids walks
+// B in the background while A is scanned, and then shows B's scan as it would have come after A's
+// (the same labels, blinking, progress and log lines, in the same order).
 
 #include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
@@ -95,6 +97,21 @@ void TForm1::SearchAGrid() {
 
 void TForm1::SearchBGrid() {
     SearchBGrid(chosenLocations());
+}
+
+void TForm1::SearchBothGrids(const RunLocations& run) {
+    // B's old inventory goes before either walk starts: neither side holds two at once.
+    const SideControls b = controls(*this, Side::B);
+    *b.folders = {};
+    *b.inventory = {};
+    *b.coverage = {};
+    ScanOptions options;
+    options.includeSubfolders = run.includeSubfolders;
+    ScanAhead aheadB(run.b, options, Side::B);
+    SearchAGrid(run);
+    beginScan(Side::B);
+    WindowScanHost host(*this, b.label, b.blink);
+    endScan(Side::B, aheadB.finish(host, [] { KeepAlive::pump(); }));
 }
 
 void TForm1::SearchAGrid(const RunLocations& run) {

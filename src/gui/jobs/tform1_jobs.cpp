@@ -84,8 +84,7 @@ public:
     }
     void scanLocations(const std::string&, const std::string&, bool) override {
         // The locations and "Include Subfolders" are in the window since jobStarted.
-        f_.SearchAGrid();
-        f_.SearchBGrid();
+        f_.SearchBothGrids(f_.chosenLocations());
     }
     PlanInput planInput(const Settings& settings) override { return f_.planInput(settings); }
     PlannerHost& plannerHost() override { return planner_; }
