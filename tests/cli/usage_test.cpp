@@ -86,6 +86,13 @@ TEST(CliUsage, ArgumentErrorsExitWithTwoAndAHintAndChangeNothing) {
         {{"sync", "backup", "--max-delete=101%", a, b}, "--max-delete takes a number of files"},
         {{"sync", "backup", "--wait=yes", a, b}, "--wait takes no value"},
         {{"crc", "--wait", a, b}, "unknown option \"--wait\" for crc"},
+        {{"sync", "backup", "--trash", "--versions", tree.path("V"), a, b}, "--trash and --versions"},
+        {{"jobs", "--versions-keep", "7", "--trash", "a.jbl"}, "--trash and --versions"},
+        {{"sync", "backup", "--versions", tree.path("B/old"), a, b}, "lies inside location " + b + "/"},
+        {{"sync", "backup", "--versions", tree.path("plain.txt"), a, b}, "is a file, not a folder"},
+        {{"sync", "backup", "--versions-keep", "0", a, b}, "--versions-keep takes a number of days"},
+        {{"plan", "backup", "--trash", a, b}, "unknown option \"--trash\" for plan"},
+        {{"dedupe", "--verify", a}, "unknown option \"--verify\" for dedupe"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
