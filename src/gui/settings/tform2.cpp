@@ -106,7 +106,7 @@ TForm2::TForm2(QWidget* mainWindow)
     SpinKeepDays->setRange(0, 36500);
     CheckVerify =
         new QCheckBox(QStringLiteral("Verify every copy (read it back, compare its CRC)"), GroupBox5);
-    CheckVerify->setGeometry(460, 72, kWidth - 490, 22);
+    CheckVerify->setGeometry(420, 20, kWidth - 446, 20);
     applyRemovalChoice(defaults);
 
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
