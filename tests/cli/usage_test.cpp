@@ -23,10 +23,12 @@ TEST(CliHelp, HelpAndVersionGoToStdoutAndSucceed) {
         for (const char* synopsis :
              {"paritas-cli scan  [--no-subfolders] LOCATION", "paritas-cli plan  MODE [OPTIONS] A B",
               "paritas-cli sync  MODE [OPTIONS] A B",
-              "paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] A",
+              "paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] [--trash | --versions DIR] "
+              "A",
               "paritas-cli crc   [--no-subfolders] [--criteria LIST] A B",
-              "paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] JOBLIST.jbl",
-              "paritas-cli --help | --version"})
+              "paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] [--trash | "
+              "--versions DIR]",
+              "[--versions-keep DAYS] [--verify] JOBLIST.jbl", "paritas-cli --help | --version"})
             EXPECT_NE(r.out.find(synopsis), std::string::npos) << synopsis;
     }
     const CliResult version = runCli({"--version"});
