@@ -18,12 +18,12 @@ _paritas_cli() {
     local command=${COMP_WORDS[1]}
     local options
     case $command in
-    scan) options="--no-subfolders --quiet --log-file" ;;
-    plan) options="--no-subfolders --criteria --keep-older --keep-other --format --quiet --log-file" ;;
-    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --quiet --log-file" ;;
-    dedupe) options="--no-subfolders --criteria --dry-run --wait --trash --versions --versions-keep --quiet --log-file" ;;
-    crc) options="--no-subfolders --criteria --quiet --log-file" ;;
-    jobs) options="--log --dry-run --max-delete --wait --trash --versions --versions-keep --verify --criteria --quiet --log-file" ;;
+    scan) options="--no-subfolders --quiet --log-file --threads" ;;
+    plan) options="--no-subfolders --criteria --keep-older --keep-other --format --quiet --log-file --threads" ;;
+    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --quiet --log-file --threads" ;;
+    dedupe) options="--no-subfolders --criteria --dry-run --wait --trash --versions --versions-keep --quiet --log-file --threads" ;;
+    crc) options="--no-subfolders --criteria --quiet --log-file --threads" ;;
+    jobs) options="--log --dry-run --max-delete --wait --trash --versions --versions-keep --verify --criteria --quiet --log-file --threads" ;;
     *) return 0 ;;
     esac
 
@@ -53,6 +53,10 @@ _paritas_cli() {
         COMPREPLY=($(compgen -W "7 30 90" -- "$cur"))
         return 0
         ;;
+    --threads)
+        COMPREPLY=($(compgen -W "1 2 4 8" -- "$cur"))
+        return 0
+        ;;
     esac
 
     if [[ $cur == -* ]]; then
@@ -65,7 +69,7 @@ _paritas_cli() {
         local i words=0
         for ((i = 2; i < COMP_CWORD; i++)); do
             case ${COMP_WORDS[i]} in
-            --criteria | --format | --max-delete | --log-file | --versions | --versions-keep) ((i++)) ;;
+            --criteria | --format | --max-delete | --log-file | --threads | --versions | --versions-keep) ((i++)) ;;
             -*) ;;
             *) ((words++)) ;;
             esac

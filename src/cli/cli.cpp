@@ -80,6 +80,10 @@ Options:
   --log-file FILE   also append every log line to FILE, each with a time stamp
   --log FILE        jobs: write the run's log to FILE as the window saves its action log (a
                     folder: ActionLog<date and time>.txt inside it)
+  --threads N       how many threads read folders in each scan and copy files at once
+                    (1 to 64; default: the number of cores, at most 8, for reading, and 4 for
+                    copying); 1 does everything one step at a time. Plans, logs and results are
+                    the same for every N
 
 Locations are folders, given with or without a trailing "/"; relative ones are taken from the
 current folder. A location that does not exist is reported and scanned as empty. The activity log

@@ -31,6 +31,7 @@
 
 #include "core/planning/plan_support.h"
 
+#include <optional>
 #include <string>
 
 namespace paritas {
@@ -167,8 +168,7 @@ private:
         // Every row before j is marked or does not match: the row-by-row search would go on to the
         // first unmarked match, marking the unmarked row at the target on its way if it comes first.
         buildIndexes();
-        const uint32_t match =
-            byCriteria_.firstRemaining(findByCriteria(byCriteria_, c_, b_, a_, i), IsMarked{&b_});
+        const uint32_t match = byCriteria_.firstRemaining(matchesInB_->groupOf(i), IsMarked{&b_});
         const uint32_t occupant = unmarkedRowAt(target);
         if (occupant != kNone && (match == kNone || occupant < match))
             markB(occupant);
@@ -435,6 +435,7 @@ private:
         if (byPath_.built())
             return;
         groupByCriteria(byCriteria_, c_, b_);
+        matchesInB_.emplace(criteriaLookahead(byCriteria_, c_, b_, a_));
         byPath_.build(
             b_.fileCount(), [&](std::size_t r) { return hashText(b_.fullPath(r)); },
             [&](std::size_t x, std::size_t y) { return b_.fullPath(x) == b_.fullPath(y); });
@@ -478,6 +479,7 @@ private:
     std::unordered_map<std::string, uint32_t> removalLine_;     // folder of B -> its RemoveDir line
     std::vector<Deferred> deferred_;
     RowGroups byCriteria_;
+    std::optional<CriteriaLookahead> matchesInB_; // rows of A in the groups of byCriteria_
     RowGroups byPath_;
     RowGroups foldedB_;
     RowGroups foldedA_;

@@ -63,8 +63,9 @@ PlanResult CopyMissing(PlanInput& input, PlannerHost& host) {
     };
     RowGroups groupsB;
     groupByCriteria(groupsB, criteria, b);
+    auto matches = criteriaLookahead(groupsB, criteria, b, a);
     for (std::size_t i = 0; i < a.fileCount(); ++i) {
-        if (findByCriteria(groupsB, criteria, b, a, i) == RowGroups::kNone) {
+        if (matches.groupOf(i) == RowGroups::kNone) {
             const std::string_view rel = relativePath(a.fullPath(i), input.locationA);
             std::string destination = input.locationB + std::string(rel);
             bool present = false;

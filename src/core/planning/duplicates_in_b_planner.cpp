@@ -22,8 +22,9 @@ PlanResult Duplicatedel(PlanInput& input, PlannerHost& host) {
     host.log("Looking for file matches ...");
     RowGroups groupsB;
     groupByCriteria(groupsB, criteria, b);
+    auto matches = criteriaLookahead(groupsB, criteria, b, a);
     for (std::size_t i = 0; i < a.fileCount(); ++i) {
-        const uint32_t group = findByCriteria(groupsB, criteria, b, a, i);
+        const uint32_t group = matches.groupOf(i);
         if (group != RowGroups::kNone) {
             const std::string_view original = a.fullPath(i);
             for (const uint32_t* j = groupsB.begin(group); j != groupsB.end(group); ++j) {

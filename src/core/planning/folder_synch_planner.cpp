@@ -75,11 +75,16 @@ private:
                 return relativePath(b_.fullPath(x), in_.locationB) ==
                        relativePath(b_.fullPath(y), in_.locationB);
             });
+        auto pathsInB = Lookahead(
+            byRelative, a_.fileCount(),
+            [&](std::size_t i) { return hashText(relativePath(a_.fullPath(i), in_.locationA)); },
+            [&](std::size_t i, std::size_t r) {
+                return relativePath(b_.fullPath(r), in_.locationB) ==
+                       relativePath(a_.fullPath(i), in_.locationA);
+            },
+            [&](std::size_t r) { b_.prefetchRow(r); }, [&](std::size_t r) { b_.prefetchPath(r); });
         for (std::size_t i = 0; i < a_.fileCount(); ++i) {
-            const std::string_view rel = relativePath(a_.fullPath(i), in_.locationA);
-            const uint32_t group = byRelative.find(hashText(rel), [&](std::size_t r) {
-                return relativePath(b_.fullPath(r), in_.locationB) == rel;
-            });
+            const uint32_t group = pathsInB.groupOf(i);
             const uint32_t j =
                 group == RowGroups::kNone
                     ? RowGroups::kNone

@@ -7,12 +7,14 @@
 #include "core/planning/planners.h"
 #include "core/platform/path_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace paritas {
@@ -83,36 +85,43 @@ public:
 
     bool built() const { return built_; }
 
+    // `hashOf(row)` gives a row's key hash; `sameKey(first, row)` tells whether two rows share a key.
+    // The hashes are taken a few rows ahead of the inserts so that the slot each insert looks at is
+    // already on its way from memory (at a million rows the table no longer fits in the caches).
     template <class HashOf, class SameKey> void build(std::size_t rows, HashOf hashOf, SameKey sameKey) {
         std::size_t slots = 16;
         while (slots < rows * 2)
             slots <<= 1;
         slots_.assign(slots, kEmpty);
         mask_ = slots - 1;
-        firstRow_.clear();
         rowGroup_.resize(rows);
+        uint32_t groups = 0;
+        uint64_t ahead[kAhead];
+        for (std::size_t r = 0; r < std::min(rows, kAhead); ++r)
+            prefetchSlot(ahead[r] = hashOf(r));
         for (std::size_t r = 0; r < rows; ++r) {
-            const uint64_t h = hashOf(r);
+            const uint64_t h = ahead[r % kAhead];
+            if (r + kAhead < rows)
+                prefetchSlot(ahead[r % kAhead] = hashOf(r + kAhead));
             std::size_t slot = h & mask_;
             uint32_t group = kNone;
             for (; slots_[slot] != kEmpty; slot = (slot + 1) & mask_) {
-                const uint32_t g = uint32_t(slots_[slot]);
-                if ((slots_[slot] >> 32) == (h >> 32) && sameKey(firstRow_[g], r)) {
-                    group = g;
+                const uint32_t first = uint32_t(slots_[slot]);
+                if ((slots_[slot] >> 32) == (h >> 32) && sameKey(first, r)) {
+                    group = rowGroup_[first];
                     break;
                 }
             }
             if (group == kNone) {
-                group = uint32_t(firstRow_.size());
-                firstRow_.push_back(uint32_t(r));
-                slots_[slot] = (h & ~uint64_t(0xffffffff)) | group;
+                group = groups++;
+                slots_[slot] = (h & ~uint64_t(0xffffffff)) | uint32_t(r);
             }
             rowGroup_[r] = group;
         }
-        groupStart_.assign(firstRow_.size() + 1, 0);
+        groupStart_.assign(std::size_t(groups) + 1, 0);
         for (const uint32_t g : rowGroup_)
             ++groupStart_[g + 1];
-        for (std::size_t g = 0; g < firstRow_.size(); ++g)
+        for (std::size_t g = 0; g < groups; ++g)
             groupStart_[g + 1] += groupStart_[g];
         members_.resize(rows);
         head_.assign(groupStart_.begin(), groupStart_.end() - 1);
@@ -127,10 +136,28 @@ public:
         if (!built_)
             return kNone;
         for (std::size_t slot = hash & mask_; slots_[slot] != kEmpty; slot = (slot + 1) & mask_) {
-            const uint32_t g = uint32_t(slots_[slot]);
-            if ((slots_[slot] >> 32) == (hash >> 32) && isKeyOf(firstRow_[g]))
-                return g;
+            const uint32_t first = uint32_t(slots_[slot]);
+            if ((slots_[slot] >> 32) == (hash >> 32) && isKeyOf(first))
+                return rowGroup_[first];
         }
+        return kNone;
+    }
+
+    // For lookups made some rows ahead of time: the slot of a hash is fetched into the cache, and
+    // later the first row of the group a hash most likely finds (no key compared), so that its
+    // row data can be fetched too.
+    void prefetchSlot(uint64_t hash) const {
+        if (!slots_.empty())
+            __builtin_prefetch(&slots_[hash & mask_]);
+    }
+    uint32_t likelyFirstRow(uint64_t hash) const {
+        if (!built_)
+            return kNone;
+        for (std::size_t slot = hash & mask_; slots_[slot] != kEmpty; slot = (slot + 1) & mask_)
+            if ((slots_[slot] >> 32) == (hash >> 32)) {
+                __builtin_prefetch(&rowGroup_[uint32_t(slots_[slot])]);
+                return uint32_t(slots_[slot]);
+            }
         return kNone;
     }
 
@@ -152,12 +179,13 @@ public:
     }
 
 private:
-    // A slot holds the upper half of the key's hash and the group number; kEmpty marks a free slot.
+    static constexpr std::size_t kAhead = 16;
+    // A slot holds the upper half of the key's hash and the group's first row; kEmpty marks a free
+    // slot. A group's number is its first row's entry in rowGroup_.
     static constexpr uint64_t kEmpty = ~uint64_t(0);
     bool built_ = false;
     std::vector<uint64_t> slots_;
     std::size_t mask_ = 0;
-    std::vector<uint32_t> firstRow_;
     std::vector<uint32_t> groupStart_;
     std::vector<uint32_t> members_;
     std::vector<uint32_t> rowGroup_;
@@ -169,6 +197,91 @@ void groupByCriteria(RowGroups& groups, const Criteria& c, const Inventory& inve
 // The group of rows of `groups` (built over `grouped`) that match row `row` of `probe`.
 uint32_t findByCriteria(const RowGroups& groups, const Criteria& c, const Inventory& grouped,
                         const Inventory& probe, std::size_t row);
+
+// Lookups in `groups` for the rows of a probe table taken in increasing order (rows may be passed
+// over), with everything a lookup touches fetched from memory some rows before it is made: the slot,
+// then the grouped row the slot most likely leads to, then that row's key text. At a million rows a
+// side none of it is in the caches, and waiting for each in turn costs more than the search itself.
+//   hashOf(row)        the key hash of a probe row
+//   isKey(row, first)  whether the group of grouped row `first` has the key of probe row `row`
+//   fetchRow(first)    prefetch the grouped row's facts; fetchKey(first): its key text
+template <class HashOf, class IsKey, class FetchRow, class FetchKey> class Lookahead {
+public:
+    Lookahead(const RowGroups& groups, std::size_t rows, HashOf hashOf, IsKey isKey, FetchRow fetchRow,
+              FetchKey fetchKey)
+        : groups_(groups), rows_(rows), hashOf_(hashOf), isKey_(isKey), fetchRow_(fetchRow),
+          fetchKey_(fetchKey) {}
+
+    uint32_t groupOf(std::size_t row) {
+        // The ring holds the rows [prepared_ - kAhead, prepared_) from start_ on; any other row
+        // starts it afresh.
+        if (row < start_ || row > prepared_ || row + kAhead < prepared_)
+            start_ = prepared_ = row;
+        for (const std::size_t stop = std::min(row + kAhead, rows_); prepared_ < stop; ++prepared_)
+            prepare(prepared_);
+        return groups_.find(ring_[row % kAhead].hash, [&](std::size_t first) { return isKey_(row, first); });
+    }
+
+private:
+    static constexpr std::size_t kAhead = 16; // slots are fetched this many rows ahead,
+    static constexpr std::size_t kRowAt = 8;  // the likely rows' facts this many,
+    static constexpr std::size_t kKeyAt = 4;  // and their key texts this many
+    struct Pending {
+        uint64_t hash = 0;
+        uint32_t likely = RowGroups::kNone;
+    };
+
+    void prepare(std::size_t row) {
+        Pending& next = ring_[row % kAhead];
+        next.hash = hashOf_(row);
+        next.likely = RowGroups::kNone;
+        groups_.prefetchSlot(next.hash);
+        // Rows whose slots were asked for earlier have them by now.
+        if (row >= start_ + (kAhead - kRowAt)) {
+            Pending& earlier = ring_[(row - (kAhead - kRowAt)) % kAhead];
+            earlier.likely = groups_.likelyFirstRow(earlier.hash);
+            if (earlier.likely != RowGroups::kNone)
+                fetchRow_(earlier.likely);
+        }
+        if (row >= start_ + (kAhead - kKeyAt)) {
+            const Pending& earlier = ring_[(row - (kAhead - kKeyAt)) % kAhead];
+            if (earlier.likely != RowGroups::kNone)
+                fetchKey_(earlier.likely);
+        }
+    }
+
+    const RowGroups& groups_;
+    const std::size_t rows_;
+    HashOf hashOf_;
+    IsKey isKey_;
+    FetchRow fetchRow_;
+    FetchKey fetchKey_;
+    std::size_t start_ = 0;    // the first row of the current run of lookups
+    std::size_t prepared_ = 0; // rows below this have their entry in the ring
+    Pending ring_[kAhead];
+};
+
+template <class HashOf, class IsKey, class FetchRow, class FetchKey>
+Lookahead(const RowGroups&, std::size_t, HashOf, IsKey, FetchRow, FetchKey)
+    -> Lookahead<HashOf, IsKey, FetchRow, FetchKey>;
+
+// findByCriteria for the rows of `probe` in increasing order, looked up ahead of time.
+inline auto criteriaLookahead(const RowGroups& groups, const Criteria& c, const Inventory& grouped,
+                              const Inventory& probe) {
+    return Lookahead(
+        groups, probe.fileCount(), [c, &probe](std::size_t row) { return criteriaHash(c, probe, row); },
+        [c, &probe, &grouped](std::size_t row, std::size_t first) {
+            return rowsMatch(c, probe, row, grouped, first);
+        },
+        [&grouped](std::size_t first) { grouped.prefetchRow(first); },
+        [c, &grouped](std::size_t first) {
+            if (c.name)
+                grouped.prefetchName(first);
+        });
+}
+using CriteriaLookahead =
+    decltype(criteriaLookahead(std::declval<const RowGroups&>(), std::declval<const Criteria&>(),
+                               std::declval<const Inventory&>(), std::declval<const Inventory&>()));
 
 // ---- refusals ----
 
