@@ -102,8 +102,13 @@ int openSubfolder(int parent, const char* name, FolderHandle& into) {
     if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST)
         return errno;
     const int fd = ::openat(parent, name, kFolderFlags | O_NOFOLLOW);
-    if (fd < 0)
-        return errno == ENOTDIR || errno == ELOOP ? ELOOP : errno;
+    if (fd < 0) {
+        const int error = errno;
+        struct stat st {};
+        if ((error == ENOTDIR || error == ELOOP) && ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return S_ISLNK(st.st_mode) ? kCrossesLink : ENOTDIR;
+        return error;
+    }
     into = FolderHandle(fd);
     return 0;
 }
