@@ -164,14 +164,14 @@ TEST(KeptFiles, OnTheHomeFileSystemTheTrashGetsEveryDeletedAndReplacedFile) {
           {"B/a%20b%25%C3%BC.txt", "gone"},
           {"B/.Trash-0/x", "only a folder's name: B is no file system's top"}},
          {{"B/docs/r.txt", "newer"}}},
-        {"backup, copies on four workers",
+        {"backup, four copies at once over files of one name",
          0,
          4,
-         backupTree,
-         {{"B/docs/r.txt", "old"},
-          {"B/a%20b%25%C3%BC.txt", "gone"},
-          {"B/.Trash-0/x", "only a folder's name: B is no file system's top"}},
-         {{"B/docs/r.txt", "newer"}}},
+         "A/d1/r.txt = new 1 @2026-01-02 00:00:00\nA/d2/r.txt = new 2 @2026-01-02 00:00:00\n"
+         "A/d3/r.txt = new 3 @2026-01-02 00:00:00\nA/d4/r.txt = new 4 @2026-01-02 00:00:00\n"
+         "B/d1/r.txt = old 1\nB/d2/r.txt = old 2\nB/d3/r.txt = old 3\nB/d4/r.txt = old 4\n",
+         {{"B/d1/r.txt", "old 1"}, {"B/d2/r.txt", "old 2"}, {"B/d3/r.txt", "old 3"}, {"B/d4/r.txt", "old 4"}},
+         {{"B/d1/r.txt", "new 1"}, {"B/d4/r.txt", "new 4"}}},
         {"folder synch replaces the older side",
          1,
          1,
@@ -295,11 +295,14 @@ TEST(KeptFiles, AVersionsFolderKeepsRelativePathsWithTheRunsTime) {
         SCOPED_TRACE(c.name);
         TempTree tree("A/docs/r.txt = newer @2026-01-02 00:00:00\nB/docs/r.txt = old @2020-01-01 00:00:00\n"
                       "B/gone/x.txt = gone\nB/old/\n");
+        for (const char* name : {"p1", "p2", "p3", "p4"}) // replaced at once by four copies
+            tree.write(std::string("A/docs/") + name + " = new @2026-01-02 00:00:00\nB/docs/" + name +
+                       " = old\n");
         Settings settings = keeping(RemovedFiles::Versions);
         if (*c.chosen)
             settings.versionsFolder = tree.path(c.chosen);
         const std::time_t before = std::time(nullptr);
-        const SyncRun run = syncOnce(0, tree.path("A/"), tree.path("B/"), settings);
+        const SyncRun run = syncOnce(0, tree.path("A/"), tree.path("B/"), settings, true, 4);
         const std::time_t after = std::time(nullptr);
         if (!*c.root) {
             EXPECT_EQ(tree.read("B/gone/x.txt"), "gone");
@@ -319,7 +322,8 @@ TEST(KeptFiles, AVersionsFolderKeepsRelativePathsWithTheRunsTime) {
             found = tree.exists(r) && tree.read(r) == "old" && tree.exists(x) && tree.read(x) == "gone";
         }
         EXPECT_TRUE(found) << "in " << c.root << ": " << ::testing::PrintToString(tree.snapshot());
-        EXPECT_TRUE(hasLineStarting(run.log, "Kept 2 removed or replaced file(s) in the versions folder"));
+        EXPECT_EQ(fx::namesIn(tree.path(std::string(c.root) + "/docs")).size(), 5u);
+        EXPECT_TRUE(hasLineStarting(run.log, "Kept 6 removed or replaced file(s) in the versions folder"));
         const SyncRun again = syncOnce(0, tree.path("A/"), tree.path("B/"), settings);
         EXPECT_EQ(again.plan.actions, ActionList{}) << "the versions are none of B's files";
     }
