@@ -69,7 +69,10 @@ private slots:
     void withTheTrashChosenABackupKeepsWhatItDeletesAndReplaces() {
         FakeDialogs dialogs;
         TwoLocations t;
-        const QByteArray previous = qgetenv("XDG_DATA_HOME");
+        struct DataHome {
+            QByteArray previous = qgetenv("XDG_DATA_HOME");
+            ~DataHome() { qputenv("XDG_DATA_HOME", previous); }
+        } restored;
         qputenv("XDG_DATA_HOME", t.root.filePath("data").toUtf8());
         writeFile(t.a + "/report.txt", "the new report", 1800000000);
         writeFile(t.b + "/report.txt", "old report", 1700000000);
@@ -85,7 +88,6 @@ private slots:
         QVERIFY(!QFile::exists(t.b + "/stale.txt"));
         QVERIFY(logHas(f, "Moved to the trash: " + trash + "/stale.txt"));
         QVERIFY(logHas(f, "Old version moved to the trash: " + trash + "/report.txt"));
-        qputenv("XDG_DATA_HOME", previous);
     }
 
     void nothingToDoStillEndsWithTheFinishedMessage() {
