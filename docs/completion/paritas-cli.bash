@@ -20,10 +20,10 @@ _paritas_cli() {
     case $command in
     scan) options="--no-subfolders --quiet --log-file --threads" ;;
     plan) options="--no-subfolders --criteria --keep-older --keep-other --format --quiet --log-file --threads" ;;
-    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --quiet --log-file --threads" ;;
-    dedupe) options="--no-subfolders --criteria --dry-run --wait --quiet --log-file --threads" ;;
+    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --quiet --log-file --threads" ;;
+    dedupe) options="--no-subfolders --criteria --dry-run --wait --trash --versions --versions-keep --quiet --log-file --threads" ;;
     crc) options="--no-subfolders --criteria --quiet --log-file --threads" ;;
-    jobs) options="--log --dry-run --max-delete --wait --criteria --quiet --log-file --threads" ;;
+    jobs) options="--log --dry-run --max-delete --wait --trash --versions --versions-keep --verify --criteria --quiet --log-file --threads" ;;
     *) return 0 ;;
     esac
 
@@ -44,6 +44,15 @@ _paritas_cli() {
         COMPREPLY=($(compgen -f -- "$cur"))
         return 0
         ;;
+    --versions)
+        COMPREPLY=($(compgen -d -- "$cur"))
+        compopt -o filenames 2>/dev/null
+        return 0
+        ;;
+    --versions-keep)
+        COMPREPLY=($(compgen -W "7 30 90" -- "$cur"))
+        return 0
+        ;;
     --threads)
         COMPREPLY=($(compgen -W "1 2 4 8" -- "$cur"))
         return 0
@@ -60,7 +69,7 @@ _paritas_cli() {
         local i words=0
         for ((i = 2; i < COMP_CWORD; i++)); do
             case ${COMP_WORDS[i]} in
-            --criteria | --format | --max-delete | --log-file | --threads) ((i++)) ;;
+            --criteria | --format | --max-delete | --log-file | --threads | --versions | --versions-keep) ((i++)) ;;
             -*) ;;
             *) ((words++)) ;;
             esac

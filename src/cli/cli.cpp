@@ -29,9 +29,10 @@ constexpr const char* kUsage = R"(Usage:
   paritas-cli scan  [--no-subfolders] LOCATION
   paritas-cli plan  MODE [OPTIONS] A B
   paritas-cli sync  MODE [OPTIONS] A B
-  paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] A
+  paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] [--trash | --versions DIR] A
   paritas-cli crc   [--no-subfolders] [--criteria LIST] A B
-  paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] JOBLIST.jbl
+  paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] [--trash | --versions DIR]
+                    [--versions-keep DAYS] [--verify] JOBLIST.jbl
   paritas-cli --help | --version
 
 Commands:
@@ -48,7 +49,8 @@ Commands:
           lines done and failed). The criteria and the folder-synch rule come from config.ini
           where the window keeps it. --dry-run prints each job's plan instead
 
-MODE is backup, synch, copy-missing or delete-duplicates (or its index 0 to 3).
+MODE is backup, synch, copy-missing or delete-duplicates (or its index 0 to 3). jobs takes what
+becomes of removed files and --verify from the window's unattended.ini unless given here.
 
 Options:
   --no-subfolders   only the files directly in the locations
@@ -64,6 +66,16 @@ Options:
                     at least 10 files), a number of files (200), or none
   --wait            sync, dedupe, jobs: when another run works on the same destination, wait for
                     it to end instead of refusing
+  --trash           sync, dedupe, jobs: move every file an action removes or replaces (a deleted
+                    file, the old version under a copy) to the desktop's trash of its own file
+                    system instead of deleting it; a file no trash can take stays, its line fails
+  --versions DIR    sync, dedupe, jobs: move every file an action removes or replaces into DIR,
+                    under its path below its location, with the run's date and time in its name;
+                    DIR lies outside A and B, on their file system (files are moved, never copied)
+  --versions-keep DAYS  sync, dedupe, jobs: keep versions (in DIR, else in .paritas-versions at the
+                    top of each location) and remove those older than DAYS at the end of the run
+  --verify          sync, jobs: read every copy back and compare its CRC with the source's before
+                    it takes its name; a copy that differs fails and leaves the destination as it was
   -q, --quiet       print only what tells of an error
   --log-file FILE   also append every log line to FILE, each with a time stamp
   --log FILE        jobs: write the run's log to FILE as the window saves its action log (a

@@ -11,6 +11,7 @@
 #include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
 #include "core/settings/config_file.h"
+#include "core/settings/removal_settings.h"
 #include "core/settings/settings_folder.h"
 
 #include <filesystem>
@@ -41,16 +42,31 @@ std::vector<Job> readJobs(const std::string& file) {
     return reading.jobs;
 }
 
-// The settings the window would run the jobs with: config.ini's where there is one (as the window
-// finds it), else the window's defaults; never a prompt. --criteria overrides the file's criteria.
+// The settings the window would run the jobs with: config.ini's and unattended.ini's where they are
+// (as the window finds them), else the window's defaults; never a prompt. --criteria overrides the
+// file's criteria; --trash, --versions, --versions-keep and --verify what becomes of removed files and
+// whether copies are verified.
 Settings jobSettings(const Options& o) {
     ConfigFile config;
     std::error_code ec;
     const std::string here = std::filesystem::current_path(ec).string();
-    if (!ec)
-        if (const auto lines = readTextLines(settingsFolderFor(here) + kConfigFileName))
+    if (!ec) {
+        const std::string folder = settingsFolderFor(here);
+        if (const auto lines = readTextLines(folder + kConfigFileName))
             applyConfigLines(*lines, config);
+        if (const auto lines = readTextLines(folder + kUnattendedFileName))
+            readRemovalSettings(readKeyValues(*lines), config.settings);
+    }
     Settings s = config.settings;
+    if (o.trashGiven || o.versionsGiven || o.keepDaysGiven) {
+        s.removedFiles = o.settings.removedFiles;
+        if (o.versionsGiven)
+            s.versionsFolder = o.settings.versionsFolder;
+        if (o.keepDaysGiven)
+            s.versionsKeepDays = o.settings.versionsKeepDays;
+    }
+    if (o.verifyGiven)
+        s.verifyCopies = true;
     s.CheckDelete = s.CheckCreate = s.CheckCopy = false;
     if (o.criteriaGiven) {
         s.CheckSize = o.settings.CheckSize;

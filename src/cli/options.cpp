@@ -1,7 +1,9 @@
 #include "cli/options.h"
 
+#include "core/execution/removed_files.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
+#include "core/settings/removal_settings.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -58,6 +60,31 @@ void applyThreads(Options& o, const std::string& value) {
     o.threads = n;
 }
 
+void applyVersions(Options& o, const std::string& value) {
+    namespace fs = std::filesystem;
+    if (value.empty())
+        throw UsageError{"the --versions folder must not be empty"};
+    if (holdsUncarriableCharacter(value))
+        throw UsageError{"the --versions folder holds a \"*\" or a control character"};
+    std::string text = fs::absolute(value).lexically_normal().string();
+    while (text.size() > 1 && text.back() == kSeparator)
+        text.pop_back();
+    if (fileExists(text) && !folderExists(text))
+        throw UsageError{"the --versions folder \"" + value + "\" is a file, not a folder"};
+    o.settings.removedFiles = RemovedFiles::Versions;
+    o.settings.versionsFolder = text;
+    o.versionsGiven = true;
+}
+
+void applyKeepDays(Options& o, const std::string& value) {
+    const auto days = parseKeepDays(value);
+    if (!days || *days < 1)
+        throw UsageError{"--versions-keep takes a number of days from 1 to 36500, not \"" + value + "\""};
+    o.settings.removedFiles = RemovedFiles::Versions;
+    o.settings.versionsKeepDays = *days;
+    o.keepDaysGiven = true;
+}
+
 void needsText(std::string& into, const std::string& value, const char* what) {
     if (value.empty())
         throw UsageError{std::string(what) + " must not be empty"};
@@ -82,6 +109,18 @@ const OptionSpec kOptions[] = {
     {"--log-file", kEvery, "a file name",
      [](Options& o, const std::string& v) { needsText(o.logFile, v, "the --log-file name"); }},
     {"--threads", kEvery, "a number from 1 to 64", applyThreads},
+    {"--trash", kSync | kDedupe | kJobs, nullptr,
+     [](Options& o, const std::string&) {
+         o.settings.removedFiles = RemovedFiles::Trash;
+         o.trashGiven = true;
+     }},
+    {"--versions", kSync | kDedupe | kJobs, "a folder", applyVersions},
+    {"--versions-keep", kSync | kDedupe | kJobs, "a number of days", applyKeepDays},
+    {"--verify", kSync | kJobs, nullptr,
+     [](Options& o, const std::string&) {
+         o.settings.verifyCopies = true;
+         o.verifyGiven = true;
+     }},
     {"--log", kJobs, "a file name",
      [](Options& o, const std::string& v) { needsText(o.jobsLog, v, "the --log name"); }},
 };
@@ -212,6 +251,8 @@ Options parse(int argc, char** argv) {
             throw UsageError{"unknown option \"" + arg + "\" for " + o.commandName};
         positional.push_back(arg);
     }
+    if (o.trashGiven && (o.versionsGiven || o.keepDaysGiven))
+        throw UsageError{"--trash and --versions (or --versions-keep) exclude each other"};
     if (o.command == Command::Jobs) {
         if (positional.size() != 1)
             throw UsageError{"jobs needs one job-list file, got " + std::to_string(positional.size())};
@@ -231,6 +272,10 @@ Options parse(int argc, char** argv) {
                          std::to_string(positional.size())};
     for (const std::string& p : positional)
         o.locations.push_back(locationText(p));
+    if (o.versionsGiven)
+        if (const std::string problem = versionsFolderProblem(o.settings.versionsFolder, o.locations);
+            !problem.empty())
+            throw UsageError{problem};
     return o;
 }
 

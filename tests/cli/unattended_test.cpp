@@ -315,5 +315,68 @@ TEST(CliOutput, QuietPrintsOnlyErrorsAndTheLogFileKeepsEveryLineStamped) {
                             [&](const std::string& l) { return mentions(l, " Success Copy-File to "); }));
 }
 
+// What becomes of removed and replaced files: what the options say, else for jobs what the window
+// saved in unattended.ini, else they are deleted. Every removal's line is followed by where the file
+// went, and the end of the run says how many were kept.
+TEST(CliUndo, RemovedFilesGoWhereTheOptionsOrTheWindowsSettingsSay) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args; // before the locations or the job list
+        const char* saved;             // unattended.ini's removed-files; empty: no file
+        const char* kept;              // the folder the stale file lands in, below the tree; empty: deleted
+    };
+    const std::vector<Case> cases = {
+        {"sync --trash", {"sync", "backup", "--trash", "--verify"}, "", "data/Trash/files/"},
+        {"sync, nothing said", {"sync", "backup"}, "trash", ""},
+        {"jobs with the window's trash", {"jobs"}, "trash", "data/Trash/files/"},
+        {"jobs --versions-keep over the window's trash",
+         {"jobs", "--versions-keep", "7"},
+         "trash",
+         "B/.paritas-versions/"},
+        {"jobs, nothing saved", {"jobs"}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempTree tree("A/report.txt = the new report\nB/stale.txt = stale\nB/report.txt = old\n");
+        CliRun how = isolated(tree);
+        how.environment.emplace_back("XDG_DATA_HOME", tree.path("data"));
+        if (*c.saved)
+            tree.file("xdg-config/paritas/unattended.ini", std::string("removed-files = ") + c.saved + "\n");
+        std::vector<std::string> args = c.args;
+        if (args.front() == "jobs") {
+            tree.file("jobs.jbl", jobLine(tree, "A", 0, "B") + "\r\n");
+            args.push_back("jobs.jbl");
+        } else {
+            args.insert(args.end(), {tree.path("A"), tree.path("B")});
+        }
+        const CliResult r = runCli(args, how);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(tree.read("B/report.txt"), "the new report");
+        EXPECT_FALSE(tree.exists("B/stale.txt"));
+        const Lines out = r.outLines();
+        const auto deleted =
+            std::find(out.begin(), out.end(), "Success DeleteFile " + tree.path("B/stale.txt"));
+        ASSERT_NE(deleted, out.end());
+        if (!*c.kept) {
+            EXPECT_TRUE(deleted + 1 == out.end() || deleted[1].rfind("Moved to ", 0) != 0);
+            EXPECT_FALSE(tree.exists("data"));
+            continue;
+        }
+        ASSERT_NE(deleted + 1, out.end());
+        std::smatch where;
+        const std::string line = deleted[1];
+        EXPECT_TRUE(
+            std::regex_search(line, where, std::regex("^Moved to the (trash|versions folder): (.*)$")))
+            << line;
+        EXPECT_EQ(where[2].str().rfind(tree.path(c.kept), 0), 0u) << where[2];
+        EXPECT_EQ(tree.read(where[2].str().substr(tree.root().size())), "stale");
+        EXPECT_TRUE(holds(out, "Old version moved to the " + std::string(where[1]) + ": " +
+                                   std::regex_replace(where[2].str(), std::regex("stale"), "report")));
+        EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](const std::string& l) {
+            return l.rfind("Kept 2 removed or replaced file(s) in the ", 0) == 0;
+        }));
+    }
+}
+
 } // namespace
 } // namespace paritas::test

@@ -23,10 +23,12 @@ TEST(CliHelp, HelpAndVersionGoToStdoutAndSucceed) {
         for (const char* synopsis :
              {"paritas-cli scan  [--no-subfolders] LOCATION", "paritas-cli plan  MODE [OPTIONS] A B",
               "paritas-cli sync  MODE [OPTIONS] A B",
-              "paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] A",
+              "paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] [--trash | --versions DIR] "
+              "A",
               "paritas-cli crc   [--no-subfolders] [--criteria LIST] A B",
-              "paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] JOBLIST.jbl",
-              "paritas-cli --help | --version"})
+              "paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] [--trash | "
+              "--versions DIR]",
+              "[--versions-keep DAYS] [--verify] JOBLIST.jbl", "paritas-cli --help | --version"})
             EXPECT_NE(r.out.find(synopsis), std::string::npos) << synopsis;
     }
     const CliResult version = runCli({"--version"});
@@ -86,6 +88,13 @@ TEST(CliUsage, ArgumentErrorsExitWithTwoAndAHintAndChangeNothing) {
         {{"sync", "backup", "--max-delete=101%", a, b}, "--max-delete takes a number of files"},
         {{"sync", "backup", "--wait=yes", a, b}, "--wait takes no value"},
         {{"crc", "--wait", a, b}, "unknown option \"--wait\" for crc"},
+        {{"sync", "backup", "--trash", "--versions", tree.path("V"), a, b}, "--trash and --versions"},
+        {{"jobs", "--versions-keep", "7", "--trash", "a.jbl"}, "--trash and --versions"},
+        {{"sync", "backup", "--versions", tree.path("B/old"), a, b}, "lies inside location " + b + "/"},
+        {{"sync", "backup", "--versions", tree.path("plain.txt"), a, b}, "is a file, not a folder"},
+        {{"sync", "backup", "--versions-keep", "0", a, b}, "--versions-keep takes a number of days"},
+        {{"plan", "backup", "--trash", a, b}, "unknown option \"--trash\" for plan"},
+        {{"dedupe", "--verify", a}, "unknown option \"--verify\" for dedupe"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);

@@ -15,7 +15,7 @@ private:
 
 } // namespace
 
-CopyPool::CopyPool(int workers, const LocationResolver& locations) {
+CopyPool::CopyPool(int workers, const LocationResolver& locations, CopyOptions options) : options_(options) {
     for (int w = 0; w < workers; ++w)
         workers_.emplace_back([this, own = locations.sharingLocations()]() mutable { work(std::move(own)); });
 }
@@ -79,7 +79,7 @@ void CopyPool::work(LocationResolver locations) {
             outcome.begun = true;
             outcome.result =
                 copyFileBeneath(locations, job.source, job.sourceKnown ? &job.plannedSource : nullptr,
-                                job.destination, job.plan, observer);
+                                job.destination, job.plan, observer, options_);
         }
         lock.lock();
         outcomes_.emplace(ticket, outcome);

@@ -38,7 +38,8 @@ public:
         CopyResult result;
     };
 
-    CopyPool(int workers, const LocationResolver& locations);
+    // Every copy of the pool goes with `options` (its Disposal serves all workers at once).
+    CopyPool(int workers, const LocationResolver& locations, CopyOptions options = {});
     ~CopyPool();
     CopyPool(const CopyPool&) = delete;
     CopyPool& operator=(const CopyPool&) = delete;
@@ -64,6 +65,7 @@ private:
     bool closing_ = false;
     std::atomic<bool> stopped_{false};
     std::atomic<uint64_t> forgetting_{0};
+    CopyOptions options_;
     std::vector<std::thread> workers_;
 };
 

@@ -1,6 +1,9 @@
 #include "core/execution/executor.h"
 
 #include "core/execution/copy_pool.h"
+#include "core/execution/removed_files.h"
+
+#include "core/app/run_lock.h"
 
 #include "core/inventory/paths.h"
 #include "core/platform/datetime.h"
@@ -11,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -122,30 +126,39 @@ private:
     std::vector<std::size_t> position_;
 };
 
+// A failure's reason line text: the code's sentence, and what the operation added about it.
+std::string reasonOf(int error, const std::string& detail) {
+    return detail.empty() ? failureText(error) : failureText(error) + ": " + detail;
+}
+
 class BeneathCopy final : public CopyTask {
 public:
-    BeneathCopy(LocationResolver& locations, const CutPair& pair, const ActionFacts* facts)
-        : locations_(locations), pair_(pair), facts_(facts) {}
+    BeneathCopy(LocationResolver& locations, const CutPair& pair, const ActionFacts* facts,
+                const CopyOptions& options)
+        : locations_(locations), pair_(pair), facts_(facts), options_(options) {}
     CopyResult run(CopyObserver& observer) override {
         const FileStamp* source = facts_ && facts_->sourceKnown ? &facts_->source : nullptr;
         const DestinationPlan plan = facts_ ? facts_->destination : DestinationPlan{};
-        return copyFileBeneath(locations_, pair_.source, source, pair_.destination, plan, observer);
+        return copyFileBeneath(locations_, pair_.source, source, pair_.destination, plan, observer, options_);
     }
 
 private:
     LocationResolver& locations_;
     const CutPair& pair_;
     const ActionFacts* facts_;
+    const CopyOptions& options_;
 };
 
 class Run {
 public:
-    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, PlanFacts facts, int copyWorkers)
+    // `keeper`: where removed and replaced files go; nullptr deletes them.
+    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, PlanFacts facts, int copyWorkers,
+        RemovedFileKeeper* keeper, bool verifyCopies)
         : flags_(flags), host_(host), actions_(actions), facts_(std::move(facts)),
-          locations_(facts_.locations) {
+          locations_(facts_.locations), keeper_(keeper), copyOptions_{keeper, verifyCopies} {
         outcomes_.prepare(facts_, actions_);
         if (copyWorkers > 1)
-            pool_ = std::make_unique<CopyPool>(copyWorkers, locations_);
+            pool_ = std::make_unique<CopyPool>(copyWorkers, locations_, copyOptions_);
     }
 
     bool stopped() const { return stopped_; }
@@ -267,6 +280,8 @@ public:
     }
 
     const ExecutionCounts& counts() const { return counts_; }
+    // The workers end here, before the keeper they use.
+    void finishPool() { pool_.reset(); }
     // Counts the action lines from `index` on as not reached (the run was stopped before them).
     void notReachedFrom(std::size_t index) {
         for (; index < actions_.size(); ++index)
@@ -380,18 +395,22 @@ private:
         const CutPair pair = pairFrom(line, 6);
         if (!usable(pair, line, 5, "Failed Copy-File to "))
             return false;
-        BeneathCopy task(locations_, pair, facts);
+        BeneathCopy task(locations_, pair, facts, copyOptions_);
         return copyReport(pair, host_.copyWithProgress(task, LastPathPart(pair.source), flags_));
     }
 
     bool copyReport(const CutPair& pair, const CopyResult& result) {
-        if (result.ok())
-            return succeed("Success Copy-File to ", pair.destination);
+        if (result.ok()) {
+            succeed("Success Copy-File to ", pair.destination);
+            if (keeper_ && !result.keptAt.empty())
+                host_.log(keeper_->keptLine(result.keptAt, true));
+            return true;
+        }
         if (result.outcome == CopyOutcome::Cancelled) {
             ++counts_.cancelled;
             return fail("Failed Copy-File to ", pair.destination, "the copy was cancelled");
         }
-        return fail("Failed Copy-File to ", pair.destination, failureText(result.error));
+        return fail("Failed Copy-File to ", pair.destination, reasonOf(result.error, result.detail));
     }
 
     bool deleteFileLine(std::string_view line, std::string_view previousLine, const ActionFacts* facts) {
@@ -411,8 +430,15 @@ private:
                 return fail(kFailure, file.path, std::string(proofFailureReason(proof)) + kept.path);
         }
         const FileStamp* planned = facts && facts->sourceKnown ? &facts->source : nullptr;
-        return report(deleteIfUnchanged(locations_, file.path, planned).error, "Success DeleteFile ",
-                      kFailure, file.path);
+        if (!keeper_)
+            return report(deleteIfUnchanged(locations_, file.path, planned).error, "Success DeleteFile ",
+                          kFailure, file.path);
+        const Disposed kept = disposeIfUnchanged(locations_, file.path, planned, *keeper_);
+        if (!kept.ok())
+            return fail(kFailure, file.path, reasonOf(kept.error, kept.detail));
+        succeed("Success DeleteFile ", file.path);
+        host_.log(keeper_->keptLine(kept.keptAt, false));
+        return true;
     }
 
     bool removeFolder(std::string_view line) {
@@ -428,6 +454,8 @@ private:
     const ActionList& actions_;
     PlanFacts facts_;
     LocationResolver locations_;
+    RemovedFileKeeper* keeper_;
+    CopyOptions copyOptions_;
     LineOutcomes outcomes_;
     ExecutionCounts counts_;
     std::unique_ptr<CopyPool> pool_;
@@ -493,9 +521,17 @@ ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHos
     if (actions.size() > 1)
         host.setProgressMaximum(static_cast<int64_t>(actions.size()) - 1);
 
+    // What becomes of removed and replaced files, and whether copies are verified, is settled for the
+    // whole run when it starts.
+    const Settings settings = host.settings();
+    const std::vector<std::string> locations = facts.locations;
+    std::unique_ptr<RemovedFileKeeper> keeper;
+    if (settings.removedFiles != RemovedFiles::Delete)
+        keeper = std::make_unique<RemovedFileKeeper>(settings, locations, std::time(nullptr));
+
     // Copies may run on a pool beside the caller; every other line waits for the copies before it,
     // and every outcome is reported in list order (see Run::dispatch).
-    Run run(flags, host, actions, std::move(facts), host.copyWorkers());
+    Run run(flags, host, actions, std::move(facts), host.copyWorkers(), keeper.get(), settings.verifyCopies);
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
         if (run.dispatch(index)) {
@@ -515,7 +551,16 @@ ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHos
         }
     }
     run.reportPending(true);
+    run.finishPool();
 
+    if (keeper) {
+        if (!run.stopped())
+            for (const std::string& line :
+                 keeper->prune(foldersWrittenBy(actions, locations), std::time(nullptr)))
+                host.log(line);
+        if (const std::string hint = keeper->restoreHint(); !hint.empty())
+            host.log(hint);
+    }
     host.runFinished();
     host.log("Actions Finished at " + nowDateTimeText());
     return run.counts();

@@ -32,7 +32,12 @@
 //   - a copy replaces its destination only with a complete copy (see file_copy.h), and a stop
 //     request cancels the copy under way, leaving the old destination intact;
 //   - a delete line right after an original line deletes only when the original still exists, is
-//     a separate file and holds the same bytes.
+//     a separate file and holds the same bytes;
+//   - what a line removes or replaces (a deleted file, the old version under a copy) goes where the
+//     settings say, read once when the run starts (removed_files.h): deleted, the trash, a versions
+//     folder; when it cannot be kept there it stays, and the line fails. The line after the success
+//     line says where it went, and the end of the run how many were kept (and prunes old versions);
+//   - with Settings::verifyCopies every copy is read back and compared before it takes its name.
 
 #include "core/app/host.h"
 #include "core/execution/stop_flags.h"

@@ -2,6 +2,8 @@
 
 #include "core/inventory/paths.h"
 #include "core/platform/path_text.h"
+#include "core/platform/trash.h"
+#include "core/platform/versions_folder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -155,6 +157,13 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// The folders at the root that hold what runs removed, which belong to no tree: the versions folder,
+// and at the top of a file system its trash folders (B is often a backup disk's top; were its trash
+// listed, the next backup would delete the trash's files, and a synch copy them to A).
+bool keptOutOfScans(std::string_view name, bool rootIsFileSystemTop) {
+    return name == kVersionsFolderName || (rootIsFileSystemTop && isTrashFolderName(name));
+}
+
 } // namespace
 
 int defaultWalkThreads() {
@@ -173,6 +182,7 @@ FolderList walkTree(std::string_view root, const WalkOptions& options, ActivityH
     std::vector<std::string> found{folders.front()};
     readers.offer(found);
     std::string parent;
+    const bool rootIsTop = options.subfolders && isFileSystemTop(folders.front());
     for (std::size_t k = 0; k < folders.size(); ++k) {
         const FolderRead read = readers.take(k);
         if (options.subfolders && read.openError != 0)
@@ -180,7 +190,8 @@ FolderList walkTree(std::string_view root, const WalkOptions& options, ActivityH
         if (options.subfolders && read.openError == 0 && !read.vanished) {
             parent = k == 0 ? withTrailingSeparator(folders[0]) : folders[k];
             for (const FolderRead::Entry& entry : read.entries) {
-                if (entry.type != EntryType::Directory)
+                if (entry.type != EntryType::Directory ||
+                    (k == 0 && keptOutOfScans(read.name(entry), rootIsTop)))
                     continue;
                 std::string folder;
                 folder.reserve(parent.size() + entry.nameLength + 1);

@@ -63,7 +63,9 @@ using FolderCommit =
     std::function<void(std::size_t index, const std::string& folder, const FolderRead& read)>;
 
 // Walks the tree at `root` (an absolute folder path; a root without trailing separator gets one in
-// front of its subfolders' names) and returns the folder list. The root is opened following a link
+// front of its subfolders' names) and returns the folder list. The folders at the root that keep what
+// runs removed are not walked: ".paritas-versions", and where the root is the top of its file system,
+// its trash folders (".Trash", ".Trash-<uid>"). The root is opened following a link
 // the user chose; nothing below it is followed. `skippedNames` counts the folder names that cannot be
 // carried.
 FolderList walkTree(std::string_view root, const WalkOptions& options, ActivityHost& host,

@@ -106,6 +106,16 @@ std::string failureText(int error) {
         return "not done, because an earlier line it depends on did not succeed";
     case kNameTooLongForCopy:
         return "File name too long (ENAMETOOLONG)";
+    case kNoTrash:
+        return "no trash on the file's own file system could be used (files go to a trash only by a "
+               "move, never by a copy), so the file stays where it was";
+    case kVersionsOnOtherFileSystem:
+        return "the versions folder lies on another file system than the file (files go there only by "
+               "a move, never by a copy), so the file stays where it was";
+    case kVersionsFolderUnusable:
+        return "the versions folder cannot be used, so the file stays where it was";
+    case kCopyDiffers:
+        return "the copy, read back, differs from the source (the destination is left as it was)";
     default:
         break;
     }

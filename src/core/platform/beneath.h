@@ -29,6 +29,12 @@ inline constexpr int kOutsideLocations = -1002; // the path lies beneath neither
 inline constexpr int kChangedSincePlanning = -1003;
 inline constexpr int kDependencyFailed = -1004;
 inline constexpr int kNameTooLongForCopy = -1005;
+// A removed or replaced file that was to be kept could not be; it stays where it was.
+inline constexpr int kNoTrash = -1006;
+inline constexpr int kVersionsOnOtherFileSystem = -1007;
+inline constexpr int kVersionsFolderUnusable = -1008;
+// A verified copy read back other bytes than the source holds.
+inline constexpr int kCopyDiffers = -1009;
 
 // The text for a failure code: the system's text and name for an errno ("Permission denied
 // (EACCES)"), or the sentence for one of the codes above.

@@ -1,8 +1,10 @@
 #include "core/platform/file_copy.h"
 
+#include "core/checksum/crc32.h"
 #include "core/platform/file_queries.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -23,14 +25,17 @@ constexpr int kNameAttempts = 16;
 // Reported when the source changed size or modified time during the copy.
 constexpr int kSourceChanged = EAGAIN;
 
-CopyResult copied() {
-    return {CopyOutcome::Copied, 0};
+CopyResult copied(std::string keptAt = {}) {
+    return {CopyOutcome::Copied, 0, {}, std::move(keptAt)};
 }
 CopyResult cancelled() {
-    return {CopyOutcome::Cancelled, 0};
+    return {CopyOutcome::Cancelled, 0, {}, {}};
 }
-CopyResult failed(int error) {
-    return {CopyOutcome::Failed, error};
+CopyResult failed(int error, std::string detail = {}) {
+    return {CopyOutcome::Failed, error, std::move(detail), {}};
+}
+CopyResult failed(const Disposed& why) {
+    return failed(why.error, why.detail);
 }
 
 class FileHandle {
@@ -99,59 +104,104 @@ int takenReason(int dir, const std::string& name) {
     return kChangedSincePlanning;
 }
 
+// Where the old version of a destination goes: `disposal` when set (else it is deleted with the
+// temporary name), recorded under `path`, the destination as the user knows it.
+struct OldVersion {
+    Disposal* disposal = nullptr;
+    const std::string* path = nullptr;
+};
+
+// After the exchange the temporary name holds the old version: it goes to the disposal, or, when it
+// cannot be kept, back into place (the new content leaves with the temporary name).
+Disposed keepDisplaced(int dir, TemporaryName& held, const std::string& name, const OldVersion& old) {
+    Disposed kept = old.disposal->dispose(dir, held.name(), *old.path);
+    if (kept.ok()) {
+        held.release();
+        return kept;
+    }
+    if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) != 0) {
+        // It cannot go back: it stays under the temporary name rather than be lost with it.
+        kept.detail += (kept.detail.empty() ? "" : "; ") +
+                       std::string("the old version stays beside it as ") + held.name();
+        held.release();
+    }
+    return kept;
+}
+
+// Exchanges the complete content at `held` with what stands at `name` in one step. With `expected`,
+// what came out must be that file, or it is exchanged back. The old version then goes as `old` says.
+Disposed exchangeIn(int dir, TemporaryName& held, const std::string& name, const FileStamp* expected,
+                    const OldVersion& old) {
+    if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS)
+            return Disposed{errno == ENOENT ? kChangedSincePlanning : errno, {}, {}};
+        // No exchange here: the check before is the last word. A kept old version leaves first.
+        Disposed kept;
+        if (old.disposal) {
+            kept = old.disposal->dispose(dir, name, *old.path);
+            if (!kept.ok())
+                return kept;
+        }
+        if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0) {
+            const int error = errno;
+            return Disposed{error, kept.keptAt.empty() ? "" : "the old version is now at " + kept.keptAt, {}};
+        }
+        held.release();
+        return kept;
+    }
+    struct stat out {};
+    const bool same = ::fstatat(dir, held.name().c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      !S_ISDIR(out.st_mode) && (!expected || stampOf(out).sameFileAs(*expected));
+    if (!same) {
+        renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE);
+        return Disposed{kChangedSincePlanning, {}, {}};
+    }
+    if (!old.disposal)
+        return {}; // the old version goes with `held`
+    return keepDisplaced(dir, held, name, old);
+}
+
 // Puts the complete content at `held` (a temporary name in `dir`) in place of `name` as the plan
-// allows. On success the temporary name is gone.
-int placeHeld(int dir, TemporaryName& held, const std::string& name, const DestinationPlan& plan) {
+// allows. On success the temporary name is gone (or holds the old version, which goes with it).
+Disposed placeHeld(int dir, TemporaryName& held, const std::string& name, const DestinationPlan& plan,
+                   const OldVersion& old) {
+    struct stat before {};
     switch (plan.kind) {
     case DestinationPlan::Kind::Anything:
+        // A file standing there is kept when it is to be kept: exchanged, not renamed over.
+        if (old.disposal && ::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISDIR(before.st_mode))
+            return exchangeIn(dir, held, name, nullptr, old);
         if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0)
-            return errno;
+            return Disposed{errno, {}, {}};
         held.release();
-        return 0;
+        return {};
     case DestinationPlan::Kind::Nothing:
         if (renameAt(dir, held.name(), dir, name, RENAME_NOREPLACE) == 0) {
             held.release();
-            return 0;
+            return {};
         }
         if (errno == EEXIST)
-            return takenReason(dir, name);
+            return Disposed{takenReason(dir, name), {}, {}};
         if (errno != EINVAL && errno != ENOSYS)
-            return errno;
+            return Disposed{errno, {}, {}};
         // No RENAME_NOREPLACE here: a second name fails when the name is taken.
         if (::linkat(dir, held.name().c_str(), dir, name.c_str(), 0) != 0)
-            return errno == EEXIST ? takenReason(dir, name) : errno;
-        return 0; // the temporary name goes with `held`
+            return Disposed{errno == EEXIST ? takenReason(dir, name) : errno, {}, {}};
+        return {}; // the temporary name goes with `held`
     case DestinationPlan::Kind::Planned:
         break;
     }
-    struct stat before {};
     if (::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? kChangedSincePlanning : errno;
+        return Disposed{errno == ENOENT ? kChangedSincePlanning : errno, {}, {}};
     if (S_ISDIR(before.st_mode) || !stampOf(before).sameFileAs(plan.stamp))
-        return kChangedSincePlanning;
-    if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) != 0) {
-        if (errno != EINVAL && errno != ENOSYS)
-            return errno == ENOENT ? kChangedSincePlanning : errno;
-        // No exchange here: the check above is the last word.
-        if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0)
-            return errno;
-        held.release();
-        return 0;
-    }
-    // The temporary name now holds what stood at the destination: the planned file, or it goes back.
-    struct stat out {};
-    const bool same = ::fstatat(dir, held.name().c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      !S_ISDIR(out.st_mode) && stampOf(out).sameFileAs(plan.stamp);
-    if (!same) {
-        renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE);
-        return kChangedSincePlanning;
-    }
-    return 0; // the old version goes with `held`
+        return Disposed{kChangedSincePlanning, {}, {}};
+    return exchangeIn(dir, held, name, &plan.stamp, old);
 }
 
 // Copies up to `want` bytes from `offset` of `in` to the same offset of `out`; the byte count, 0 at
-// end of file, -1 on error.
-ssize_t readWriteChunk(int in, int out, off_t offset, uint64_t want, char* buffer) {
+// end of file, -1 on error. With `crc`, the bytes read are folded into it on the way.
+ssize_t readWriteChunk(int in, int out, off_t offset, uint64_t want, char* buffer, uint32_t* crc) {
     uint64_t done = 0;
     while (done < want) {
         const ssize_t got =
@@ -162,6 +212,8 @@ ssize_t readWriteChunk(int in, int out, off_t offset, uint64_t want, char* buffe
             return -1;
         if (got == 0)
             break;
+        if (crc)
+            CRC32Update(reinterpret_cast<const uint8_t*>(buffer), static_cast<std::size_t>(got), *crc);
         for (ssize_t written = 0; written < got;) {
             const ssize_t n = ::pwrite(out, buffer + written, static_cast<std::size_t>(got - written),
                                        offset + off_t(done) + written);
@@ -191,14 +243,16 @@ bool rangeCopyUnavailable(int error) {
 
 // Copies byte ranges of one file into the same places of another, by copy_file_range, or by reading
 // and writing where the file systems refuse it (decided at the first byte), in chunks so that progress
-// and cancel come often enough.
+// and cancel come often enough. With `crc` it always reads and writes, and folds the source's bytes
+// (and the zeros of the holes it skips) into the CRC, in file order.
 class RangeCopier {
 public:
-    RangeCopier(int in, int out, uint64_t total, CopyObserver& observer)
-        : in_(in), out_(out), total_(total), observer_(observer) {}
+    RangeCopier(int in, int out, uint64_t total, CopyObserver& observer, uint32_t* crc)
+        : in_(in), out_(out), total_(total), observer_(observer), crc_(crc), useRange_(crc == nullptr) {}
 
     // Copies [from, to). Progress counts positions, so a skipped hole counts as done.
     CopyResult copy(uint64_t from, uint64_t to) {
+        foldZerosUpTo(from);
         uint64_t at = from;
         while (at < to) {
             const uint64_t want = std::min(kCopyChunkBytes, to - at);
@@ -215,7 +269,7 @@ public:
             } else {
                 if (!buffer_)
                     buffer_ = std::make_unique<char[]>(kBufferBytes);
-                n = readWriteChunk(in_, out_, off_t(at), want, buffer_.get());
+                n = readWriteChunk(in_, out_, off_t(at), want, buffer_.get(), crc_);
             }
             if (n < 0 && errno == EINTR)
                 continue;
@@ -225,6 +279,7 @@ public:
                 return failed(kSourceChanged); // the source is shorter than it was
             started_ = true;
             at += static_cast<uint64_t>(n);
+            crcAt_ = at;
             if (CopyResult stop = report(at); !stop.ok())
                 return stop;
         }
@@ -236,11 +291,23 @@ public:
         return observer_.cancelRequested() ? cancelled() : copied();
     }
 
+    // The zeros of a hole before `position` that the CRC has not seen yet (a hole reads as zeros).
+    void foldZerosUpTo(uint64_t position) {
+        static const std::array<uint8_t, 65536> zeros{};
+        for (; crc_ && crcAt_ < position;) {
+            const uint64_t n = std::min<uint64_t>(zeros.size(), position - crcAt_);
+            CRC32Update(zeros.data(), std::size_t(n), *crc_);
+            crcAt_ += n;
+        }
+    }
+
 private:
     int in_, out_;
     uint64_t total_;
     CopyObserver& observer_;
-    bool useRange_ = true;
+    uint32_t* crc_;
+    uint64_t crcAt_ = 0;
+    bool useRange_;
     bool started_ = false;
     std::unique_ptr<char[]> buffer_;
 };
@@ -268,19 +335,21 @@ CopyResult copySparse(int in, int out, uint64_t total, RangeCopier& copier) {
     }
     if (::ftruncate(out, off_t(total)) != 0)
         return failed(errno);
+    copier.foldZerosUpTo(total);
     return copier.report(total);
 }
 
 // Copies `total` bytes of `in` into the empty file `out`: a clone where the file system offers one,
-// else only the data of a file with holes, else every byte.
-CopyResult copyContents(int in, const struct stat& source, int out, CopyObserver& observer) {
+// else only the data of a file with holes, else every byte. With `crc`, the source is read through a
+// buffer and its CRC folded into `crc` (never a clone, which would not show the bytes).
+CopyResult copyContents(int in, const struct stat& source, int out, CopyObserver& observer, uint32_t* crc) {
     const uint64_t total = static_cast<uint64_t>(source.st_size);
     observer.progress(0, total);
     if (observer.cancelRequested())
         return cancelled();
     if (total == 0)
         return copied();
-    if (cloneMayWork(source.st_dev)) {
+    if (!crc && cloneMayWork(source.st_dev)) {
         if (::ioctl(out, FICLONE, in) == 0) {
             observer.progress(total, total);
             return observer.cancelRequested() ? cancelled() : copied();
@@ -288,7 +357,7 @@ CopyResult copyContents(int in, const struct stat& source, int out, CopyObserver
         if (errno == EOPNOTSUPP || errno == ENOTTY)
             noCloneDevice.store(source.st_dev, std::memory_order_relaxed);
     }
-    RangeCopier copier(in, out, total, observer);
+    RangeCopier copier(in, out, total, observer, crc);
     if (looksSparse(source))
         return copySparse(in, out, total, copier);
     return copier.copy(0, total);
@@ -301,13 +370,14 @@ bool sameMoment(const timespec& a, const timespec& b) {
 // Opens an unnamed file in `dir`, or (where the file system cannot) a hidden temporary file held by
 // `temporary`. -1 with errno on failure.
 int openNewContent(int dir, TemporaryName& temporary) {
-    const int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    // Read and write: a verified copy is read back before it takes its name.
+    const int fd = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT))
         return fd;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = copyTemporaryName();
         const int named =
-            ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+            ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (named >= 0) {
             temporary.hold(std::move(name));
             return named;
@@ -334,15 +404,54 @@ int nameUnnamed(int fd, int dir, TemporaryName& temporary) {
     return EEXIST;
 }
 
+// The new content as the disk holds it: written out and dropped from the page cache first, so that
+// the bytes come from the disk and not from the memory that wrote them. Its CRC and size must be the
+// source's.
+CopyResult readBackAndCompare(int fd, uint64_t total, uint32_t sourceCrc, CopyObserver& observer) {
+    observer.beforeReadBack(fd);
+    if (::fdatasync(fd) != 0)
+        return failed(errno);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    const auto buffer = std::make_unique<uint8_t[]>(kCrcReadBlockSize);
+    uint32_t crc = 0xFFFFFFFFu;
+    uint64_t at = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer.get(), kCrcReadBlockSize, off_t(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return failed(errno);
+        if (n == 0)
+            break;
+        CRC32Update(buffer.get(), std::size_t(n), crc);
+        at += uint64_t(n);
+        if (observer.cancelRequested())
+            return cancelled();
+    }
+    if (at == total && crc == sourceCrc)
+        return copied();
+    char detail[160];
+    std::snprintf(detail, sizeof detail,
+                  "the source has CRC %08X and %llu bytes, the copy CRC %08X and %llu bytes", ~sourceCrc,
+                  static_cast<unsigned long long>(total), ~crc, static_cast<unsigned long long>(at));
+    return failed(kCopyDiffers, detail);
+}
+
+CopyResult placed(const Disposed& placing) {
+    return placing.ok() ? copied(placing.keptAt) : failed(placing);
+}
+
 CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std::string& name,
-                           const DestinationPlan& plan, CopyObserver& observer) {
+                           const DestinationPlan& plan, CopyObserver& observer, const OldVersion& old,
+                           bool verify) {
     TemporaryName temporary(dir);
     const int outFd = openNewContent(dir, temporary);
     if (outFd < 0)
         return failed(errno);
     FileHandle out(outFd);
 
-    const CopyResult contents = copyContents(in, before, out.get(), observer);
+    uint32_t sourceCrc = 0xFFFFFFFFu;
+    const CopyResult contents = copyContents(in, before, out.get(), observer, verify ? &sourceCrc : nullptr);
     if (!contents.ok())
         return contents;
 
@@ -351,6 +460,11 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
         return failed(errno);
     if (after.st_size != before.st_size || !sameMoment(after.st_mtim, before.st_mtim))
         return failed(kSourceChanged);
+    if (verify)
+        if (CopyResult compared =
+                readBackAndCompare(out.get(), uint64_t(before.st_size), sourceCrc, observer);
+            !compared.ok())
+            return compared;
 
     const timespec times[2] = {before.st_atim, before.st_mtim};
     if (::futimens(out.get(), times) != 0)
@@ -376,9 +490,7 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
     }
     if (const int error = out.close(); error != 0)
         return failed(error);
-    if (const int error = placeHeld(dir, temporary, name, plan); error != 0)
-        return failed(error);
-    return copied();
+    return placed(placeHeld(dir, temporary, name, plan, old));
 }
 
 std::string readLinkAt(int dir, const std::string& name, std::size_t sizeHint, int& error) {
@@ -398,7 +510,8 @@ std::string readLinkAt(int dir, const std::string& name, std::size_t sizeHint, i
 }
 
 CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const struct stat& link, int dir,
-                            const std::string& name, const DestinationPlan& plan, CopyObserver& observer) {
+                            const std::string& name, const DestinationPlan& plan, CopyObserver& observer,
+                            const OldVersion& old) {
     int error = 0;
     const std::string target =
         readLinkAt(sourceDir, sourceName, static_cast<std::size_t>(link.st_size), error);
@@ -425,9 +538,7 @@ CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const 
     observer.progress(total, total);
     if (observer.cancelRequested())
         return cancelled();
-    if (const int placeError = placeHeld(dir, temporary, name, plan); placeError != 0)
-        return failed(placeError);
-    return copied();
+    return placed(placeHeld(dir, temporary, name, plan, old));
 }
 
 } // namespace
@@ -449,7 +560,7 @@ std::string copyTemporaryName() {
 
 CopyResult copyFileBeneath(LocationResolver& locations, const std::string& source,
                            const FileStamp* plannedSource, const std::string& destination,
-                           const DestinationPlan& plan, CopyObserver& observer) {
+                           const DestinationPlan& plan, CopyObserver& observer, const CopyOptions& options) {
     if (source.empty() || destination.empty())
         return failed(ENOENT);
     ResolvedPath from = locations.resolve(source);
@@ -476,9 +587,18 @@ CopyResult copyFileBeneath(LocationResolver& locations, const std::string& sourc
     ResolvedPath to = locations.resolve(destination);
     if (!to.ok())
         return failed(to.error);
+    // A file there that is to be kept must have somewhere to go before anything is copied.
+    const OldVersion old{options.disposal, &destination};
+    struct stat existing {};
+    if (options.disposal && plan.kind != DestinationPlan::Kind::Nothing &&
+        ::fstatat(to.folder.get(), to.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(existing.st_mode))
+        if (const Disposed ready = options.disposal->ready(to.folder.get(), destination); !ready.ok())
+            return failed(ready);
     if (S_ISLNK(st.st_mode))
-        return copySymbolicLink(from.folder.get(), from.name, st, to.folder.get(), to.name, plan, observer);
-    return copyRegularFile(in.get(), st, to.folder.get(), to.name, plan, observer);
+        return copySymbolicLink(from.folder.get(), from.name, st, to.folder.get(), to.name, plan, observer,
+                                old);
+    return copyRegularFile(in.get(), st, to.folder.get(), to.name, plan, observer, old, options.verify);
 }
 
 CopyResult copyFileWithProgress(const std::string& source, const std::string& destination,

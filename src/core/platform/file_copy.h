@@ -20,6 +20,16 @@
 // still exists. ext4 (data=ordered, auto_da_alloc) writes the data of a file that replaces another by
 // rename before the rename itself.
 //
+// What stood at the destination goes where a Disposal sends it (disposal.h): after the exchange the
+// old version is handed over before the copy counts as done; when it cannot be kept it is exchanged
+// back and the copy fails, so a copy never deletes what was to be kept. The Disposal is asked before
+// the first byte is copied whether it could keep a file there at all.
+//
+// Verification (CopyOptions::verify): the source is read once, through a buffer, and its CRC-32
+// folded on the way (no clone, no copy_file_range); the new content is written to the disk and read
+// back from it, and its CRC compared, all before it takes the destination's name. A difference fails
+// the copy and leaves the destination as it was.
+//
 // A symbolic link is copied as a link holding the same target text, placed the same way. Anything
 // that is neither a regular file nor a link (a folder, a FIFO, a device) is refused. The permission
 // bits (rwx for user, group, others; never set-user-id or set-group-id) and the modified time,
@@ -27,6 +37,7 @@
 // it is being copied fails the copy, because the result would carry the old time with new bytes.
 
 #include "core/platform/beneath.h"
+#include "core/platform/disposal.h"
 #include "core/platform/file_stamp.h"
 
 #include <cstdint>
@@ -40,13 +51,18 @@ struct CopyObserver {
     // Once before the first byte (done 0) and after every chunk; total is the source's size.
     virtual void progress(uint64_t /*done*/, uint64_t /*total*/) {}
     virtual bool cancelRequested() { return false; }
+    // A verified copy's new content (read and write), complete and not yet read back. A seam for tests,
+    // which damage it here to see the verification catch it.
+    virtual void beforeReadBack(int /*newContent*/) {}
 };
 
 enum class CopyOutcome { Copied, Failed, Cancelled };
 
 struct CopyResult {
     CopyOutcome outcome = CopyOutcome::Failed;
-    int error = 0; // errno (or a code of beneath.h) of a failure; 0 when copied or cancelled
+    int error = 0;      // errno (or a code of beneath.h) of a failure; 0 when copied or cancelled
+    std::string detail; // more about a failure, for the reason line; may be empty
+    std::string keptAt; // where the replaced old version went when it was kept, else empty
     bool ok() const { return outcome == CopyOutcome::Copied; }
     explicit operator bool() const { return ok(); }
 };
@@ -62,6 +78,12 @@ struct DestinationPlan {
     FileStamp stamp;
 };
 
+struct CopyOptions {
+    // Where a replaced old version goes; nullptr deletes it.
+    Disposal* disposal = nullptr;
+    bool verify = false;
+};
+
 // Copies in chunks of this size, so that progress and cancel come at least this often.
 inline constexpr uint64_t kCopyChunkBytes = 8u << 20;
 // The start of every temporary name; the scans do not list ".paritas-<16 hex digits>.tmp".
@@ -72,7 +94,8 @@ inline constexpr const char* kCopyTempPrefix = ".paritas-";
 // with kChangedSincePlanning).
 CopyResult copyFileBeneath(LocationResolver& locations, const std::string& source,
                            const FileStamp* plannedSource, const std::string& destination,
-                           const DestinationPlan& plan, CopyObserver& observer);
+                           const DestinationPlan& plan, CopyObserver& observer,
+                           const CopyOptions& options = {});
 
 // A copy without locations or plan: paths as written, the destination replaced.
 CopyResult copyFileWithProgress(const std::string& source, const std::string& destination,

@@ -102,6 +102,20 @@ FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path,
     return resultOf(::unlinkat(at.folder.get(), at.name.c_str(), 0));
 }
 
+Disposed disposeIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned,
+                            Disposal& disposal) {
+    const ResolvedPath at = locations.resolve(path);
+    if (!at.ok())
+        return Disposed{at.error, {}, {}};
+    if (const FsResult check = stillPlanned(at.folder.get(), at.name, planned); !check.ok())
+        return Disposed{check.error, {}, {}};
+    return disposal.dispose(at.folder.get(), at.name, path);
+}
+
+FsResult moveNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to) {
+    return moveResolved(fromDir, from.c_str(), toDir, to.c_str());
+}
+
 FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source, const FileStamp* planned,
                          const std::string& destination) {
     const ResolvedPath from = locations.resolve(source);

@@ -12,6 +12,7 @@
 // (or a code of beneath.h) of a failure so that the log can say why.
 
 #include "core/platform/beneath.h"
+#include "core/platform/disposal.h"
 #include "core/platform/file_stamp.h"
 
 #include <string>
@@ -30,6 +31,13 @@ FsResult removeEmptyFolder(LocationResolver& locations, const std::string& path)
 FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned);
 FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source, const FileStamp* planned,
                          const std::string& destination);
+// Removes the planned file as deleteIfUnchanged does, but hands it to `disposal` (disposal.h), which
+// deletes it or keeps it elsewhere; keptAt says where.
+Disposed disposeIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned,
+                            Disposal& disposal);
+// Gives the entry `from` of the open folder `fromDir` the name `to` in `toDir`, never replacing what
+// stands there (EEXIST), never across file systems (EXDEV).
+FsResult moveNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to);
 // True when a real folder (not a link to one) stands at the path.
 bool realFolderAt(LocationResolver& locations, const std::string& path);
 

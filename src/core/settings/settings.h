@@ -8,6 +8,14 @@
 
 namespace paritas {
 
+// What becomes of a file that an action removes or replaces (a deleted file, the old version under a
+// copy, a deleted duplicate).
+enum class RemovedFiles {
+    Delete,   // gone for good
+    Trash,    // moved to the desktop's trash on the file's own file system
+    Versions, // moved into a versions folder, under its relative path and the run's time
+};
+
 struct Settings {
     // "Confirm Actions for Synchronize Now Option"
     bool CheckDelete = false;    // prompt before each file delete and folder removal
@@ -26,6 +34,15 @@ struct Settings {
     bool Every = false;
     std::string timeText = "12:00";
     bool SaveLog = false;
+
+    // Kept in unattended.ini (config.ini has no line for them).
+    RemovedFiles removedFiles = RemovedFiles::Delete;
+    // Versions: this folder, or when empty ".paritas-versions" at the top of the file's location.
+    std::string versionsFolder;
+    // Versions older than this many days are removed at the end of a run; 0 keeps them all.
+    int versionsKeepDays = 0;
+    // Every copy is read back and its CRC compared with the source's before it takes its name.
+    bool verifyCopies = false;
 
     int criteriaCount() const { return int(CheckSize) + int(CheckName) + int(CheckTimeStamp); }
 };

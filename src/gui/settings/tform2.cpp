@@ -5,14 +5,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 
 namespace paritas::gui {
 namespace {
 
 constexpr int kWidth = 800;
-constexpr int kHeight = 357;
+constexpr int kHeight = 467;
 constexpr int kLeftWidth = 480;
+constexpr int kRemovedTop = 318; // the group of removed files, below both columns
 
 QCheckBox* box(QWidget* parent, const char* caption, int y, bool ticked, const char* hint = nullptr) {
     auto* b = new QCheckBox(QString::fromUtf8(caption), parent);
@@ -80,6 +83,32 @@ TForm2::TForm2(QWidget* mainWindow)
     bold.setBold(true);
     Label2->setFont(bold);
 
+    GroupBox5 = new QGroupBox(QStringLiteral("Files that actions delete or replace"), this);
+    GroupBox5->setGeometry(8, kRemovedTop, kWidth - 16, 104);
+    RadioDelete = new QRadioButton(QStringLiteral("Delete them"), GroupBox5);
+    RadioDelete->setGeometry(10, 20, 150, 20);
+    RadioTrash = new QRadioButton(QStringLiteral("Move them to the trash"), GroupBox5);
+    RadioTrash->setGeometry(170, 20, 200, 20);
+    RadioTrash->setToolTip(QStringLiteral(
+        "The trash of the file's own file system; a file no trash can take stays where it is"));
+    RadioVersions = new QRadioButton(QStringLiteral("Move them to a versions folder:"), GroupBox5);
+    RadioVersions->setGeometry(10, 46, 230, 20);
+    EditVersions = new QLineEdit(GroupBox5);
+    EditVersions->setGeometry(244, 44, kWidth - 276, 22);
+    EditVersions->setPlaceholderText(QStringLiteral("empty: .paritas-versions at the top of each location"));
+    EditVersions->setToolTip(QStringLiteral("An absolute folder outside both locations, on their file "
+                                            "system: files are moved there, never copied"));
+    LabelKeepDays =
+        new QLabel(QStringLiteral("Remove versions older than (days, 0 keeps them all):"), GroupBox5);
+    LabelKeepDays->setGeometry(30, 72, 330, 22);
+    SpinKeepDays = new QSpinBox(GroupBox5);
+    SpinKeepDays->setGeometry(364, 72, 80, 22);
+    SpinKeepDays->setRange(0, 36500);
+    CheckVerify =
+        new QCheckBox(QStringLiteral("Verify every copy (read it back, compare its CRC)"), GroupBox5);
+    CheckVerify->setGeometry(420, 20, kWidth - 446, 20);
+    applyRemovalChoice(defaults);
+
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
     BitBtn3->setGeometry(8, kHeight - 35, 150, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
@@ -92,6 +121,7 @@ TForm2::TForm2(QWidget* mainWindow)
     Timer1->setInterval(1000);
 
     connect(Every, &QCheckBox::toggled, this, &TForm2::EveryClick);
+    connect(RadioVersions, &QRadioButton::toggled, this, &TForm2::RadioVersionsToggled);
     connect(BitBtn1, &QPushButton::clicked, this, &TForm2::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &TForm2::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TForm2::BitBtn3Click);
@@ -118,7 +148,30 @@ Settings TForm2::currentSettings() const {
     s.Every = Every->isChecked();
     s.timeText = Edit1->text().toStdString();
     s.SaveLog = SaveLog->isChecked();
+    s.removedFiles = RadioTrash->isChecked()      ? RemovedFiles::Trash
+                     : RadioVersions->isChecked() ? RemovedFiles::Versions
+                                                  : RemovedFiles::Delete;
+    s.versionsFolder = EditVersions->text().trimmed().toStdString();
+    s.versionsKeepDays = SpinKeepDays->value();
+    s.verifyCopies = CheckVerify->isChecked();
     return s;
+}
+
+void TForm2::applyRemovalChoice(const Settings& s) {
+    RadioDelete->setChecked(s.removedFiles == RemovedFiles::Delete);
+    RadioTrash->setChecked(s.removedFiles == RemovedFiles::Trash);
+    RadioVersions->setChecked(s.removedFiles == RemovedFiles::Versions);
+    EditVersions->setText(QString::fromStdString(s.versionsFolder));
+    SpinKeepDays->setValue(s.versionsKeepDays);
+    CheckVerify->setChecked(s.verifyCopies);
+    RadioVersionsToggled();
+}
+
+void TForm2::RadioVersionsToggled() {
+    const bool versions = RadioVersions->isChecked();
+    EditVersions->setEnabled(versions);
+    LabelKeepDays->setEnabled(versions);
+    SpinKeepDays->setEnabled(versions);
 }
 
 void TForm2::applySettings(const Settings& s) {
@@ -138,6 +191,7 @@ void TForm2::applySettings(const Settings& s) {
     Every->setChecked(s.Every);
     Edit1->setText(QString::fromStdString(s.timeText));
     SaveLog->setChecked(s.SaveLog);
+    applyRemovalChoice(s);
 }
 
 DeletionBound TForm2::scheduledDeletionBound() const {

@@ -21,6 +21,8 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
+class QSpinBox;
 class QTimer;
 
 namespace paritas::gui {
@@ -45,8 +47,16 @@ public:
     QLineEdit* Edit1; // time of day of the schedule
     QLabel* LabelMaxDelete;
     QLineEdit* EditMaxDelete; // the mass-deletion guard's bound for scheduled runs: "50%", "200", "none"
-    QLabel* Label2;           // clock while the schedule is active
-    QTimer* Timer1;           // schedule timer
+    // What becomes of the files that actions delete or replace, and copy verification
+    // (unattended.ini; config.ini has no line for them).
+    QGroupBox* GroupBox5;
+    QRadioButton *RadioDelete, *RadioTrash, *RadioVersions;
+    QLineEdit* EditVersions; // the versions folder; empty: .paritas-versions in each location
+    QLabel* LabelKeepDays;
+    QSpinBox* SpinKeepDays; // versions older than this many days are removed; 0 keeps them all
+    QCheckBox* CheckVerify;
+    QLabel* Label2;                           // clock while the schedule is active
+    QTimer* Timer1;                           // schedule timer
     QPushButton *BitBtn3, *BitBtn1, *BitBtn2; // Save Configuration, Deactivate, Activate Schedule
     bool scheduledStart = false;
     // The schedule's clock; the system clock when empty (tests put their own moment here).
@@ -74,6 +84,8 @@ public:
 
 public slots:
     void EveryClick();
+    // The versions folder and its days apply only to the versions choice.
+    void RadioVersionsToggled();
     void BitBtn1Click();
     void BitBtn2Click();
     void BitBtn3Click();
@@ -87,6 +99,7 @@ public slots:
 private:
     ConfigFile stateNow() const;
     void loadUnattended();
+    void applyRemovalChoice(const Settings& settings);
     void setSchedulerControlsEnabled(bool enabled);
     // Activation's checks: a time field that the clock's time text can never equal is completed
     // (message) or refused (message, false); so is a bound that is none.

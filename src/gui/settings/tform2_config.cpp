@@ -1,11 +1,13 @@
 // The settings files: loaded once at start-up (written at the first start), saved on request.
 // config.ini keeps its 39 fixed lines and its favourite lines for every reader of it; what it has no
-// line for (the mass-deletion bound of scheduled runs) goes into unattended.ini beside it.
+// line for (the mass-deletion bound of scheduled runs, what becomes of removed files, copy
+// verification) goes into unattended.ini beside it.
 
 #include "core/app/text_file.h"
 #include "core/platform/datetime.h"
 #include "core/platform/file_queries.h"
 #include "core/settings/config_file.h"
+#include "core/settings/removal_settings.h"
 #include "core/settings/settings_folder.h"
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
@@ -122,6 +124,9 @@ void TForm2::loadUnattended() {
     const std::string bound = unattended_.get(kMaxDeleteKey);
     if (parseDeletionBound(bound))
         EditMaxDelete->setText(QString::fromStdString(bound));
+    Settings removal = currentSettings();
+    readRemovalSettings(unattended_, removal);
+    applyRemovalChoice(removal);
 }
 
 bool TForm2::Saveconfig() {
@@ -133,6 +138,15 @@ bool TForm2::Saveconfig() {
             this, QStringLiteral("\"%1\" is no deletion bound: write a share such as 50%, a number of files "
                                  "such as 200, or none.")
                       .arg(QString::fromStdString(bound)));
+        return false;
+    }
+    const std::string versions = EditVersions->text().trimmed().toStdString();
+    if (!versions.empty() && versions.front() != '/') {
+        DialogSeam::current().error(
+            this,
+            QStringLiteral("\"%1\" is no versions folder: write an absolute folder path, or nothing for "
+                           ".paritas-versions at the top of each location.")
+                .arg(QString::fromStdString(versions)));
         return false;
     }
     const std::string folderError = makeSettingsFolder(settingsFolder_);
@@ -155,6 +169,7 @@ bool TForm2::Saveconfig() {
         return false;
     }
     unattended_.set(kMaxDeleteKey, bound);
+    storeRemovalSettings(config.settings, unattended_);
     const std::string second = settingsFolder_ + kUnattendedFileName;
     if (unattended_.lines.size() == 1)
         unattended_.lines.insert(unattended_.lines.begin(),

@@ -218,7 +218,7 @@ TEST_F(Executor, PromptsFollowTheSettingsReadForEveryLineWithTheirExactTexts) {
                                     " if its empty? (*Even if you click OK , Dir will be deleted ONLY if "
                                     "there are no files inside)",
                             }));
-    EXPECT_EQ(host.settingsReads, 5);
+    EXPECT_EQ(host.settingsReads, 6); // once for the whole run, then before each line
 }
 
 TEST_F(Executor, ASettingChangedDuringTheRunAppliesFromTheNextLine) {

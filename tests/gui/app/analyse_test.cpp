@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 
 using namespace paritas;
@@ -63,6 +64,32 @@ private slots:
         QCOMPARE(f->StatusPanelB->text(), QStringLiteral("Files Count B : 1  Size: 0MB"));
         QVERIFY(f->BitBtn6->isEnabled());
         QVERIFY(!f->BitBtn5->isEnabled());
+    }
+
+    // The configuration window's choice reaches the window's runs: a backup moves what it deletes and
+    // replaces to the trash and says where each file went.
+    void withTheTrashChosenABackupKeepsWhatItDeletesAndReplaces() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        struct DataHome {
+            QByteArray previous = qgetenv("XDG_DATA_HOME");
+            ~DataHome() { qputenv("XDG_DATA_HOME", previous); }
+        } restored;
+        qputenv("XDG_DATA_HOME", t.root.filePath("data").toUtf8());
+        writeFile(t.a + "/report.txt", "the new report", 1800000000);
+        writeFile(t.b + "/report.txt", "old report", 1700000000);
+        writeFile(t.b + "/stale.txt", "stale");
+        t.setOn(f);
+        w.form2->CheckBoxConfirm->setChecked(false);
+        w.form2->RadioTrash->setChecked(true);
+        f->BitBtn6Click();
+        const QString trash = t.root.filePath("data/Trash/files");
+        QCOMPARE(readFile(trash + "/stale.txt"), QByteArray("stale"));
+        QCOMPARE(readFile(trash + "/report.txt"), QByteArray("old report"));
+        QCOMPARE(readFile(t.b + "/report.txt"), QByteArray("the new report"));
+        QVERIFY(!QFile::exists(t.b + "/stale.txt"));
+        QVERIFY(logHas(f, "Moved to the trash: " + trash + "/stale.txt"));
+        QVERIFY(logHas(f, "Old version moved to the trash: " + trash + "/report.txt"));
     }
 
     void nothingToDoStillEndsWithTheFinishedMessage() {

@@ -9,7 +9,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 
@@ -270,6 +272,39 @@ private slots:
         w.form2->BitBtn3Click();
         QCOMPARE(dialogs.errors.size(), 1);
         QVERIFY(readFile(folder + "/unattended.ini").contains("max-delete-scheduled = 25%"));
+    }
+
+    // What becomes of removed and replaced files (delete by default) and copy verification live in
+    // unattended.ini and come back in new windows; config.ini keeps its 39 lines. A relative versions
+    // folder is refused at the save.
+    void theRemovedFilesChoiceIsSavedBesideConfigIniAndDeleteIsTheDefault() {
+        FakeDialogs dialogs;
+        start();
+        QVERIFY(w.form2->RadioDelete->isChecked());
+        QVERIFY(!w.form2->CheckVerify->isChecked());
+        QVERIFY(w.form2->currentSettings().removedFiles == RemovedFiles::Delete);
+        w.form2->RadioVersions->setChecked(true);
+        w.form2->EditVersions->setText("/srv/versions");
+        w.form2->SpinKeepDays->setValue(30);
+        w.form2->CheckVerify->setChecked(true);
+        w.form2->BitBtn3Click();
+        QCOMPARE(fileLines(configFile()).size(), 39);
+        const QByteArray second = readFile(settingsFolder() + "/unattended.ini");
+        for (const char* entry : {"removed-files = versions", "versions-folder = /srv/versions",
+                                  "versions-keep-days = 30", "verify-copies = yes"})
+            QVERIFY2(second.contains(entry), entry);
+
+        restart();
+        const Settings s = w.form2->currentSettings();
+        QVERIFY(s.removedFiles == RemovedFiles::Versions);
+        QCOMPARE(s.versionsFolder, std::string("/srv/versions"));
+        QCOMPARE(s.versionsKeepDays, 30);
+        QVERIFY(s.verifyCopies);
+        w.form2->RadioTrash->setChecked(true);
+        w.form2->EditVersions->setText("versions");
+        w.form2->BitBtn3Click();
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(readFile(settingsFolder() + "/unattended.ini").contains("removed-files = versions"));
     }
 
     void aNightlyFavouriteRunsWithItsOwnLocationsModeAndSubfolderOption() {

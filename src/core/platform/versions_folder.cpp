@@ -1,0 +1,154 @@
+#include "core/platform/versions_folder.h"
+
+#include "core/platform/file_ops.h"
+#include "core/platform/path_text.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace paritas {
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr int kNameAttempts = 16;
+
+int openOrMake(int parent, const std::string& name, FolderHandle& into) {
+    if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST)
+        return errno;
+    const int fd = ::openat(parent, name.c_str(), kFolderFlags | O_NOFOLLOW);
+    if (fd < 0)
+        return errno == ELOOP || errno == ENOTDIR ? kCrossesLink : errno;
+    into = FolderHandle(fd);
+    return 0;
+}
+
+void recordFirst(PruneResult& result, int error) {
+    if (result.error == 0)
+        result.error = error;
+}
+
+// Prunes the open folder `folder`; true when it is empty afterwards.
+bool pruneFolder(int folder, std::time_t cutoff, PruneResult& result) {
+    const int listed = ::dup(folder);
+    DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (!dir) {
+        if (listed >= 0)
+            ::close(listed);
+        recordFirst(result, errno);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    bool empty = true;
+    for (const std::string& name : names) {
+        struct stat st {};
+        if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            recordFirst(result, errno);
+            empty = false;
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const FolderHandle below(::openat(folder, name.c_str(), kFolderFlags | O_NOFOLLOW));
+            if (!below.valid()) {
+                recordFirst(result, errno);
+                empty = false;
+            } else if (!pruneFolder(below.get(), cutoff, result) ||
+                       ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0) {
+                empty = false;
+            }
+            continue;
+        }
+        if (st.st_ctime >= cutoff) {
+            empty = false;
+            continue;
+        }
+        if (::unlinkat(folder, name.c_str(), 0) == 0) {
+            ++result.removed;
+        } else {
+            recordFirst(result, errno);
+            empty = false;
+        }
+    }
+    return empty;
+}
+
+} // namespace
+
+int openFolderTree(int root, const std::string& relative, FolderHandle& into) {
+    FolderHandle current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+    if (!current.valid())
+        return errno;
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t end = relative.find(kSeparator, start);
+        if (end == std::string::npos)
+            end = relative.size();
+        const std::string part = relative.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..")
+            return kOutsideLocations;
+        FolderHandle next;
+        if (const int error = openOrMake(current.get(), part, next); error != 0)
+            return error;
+        current = std::move(next);
+    }
+    into = std::move(current);
+    return 0;
+}
+
+int openOrMakeFolder(const std::string& path, FolderHandle& into) {
+    const int fd = ::open(path.c_str(), kFolderFlags);
+    if (fd >= 0) {
+        into = FolderHandle(fd);
+        return 0;
+    }
+    if (errno != ENOENT)
+        return errno;
+    const std::size_t slash = path.rfind(kSeparator);
+    if (slash == std::string::npos || path.size() <= 1)
+        return ENOENT;
+    FolderHandle parent;
+    if (const int error = openOrMakeFolder(slash == 0 ? "/" : path.substr(0, slash), parent); error != 0)
+        return error;
+    if (::mkdirat(parent.get(), path.c_str() + slash + 1, 0777) != 0 && errno != EEXIST)
+        return errno;
+    const int made = ::openat(parent.get(), path.c_str() + slash + 1, kFolderFlags);
+    if (made < 0)
+        return errno;
+    into = FolderHandle(made);
+    return 0;
+}
+
+int moveUnderFreeName(int folder, const std::string& name, int target,
+                      const std::function<std::string(int attempt)>& nameAt, std::string& used) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string candidate = nameAt(attempt);
+        const FsResult moved = moveNoReplaceAt(folder, name, target, candidate);
+        if (moved.ok()) {
+            used = candidate;
+            return 0;
+        }
+        if (moved.error != EEXIST)
+            return moved.error;
+    }
+    return EEXIST;
+}
+
+PruneResult pruneOlderThan(int root, std::time_t cutoff) {
+    PruneResult result;
+    pruneFolder(root, cutoff, result);
+    return result;
+}
+
+} // namespace paritas

@@ -1,0 +1,42 @@
+#pragma once
+// A folder that keeps old versions of files in a tree of its own: files are moved in (never copied,
+// never replacing anything there), and removed again when they have been there long enough.
+//
+// A version's age is the time it was moved in: the rename sets the file's status-change time, and
+// nothing else of Paritas touches it afterwards (its modified time stays the file's own, so that a
+// version put back looks as the file did).
+
+#include "core/platform/beneath.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+
+namespace paritas {
+
+// The versions folder a location gets when none is chosen: at its top, where the scans never list it.
+inline constexpr const char* kVersionsFolderName = ".paritas-versions";
+
+// Opens the folder `relative` ("docs/2026", or empty for `root` itself) beneath the open folder
+// `root`, making the folders that are missing; never through a symbolic link.
+int openFolderTree(int root, const std::string& relative, FolderHandle& into);
+
+// Opens the folder at `path` as written, making it and the folders above it that are missing.
+int openOrMakeFolder(const std::string& path, FolderHandle& into);
+
+// Moves the entry `name` of the open folder `folder` into the open folder `target` under the first
+// free name among nameAt(0), nameAt(1), ... (a few tries); never replaces anything. 0 and the name
+// used in `used`, or the error (EXDEV: `target` lies on another file system).
+int moveUnderFreeName(int folder, const std::string& name, int target,
+                      const std::function<std::string(int attempt)>& nameAt, std::string& used);
+
+struct PruneResult {
+    std::size_t removed = 0; // files (and links) removed
+    int error = 0;           // the first failure met on the way; pruning goes on past it
+};
+
+// Removes every entry below the open folder `root` that is not a folder and was moved in before
+// `cutoff`, then the folders below `root` that this leaves empty. Never follows a link.
+PruneResult pruneOlderThan(int root, std::time_t cutoff);
+
+} // namespace paritas
