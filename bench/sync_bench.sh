@@ -91,7 +91,7 @@ part_renamed() {
         mv "$source/dir0" "$source/dir0-renamed"
         mv "$source/dir1" "$source/dir1-renamed"
         mkdir "$source/moved"
-        find "$source/dir2" -type f | head -1000 | while read -r f; do mv "$f" "$source/moved/"; done
+        find "$source/dir2" -type f | sort | sed -n 1,1000p | while read -r f; do mv "$f" "$source/moved/"; done
     fi
     local p=() c=() copies
     for ((run = 1; run <= runs; run++)); do

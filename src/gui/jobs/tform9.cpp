@@ -102,12 +102,18 @@ TForm9::TForm9(TForm1* mainWindow, TForm2* configuration)
         values[i]->setWordWrap(true);
         values[i]->setGeometry(8, 24 + i * 34, 290, 16);
     }
+    // Laid out at the design size for the default font; a larger font scales the whole window.
     resize(330, 432);
+    FormResize();
+    scale_ = fontScaleOf(this);
+    scaleControls(this, scale_);
+    setMinimumSize(scale_.sx(330), scale_.sy(320));
+    resize(scale_.sx(330), scale_.sy(432));
     if (configuration_)
         configuration_->setFavouritesWindow(this);
     FormCreate();
     if (mainWindow)
-        move(mainWindow->geometry().center() - QPoint(330 / 2, 432 / 2));
+        move(mainWindow->geometry().center() - QPoint(width() / 2, height() / 2));
 }
 
 // Writes the headers, then loads the settings file: settings, the main window's view and size, and the
@@ -128,12 +134,13 @@ void TForm9::resizeEvent(QResizeEvent* event) {
 // The list shows only the names; the details panel shows the rest of the selected favourite.
 void TForm9::FormResize() {
     const int w = width(), h = height();
-    StringGrid1->setGeometry(8, 36, w - 16, h - 36 - 190);
+    const FontScale& s = scale_;
+    StringGrid1->setGeometry(s.sx(8), s.sy(36), w - s.sx(16), h - s.sy(36 + 190));
     if (auto* details = findChild<QGroupBox*>(QStringLiteral("details")))
-        details->setGeometry(8, h - 186, w - 16, 146);
-    BitBtn1->setGeometry(8, h - 34, 90, 26);
-    BitBtn3->setGeometry(w / 2 - 45, h - 34, 90, 26);
-    BitBtn2->setGeometry(w - 98, h - 34, 90, 26);
+        details->setGeometry(s.sx(8), h - s.sy(186), w - s.sx(16), s.sy(146));
+    BitBtn1->setGeometry(s.sx(8), h - s.sy(34), s.sx(90), s.sy(26));
+    BitBtn3->setGeometry(w / 2 - s.sx(45), h - s.sy(34), s.sx(90), s.sy(26));
+    BitBtn2->setGeometry(w - s.sx(98), h - s.sy(34), s.sx(90), s.sy(26));
     StringGrid1->setColumnWidth(0, 12);
     StringGrid1->setColumnWidth(1, StringGrid1->width() / 3 * 2);
     for (int c = 2; c <= 5; ++c)

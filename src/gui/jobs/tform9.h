@@ -2,6 +2,7 @@
 // The favourites window: named synchronisations to run again with one command.
 
 #include "core/settings/config_file.h"
+#include "gui/app/font_fit.h"
 
 #include <QWidget>
 
@@ -52,6 +53,7 @@ private:
 
     TForm1* main_;
     TForm2* configuration_;
+    FontScale scale_; // the design's pixels at the window's font
 };
 
 } // namespace paritas::gui

@@ -1,5 +1,7 @@
 #include "gui/settings/tform2.h"
 
+#include "gui/app/font_fit.h"
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -111,6 +113,8 @@ TForm2::TForm2(QWidget* mainWindow)
 
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
     BitBtn3->setGeometry(8, kHeight - 35, 150, 27);
+    ButtonClose = new QPushButton(QStringLiteral("Close"), this);
+    ButtonClose->setGeometry(166, kHeight - 35, 90, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
     BitBtn1->setGeometry(kWidth - 288, kHeight - 35, 136, 27);
     BitBtn1->setEnabled(false);
@@ -125,10 +129,15 @@ TForm2::TForm2(QWidget* mainWindow)
     connect(BitBtn1, &QPushButton::clicked, this, &TForm2::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &TForm2::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TForm2::BitBtn3Click);
+    connect(ButtonClose, &QPushButton::clicked, this, &QWidget::hide);
     connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
 
+    // Laid out for the default font; a larger one scales the whole window to what its captions need.
+    const FontScale scale = fontScaleOf(this);
+    scaleControls(this, scale);
+    setFixedSize(scale.sx(kWidth), scale.sy(kHeight));
     if (mainWindow)
-        move(mainWindow->geometry().center() - QPoint(kWidth / 2, kHeight / 2));
+        move(mainWindow->geometry().center() - QPoint(width() / 2, height() / 2));
 }
 
 Settings TForm2::currentSettings() const {

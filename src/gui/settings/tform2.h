@@ -58,6 +58,7 @@ public:
     QLabel* Label2;                           // clock while the schedule is active
     QTimer* Timer1;                           // schedule timer
     QPushButton *BitBtn3, *BitBtn1, *BitBtn2; // Save Configuration, Deactivate, Activate Schedule
+    QPushButton* ButtonClose;                 // hides the window, as its close box does
     bool scheduledStart = false;
     // The schedule's clock; the system clock when empty (tests put their own moment here).
     std::function<std::time_t()> clock;

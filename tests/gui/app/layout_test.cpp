@@ -220,10 +220,6 @@ private slots:
         destroyWindows(w);
         for (const QString& problem : problems)
             qInfo().noquote() << problem;
-        // These two windows belong to the settings and favourites code, which fits them to larger fonts
-        // on its own branch.
-        QEXPECT_FAIL("Configuration, 12 pt", "fitted to larger fonts with the settings files", Continue);
-        QEXPECT_FAIL("Favorites, 12 pt", "fitted to larger fonts with the favourites", Continue);
         QVERIFY2(problems.isEmpty(),
                  qPrintable(QStringLiteral("%1 problems, listed above").arg(problems.size())));
     }
