@@ -169,8 +169,9 @@ std::vector<std::string> configLines(const ConfigFile& config) {
         lines.push_back(std::string(*flags[std::size_t(i)] ? "T " : "F ") + kCaptions[std::size_t(i)]);
     lines.push_back(oneLine(config.settings.timeText));
     lines.push_back(config.compact ? "T Compact" : "F Compact");
-    lines.push_back("H" + std::to_string(config.clientHeight));
-    lines.push_back("W" + std::to_string(config.clientWidth));
+    // Appended rather than prefixed: GCC 12 warns wrongly (-Wrestrict) on "H" + std::to_string(...).
+    lines.push_back(std::string("H").append(std::to_string(config.clientHeight)));
+    lines.push_back(std::string("W").append(std::to_string(config.clientWidth)));
     lines.push_back(config.maximised ? "M" : " ");
     lines.resize(kConfigFixedLines);
     for (const Favourite& f : config.favourites)
