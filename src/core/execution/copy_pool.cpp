@@ -22,6 +22,7 @@ CopyPool::CopyPool(int workers, const LocationResolver& locations, CopyOptions o
 
 CopyPool::~CopyPool() {
     stop();
+    handOver(); // copies not begun end as not begun
     {
         std::lock_guard<std::mutex> lock(mutex_);
         closing_ = true;
@@ -32,22 +33,60 @@ CopyPool::~CopyPool() {
 }
 
 uint64_t CopyPool::submit(Job job) {
-    uint64_t ticket;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ticket = nextTicket_++;
-        queue_.emplace_back(ticket, std::move(job));
-    }
-    jobReady_.notify_one();
+    constexpr std::size_t kBatch = 16;
+    const uint64_t ticket = nextTicket_++;
+    batch_.emplace_back(ticket, std::move(job));
+    if (batch_.size() >= kBatch)
+        handOver();
     return ticket;
 }
 
-std::optional<CopyPool::Outcome> CopyPool::outcome(uint64_t ticket, std::chrono::milliseconds wait) {
+void CopyPool::handOver() {
+    if (batch_.empty())
+        return;
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& entry : batch_)
+            queue_.push_back(std::move(entry));
+        wake = idle_ > 0;
+    }
+    batch_.clear();
+    if (wake)
+        jobReady_.notify_all();
+}
+
+bool CopyPool::waitFor(std::unique_lock<std::mutex>& lock, uint64_t ticket, std::chrono::milliseconds wait) {
+    if (outcomes_.count(ticket))
+        return true;
+    if (wait.count() <= 0)
+        return false;
+    waitingFor_ = ticket;
+    const bool ended = outcomeReady_.wait_for(lock, wait, [&] { return outcomes_.count(ticket) > 0; });
+    waitingFor_ = kNobody;
+    return ended;
+}
+
+bool CopyPool::ended(uint64_t ticket, std::chrono::milliseconds wait) {
+    if (!batch_.empty() && ticket >= batch_.front().first) {
+        if (wait.count() <= 0)
+            return false; // not even handed over yet
+        handOver();
+    }
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!outcomeReady_.wait_for(lock, wait, [&] { return outcomes_.count(ticket) > 0; }))
+    return waitFor(lock, ticket, wait);
+}
+
+std::optional<CopyPool::Outcome> CopyPool::outcome(uint64_t ticket, std::chrono::milliseconds wait) {
+    if (wait.count() <= 0 && finished_.load(std::memory_order_acquire) == taken_)
+        return std::nullopt; // nothing has ended that was not taken yet
+    if (!ended(ticket, wait))
         return std::nullopt;
-    Outcome outcome = outcomes_[ticket];
-    outcomes_.erase(ticket);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = outcomes_.find(ticket);
+    Outcome outcome = std::move(found->second);
+    outcomes_.erase(found);
+    ++taken_;
     return outcome;
 }
 
@@ -64,7 +103,11 @@ void CopyPool::work(LocationResolver locations) {
     uint64_t forgotten = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        jobReady_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+        while (!closing_ && queue_.empty()) {
+            ++idle_;
+            jobReady_.wait(lock);
+            --idle_;
+        }
         if (queue_.empty())
             return;
         auto [ticket, job] = std::move(queue_.front());
@@ -82,8 +125,10 @@ void CopyPool::work(LocationResolver locations) {
                                 job.destination, job.plan, observer, options_);
         }
         lock.lock();
-        outcomes_.emplace(ticket, outcome);
-        outcomeReady_.notify_all();
+        outcomes_.emplace(ticket, std::move(outcome));
+        finished_.fetch_add(1, std::memory_order_release);
+        if (waitingFor_ == ticket)
+            outcomeReady_.notify_one();
     }
 }
 

@@ -207,27 +207,14 @@ public:
 
     // Reports the copies of the pool in list order: those that are done (or, with `all`, every one,
     // waiting for them), each as a copy on this thread would have been reported.
-    void reportPending(bool all) {
-        while (!pending_.empty()) {
-            Pending& head = pending_.front();
-            std::optional<CopyPool::Outcome> outcome;
-            do {
-                outcome = pool_->outcome(head.ticket, std::chrono::milliseconds(all ? 20 : 0));
-                if (!outcome && all)
-                    host_.keepAlive(); // the windows stay served, a signal is noticed, while copies run
-                if (!outcome && all && flags_.action && !stopped_) {
-                    stopped_ = true;
-                    pool_->stop();
-                }
-            } while (!outcome && all);
-            if (!outcome)
-                return;
-            reportCopy(head, *outcome);
-            pendingPaths_.erase(head.pair.destination);
-            if (head.facts)
-                pendingLines_.erase(head.facts->line);
-            pending_.pop_front();
-        }
+    void reportPending(bool all) { reportPending(all ? 0 : kNoWaiting); }
+
+    // After a copy was handed over: when as many copies are under way as the pool may hold, waits
+    // until half of them are reported (not one wake-up per copy), which also bounds the memory held
+    // for copies under way however long the list.
+    void afterDispatch() {
+        constexpr std::size_t kMostUnderWay = 512;
+        reportPending(pending_.size() >= kMostUnderWay ? kMostUnderWay / 2 : kNoWaiting);
     }
 
     // One line, up to and including its counting; the caller shows progress and status.
@@ -289,6 +276,51 @@ public:
     }
 
 private:
+    static constexpr std::size_t kNoWaiting = SIZE_MAX;
+
+    // Reports the copies of the pool in list order while their outcomes are there, and waits for them
+    // while more than `keep` are under way (the window kept alive, a stop passed on to the pool).
+    void reportPending(std::size_t keep) {
+        reportEnded();
+        while (pending_.size() > keep) {
+            // Sleep until the last copy that must be reported has ended (most before it have ended by
+            // then), or the first one once it has; what has ended is reported between the sleeps.
+            const uint64_t last = pending_[pending_.size() - keep - 1].ticket;
+            const uint64_t awaited =
+                pool_->ended(last, std::chrono::milliseconds(0)) ? pending_.front().ticket : last;
+            if (!pool_->ended(awaited, std::chrono::milliseconds(20)))
+                waitedAndStopped();
+            reportEnded();
+        }
+    }
+
+    // Reports the copies at the head of the list whose outcomes are there.
+    void reportEnded() {
+        while (!pending_.empty()) {
+            Pending& head = pending_.front();
+            std::optional<CopyPool::Outcome> outcome =
+                pool_->outcome(head.ticket, std::chrono::milliseconds(0));
+            if (!outcome)
+                return;
+            reportCopy(head, *outcome);
+            pendingPaths_.erase(head.pair.destination);
+            if (head.facts)
+                pendingLines_.erase(head.facts->line);
+            pending_.pop_front();
+        }
+    }
+
+    // While waiting for copies: the windows stay served and a signal is noticed; a stop is passed on
+    // to the pool. Returns whether the run is stopped.
+    bool waitedAndStopped() {
+        host_.keepAlive();
+        if (flags_.action && !stopped_) {
+            stopped_ = true;
+            pool_->stop();
+        }
+        return stopped_;
+    }
+
     struct Pending {
         std::size_t index;
         CutPair pair;
@@ -535,7 +567,7 @@ ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHos
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
         if (run.dispatch(index)) {
-            run.reportPending(false);
+            run.afterDispatch();
             continue;
         }
         run.reportPending(true);

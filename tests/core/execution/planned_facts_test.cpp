@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+
 using namespace paritas;
 using namespace paritas::test;
 
@@ -98,17 +101,15 @@ TEST(PlannedFacts, ALineRunsOnlyWhenTheLineItDependsOnSucceeded) {
 
 namespace {
 
-// Runs with a pool of `workers` copies, stopping once `stopAfter` lines have been reported.
+// Runs with a pool of `workers` copies; `onKeepAlive` runs whenever the executor keeps the window alive.
 class PooledHost final : public SyncRecordingHost {
 public:
     int workers = 1;
-    int positions = 0;
-    int stopAfter = -1;
-    StopFlags* flags = nullptr;
+    std::function<void()> onKeepAlive;
     int copyWorkers() override { return workers; }
-    void setProgressPosition(int64_t) override {
-        if (++positions == stopAfter && flags)
-            interruptJobProcessing(*flags, static_cast<ExecutorHost&>(*this));
+    void keepAlive() override {
+        if (onKeepAlive)
+            onKeepAlive();
     }
 };
 
@@ -140,6 +141,10 @@ TEST(PlannedFacts, CopiesOnAPoolChangeNothingButTheTimeTheyTake) {
     ExecutionCounts counts[2];
     for (const int workers : {1, 4}) {
         TempTree tree(description);
+        for (int f = 0; f < 40; ++f) // both runs copy the same times, whenever their trees were made
+            tree.setModifiedTime("A/d" + std::to_string(f % 5) + "/f" + std::to_string(f) + ".txt",
+                                 1700000000);
+        tree.setModifiedTime("A/photos/photo.jpg", 1700000000).setModifiedTime("B/old/photo.jpg", 1700000000);
         const SyncRun planned = syncOnce(0, tree.path("A/"), tree.path("B/"), quietSettings(), false);
         PooledHost host;
         host.workers = workers;
@@ -153,18 +158,34 @@ TEST(PlannedFacts, CopiesOnAPoolChangeNothingButTheTimeTheyTake) {
     EXPECT_EQ(counts[1].good, counts[0].good);
     EXPECT_EQ(counts[1].bad, 0);
 
-    // Stopped after the tenth line: nothing after it is begun, the copies under way are cancelled, and
-    // every line is either done, cancelled or not reached.
+    // Stopped as soon as a copy of the pool has landed in B: the copies under way end or are cancelled,
+    // no other copy is begun, the deletions after the copies are not reached, and every line is done,
+    // cancelled or not reached.
     TempTree tree(description);
+    for (int f = 0; f < 40; ++f) // copies that take a while, so that the stop comes amid them
+        tree.sizedFile("A/d" + std::to_string(f % 5) + "/f" + std::to_string(f) + ".txt", 1 << 20);
     const SyncRun planned = syncOnce(0, tree.path("A/"), tree.path("B/"), quietSettings(), false);
+    const auto copiesInB = [&] {
+        int copies = 0;
+        for (int f = 0; f < 40; ++f)
+            copies += std::filesystem::exists(
+                tree.path("B/d" + std::to_string(f % 5) + "/f" + std::to_string(f) + ".txt"));
+        return copies;
+    };
     PooledHost host;
     host.workers = 4;
     StopFlags flags;
-    host.flags = &flags;
-    host.stopAfter = 10;
+    int landedAtStop = -1;
+    host.onKeepAlive = [&] {
+        if (landedAtStop < 0 && copiesInB() > 0) {
+            landedAtStop = copiesInB();
+            interruptJobProcessing(flags, static_cast<ExecutorHost&>(host));
+        }
+    };
     const ExecutionCounts stopped = PerformActions(planned.plan.actions, flags, host, planned.plan.facts);
+    ASSERT_GE(landedAtStop, 1);
+    EXPECT_LE(copiesInB(), landedAtStop + host.workers) << "copies were begun after the stop";
     EXPECT_EQ(stopped.good + stopped.bad + stopped.notReached, int(planned.plan.actions.size()));
-    EXPECT_GE(stopped.notReached, int(planned.plan.actions.size()) - 10 - 4);
     EXPECT_EQ(stopped.bad, stopped.cancelled);
     EXPECT_EQ(tree.read("B/stale.txt"), "s") << "the deletions after the copies were not reached";
 }
