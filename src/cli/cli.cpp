@@ -110,10 +110,8 @@ Example, a nightly backup from cron (crontab -e):
   30 2 * * *  paritas-cli sync backup /home/ann/Documents /mnt/backup/Documents >>/var/log/paritas.log 2>&1
 )";
 
-// Copies that run at once on the command line: --threads, else a small pool (measured best on the
-// machines at hand, see bench/copy_tree_bench.sh).
+// Copies that run at once on the command line: --threads, else the engine's default pool.
 int copyWorkers(const Options& o) {
-    constexpr int kDefaultCopyWorkers = 4;
     return o.threads > 0 ? o.threads : kDefaultCopyWorkers;
 }
 

@@ -189,6 +189,10 @@ public:
             !isAbsolutePath(pair.destination))
             return false;
         const ActionFacts* facts = factsAt(index);
+        if (const uint64_t largest = host_.largestPooledCopy();
+            largest != UINT64_MAX &&
+            (!facts || !facts->sourceKnown || static_cast<uint64_t>(facts->source.size) > largest))
+            return false;
         if (facts && facts->after != ActionFacts::kNone &&
             (pendingLines_.count(facts->after) || !outcomes_.blocked(facts, actions_).empty()))
             return false;

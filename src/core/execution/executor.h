@@ -95,7 +95,15 @@ public:
     // pool of that many workers, outside copyWithProgress (which shows one copy at a time); lines are
     // still reported in list order on the caller's thread, and keepAlive() is called while copies run.
     virtual int copyWorkers() { return 1; }
+    // The largest file (in bytes, as planned) whose copy may go to the pool; larger ones, and those
+    // whose size was not planned, run one at a time through copyWithProgress. The windows keep their
+    // copy progress window for long copies this way.
+    virtual uint64_t largestPooledCopy() { return UINT64_MAX; }
 };
+
+// Copies that run at once when a host wants a pool and the user has not chosen: measured best for
+// small files on the machines at hand (bench/sync_bench.sh pool).
+constexpr int kDefaultCopyWorkers = 4;
 
 // Sets both stop flags and logs "Job Processing Interupted".
 void interruptJobProcessing(StopFlags& flags, ActivityHost& host);

@@ -111,7 +111,13 @@ public:
                                                QString::fromStdString(std::string(copyName)), bytes);
     }
 
+    // Small copies run on the engine's pool, as on the command line; a copy large enough to show the
+    // copy window runs alone, with it.
+    int copyWorkers() override { return kDefaultCopyWorkers; }
+    uint64_t largestPooledCopy() override { return kLargestPooledCopy; }
+
 private:
+    static constexpr uint64_t kLargestPooledCopy = 4 << 20;
     TForm1& f_;
     bool lineBar_ = false; // the executor set the bar's range to the lines of the run
 };
