@@ -1,6 +1,7 @@
 #include "core/platform/file_copy.h"
 
 #include "core/checksum/crc32.h"
+#include "core/platform/file_ops.h"
 #include "core/platform/file_queries.h"
 
 #include <algorithm>
@@ -544,15 +545,7 @@ CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const 
 } // namespace
 
 std::string copyTemporaryName() {
-    static std::atomic<uint64_t> counter{0};
-    static const uint64_t seed =
-        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<uint64_t>(::getpid()) << 32);
-    // splitmix64 over seed + counter: distinct for every call of this process, spread across runs.
-    uint64_t z = seed + 0x9e3779b97f4a7c15ull * (counter.fetch_add(1) + 1);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    z ^= z >> 31;
+    const uint64_t z = uniqueNumber();
     char digits[17];
     std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(z));
     return std::string(kCopyTempPrefix) + digits + ".tmp";

@@ -2,7 +2,9 @@
 
 #include "core/platform/file_queries.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <linux/fs.h> // RENAME_NOREPLACE
 #include <sys/stat.h>
@@ -155,6 +157,18 @@ FsResult moveNoReplace(const std::string& source, const std::string& destination
 
 FsResult moveNoReplaceWithoutRenameFlag(const std::string& source, const std::string& destination) {
     return moveWithoutFlag(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str());
+}
+
+uint64_t uniqueNumber() {
+    static std::atomic<uint64_t> counter{0};
+    static const uint64_t seed =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<uint64_t>(::getpid()) << 32);
+    // splitmix64 over seed + counter: distinct for every call of this process, spread across runs.
+    uint64_t z = seed + 0x9e3779b97f4a7c15ull * (counter.fetch_add(1) + 1);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
 }
 
 } // namespace paritas

@@ -15,6 +15,7 @@
 #include "core/platform/disposal.h"
 #include "core/platform/file_stamp.h"
 
+#include <cstdint>
 #include <string>
 
 namespace paritas {
@@ -49,5 +50,9 @@ FsResult moveNoReplace(const std::string& source, const std::string& destination
 // What a move falls back to where the file system lacks RENAME_NOREPLACE: a hard link, then the old
 // name goes (folders: rename over an empty placeholder made exclusively). Open for tests.
 FsResult moveNoReplaceWithoutRenameFlag(const std::string& source, const std::string& destination);
+
+// A number that differs at every call of this process and is spread across runs (for names that must
+// not clash: temporary copies, trash entries).
+uint64_t uniqueNumber();
 
 } // namespace paritas

@@ -150,17 +150,6 @@ std::string cutName(const std::string& name, std::size_t most) {
     return name.substr(0, end);
 }
 
-uint64_t uniqueNumber() {
-    static std::atomic<uint64_t> counter{0};
-    static const uint64_t seed =
-        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<uint64_t>(::getpid()) << 32);
-    uint64_t z = seed + 0x9e3779b97f4a7c15ull * (counter.fetch_add(1) + 1);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-}
-
 // The name in the trash at the given attempt: the file's own name first, then ".2" ... ".5" before
 // its extension, then eight random hex digits there (a trash that holds many files of one name).
 std::string trashName(const std::string& name, int attempt) {
