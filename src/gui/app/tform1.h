@@ -249,6 +249,7 @@ private:
     int busy_ = 0;
     bool jobListRunning_ = false;
     bool jobListScheduled_ = false;
+    bool runRefused_ = false; // the last run was refused before its first line (another run holds B)
 };
 
 } // namespace paritas::gui

@@ -130,12 +130,16 @@ ExecutionCounts TForm1::PerformActions() {
     // on a folder these lines change refuses this run before its first line.
     RunLock lock;
     const RunLockResult locked = lock.acquire(foldersWrittenBy(actions, actionFacts.locations));
-    if (!locked.acquired) {
+    runRefused_ = !locked.acquired;
+    if (runRefused_) {
         const std::string refusal = "Refused: " + runLockRefusal(locked) + "; no action was run";
         log(refusal);
         if (!runsWithoutPrompts())
             DialogSeam::current().message(this, QString::fromStdString(refusal));
-        return ExecutionCounts{};
+        ExecutionCounts none; // nothing ran: every line counts as not reached
+        for (const std::string& line : actions)
+            none.notReached += actionKind(line) != ActionKind::None;
+        return none;
     }
     WindowExecutorHost host(*this);
     const ExecutionCounts counts = paritas::PerformActions(actions, stopFlags, host, actionFacts);
@@ -157,6 +161,8 @@ QString runCountsText(const ExecutionCounts& counts) {
 // "Synchronisation FINISHED!" stays the box's first line; the second gives the counts, and the box
 // warns when anything failed, was cancelled or was not run.
 void TForm1::reportRunEnd(const ExecutionCounts& counts) {
+    if (runRefused_)
+        return; // the refusal was the run's one message
     const QString text = QStringLiteral("Synchronisation FINISHED!\n") + runCountsText(counts);
     const bool allDone = counts.bad == 0 && counts.notReached == 0 && counts.promptSkipped == 0;
     if (allDone)

@@ -381,6 +381,9 @@ private slots:
         QVERIFY(logged);
         if (jobList)
             QCOMPARE(statuses(f), QStringList({"Refused", ""}));
+        else
+            QVERIFY2(!(dialogs.messages + dialogs.warnings).join('\n').contains("FINISHED"),
+                     "a refused run does not end with the box of a finished one");
     }
 
     void aJobRunDoesNotStartWhileAnotherOperationRuns() {
