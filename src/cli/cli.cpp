@@ -31,8 +31,8 @@ constexpr const char* kUsage = R"(Usage:
   paritas-cli sync  MODE [OPTIONS] A B
   paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] [--trash | --versions DIR] A
   paritas-cli crc   [--no-subfolders] [--criteria LIST] A B
-  paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] [--trash | --versions DIR]
-                    [--versions-keep DAYS] [--verify] JOBLIST.jbl
+  paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait]
+                    [--trash | --delete | --versions DIR] [--versions-keep DAYS] [--verify] JOBLIST.jbl
   paritas-cli --help | --version
 
 Commands:
@@ -69,6 +69,8 @@ Options:
   --trash           sync, dedupe, jobs: move every file an action removes or replaces (a deleted
                     file, the old version under a copy) to the desktop's trash of its own file
                     system instead of deleting it; a file no trash can take stays, its line fails
+  --delete          jobs: delete removed and replaced files outright, whatever the window saved
+                    (without it, jobs keep them as the configuration window says)
   --versions DIR    sync, dedupe, jobs: move every file an action removes or replaces into DIR,
                     under its path below its location, with the run's date and time in its name;
                     DIR lies outside A and B, on their file system (files are moved, never copied)

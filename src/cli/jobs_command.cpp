@@ -44,8 +44,8 @@ std::vector<Job> readJobs(const std::string& file) {
 
 // The settings the window would run the jobs with: config.ini's and unattended.ini's where they are
 // (as the window finds them), else the window's defaults; never a prompt. --criteria overrides the
-// file's criteria; --trash, --versions, --versions-keep and --verify what becomes of removed files and
-// whether copies are verified.
+// file's criteria; --trash, --delete, --versions, --versions-keep and --verify what becomes of removed
+// files and whether copies are verified.
 Settings jobSettings(const Options& o) {
     ConfigFile config;
     std::error_code ec;
@@ -58,7 +58,7 @@ Settings jobSettings(const Options& o) {
             readRemovalSettings(readKeyValues(*lines), config.settings);
     }
     Settings s = config.settings;
-    if (o.trashGiven || o.versionsGiven || o.keepDaysGiven) {
+    if (o.trashGiven || o.deleteGiven || o.versionsGiven || o.keepDaysGiven) {
         s.removedFiles = o.settings.removedFiles;
         if (o.versionsGiven)
             s.versionsFolder = o.settings.versionsFolder;

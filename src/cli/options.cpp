@@ -114,6 +114,11 @@ const OptionSpec kOptions[] = {
          o.settings.removedFiles = RemovedFiles::Trash;
          o.trashGiven = true;
      }},
+    {"--delete", kJobs, nullptr,
+     [](Options& o, const std::string&) {
+         o.settings.removedFiles = RemovedFiles::Delete;
+         o.deleteGiven = true;
+     }},
     {"--versions", kSync | kDedupe | kJobs, "a folder", applyVersions},
     {"--versions-keep", kSync | kDedupe | kJobs, "a number of days", applyKeepDays},
     {"--verify", kSync | kJobs, nullptr,
@@ -253,6 +258,8 @@ Options parse(int argc, char** argv) {
     }
     if (o.trashGiven && (o.versionsGiven || o.keepDaysGiven))
         throw UsageError{"--trash and --versions (or --versions-keep) exclude each other"};
+    if (o.deleteGiven && (o.trashGiven || o.versionsGiven || o.keepDaysGiven))
+        throw UsageError{"--delete excludes --trash, --versions and --versions-keep"};
     if (o.command == Command::Jobs) {
         if (positional.size() != 1)
             throw UsageError{"jobs needs one job-list file, got " + std::to_string(positional.size())};

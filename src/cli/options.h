@@ -35,8 +35,10 @@ struct Options {
     std::vector<std::string> locations; // absolute, each ending with the separator
     std::string jobList;                // jobs: the .jbl file as given
     int threads = 0;                    // scan readers and copy workers: 0 the default, 1 one thread
-    // --trash, --versions, --versions-keep, --verify given (jobs: they override the window's settings).
+    // --trash, --delete, --versions, --versions-keep, --verify given (jobs: they override the window's
+    // settings).
     bool trashGiven = false;
+    bool deleteGiven = false;
     bool versionsGiven = false;
     bool keepDaysGiven = false;
     bool verifyGiven = false;

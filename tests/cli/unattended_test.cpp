@@ -334,6 +334,7 @@ TEST(CliUndo, RemovedFilesGoWhereTheOptionsOrTheWindowsSettingsSay) {
          "trash",
          "B/.paritas-versions/"},
         {"jobs, nothing saved", {"jobs"}, "", ""},
+        {"jobs --delete over the window's trash", {"jobs", "--delete"}, "trash", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -26,9 +26,9 @@ TEST(CliHelp, HelpAndVersionGoToStdoutAndSucceed) {
               "paritas-cli dedupe [--no-subfolders] [--criteria LIST] [--dry-run] [--trash | --versions DIR] "
               "A",
               "paritas-cli crc   [--no-subfolders] [--criteria LIST] A B",
-              "paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait] [--trash | "
-              "--versions DIR]",
-              "[--versions-keep DAYS] [--verify] JOBLIST.jbl", "paritas-cli --help | --version"})
+              "paritas-cli jobs  [--log FILE] [--dry-run] [--max-delete BOUND] [--wait]",
+              "[--trash | --delete | --versions DIR] [--versions-keep DAYS] [--verify] JOBLIST.jbl",
+              "paritas-cli --help | --version"})
             EXPECT_NE(r.out.find(synopsis), std::string::npos) << synopsis;
     }
     const CliResult version = runCli({"--version"});
@@ -90,6 +90,7 @@ TEST(CliUsage, ArgumentErrorsExitWithTwoAndAHintAndChangeNothing) {
         {{"crc", "--wait", a, b}, "unknown option \"--wait\" for crc"},
         {{"sync", "backup", "--trash", "--versions", tree.path("V"), a, b}, "--trash and --versions"},
         {{"jobs", "--versions-keep", "7", "--trash", "a.jbl"}, "--trash and --versions"},
+        {{"jobs", "--delete", "--trash", "a.jbl"}, "--delete excludes --trash"},
         {{"sync", "backup", "--versions", tree.path("B/old"), a, b}, "lies inside location " + b + "/"},
         {{"sync", "backup", "--versions", tree.path("plain.txt"), a, b}, "is a file, not a folder"},
         {{"sync", "backup", "--versions-keep", "0", a, b}, "--versions-keep takes a number of days"},
