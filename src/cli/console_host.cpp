@@ -129,6 +129,8 @@ void ConsoleHost::noticeSignal() {
     progress_.clear();
     log(std::string("Interrupted by ") + signalName(signal) +
         (actionsStarted_ ? "" : "; no action had run, nothing was changed"));
+    if (beforeExit_)
+        beforeExit_();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(128 + signal);

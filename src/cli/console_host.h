@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,12 +77,16 @@ public:
     // What the progress line tells about: files scanned, actions done of `total`, rows compared.
     void setPhase(Phase phase, std::string label, int64_t total = 0);
 
-    // The stop flags of the run under way: a caught signal sets their action flag, so the run cancels
-    // the copy under way and ends after the current line.
     // Copies that may run at once (copy lines need no prompt on the command line).
     void setCopyWorkers(int workers) { copyWorkers_ = workers; }
     int copyWorkers() override { return copyWorkers_; }
 
+    // What must still happen when a signal ends the program before the actions (jobs --log writes the
+    // log so far); it runs after the line that says so.
+    void setBeforeExit(std::function<void()> beforeExit) { beforeExit_ = std::move(beforeExit); }
+
+    // The stop flags of the run under way: a caught signal sets their action flag, so the run cancels
+    // the copy under way and ends after the current line.
     void watch(StopFlags* flags) {
         watched_ = flags;
         if (flags)
@@ -94,6 +99,7 @@ private:
 
     std::FILE* log_;
     LogSinks* sinks_;
+    std::function<void()> beforeExit_;
     bool logOnTerminal_;
     ProgressLine& progress_;
     Settings settings_;

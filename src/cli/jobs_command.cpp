@@ -178,7 +178,9 @@ int runJobs(const Options& o, RunContext& context) {
     if (!o.jobsLog.empty())
         context.sinks.kept = &kept;
     ConsoleHost console(o.dryRun ? stderr : stdout, context.progress, settings, &context.sinks);
-    console.setCopyWorkers(o.threads > 0 ? o.threads : 4);
+    console.setCopyWorkers(o.threads > 0 ? o.threads : kDefaultCopyWorkers);
+    if (!o.jobsLog.empty()) // a signal before the actions still leaves the log of what was done
+        console.setBeforeExit([&] { writeActionLog(o, kept); });
     ConsoleJobHost host(console, o, settings, context.sinks);
     JobRunOptions options;
     options.deletionBound = o.maxDelete;

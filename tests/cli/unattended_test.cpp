@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <regex>
 #include <thread>
@@ -237,6 +238,20 @@ TEST_F(CliLock, WithWaitASecondRunWaitsForTheFirstToEnd) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(mentions(r.out, "Waiting: " + taken("B/"))) << r.out;
     EXPECT_EQ(tree.read("B/a.txt"), "a");
+}
+
+// A signal while a job waits (or scans) ends the run before its actions; --log still gets the log.
+TEST_F(CliLock, AJobRunEndedByASignalBeforeItsActionsStillWritesItsLog) {
+    RunLock other;
+    ASSERT_TRUE(other.acquire({tree.path("B")}).acquired);
+    CliRun how = isolated(tree);
+    how.signalAfter = "Waiting: ";
+    how.signal = SIGTERM;
+    const CliResult r = runCli({"jobs", "--wait", "--log", tree.path("run.log"), tree.path("b.jbl")}, how);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+    ASSERT_TRUE(tree.exists("run.log")) << r.out;
+    EXPECT_TRUE(mentions(tree.read("run.log"), "Interrupted by SIGTERM; no action had run"));
+    EXPECT_FALSE(tree.exists("B/a.txt"));
 }
 
 TEST(CliPlanJson, EveryActionIsOneJsonObjectThatParsesBackToThePlan) {
