@@ -91,6 +91,7 @@ private:
 
     void indexFoldersOfB() {
         const FolderList& foldersB = *in_.foldersB;
+        folderIndexB_.reserve(foldersB.size());
         for (std::size_t k = 0; k < foldersB.size(); ++k)
             folderIndexB_.emplace(foldersB[k], k);
     }
@@ -322,7 +323,10 @@ private:
     }
 
     // A folder of B (as scanned) stands at `path`.
-    bool folderOfBAt(const std::string& path) const { return folderIndexB_.count(path + kSeparator) > 0; }
+    bool folderOfBAt(const std::string& path) const {
+        const std::string folder = path + kSeparator;
+        return folderIndexB_.count(folder) > 0;
+    }
 
     // The device of the folder of B that holds `path`, or of the nearest folder above it that the scan
     // listed (a folder still to be made lies on its parent's file system).
@@ -475,8 +479,9 @@ private:
     BlindSpots blindA_, blindB_;
     LeftAlone leftAlone_;  // files and folders of B kept because A could not be read there
     LeftAlone notEmptied_; // folders of B kept because B could not be read in them
-    std::unordered_map<std::string, std::size_t> folderIndexB_; // folder of B -> its index
-    std::unordered_map<std::string, uint32_t> removalLine_;     // folder of B -> its RemoveDir line
+    // Folder of B -> its index; the texts are those of the folder list, which outlives the planner.
+    std::unordered_map<std::string_view, std::size_t> folderIndexB_;
+    std::unordered_map<std::string, uint32_t> removalLine_; // folder of B -> its RemoveDir line
     std::vector<Deferred> deferred_;
     RowGroups byCriteria_;
     std::optional<CriteriaLookahead> matchesInB_; // rows of A in the groups of byCriteria_
