@@ -108,9 +108,9 @@ constexpr int kDefaultCopyWorkers = 4;
 // Sets both stop flags and logs "Job Processing Interupted".
 void interruptJobProcessing(StopFlags& flags, ActivityHost& host);
 
-// good and bad are the specified counts (every failure is bad, a cancelled copy and a line skipped
-// because the line it depends on did not succeed included). The others tell the bad ones apart and
-// count what was not tried, for an honest summary at the end of a run.
+// good and bad are the counts the status line shows (every failure is bad, a cancelled copy and a
+// line skipped because the line it depends on did not succeed included). The others tell the bad
+// ones apart and count what was not tried, for an honest summary at the end of a run.
 struct ExecutionCounts {
     int good = 0;
     int bad = 0;

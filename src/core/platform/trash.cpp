@@ -84,7 +84,7 @@ bool deviceOfNearest(std::string path, dev_t& device) {
     }
 }
 
-// Makes `path` and the folders above it that are missing (0700, as the specification asks).
+// Makes `path` and the folders above it that are missing (0700: a trash is its owner's alone).
 int makeFolders(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0)

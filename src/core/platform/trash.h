@@ -1,6 +1,6 @@
 #pragma once
-// The desktop's trash, as the freedesktop.org Trash specification lays it out, so that the file
-// manager lists what was put there and can put it back.
+// The desktop's trash, laid out the way freedesktop.org desktops share it, so that the file manager
+// lists what was put there and can put it back.
 //
 //   a file on the file system of the home trash  ->  $XDG_DATA_HOME/Trash (~/.local/share/Trash)
 //   a file on another file system, whose top is T ->  T/.Trash/$uid when T/.Trash is a real folder

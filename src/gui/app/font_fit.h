@@ -1,5 +1,5 @@
 #pragma once
-// What a caption needs of its control at the control's own font. The windows keep their specified
+// What a caption needs of its control at the control's own font. The windows keep their designed
 // pixel sizes at the default font and grow a control only where a larger font needs more: every
 // width below is a "max(design width, what the caption needs)".
 

@@ -107,7 +107,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
 TForm1::~TForm1() = default;
 
-// The specified captions, with mnemonics for the keyboard (the underlined letters do not change the
+// The menu captions, with mnemonics for the keyboard (the underlined letters do not change the
 // text the user reads) and Ctrl+Q for Exit.
 void TForm1::buildMenus() {
     QMenu* main = menuBar()->addMenu(QStringLiteral("&Main"));

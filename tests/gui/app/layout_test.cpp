@@ -1,6 +1,6 @@
 // Every window, rendered offscreen at the default font and at 12 pt (the main window also at its
 // minimum size, maximised and compact): no caption of a label, button, radio button, check box or
-// group is cut, and no two visible controls overlap. At the default font the specified pixel rules
+// group is cut, and no two visible controls overlap. At the default font the designed pixel rules
 // still hold (the window tests check them); what a larger font needs is grown from its metrics.
 
 #include "support/fake_dialogs.h"
