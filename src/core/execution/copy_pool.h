@@ -1,9 +1,10 @@
 #pragma once
 // Copies of one run on a few worker threads. The executor hands over copy lines that do not depend on
 // each other (it waits for every copy under way before any other kind of line, and before a copy that
-// touches a path one under way writes) and reports their outcomes in list order, on its own thread:
-// the pool only copies. Every copy goes through the same checked operation as a copy on the caller's
-// thread (copyFileBeneath), each worker resolving paths with its own resolver over the run's locations.
+// touches a path one under way writes, or writes a path one under way reads) and reports their outcomes in
+// list order, on its own thread: the pool only copies. Every copy goes through the same checked operation as
+// a copy on the caller's thread (copyFileBeneath), each worker resolving paths with its own resolver over the
+// run's locations.
 //
 // Stopping: once stop() is called, copies under way are cancelled between chunks and copies not begun
 // are not begun at all (their outcome says so), so a stop takes effect within one file.

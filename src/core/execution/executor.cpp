@@ -18,6 +18,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace paritas {
@@ -196,13 +197,16 @@ public:
         if (facts && facts->after != ActionFacts::kNone &&
             (pendingLines_.count(facts->after) || !outcomes_.blocked(facts, actions_).empty()))
             return false;
-        if (pendingPaths_.count(pair.source) || pendingPaths_.count(pair.destination))
+        // No copy under way writes what this one reads or writes, nor reads what this one writes.
+        if (pendingPaths_.count(pair.source) || pendingPaths_.count(pair.destination) ||
+            pendingSources_.count(pair.destination))
             return false;
         CopyPool::Job job{pair.source, pair.destination, facts && facts->sourceKnown,
                           facts ? facts->source : FileStamp{},
                           facts ? facts->destination : DestinationPlan{}};
         const uint64_t ticket = pool_->submit(std::move(job));
         pendingPaths_.insert(pair.destination);
+        ++pendingSources_[pair.source];
         if (facts)
             pendingLines_.insert(facts->line);
         pending_.push_back(Pending{index, std::move(pair), facts, ticket});
@@ -267,6 +271,10 @@ public:
         case ActionKind::None:
             break;
         }
+        // A removed folder frees its name and a move may move a folder: the workers' open folders
+        // are looked up again before their next copy, as this thread's are.
+        if (pool_ && (kind == ActionKind::RemoveFolder || kind == ActionKind::MoveRename))
+            pool_->forgetFolders();
         outcomes_.done(facts, succeeded);
     }
 
@@ -308,6 +316,8 @@ private:
                 return;
             reportCopy(head, *outcome);
             pendingPaths_.erase(head.pair.destination);
+            if (const auto reading = pendingSources_.find(head.pair.source); --reading->second == 0)
+                pendingSources_.erase(reading);
             if (head.facts)
                 pendingLines_.erase(head.facts->line);
             pending_.pop_front();
@@ -496,7 +506,8 @@ private:
     ExecutionCounts counts_;
     std::unique_ptr<CopyPool> pool_;
     std::deque<Pending> pending_;
-    std::unordered_set<std::string> pendingPaths_;
+    std::unordered_set<std::string> pendingPaths_;        // written by copies under way
+    std::unordered_map<std::string, int> pendingSources_; // read by copies under way, how many
     std::unordered_set<uint32_t> pendingLines_;
     bool stopped_ = false;
 };

@@ -108,7 +108,12 @@ Disposed RemovedFileKeeper::versionsRootFor(const std::string& path,
         error = at.ok() ? openFolderTree(at.folder.get(), at.name, opened) : at.error;
     } else {
         error = openOrMakeFolder(rootPath, opened);
+        if (error == 0)
+            error = claimVersionsFolder(opened.get());
     }
+    if (error == kVersionsFolderUnusable)
+        return Disposed{
+            error, rootPath + " holds files that Paritas did not put there; choose an empty folder", {}};
     if (error != 0)
         return Disposed{error, "the versions folder " + rootPath, {}};
     root = std::make_shared<const FolderHandle>(std::move(opened));
@@ -172,6 +177,8 @@ std::vector<std::string> RemovedFileKeeper::prune(const std::vector<std::string>
                                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         } else {
             root = FolderHandle(::open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (root.valid() && !isVersionsFolder(root.get()))
+                continue; // never taken as a versions folder: whatever is there is not ours to remove
         }
         if (!root.valid())
             continue; // no versions there yet

@@ -154,7 +154,11 @@ Disposed exchangeIn(int dir, TemporaryName& held, const std::string& name, const
     const bool same = ::fstatat(dir, held.name().c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 &&
                       !S_ISDIR(out.st_mode) && (!expected || stampOf(out).sameFileAs(*expected));
     if (!same) {
-        renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE);
+        if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) != 0) {
+            // What came out cannot go back: it stays under the temporary name rather than be lost.
+            held.release();
+            return Disposed{kChangedSincePlanning, "what stood there is now at " + held.name(), {}};
+        }
         return Disposed{kChangedSincePlanning, {}, {}};
     }
     if (!old.disposal)
@@ -169,10 +173,21 @@ Disposed placeHeld(int dir, TemporaryName& held, const std::string& name, const 
     struct stat before {};
     switch (plan.kind) {
     case DestinationPlan::Kind::Anything:
-        // A file standing there is kept when it is to be kept: exchanged, not renamed over.
-        if (old.disposal && ::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 &&
-            !S_ISDIR(before.st_mode))
-            return exchangeIn(dir, held, name, nullptr, old);
+        // A file standing there is kept when it is to be kept: exchanged, not renamed over, even one
+        // that appears at the last moment.
+        if (old.disposal) {
+            if (renameAt(dir, held.name(), dir, name, RENAME_NOREPLACE) == 0) {
+                held.release();
+                return {};
+            }
+            if (errno == EEXIST)
+                return takenReason(dir, name) == EISDIR ? Disposed{EISDIR, {}, {}}
+                                                        : exchangeIn(dir, held, name, nullptr, old);
+            if (errno != EINVAL && errno != ENOSYS)
+                return Disposed{errno, {}, {}};
+            if (::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(before.st_mode))
+                return exchangeIn(dir, held, name, nullptr, old);
+        }
         if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0)
             return Disposed{errno, {}, {}};
         held.release();

@@ -129,7 +129,11 @@ FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source,
     if (planned)
         if (const FsResult check = stillPlanned(from.folder.get(), from.name, planned); !check.ok())
             return check;
-    return moveResolved(from.folder.get(), from.name.c_str(), to.folder.get(), to.name.c_str());
+    const FsResult moved =
+        moveResolved(from.folder.get(), from.name.c_str(), to.folder.get(), to.name.c_str());
+    if (moved.ok() && !planned)
+        locations.forgetFolders(); // an unplanned move may have moved a folder kept open
+    return moved;
 }
 
 bool realFolderAt(LocationResolver& locations, const std::string& path) {

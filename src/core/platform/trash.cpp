@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -207,8 +208,16 @@ std::string homeTrashFolder() {
     if (data && data[0] == kSeparator) {
         folder = data;
     } else {
+        // cron and systemd may start us without HOME: the account's home folder then, and no home
+        // trash at all rather than one made at the top of the file system.
         const char* home = std::getenv("HOME");
-        folder = std::string(home && home[0] == kSeparator ? home : "") + "/.local/share";
+        if (!home || home[0] != kSeparator) {
+            const passwd* account = ::getpwuid(::getuid());
+            home = account && account->pw_dir && account->pw_dir[0] == kSeparator ? account->pw_dir : nullptr;
+        }
+        if (!home)
+            return {};
+        folder = std::string(home) + "/.local/share";
     }
     while (folder.size() > 1 && folder.back() == kSeparator)
         folder.pop_back();
@@ -239,9 +248,12 @@ Disposed Trash::put(int folder, const std::string& name, const std::string& path
     if (where.empty())
         where = parentOf(path);
     const std::string full = withTrailingSeparator(where) + shownName;
+    // Below the top of a top-folder trash the path is recorded relative to that top; a folder reached
+    // another way (a bind mount of the same file system) keeps its absolute path.
     std::string recorded = full;
-    if (!can->top.empty())
-        recorded = can->top == "/" ? full.substr(1) : full.substr(can->top.size() + 1);
+    const std::string topPrefix = can->top == "/" ? can->top : can->top + "/";
+    if (!can->top.empty() && full.starts_with(topPrefix))
+        recorded = full.substr(topPrefix.size());
     const std::string info = "[Trash Info]\nPath=" + percentEncoded(recorded) +
                              "\nDeletionDate=" + localIsoTime(std::time(nullptr)) + "\n";
 
@@ -318,7 +330,8 @@ std::shared_ptr<const Trash::Can> Trash::findCan(int folder, dev_t device) const
             return can;
         why.push_back(problem);
     } else {
-        why.push_back("the home trash " + homeTrash_ + " lies on another file system");
+        why.push_back(homeTrash_.empty() ? std::string("no home folder is known for the home trash")
+                                         : "the home trash " + homeTrash_ + " lies on another file system");
     }
 
     std::string where = pathOfFolder(folder);
@@ -343,8 +356,12 @@ std::shared_ptr<const Trash::Can> Trash::findCan(int folder, dev_t device) const
                 FolderHandle own;
                 const int error =
                     sharedFolder.valid() ? openSubfolder(sharedFolder.get(), uid.c_str(), own) : errno;
+                struct stat ownStat {};
                 std::string problem = error != 0 ? sharedPath + "/" + uid + ": " + systemText(error)
-                                                 : fill(own.get(), sharedPath + "/" + uid);
+                                      : ::fstat(own.get(), &ownStat) != 0 || ownStat.st_uid != uid_ ||
+                                              (ownStat.st_mode & 077) != 0
+                                          ? sharedPath + "/" + uid + " is not a private folder of this user"
+                                          : fill(own.get(), sharedPath + "/" + uid);
                 if (problem.empty())
                     return can;
                 why.push_back(problem);

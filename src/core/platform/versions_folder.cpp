@@ -31,23 +31,32 @@ void recordFirst(PruneResult& result, int error) {
         result.error = error;
 }
 
-// Prunes the open folder `folder`; true when it is empty afterwards.
-bool pruneFolder(int folder, std::time_t cutoff, PruneResult& result) {
+// The names in the open folder `folder`, "." and ".." left out; false when it cannot be read.
+bool namesIn(int folder, std::vector<std::string>& names) {
     const int listed = ::dup(folder);
     DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
     if (!dir) {
         if (listed >= 0)
             ::close(listed);
-        recordFirst(result, errno);
         return false;
     }
-    std::vector<std::string> names;
+    ::rewinddir(dir);
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..")
             names.push_back(name);
     }
     ::closedir(dir);
+    return true;
+}
+
+// Prunes the open folder `folder`; true when it is empty afterwards.
+bool pruneFolder(int folder, std::time_t cutoff, PruneResult& result) {
+    std::vector<std::string> names;
+    if (!namesIn(folder, names)) {
+        recordFirst(result, errno);
+        return false;
+    }
     bool empty = true;
     for (const std::string& name : names) {
         struct stat st {};
@@ -67,7 +76,7 @@ bool pruneFolder(int folder, std::time_t cutoff, PruneResult& result) {
             }
             continue;
         }
-        if (st.st_ctime >= cutoff) {
+        if (st.st_ctime >= cutoff || name == kVersionsMarkName) {
             empty = false;
             continue;
         }
@@ -82,6 +91,26 @@ bool pruneFolder(int folder, std::time_t cutoff, PruneResult& result) {
 }
 
 } // namespace
+
+bool isVersionsFolder(int root) {
+    struct stat st {};
+    return ::fstatat(root, kVersionsMarkName, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
+int claimVersionsFolder(int root) {
+    if (isVersionsFolder(root))
+        return 0;
+    std::vector<std::string> names;
+    if (!namesIn(root, names))
+        return errno;
+    if (!names.empty())
+        return kVersionsFolderUnusable;
+    const int fd = ::openat(root, kVersionsMarkName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+}
 
 int openFolderTree(int root, const std::string& relative, FolderHandle& into) {
     FolderHandle current(::fcntl(root, F_DUPFD_CLOEXEC, 0));

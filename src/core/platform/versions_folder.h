@@ -17,6 +17,16 @@ namespace paritas {
 // The versions folder a location gets when none is chosen: at its top, where the scans never list it.
 inline constexpr const char* kVersionsFolderName = ".paritas-versions";
 
+// The mark of a folder chosen to keep versions. Paritas takes a chosen folder only when it is empty
+// or already marked, and marks it then; it prunes only a marked folder. So a folder of one's own
+// files chosen by mistake is refused, never emptied of its older files.
+inline constexpr const char* kVersionsMarkName = ".paritas-versions-folder";
+
+// 0 when the open folder `root` is marked, or was empty and is marked now; else the reason
+// (kVersionsFolderUnusable: it holds files Paritas did not put there) or the system's error.
+int claimVersionsFolder(int root);
+bool isVersionsFolder(int root);
+
 // Opens the folder `relative` ("docs/2026", or empty for `root` itself) beneath the open folder
 // `root`, making the folders that are missing; never through a symbolic link.
 int openFolderTree(int root, const std::string& relative, FolderHandle& into);
@@ -36,7 +46,8 @@ struct PruneResult {
 };
 
 // Removes every entry below the open folder `root` that is not a folder and was moved in before
-// `cutoff`, then the folders below `root` that this leaves empty. Never follows a link.
+// `cutoff` (the mark excepted), then the folders below `root` that this leaves empty. Never follows a
+// link.
 PruneResult pruneOlderThan(int root, std::time_t cutoff);
 
 } // namespace paritas

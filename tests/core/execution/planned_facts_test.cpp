@@ -189,3 +189,47 @@ TEST(PlannedFacts, CopiesOnAPoolChangeNothingButTheTimeTheyTake) {
     EXPECT_EQ(stopped.bad, stopped.cancelled);
     EXPECT_EQ(tree.read("B/stale.txt"), "s") << "the deletions after the copies were not reached";
 }
+
+// A copy on a pool sees what every line before it did, as one thread would: a copy that replaces
+// what an earlier copy reads waits for that copy, and a folder removed and made again is looked up
+// again by every worker.
+TEST(PlannedFacts, CopiesOnAPoolSeeWhatTheLinesBeforeThemDid) {
+    constexpr int kChains = 200;
+    TempTree tree("A/\nB/\n");
+    const std::string a = tree.path("A"), b = tree.path("B");
+    ActionList lines;
+    for (int i = 0; i < kChains; ++i) {
+        const std::string n = std::to_string(i);
+        tree.file("A/x" + n, std::string(4096, char('a' + i % 26)));
+        tree.file("A/z" + n, "the new x" + n);
+        // x is read into B/y, then replaced by z: B/y must hold the old x.
+        lines.push_back("Copy " + a + "/x" + n + "*" + b + "/y" + n);
+        lines.push_back("Copy " + a + "/z" + n + "*" + a + "/x" + n);
+    }
+    for (int i = 0; i < kChains; ++i) {
+        // Every worker has B/d open, then it is removed and made again before the last copy into it.
+        const std::string d = b + "/d" + std::to_string(i);
+        lines.push_back("CreateDir " + d);
+        for (int w = 0; w < 4; ++w)
+            lines.push_back("Copy " + a + "/z" + std::to_string(i) + "*" + d + "/f" + std::to_string(w));
+        for (int w = 0; w < 4; ++w)
+            lines.push_back("DeleteFile " + d + "/f" + std::to_string(w));
+        lines.push_back("RemoveDir " + d);
+        lines.push_back("CreateDir " + d);
+        for (int w = 0; w < 4; ++w)
+            lines.push_back("Copy " + a + "/z" + std::to_string(i) + "*" + d + "/g" + std::to_string(w));
+    }
+    PooledHost host;
+    host.workers = 4;
+    StopFlags flags;
+    PlanFacts facts; // the locations alone: folders are kept open beneath them
+    facts.locations = {a + "/", b + "/"};
+    const ExecutionCounts counts = PerformActions(lines, flags, host, facts);
+    EXPECT_EQ(counts.bad, 0) << ::testing::PrintToString(host.lines);
+    for (int i = 0; i < kChains; ++i) {
+        const std::string n = std::to_string(i);
+        EXPECT_EQ(tree.read("B/y" + n), std::string(4096, char('a' + i % 26))) << "y" << n;
+        EXPECT_EQ(tree.read("A/x" + n), "the new x" + n);
+        EXPECT_EQ(tree.read("B/d" + n + "/g3"), "the new x" + n);
+    }
+}

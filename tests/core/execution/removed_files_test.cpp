@@ -4,6 +4,7 @@
 #include "core/execution/removed_files.h"
 #include "core/planning/plan_support.h"
 #include "core/platform/datetime.h"
+#include "core/platform/versions_folder.h"
 
 #include "support/exec_fixture.h"
 #include "support/sync_run.h"
@@ -290,6 +291,7 @@ TEST(KeptFiles, AVersionsFolderKeepsRelativePathsWithTheRunsTime) {
         {"the default folder", "", "B/.paritas-versions"},
         {"a chosen folder outside A and B", "kept", "kept"},
         {"a chosen folder inside B", "B/old", ""},
+        {"a chosen folder that holds other files", "mine", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -298,6 +300,7 @@ TEST(KeptFiles, AVersionsFolderKeepsRelativePathsWithTheRunsTime) {
         for (const char* name : {"p1", "p2", "p3", "p4"}) // replaced at once by four copies
             tree.write(std::string("A/docs/") + name + " = new @2026-01-02 00:00:00\nB/docs/" + name +
                        " = old\n");
+        tree.file("mine/photo.jpg", "mine");
         Settings settings = keeping(RemovedFiles::Versions);
         if (*c.chosen)
             settings.versionsFolder = tree.path(c.chosen);
@@ -355,6 +358,30 @@ TEST(KeptFiles, VersionsOlderThanTheDaysKeptArePruned) {
                                                               std::to_string(c.keepDays) + " day(s) from " +
                                                               tree.path("B/.paritas-versions")}
                                    : std::vector<std::string>{});
+    }
+}
+
+// Only a folder that Paritas took as a versions folder (empty then, marked since) is ever pruned: a
+// chosen folder of one's own files keeps them however old they are.
+TEST(KeptFiles, PruningTouchesOnlyAFolderTakenForVersions) {
+    for (const bool taken : {false, true}) {
+        SCOPED_TRACE(taken ? "taken when empty" : "holding the user's files");
+        TempTree tree("A/\nB/x.txt = gone\n");
+        if (!taken)
+            tree.file("mine/photo.jpg", "the user's own");
+        Settings settings = keeping(RemovedFiles::Versions);
+        settings.versionsFolder = tree.path("mine");
+        settings.versionsKeepDays = 7;
+        const SyncRun run = syncOnce(0, tree.path("A/"), tree.path("B/"), settings);
+        EXPECT_EQ(run.counts.bad, taken ? 0 : 1);
+        RemovedFileKeeper keeper(settings, {tree.path("A/"), tree.path("B/")}, std::time(nullptr));
+        keeper.prune({tree.path("B/")}, std::time(nullptr) + 30 * 24 * 60 * 60);
+        if (taken) {
+            EXPECT_EQ(fx::namesIn(tree.path("mine")), std::vector<std::string>{kVersionsMarkName});
+        } else {
+            EXPECT_EQ(tree.read("mine/photo.jpg"), "the user's own");
+            EXPECT_EQ(tree.read("B/x.txt"), "gone");
+        }
     }
 }
 
