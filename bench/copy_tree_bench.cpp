@@ -5,6 +5,7 @@
 //   copy_tree_bench copy SOURCE DESTINATION copies; prints "lines N plan_s X execute_s Y"
 
 #include "core/execution/executor.h"
+#include "core/platform/local_location.h"
 
 #include <chrono>
 #include <cstdio>
@@ -77,10 +78,10 @@ ActionList planCopy(const std::string& source, const std::string& destination) {
                 continue;
             const std::string child = relative + "/" + entry->d_name;
             if (entry->d_type == DT_DIR) {
-                creates.push_back("CreateDir " + destination + child);
+                creates.push_back(createFolderItem(destination + child));
                 pending.push_back(child);
             } else {
-                copies.push_back("Copy " + source + child + "*" + destination + child);
+                copies.push_back(copyItem(source + child, destination + child));
             }
         }
         ::closedir(dir);
@@ -115,7 +116,8 @@ int main(int argc, char** argv) {
     QuietHost host;
     StopFlags flags;
     const auto executeStart = std::chrono::steady_clock::now();
-    const ExecutionCounts counts = PerformActions(std::move(actions), flags, host);
+    Locations locations = localLocations({argv[2], argv[3]});
+    const ExecutionCounts counts = PerformActions(std::move(actions), locations, {argv[3]}, flags, host);
     const double executeSeconds = secondsSince(executeStart);
     std::printf("lines %zu good %d bad %d plan_s %.3f execute_s %.3f\n", lines, counts.good, counts.bad,
                 planSeconds, executeSeconds);

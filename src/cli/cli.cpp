@@ -5,7 +5,7 @@
 #include "cli/options.h"
 #include "cli/plan_json.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "core/checksum/crc_matching.h"
 #include "core/planning/plan_support.h"
 #include "core/platform/file_queries.h"
@@ -138,19 +138,21 @@ std::pair<ScanResult, ScanResult> scanBoth(const Options& o, ConsoleHost& host) 
     return {std::move(a), b.finish(host)};
 }
 
-void printLines(const ActionList& lines) {
-    for (const std::string& line : lines)
-        printLine(line);
+void printLines(const ActionList& items) {
+    for (const PlanItem& item : items)
+        printLine(lineText(item));
 }
 
-// Runs the list as the windows run it without review; the log goes wherever the host writes it.
+// Runs the plan as the windows run it without review; the log goes wherever the host writes it.
 // A signal during the run cancels the copy under way and ends the run after that line.
-int performAndCount(const PlanResult& plan, ConsoleHost& host) {
+int performAndCount(RunSession& run, ConsoleHost& host, LogSinks& sinks) {
     StopFlags flags;
-    host.setPhase(Phase::Actions, "Actions", static_cast<int64_t>(plan.actions.size()));
+    host.setPhase(Phase::Actions, "Actions", static_cast<int64_t>(run.actions().size()));
     host.watch(&flags);
-    const ExecutionCounts counts = PerformActions(plan.actions, flags, host, plan.facts);
+    const ExecutionCounts counts = run.execute(host, flags);
     host.watch(nullptr);
+    if (const auto& refusal = run.refusal())
+        return refused(runRefusalText(*refusal), sinks);
     if (const int signal = interruption()) {
         host.log(std::string("Interrupted by ") + signalName(signal) +
                  (counts.cancelled > 0 ? ": the copy under way was cancelled and no further action ran"
@@ -163,13 +165,6 @@ int performAndCount(const PlanResult& plan, ConsoleHost& host) {
 // A run that could not see everything, or left files alone because of it, is no complete run.
 int incompleteUnlessSo(int status, bool complete) {
     return status == kSuccess && !complete ? kFailedActions : status;
-}
-
-// The folders a sync writes: B, and A too in folder synch.
-std::vector<std::string> writtenFolders(const Options& o) {
-    if (o.mode == int(SyncMode::FolderSynch))
-        return o.locations;
-    return {o.locations[1]};
 }
 
 int runScan(const Options& o, RunContext& context) {
@@ -196,73 +191,62 @@ void printPlan(const Options& o, const PlanResult& plan) {
         printLine(actionJson(plan, i, o.mode, o.settings));
 }
 
-// sync: the lock is taken before the scans, so that what is planned is what no other run changes;
-// the guard looks at the plan before any line runs. Unlike the windows, the command line does not
-// scan both sides again after the run: nobody looks at the counts.
-int runPlanOrSync(const Options& o, RunContext& context) {
-    const bool sync = o.command == Command::Sync;
-    ConsoleHost host(sync ? stdout : stderr, context.progress, o.settings, &context.sinks);
+// The run of plan, sync and dedupe: the lock (sync and dedupe) before the scans, so that what is
+// planned is what no other run changes; the guard (sync) looks at the plan before any item runs.
+// Unlike the windows, the command line does not scan again after the run: nobody looks at the counts.
+int runSession(RunRequest request, const Options& o, RunContext& context, bool printsPlan) {
+    const bool changes = !request.planOnly;
+    ConsoleHost host(changes ? stdout : stderr, context.progress, o.settings, &context.sinks);
     host.setCopyWorkers(copyWorkers(o));
-    RunLock lock;
-    if (sync)
-        if (const int status = lockFolders(lock, writtenFolders(o), o, host, context.sinks))
-            return status;
-    auto [a, b] = scanBoth(o, host);
-    PlanInput input{o.locations[0], o.locations[1], &a.folders, &b.folders,
-                    &a.inventory,   &b.inventory,   o.settings, o.includeSubfolders};
-    input.coverageA = &a.coverage;
-    input.coverageB = &b.coverage;
-    host.setPhase(Phase::Planning, "Planning");
-    const PlanResult plan = planForMode(o.mode, input, host);
+    ConsoleRunHost runHost(host, o.waitForLock);
+    RunSession run(std::move(request));
+    const bool planned = run.prepare(runHost);
     context.progress.clear();
-    if (plan.refused)
-        return refused(plan.refusal, context.sinks);
-    const bool complete = a.coverage.complete() && b.coverage.complete() && plan.leftAlone == 0;
-    if (!sync) {
-        printPlan(o, plan);
+    if (!planned) {
+        const RunRefusal& refusal = *run.refusal();
+        if (refusal.by == RunRefusal::By::Guard)
+            host.log("Refused: " + refusal.reason);
+        return refused(runRefusalText(refusal), context.sinks);
+    }
+    const bool complete = run.complete();
+    if (!changes) {
+        if (printsPlan)
+            printPlan(o, run.planned());
+        else
+            printLines(run.actions());
         return incompleteUnlessSo(kSuccess, complete);
     }
-    const GuardSide sideA{o.locations[0], a.inventory.fileCount()};
-    const GuardSide sideB{o.locations[1], b.inventory.fileCount()};
-    if (auto refusal = massDeletionRefusal(plan.actions, sideA, sideB, o.maxDelete)) {
-        host.log("Refused: " + *refusal);
-        return refused(*refusal + "; --max-delete sets the bound", context.sinks);
-    }
-    const int status = performAndCount(plan, host);
-    if (status > 128)
+    const int status = performAndCount(run, host, context.sinks);
+    if (status > 128 || status == kRefused)
         return status;
-    if (!complete)
+    if (!complete && run.request().kind != PlanKind::DuplicatesWithinA)
         host.log("The run is incomplete: what could not be seen or carried was left alone (see above).");
     return incompleteUnlessSo(status, complete);
 }
 
+RunRequest requestOf(const Options& o, PlanKind kind) {
+    RunRequest request;
+    request.kind = kind;
+    request.locationA = o.locations[0];
+    request.locationB = kind == PlanKind::DuplicatesWithinA ? std::string() : o.locations[1];
+    request.includeSubfolders = o.includeSubfolders;
+    request.settings = o.settings;
+    request.scanThreads = o.threads;
+    return request;
+}
+
+int runPlanOrSync(const Options& o, RunContext& context) {
+    RunRequest request = requestOf(o, PlanKind(o.mode));
+    request.planOnly = o.command != Command::Sync;
+    if (!request.planOnly)
+        request.deletionBound = o.maxDelete;
+    return runSession(std::move(request), o, context, true);
+}
+
 int runDedupe(const Options& o, RunContext& context) {
-    ConsoleHost host(o.dryRun ? stderr : stdout, context.progress, o.settings, &context.sinks);
-    host.setCopyWorkers(copyWorkers(o));
-    RunLock lock;
-    if (!o.dryRun)
-        if (const int status = lockFolders(lock, {o.locations[0]}, o, host, context.sinks))
-            return status;
-    ScanResult a = scanSide(o.locations[0], Side::A, o, host);
-    FolderList noFolders;
-    Inventory noInventory;
-    PlanInput input{o.locations[0], std::string(), &a.folders, &noFolders,
-                    &a.inventory,   &noInventory,  o.settings, o.includeSubfolders};
-    input.coverageA = &a.coverage;
-    host.setPhase(Phase::Planning, "Planning");
-    const PlanResult plan = DuplicatesWithinA(input, host);
-    context.progress.clear();
-    if (plan.refused)
-        return refused(plan.refusal, context.sinks);
-    const bool complete = a.coverage.complete();
-    if (o.dryRun) {
-        printLines(plan.actions);
-        return incompleteUnlessSo(kSuccess, complete);
-    }
-    const int status = performAndCount(plan, host);
-    if (status > 128)
-        return status;
-    return incompleteUnlessSo(status, complete);
+    RunRequest request = requestOf(o, PlanKind::DuplicatesWithinA);
+    request.planOnly = o.dryRun;
+    return runSession(std::move(request), o, context, false);
 }
 
 int runCrc(const Options& o, RunContext& context) {
@@ -367,21 +351,16 @@ int refused(const std::string& reason, LogSinks& sinks) {
     return kRefused;
 }
 
-int lockFolders(RunLock& lock, const std::vector<std::string>& folders, const Options& o, ConsoleHost& host,
-                LogSinks& sinks) {
-    bool said = false;
-    const RunLockResult result = lock.acquire(folders, [&](const RunLockResult& taken) {
-        if (!o.waitForLock)
-            return false;
-        if (!said)
-            host.log("Waiting: " + runLockRefusal(taken));
-        said = true;
-        host.keepAlive(); // a signal while waiting ends the program: nothing has changed
-        return true;
-    });
-    if (result.acquired)
-        return kSuccess;
-    return refused(runLockRefusal(result) + (result.problem.empty() ? "; --wait waits for it" : ""), sinks);
+std::string runRefusalText(const RunRefusal& refusal) {
+    switch (refusal.by) {
+    case RunRefusal::By::Lock:
+        return refusal.byAnotherRun ? refusal.reason + "; --wait waits for it" : refusal.reason;
+    case RunRefusal::By::Guard:
+        return refusal.reason + "; --max-delete sets the bound";
+    case RunRefusal::By::Planner:
+        break;
+    }
+    return refusal.reason;
 }
 
 int run(int argc, char** argv) {

@@ -4,7 +4,7 @@
 #include "cli/console_host.h"
 #include "cli/options.h"
 
-#include "core/app/run_lock.h"
+#include "core/app/run.h"
 
 #include <string>
 
@@ -19,10 +19,8 @@ void printLine(const std::string& line);
 // The refusal on stderr (and in the --log-file): "paritas-cli: refused: " + reason; returns 3.
 int refused(const std::string& reason, LogSinks& sinks);
 
-// Takes the run's lock on the folders it writes. Another run holding one: with --wait the run waits
-// (saying so once in the log), else it is refused. Returns 0 when locked, else the exit status.
-int lockFolders(RunLock& lock, const std::vector<std::string>& folders, const Options& o, ConsoleHost& host,
-                LogSinks& sinks);
+// The text after "refused: " for a run's refusal, with the option that changes it.
+std::string runRefusalText(const RunRefusal& refusal);
 
 int runJobs(const Options& o, RunContext& context);
 

@@ -207,4 +207,14 @@ CopyResult ConsoleHost::copyWithProgress(CopyTask& copy, std::string_view, StopF
     return result;
 }
 
+bool ConsoleRunHost::keepWaitingForLock(const RunLockResult& taken) {
+    if (!waitForLock_)
+        return false;
+    if (!said_)
+        console_.log("Waiting: " + runLockRefusal(taken));
+    said_ = true;
+    console_.keepAlive(); // a signal while waiting ends the program: nothing has changed
+    return true;
+}
+
 } // namespace paritas::cli

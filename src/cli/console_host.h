@@ -6,6 +6,7 @@
 // Besides the stream (LogSinks): --quiet keeps only the lines that tell of an error there, --log-file
 // appends every line to a file with a time stamp, and jobs --log keeps every line for its action log.
 
+#include "core/app/run.h"
 #include "core/checksum/crc_matching.h"
 #include "core/execution/executor.h"
 #include "core/inventory/scan.h"
@@ -111,6 +112,27 @@ private:
     int copyWorkers_ = 1;
     bool actionsStarted_ = false;
     std::chrono::steady_clock::time_point lastFlush_{};
+};
+
+// A run on the command line: the console serves as scan, planner and executor host; a lock taken by
+// another run is waited for with --wait (said once in the log) or refuses the run.
+class ConsoleRunHost : public RunHost {
+public:
+    ConsoleRunHost(ConsoleHost& console, bool waitForLock) : console_(console), waitForLock_(waitForLock) {}
+    ScanHost& scanHost(Side) override { return console_; }
+    PlannerHost& plannerHost() override {
+        console_.setPhase(Phase::Planning, "Planning");
+        return console_;
+    }
+    void scanStarting(Side side) override {
+        console_.setPhase(Phase::Scanning, side == Side::A ? "Scanning A" : "Scanning B");
+    }
+    bool keepWaitingForLock(const RunLockResult& taken) override;
+
+private:
+    ConsoleHost& console_;
+    bool waitForLock_;
+    bool said_ = false;
 };
 
 // SIGINT, SIGTERM and SIGHUP are caught: before any action the program ends at once (nothing has

@@ -4,7 +4,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "core/app/text_file.h"
 #include "core/inventory/scan.h"
 #include "core/jobs/job_runner.h"
@@ -79,10 +79,9 @@ Settings jobSettings(const Options& o) {
 class ConsoleJobHost final : public JobRunHost {
 public:
     ConsoleJobHost(ConsoleHost& console, const Options& o, const Settings& settings, LogSinks& sinks)
-        : console_(console), options_(o), settings_(settings), sinks_(sinks) {}
+        : console_(console), run_(console, o.waitForLock), options_(o), settings_(settings), sinks_(sinks) {}
 
     void log(std::string_view line) override { console_.log(line); }
-    void keepAlive() override { console_.keepAlive(); }
     void jobEnded(std::size_t row, const Job& job, const JobReport& report) override {
         const bool planned = options_.dryRun && std::string_view(report.status) == kJobFinished;
         std::string line = "Job " + std::to_string(row + 1) + ": " + modeWord(modeIndex(job.modeName)) + " " +
@@ -95,65 +94,33 @@ public:
         if (!sinks_.quiet || std::string_view(report.status) != kJobFinished)
             printLine(line);
     }
-    void scanLocations(const std::string& a, const std::string& b, bool subfolders) override {
-        ScanOptions scan;
-        scan.includeSubfolders = subfolders;
-        scan.threads = options_.threads;
-        ScanAhead ahead(b, scan, Side::B); // B is scanned while A is
-        console_.setPhase(Phase::Scanning, "Scanning A");
-        a_ = scanLocation(a, scan, Side::A, console_);
-        console_.setPhase(Phase::Scanning, "Scanning B");
-        b_ = ahead.finish(console_);
-        locationA_ = a;
-        locationB_ = b;
-        subfolders_ = subfolders;
-        console_.setPhase(Phase::Planning, "Planning");
-    }
-    PlanInput planInput(const Settings& settings) override {
-        PlanInput input{locationA_,    locationB_,    &a_.folders, &b_.folders,
-                        &a_.inventory, &b_.inventory, settings,    subfolders_};
-        input.coverageA = &a_.coverage;
-        input.coverageB = &b_.coverage;
-        return input;
-    }
-    PlannerHost& plannerHost() override { return console_; }
+    ScanHost& scanHost(Side side) override { return run_.scanHost(side); }
+    PlannerHost& plannerHost() override { return run_.plannerHost(); }
+    void scanStarting(Side side) override { run_.scanStarting(side); }
+    bool keepWaitingForLock(const RunLockResult& taken) override { return run_.keepWaitingForLock(taken); }
     Settings settings() override { return settings_; }
-    void takePlan(PlanResult plan, const Settings&) override { plan_ = std::move(plan); }
-    ExecutionCounts execute() override {
+    ExecutionCounts execute(RunSession& run) override {
         flags_ = StopFlags{};
-        console_.setPhase(Phase::Actions, "Actions", static_cast<int64_t>(plan_.actions.size()));
+        console_.setPhase(Phase::Actions, "Actions", static_cast<int64_t>(run.actions().size()));
         console_.watch(&flags_);
-        const ExecutionCounts counts = PerformActions(plan_.actions, flags_, console_, plan_.facts);
+        const ExecutionCounts counts = run.execute(console_, flags_);
         console_.watch(nullptr);
         return counts;
     }
     void showPlan(const PlanResult& plan) override {
-        for (const std::string& line : plan.actions)
-            printLine(line);
+        for (const PlanItem& item : plan.actions)
+            printLine(lineText(item));
     }
     bool jobListStopped() override { return interruption() != 0; }
     bool actionsStopped() override { return flags_.action; }
-    bool keepWaitingForLock(const std::string& otherRun) override {
-        if (!options_.waitForLock)
-            return false;
-        if (!waitingSaid_)
-            console_.log("Waiting: " + otherRun);
-        waitingSaid_ = true;
-        console_.keepAlive(); // a signal while waiting ends the program: nothing has changed
-        return true;
-    }
 
 private:
     ConsoleHost& console_;
+    ConsoleRunHost run_;
     const Options& options_;
     Settings settings_;
     LogSinks& sinks_;
-    ScanResult a_, b_;
-    std::string locationA_, locationB_;
-    bool subfolders_ = true;
-    PlanResult plan_;
     StopFlags flags_;
-    bool waitingSaid_ = false;
 };
 
 // jobs --log: the run's log as the window saves its action log; a folder gets the window's file name.
@@ -185,6 +152,7 @@ int runJobs(const Options& o, RunContext& context) {
     JobRunOptions options;
     options.deletionBound = o.maxDelete;
     options.dryRun = o.dryRun;
+    options.scanThreads = o.threads;
     const JobListSummary summary = runJobList(jobs, options, host);
     context.progress.clear();
     context.sinks.kept = nullptr;

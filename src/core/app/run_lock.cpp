@@ -1,5 +1,7 @@
 #include "core/app/run_lock.h"
 
+#include "core/platform/file_identity.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -42,29 +44,58 @@ std::string sharedLockFolder() {
     return "/tmp/paritas-" + std::to_string(::geteuid());
 }
 
+// Where the locks go when the shared folder belongs to someone else (who made it first, to watch or
+// block this user's runs): a folder in the user's own cache, never the other user's folder.
+std::string cacheLockFolder() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/')
+        return std::string(cache) + "/paritas-locks";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.cache/paritas-locks";
+    return {};
+}
+
+std::string ownerText(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return "someone else";
+    return "user " + std::to_string(st.st_uid);
+}
+
+// Makes `folder` (0700) when missing; true when it is then this user's private folder.
+bool madePrivate(const std::string& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return isOwnFolder(folder, true);
+}
+
 // The lock folder, made when missing; empty with `problem` set when it cannot be used.
 std::string usableLockFolder(std::string& problem) {
     const std::string folder = runLockFolder();
-    // In the shared /tmp another user could have made the folder first to watch or block the locks.
-    const bool shared = folder == sharedLockFolder();
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        problem = "cannot make the lock folder " + folder + ": " + std::strerror(errno);
+    if (folder != sharedLockFolder()) {
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            problem = "cannot make the lock folder " + folder + ": " + std::strerror(errno);
+            return {};
+        }
+        if (isOwnFolder(folder, false))
+            return folder;
+        problem = "the lock folder " + folder + " is not a folder of this user";
         return {};
     }
-    if (!isOwnFolder(folder, shared)) {
-        problem = "the lock folder " + folder + " is not a private folder of this user";
-        return {};
+    // In the shared /tmp another user could have made the folder first.
+    if (madePrivate(folder))
+        return folder;
+    const std::string own = cacheLockFolder();
+    if (!own.empty()) {
+        const std::size_t cut = own.rfind('/');
+        ::mkdir(own.substr(0, cut).c_str(), 0700); // ~/.cache, when missing
+        if (madePrivate(own))
+            return own;
     }
-    return folder;
-}
-
-uint64_t fnv1a(const std::string& text) {
-    uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    return hash;
+    problem = "the lock folder " + folder + " belongs to " + ownerText(folder) +
+              ", not to this user, and no private folder of this user could take its place";
+    return {};
 }
 
 int readPid(int fd) {
@@ -144,25 +175,7 @@ std::string runLockFolder() {
 }
 
 std::string runLockKey(const std::string& folder) {
-    std::string existing = folder;
-    while (existing.size() > 1 && existing.back() == '/')
-        existing.pop_back();
-    std::string missing;
-    struct stat st {};
-    while (::stat(existing.c_str(), &st) != 0) {
-        const std::size_t cut = existing.find_last_of('/');
-        if (cut == std::string::npos || existing == "/")
-            return {};
-        missing = existing.substr(cut) + missing;
-        existing = cut == 0 ? "/" : existing.substr(0, cut);
-    }
-    std::string key = std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino);
-    if (!missing.empty()) {
-        char hash[17];
-        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(missing)));
-        key += std::string("-") + hash;
-    }
-    return key;
+    return folderIdentityKey(folder);
 }
 
 RunLock::~RunLock() {
@@ -170,34 +183,39 @@ RunLock::~RunLock() {
 }
 
 RunLockResult RunLock::acquire(const std::vector<std::string>& folders, const KeepWaiting& keepWaiting) {
+    std::vector<Target> targets;
+    for (const std::string& folder : folders)
+        targets.push_back(Target{runLockKey(folder), folder});
+    return acquire(std::move(targets), keepWaiting);
+}
+
+RunLockResult RunLock::acquire(std::vector<Target> targets, const KeepWaiting& keepWaiting) {
     release();
     RunLockResult result;
     const std::string lockFolder = usableLockFolder(result.problem);
     if (lockFolder.empty()) {
-        result.folder = folders.empty() ? std::string() : folders.front();
+        result.folder = targets.empty() ? std::string() : targets.front().folder;
         return result;
     }
-    std::vector<std::pair<std::string, std::string>> keyed; // key, folder
-    for (const std::string& folder : folders) {
-        const std::string key = runLockKey(folder);
-        if (key.empty()) {
+    for (const Target& target : targets) {
+        if (target.key.empty()) {
             result.problem = "cannot look at it to lock it";
-            result.folder = folder;
+            result.folder = target.folder;
             return result;
         }
-        keyed.emplace_back(key, folder);
     }
-    std::sort(keyed.begin(), keyed.end());
-    keyed.erase(std::unique(keyed.begin(), keyed.end(),
-                            [](const auto& x, const auto& y) { return x.first == y.first; }),
-                keyed.end());
-    for (const auto& [key, folder] : keyed) {
-        result = lockKey(lockFolder, key, folder, keepWaiting);
+    // In key order, so that two runs never wait for each other in a circle.
+    std::sort(targets.begin(), targets.end(), [](const Target& x, const Target& y) { return x.key < y.key; });
+    targets.erase(std::unique(targets.begin(), targets.end(),
+                              [](const Target& x, const Target& y) { return x.key == y.key; }),
+                  targets.end());
+    for (const Target& target : targets) {
+        result = lockKey(lockFolder, target.key, target.folder, keepWaiting);
         if (!result.acquired) {
             release();
             return result;
         }
-        keys_.push_back(key);
+        keys_.push_back(target.key);
     }
     result.acquired = true;
     return result;
@@ -207,50 +225,6 @@ void RunLock::release() {
     for (const std::string& key : keys_)
         unlockKey(key);
     keys_.clear();
-}
-
-std::vector<std::string> foldersWrittenBy(const ActionList& actions,
-                                          const std::vector<std::string>& locations) {
-    std::vector<bool> written(locations.size(), false);
-    // The location closest above `path` (the longest that holds it) is written.
-    auto mark = [&](const std::string& path) {
-        std::size_t best = locations.size();
-        for (std::size_t i = 0; i < locations.size(); ++i)
-            if (path.compare(0, locations[i].size(), locations[i]) == 0 &&
-                (best == locations.size() || locations[i].size() > locations[best].size()))
-                best = i;
-        if (best < locations.size())
-            written[best] = true;
-    };
-    for (const std::string& line : actions) {
-        switch (actionKind(line)) {
-        case ActionKind::CreateFolder: // folder lines name a folder without its separator
-            mark(pathFrom(line, kCreateDirPrefix.size() + 1).path + "/");
-            break;
-        case ActionKind::RemoveFolder:
-            mark(pathFrom(line, kRemoveDirPrefix.size() + 1).path + "/");
-            break;
-        case ActionKind::DeleteFile:
-            mark(pathFrom(line, kDeleteFilePrefix.size() + 1).path);
-            break;
-        case ActionKind::Copy:
-            mark(pairFrom(line, kCopyPrefix.size() + 1).destination);
-            break;
-        case ActionKind::MoveRename: {
-            const CutPair pair = pairFrom(line, kMoveRenamePrefix.size() + 1);
-            mark(pair.source);
-            mark(pair.destination);
-            break;
-        }
-        case ActionKind::None:
-            break;
-        }
-    }
-    std::vector<std::string> folders;
-    for (std::size_t i = 0; i < locations.size(); ++i)
-        if (written[i])
-            folders.push_back(locations[i]);
-    return folders;
 }
 
 std::string runLockRefusal(const RunLockResult& result) {

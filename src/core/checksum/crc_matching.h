@@ -7,7 +7,7 @@
 // The table is what the CRC matching window shows, row i being grid row i + 1 below the header:
 //   status ("", "OK!", "Different!!!", "NoFileMatch"), File A CRC, File B CRC, FilePath A, FilePath B.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 #include "core/inventory/inventory.h"
 #include "core/settings/settings.h"
 

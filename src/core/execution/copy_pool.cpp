@@ -15,9 +15,11 @@ private:
 
 } // namespace
 
-CopyPool::CopyPool(int workers, const LocationResolver& locations, CopyOptions options) : options_(options) {
+CopyPool::CopyPool(int workers, const Locations& locations, CopyOptions options) : options_(options) {
     for (int w = 0; w < workers; ++w)
-        workers_.emplace_back([this, own = locations.sharingLocations()]() mutable { work(std::move(own)); });
+        workers_.emplace_back([this, own = std::make_shared<Locations>(locations.forAnotherThread())] {
+            work(*own);
+        });
 }
 
 CopyPool::~CopyPool() {
@@ -98,7 +100,7 @@ void CopyPool::forgetFolders() {
     forgetting_.fetch_add(1, std::memory_order_relaxed);
 }
 
-void CopyPool::work(LocationResolver locations) {
+void CopyPool::work(Locations& locations) {
     StoppableObserver observer(stopped_);
     uint64_t forgotten = 0;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -120,9 +122,13 @@ void CopyPool::work(LocationResolver locations) {
         Outcome outcome;
         if (!stopped_.load(std::memory_order_relaxed)) {
             outcome.begun = true;
-            outcome.result =
-                copyFileBeneath(locations, job.source, job.sourceKnown ? &job.plannedSource : nullptr,
-                                job.destination, job.plan, observer, options_);
+            Location* from = locations.holding(job.source);
+            Location* to = locations.holding(job.destination);
+            if (!from || !to)
+                outcome.result.error = kOutsideLocations;
+            else
+                outcome.result = to->placeCopy(*from, job.source, job.sourceKnown ? &job.plannedSource : nullptr,
+                                               job.destination, job.plan, observer, options_);
         }
         lock.lock();
         outcomes_.emplace(ticket, std::move(outcome));

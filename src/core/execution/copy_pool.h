@@ -3,8 +3,8 @@
 // each other (it waits for every copy under way before any other kind of line, and before a copy that
 // touches a path one under way writes, or writes a path one under way reads) and reports their outcomes in
 // list order, on its own thread: the pool only copies. Every copy goes through the same checked operation as
-// a copy on the caller's thread (copyFileBeneath), each worker resolving paths with its own resolver over the
-// run's locations.
+// a copy on the caller's thread (Location::placeCopy), each worker through handles of its own on the run's
+// locations.
 //
 // Stopping: once stop() is called, copies under way are cancelled between chunks and copies not begun
 // are not begun at all (their outcome says so), so a stop takes effect within one file.
@@ -13,7 +13,7 @@
 // machine. So the caller hands copies over a few at a time, a worker wakes the caller only for the copy
 // it waits for, and a caller that has nothing to wait for never takes the lock to learn that.
 
-#include "core/platform/beneath.h"
+#include "core/platform/location.h"
 #include "core/platform/file_copy.h"
 
 #include <atomic>
@@ -45,7 +45,7 @@ public:
     };
 
     // Every copy of the pool goes with `options` (its Disposal serves all workers at once).
-    CopyPool(int workers, const LocationResolver& locations, CopyOptions options = {});
+    CopyPool(int workers, const Locations& locations, CopyOptions options = {});
     ~CopyPool();
     CopyPool(const CopyPool&) = delete;
     CopyPool& operator=(const CopyPool&) = delete;
@@ -65,7 +65,7 @@ public:
 private:
     static constexpr uint64_t kNobody = UINT64_MAX;
 
-    void work(LocationResolver locations);
+    void work(Locations& locations);
     // Gives the copies submitted since the last hand-over to the workers (the caller's thread).
     void handOver();
     // Waits, the lock held, until `ticket` has ended or `wait` has passed.

@@ -7,7 +7,7 @@
 // after this line. Neither touches the job-list stop flag: a job run goes on with its next job.
 // Both log "Copy File Interupted" at the moment they are pressed, before the copy has returned.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 #include "core/execution/stop_flags.h"
 
 #include <cstdint>

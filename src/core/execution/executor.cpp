@@ -3,8 +3,6 @@
 #include "core/execution/copy_pool.h"
 #include "core/execution/removed_files.h"
 
-#include "core/app/run_lock.h"
-
 #include "core/inventory/paths.h"
 #include "core/platform/datetime.h"
 #include "core/platform/file_compare.h"
@@ -28,14 +26,8 @@ constexpr std::string_view kPromptTail = " (No To all stops all Sync Job Actions
 constexpr std::string_view kRemovePromptTail =
     " if its empty? (*Even if you click OK , Dir will be deleted ONLY if there are no files inside)";
 
-constexpr std::string_view kTooLongReason = "Path longer than 1000 characters, nothing done";
 constexpr std::string_view kNotAbsoluteReason = "Path is not absolute, nothing done";
-constexpr std::string_view kNoSeparatorReason = "No separator between source and destination, nothing done";
-
-// The text after a prefix of `length` characters; empty for a line shorter than its prefix.
-std::string afterPrefix(std::string_view line, std::size_t length) {
-    return line.size() > length ? std::string(line.substr(length)) : std::string();
-}
+constexpr std::string_view kNoOriginalReason = "Original not in this run, duplicate not deleted";
 
 bool promptWanted(ActionKind kind, const Settings& settings) {
     switch (kind) {
@@ -47,25 +39,44 @@ bool promptWanted(ActionKind kind, const Settings& settings) {
     case ActionKind::DeleteFile:
     case ActionKind::RemoveFolder:
         return settings.CheckDelete;
-    case ActionKind::None:
+    case ActionKind::Original:
         break;
     }
     return false;
 }
 
-std::string promptText(ActionKind kind, std::string_view line) {
-    switch (kind) {
+std::string promptText(const PlanItem& item) {
+    switch (item.kind) {
     case ActionKind::CreateFolder:
-        return "CreateDir " + pathFrom(line, 11).path + std::string(kPromptTail);
+        return "CreateDir " + item.path + std::string(kPromptTail);
     case ActionKind::MoveRename:
-        return "Move-Rename " + afterPrefix(line, 12) + std::string(kPromptTail);
+        return "Move-Rename " + item.path + "*" + item.destination + std::string(kPromptTail);
     case ActionKind::Copy:
-        return "Copy-File " + afterPrefix(line, 5) + std::string(kPromptTail);
+        return "Copy-File " + item.path + "*" + item.destination + std::string(kPromptTail);
     case ActionKind::DeleteFile:
-        return "Delete File " + pathFrom(line, 12).path + std::string(kPromptTail);
+        return "Delete File " + item.path + std::string(kPromptTail);
     case ActionKind::RemoveFolder:
-        return "Delete Dir " + pathFrom(line, 11).path + std::string(kRemovePromptTail);
-    case ActionKind::None:
+        return "Delete Dir " + item.path + std::string(kRemovePromptTail);
+    case ActionKind::Original:
+        break;
+    }
+    return {};
+}
+
+// The failure line of an item.
+std::string failureLine(const PlanItem& item) {
+    switch (item.kind) {
+    case ActionKind::CreateFolder:
+        return "Failed CreateDir " + item.path;
+    case ActionKind::MoveRename:
+        return "Failed Move-Rename to " + item.destination;
+    case ActionKind::Copy:
+        return "Failed Copy-File to " + item.destination;
+    case ActionKind::DeleteFile:
+        return "Failed DeleteFile " + item.path;
+    case ActionKind::RemoveFolder:
+        return "Failed Delete Dir " + item.path;
+    case ActionKind::Original:
         break;
     }
     return {};
@@ -88,41 +99,44 @@ std::string_view proofFailureReason(DuplicateProof proof) {
     return {};
 }
 
-// Where each planned line stands in this run, by its number in the plan.
+// Where each planned item stands in this run, by its number in the plan.
 class LineOutcomes {
 public:
-    void prepare(const PlanFacts& facts, const ActionList& actions) {
-        if (facts.lines.size() != actions.size())
-            return;
+    void prepare(const ActionList& actions) {
         uint32_t highest = 0;
-        for (const ActionFacts& f : facts.lines)
-            if (f.line != ActionFacts::kNone)
-                highest = std::max(highest, f.line + 1);
+        for (const PlanItem& item : actions)
+            if (item.facts.line != ActionFacts::kNone)
+                highest = std::max(highest, item.facts.line + 1);
         state_.assign(highest, State::NotRun);
         position_.assign(highest, kNoPosition);
-        for (std::size_t k = 0; k < facts.lines.size(); ++k)
-            if (facts.lines[k].line != ActionFacts::kNone)
-                position_[facts.lines[k].line] = k;
+        for (std::size_t k = 0; k < actions.size(); ++k)
+            if (actions[k].facts.line != ActionFacts::kNone)
+                position_[actions[k].facts.line] = k;
     }
-    void done(const ActionFacts* facts, bool succeeded) {
-        if (facts && facts->line < state_.size())
-            state_[facts->line] = succeeded ? State::Succeeded : State::Failed;
+    void done(const PlanItem& item, bool succeeded) {
+        if (item.facts.line < state_.size())
+            state_[item.facts.line] = succeeded ? State::Succeeded : State::Failed;
     }
-    // Empty when the line may run; else why not.
-    std::string blocked(const ActionFacts* facts, const ActionList& actions) const {
-        if (!facts || facts->after == ActionFacts::kNone)
+    // Empty when the item may run; else why not.
+    std::string blocked(const PlanItem& item, const ActionList& actions) const {
+        const uint32_t after = item.facts.after;
+        if (after == ActionFacts::kNone)
             return {};
-        if (facts->after < state_.size() && state_[facts->after] == State::Succeeded)
+        if (after < state_.size() && state_[after] == State::Succeeded)
             return {};
-        const std::size_t at = facts->after < position_.size() ? position_[facts->after] : kNoPosition;
+        const std::size_t at = positionOf(after);
         if (at == kNoPosition)
             return failureText(kDependencyFailed) + " (it was left out of this run)";
-        return failureText(kDependencyFailed) + ": " + actions[at];
+        return failureText(kDependencyFailed) + ": " + lineText(actions[at]);
     }
+    // The position in the run of the item numbered `number`, or kNoPosition.
+    std::size_t positionOf(uint32_t number) const {
+        return number < position_.size() ? position_[number] : kNoPosition;
+    }
+    static constexpr std::size_t kNoPosition = ~std::size_t(0);
 
 private:
     enum class State : uint8_t { NotRun, Succeeded, Failed };
-    static constexpr std::size_t kNoPosition = ~std::size_t(0);
     std::vector<State> state_;
     std::vector<std::size_t> position_;
 };
@@ -132,32 +146,31 @@ std::string reasonOf(int error, const std::string& detail) {
     return detail.empty() ? failureText(error) : failureText(error) + ": " + detail;
 }
 
-class BeneathCopy final : public CopyTask {
+class ItemCopy final : public CopyTask {
 public:
-    BeneathCopy(LocationResolver& locations, const CutPair& pair, const ActionFacts* facts,
-                const CopyOptions& options)
-        : locations_(locations), pair_(pair), facts_(facts), options_(options) {}
+    ItemCopy(Location& from, Location& to, const PlanItem& item, const CopyOptions& options)
+        : from_(from), to_(to), item_(item), options_(options) {}
     CopyResult run(CopyObserver& observer) override {
-        const FileStamp* source = facts_ && facts_->sourceKnown ? &facts_->source : nullptr;
-        const DestinationPlan plan = facts_ ? facts_->destination : DestinationPlan{};
-        return copyFileBeneath(locations_, pair_.source, source, pair_.destination, plan, observer, options_);
+        const FileStamp* source = item_.facts.sourceKnown ? &item_.facts.source : nullptr;
+        return to_.placeCopy(from_, item_.path, source, item_.destination, item_.facts.destination, observer,
+                             options_);
     }
 
 private:
-    LocationResolver& locations_;
-    const CutPair& pair_;
-    const ActionFacts* facts_;
+    Location& from_;
+    Location& to_;
+    const PlanItem& item_;
     const CopyOptions& options_;
 };
 
 class Run {
 public:
     // `keeper`: where removed and replaced files go; nullptr deletes them.
-    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, PlanFacts facts, int copyWorkers,
+    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations, int copyWorkers,
         RemovedFileKeeper* keeper, bool verifyCopies)
-        : flags_(flags), host_(host), actions_(actions), facts_(std::move(facts)),
-          locations_(facts_.locations), keeper_(keeper), copyOptions_{keeper, verifyCopies} {
-        outcomes_.prepare(facts_, actions_);
+        : flags_(flags), host_(host), actions_(actions), locations_(locations), keeper_(keeper),
+          copyOptions_{keeper, verifyCopies, nullptr} {
+        outcomes_.prepare(actions_);
         if (copyWorkers > 1)
             pool_ = std::make_unique<CopyPool>(copyWorkers, locations_, copyOptions_);
     }
@@ -176,40 +189,34 @@ public:
         }
     }
 
-    // Hands a copy line to the pool when it may run beside the copies under way: no prompt is wanted,
-    // its paths are whole, the line it depends on is done, and no copy under way writes where it reads
-    // or writes. False for every other line, which the caller then handles in turn.
+    // Hands a copy to the pool when it may run beside the copies under way: no prompt is wanted, both
+    // paths lie in the run's locations, the item it depends on is done, and no copy under way writes
+    // where it reads or writes. False for every other item, which the caller then handles in turn.
     bool dispatch(std::size_t index) {
         if (!pool_ || stopped_)
             return false;
-        const std::string_view line = actions_[index];
-        if (actionKind(line) != ActionKind::Copy || promptWanted(ActionKind::Copy, host_.settings()))
+        const PlanItem& item = actions_[index];
+        if (item.kind != ActionKind::Copy || promptWanted(ActionKind::Copy, host_.settings()))
             return false;
-        CutPair pair = pairFrom(line, 6);
-        if (!pair.hasSeparator || pair.truncated || !isAbsolutePath(pair.source) ||
-            !isAbsolutePath(pair.destination))
+        if (!locations_.holding(item.path) || !locations_.holding(item.destination))
             return false;
-        const ActionFacts* facts = factsAt(index);
+        const ActionFacts& facts = item.facts;
         if (const uint64_t largest = host_.largestPooledCopy();
-            largest != UINT64_MAX &&
-            (!facts || !facts->sourceKnown || static_cast<uint64_t>(facts->source.size) > largest))
+            largest != UINT64_MAX && (!facts.sourceKnown || static_cast<uint64_t>(facts.source.size) > largest))
             return false;
-        if (facts && facts->after != ActionFacts::kNone &&
-            (pendingLines_.count(facts->after) || !outcomes_.blocked(facts, actions_).empty()))
+        if (facts.after != ActionFacts::kNone &&
+            (pendingLines_.count(facts.after) || !outcomes_.blocked(item, actions_).empty()))
             return false;
         // No copy under way writes what this one reads or writes, nor reads what this one writes.
-        if (pendingPaths_.count(pair.source) || pendingPaths_.count(pair.destination) ||
-            pendingSources_.count(pair.destination))
+        if (pendingPaths_.count(item.path) || pendingPaths_.count(item.destination) ||
+            pendingSources_.count(item.destination))
             return false;
-        CopyPool::Job job{pair.source, pair.destination, facts && facts->sourceKnown,
-                          facts ? facts->source : FileStamp{},
-                          facts ? facts->destination : DestinationPlan{}};
+        CopyPool::Job job{item.path, item.destination, facts.sourceKnown, facts.source, facts.destination};
         const uint64_t ticket = pool_->submit(std::move(job));
-        pendingPaths_.insert(pair.destination);
-        ++pendingSources_[pair.source];
-        if (facts)
-            pendingLines_.insert(facts->line);
-        pending_.push_back(Pending{index, std::move(pair), facts, ticket});
+        pendingPaths_.insert(item.destination);
+        ++pendingSources_[item.path];
+        pendingLines_.insert(facts.line);
+        pending_.push_back(Pending{index, ticket});
         return true;
     }
 
@@ -225,21 +232,19 @@ public:
         reportPending(pending_.size() >= kMostUnderWay ? kMostUnderWay / 2 : kNoWaiting);
     }
 
-    // One line, up to and including its counting; the caller shows progress and status.
+    // One item, up to and including its counting; the caller shows progress and status.
     void handle(std::size_t index) {
-        const std::string_view line = actions_[index];
-        const ActionKind kind = actionKind(line);
-        if (kind == ActionKind::None)
+        const PlanItem& item = actions_[index];
+        if (!item.isAction())
             return;
-        const ActionFacts* facts = factsAt(index);
-        if (const std::string why = outcomes_.blocked(facts, actions_); !why.empty()) {
-            failWith(failureLine(kind, line), why);
+        if (const std::string why = outcomes_.blocked(item, actions_); !why.empty()) {
+            failWith(failureLine(item), why);
             ++counts_.dependencySkipped;
-            outcomes_.done(facts, false);
+            outcomes_.done(item, false);
             return;
         }
-        if (promptWanted(kind, host_.settings())) {
-            const PromptAnswer answer = host_.confirm(promptText(kind, line));
+        if (promptWanted(item.kind, host_.settings())) {
+            const PromptAnswer answer = host_.confirm(promptText(item));
             if (answer == PromptAnswer::Cancel) {
                 ++counts_.promptSkipped;
                 return;
@@ -249,42 +254,40 @@ public:
                 return;
             }
         }
-        const std::string_view previous =
-            index > 0 ? std::string_view(actions_[index - 1]) : std::string_view();
         bool succeeded = false;
-        switch (kind) {
+        switch (item.kind) {
         case ActionKind::CreateFolder:
-            succeeded = createFolder(line);
+            succeeded = createFolder(item);
             break;
         case ActionKind::MoveRename:
-            succeeded = move(line, facts);
+            succeeded = move(item);
             break;
         case ActionKind::Copy:
-            succeeded = copy(line, facts);
+            succeeded = copy(item);
             break;
         case ActionKind::DeleteFile:
-            succeeded = deleteFileLine(line, previous, facts);
+            succeeded = deleteFile(item);
             break;
         case ActionKind::RemoveFolder:
-            succeeded = removeFolder(line);
+            succeeded = removeFolder(item);
             break;
-        case ActionKind::None:
+        case ActionKind::Original:
             break;
         }
         // A removed folder frees its name and a move may move a folder: the workers' open folders
         // are looked up again before their next copy, as this thread's are.
-        if (pool_ && (kind == ActionKind::RemoveFolder || kind == ActionKind::MoveRename))
+        if (pool_ && (item.kind == ActionKind::RemoveFolder || item.kind == ActionKind::MoveRename))
             pool_->forgetFolders();
-        outcomes_.done(facts, succeeded);
+        outcomes_.done(item, succeeded);
     }
 
     const ExecutionCounts& counts() const { return counts_; }
     // The workers end here, before the keeper they use.
     void finishPool() { pool_.reset(); }
-    // Counts the action lines from `index` on as not reached (the run was stopped before them).
+    // Counts the action items from `index` on as not reached (the run was stopped before them).
     void notReachedFrom(std::size_t index) {
         for (; index < actions_.size(); ++index)
-            counts_.notReached += actionKind(actions_[index]) != ActionKind::None;
+            counts_.notReached += actions_[index].isAction();
     }
 
 private:
@@ -314,12 +317,12 @@ private:
                 pool_->outcome(head.ticket, std::chrono::milliseconds(0));
             if (!outcome)
                 return;
+            const PlanItem& item = actions_[head.index];
             reportCopy(head, *outcome);
-            pendingPaths_.erase(head.pair.destination);
-            if (const auto reading = pendingSources_.find(head.pair.source); --reading->second == 0)
+            pendingPaths_.erase(item.destination);
+            if (const auto reading = pendingSources_.find(item.path); --reading->second == 0)
                 pendingSources_.erase(reading);
-            if (head.facts)
-                pendingLines_.erase(head.facts->line);
+            pendingLines_.erase(item.facts.line);
             pending_.pop_front();
         }
     }
@@ -337,8 +340,6 @@ private:
 
     struct Pending {
         std::size_t index;
-        CutPair pair;
-        const ActionFacts* facts;
         uint64_t ticket;
     };
 
@@ -347,32 +348,10 @@ private:
             ++counts_.notReached; // stopped before it began: nothing was done, nothing to say
             return;
         }
-        const bool ok = copyReport(copy.pair, outcome.result);
-        outcomes_.done(copy.facts, ok);
+        const PlanItem& item = actions_[copy.index];
+        const bool ok = copyReport(item, outcome.result);
+        outcomes_.done(item, ok);
         afterLine(copy.index);
-    }
-
-    const ActionFacts* factsAt(std::size_t index) const {
-        return facts_.lines.size() == actions_.size() ? &facts_.lines[index] : nullptr;
-    }
-
-    // The failure line of a kind, for lines that are not acted on at all.
-    static std::string failureLine(ActionKind kind, std::string_view line) {
-        switch (kind) {
-        case ActionKind::CreateFolder:
-            return "Failed CreateDir " + pathFrom(line, 11).path;
-        case ActionKind::MoveRename:
-            return "Failed Move-Rename to " + pairFrom(line, 13).destination;
-        case ActionKind::Copy:
-            return "Failed Copy-File to " + pairFrom(line, 6).destination;
-        case ActionKind::DeleteFile:
-            return "Failed DeleteFile " + pathFrom(line, 12).path;
-        case ActionKind::RemoveFolder:
-            return "Failed Delete Dir " + pathFrom(line, 11).path;
-        case ActionKind::None:
-            break;
-        }
-        return {};
     }
 
     bool succeed(std::string_view text, const std::string& path) {
@@ -396,110 +375,107 @@ private:
         return fail(failure, path, failureText(error));
     }
 
-    // A path is acted on only when it is whole and absolute; otherwise the line fails here.
-    bool usable(const CutPath& cut, std::string_view failure) {
-        if (cut.truncated)
-            fail(failure, cut.path, kTooLongReason);
-        else if (!isAbsolutePath(cut.path))
-            fail(failure, cut.path, kNotAbsoluteReason);
-        return !cut.truncated && isAbsolutePath(cut.path);
-    }
-    bool usable(const CutPair& pair, std::string_view line, std::size_t prefixLength,
-                std::string_view failure) {
-        if (!pair.hasSeparator)
-            fail(failure, afterPrefix(line, prefixLength), kNoSeparatorReason);
-        else if (pair.truncated)
-            fail(failure, pair.destination, kTooLongReason);
-        else if (!isAbsolutePath(pair.source) || !isAbsolutePath(pair.destination))
-            fail(failure, pair.destination, kNotAbsoluteReason);
-        else
-            return true;
-        return false;
+    // The location that holds `path`; otherwise the item fails here.
+    Location* locationOf(const std::string& path, const PlanItem& item) {
+        if (Location* location = locations_.holding(path))
+            return location;
+        failWith(failureLine(item), isAbsolutePath(path) ? failureText(kOutsideLocations)
+                                                         : std::string(kNotAbsoluteReason));
+        return nullptr;
     }
 
-    // A folder that already stands there (a real one, not a link) is what the line wanted: the line
-    // still fails, as creating it did, but lines that depend on it may run.
-    bool createFolder(std::string_view line) {
-        const CutPath folder = pathFrom(line, 11);
-        if (!usable(folder, "Failed CreateDir "))
+    // A folder that already stands there (a real one, not a link) is what the item wanted: the line
+    // still fails, as creating it did, but items that depend on it may run.
+    bool createFolder(const PlanItem& item) {
+        Location* location = locationOf(item.path, item);
+        if (!location)
             return false;
-        const FsResult made = makeFolder(locations_, folder.path);
-        report(made.error, "Success CreateDir ", "Failed CreateDir ", folder.path);
-        return made.ok() || (made.error == EEXIST && realFolderAt(locations_, folder.path));
+        const FsResult made = location->makeFolder(item.path);
+        report(made.error, "Success CreateDir ", "Failed CreateDir ", item.path);
+        return made.ok() || (made.error == EEXIST && location->realFolderAt(item.path));
     }
 
-    bool move(std::string_view line, const ActionFacts* facts) {
-        const CutPair pair = pairFrom(line, 13);
-        if (!usable(pair, line, 12, "Failed Move-Rename to "))
+    bool move(const PlanItem& item) {
+        Location* location = locationOf(item.path, item);
+        if (!location || !locationOf(item.destination, item))
             return false;
-        const FileStamp* planned = facts && facts->sourceKnown ? &facts->source : nullptr;
-        return report(moveIfUnchanged(locations_, pair.source, planned, pair.destination).error,
-                      "Success Move-Rename to ", "Failed Move-Rename to ", pair.destination);
+        const FileStamp* planned = item.facts.sourceKnown ? &item.facts.source : nullptr;
+        return report(location->moveIfUnchanged(item.path, planned, item.destination).error,
+                      "Success Move-Rename to ", "Failed Move-Rename to ", item.destination);
     }
 
-    bool copy(std::string_view line, const ActionFacts* facts) {
-        const CutPair pair = pairFrom(line, 6);
-        if (!usable(pair, line, 5, "Failed Copy-File to "))
+    bool copy(const PlanItem& item) {
+        Location* from = locationOf(item.path, item);
+        Location* to = from ? locationOf(item.destination, item) : nullptr;
+        if (!to)
             return false;
-        BeneathCopy task(locations_, pair, facts, copyOptions_);
-        return copyReport(pair, host_.copyWithProgress(task, LastPathPart(pair.source), flags_));
+        ItemCopy task(*from, *to, item, copyOptions_);
+        return copyReport(item, host_.copyWithProgress(task, LastPathPart(item.path), flags_));
     }
 
-    bool copyReport(const CutPair& pair, const CopyResult& result) {
+    bool copyReport(const PlanItem& item, const CopyResult& result) {
         if (result.ok()) {
-            succeed("Success Copy-File to ", pair.destination);
+            succeed("Success Copy-File to ", item.destination);
             if (keeper_ && !result.keptAt.empty())
                 host_.log(keeper_->keptLine(result.keptAt, true));
             return true;
         }
         if (result.outcome == CopyOutcome::Cancelled) {
             ++counts_.cancelled;
-            return fail("Failed Copy-File to ", pair.destination, "the copy was cancelled");
+            return fail("Failed Copy-File to ", item.destination, "the copy was cancelled");
         }
-        return fail("Failed Copy-File to ", pair.destination, reasonOf(result.error, result.detail));
+        return fail("Failed Copy-File to ", item.destination, reasonOf(result.error, result.detail));
     }
 
-    bool deleteFileLine(std::string_view line, std::string_view previousLine, const ActionFacts* facts) {
+    // The delete of a duplicate runs only while its original still holds the same bytes.
+    bool provenDuplicate(const PlanItem& item, Location& location) {
         constexpr std::string_view kFailure = "Failed DeleteFile ";
-        const CutPath file = pathFrom(line, 12);
-        if (!usable(file, kFailure))
+        const std::size_t at = outcomes_.positionOf(item.facts.original);
+        if (at == LineOutcomes::kNoPosition)
+            return fail(kFailure, item.path, kNoOriginalReason);
+        const std::string& kept = actions_[at].path;
+        Location* keptSide = locationOf(kept, item);
+        if (!keptSide)
             return false;
-        // The delete line of a duplicate pair: its original line stands right before it.
-        if (isOriginalLine(previousLine)) {
-            const CutPath kept = pathFrom(previousLine, 13);
-            if (kept.truncated || !isAbsolutePath(kept.path))
-                return fail(kFailure, file.path, kept.truncated ? kTooLongReason : kNotAbsoluteReason);
-            const DuplicateProof proof = proveDuplicate(locations_, kept.path, file.path);
-            if (proof == DuplicateProof::DuplicateMissing)
-                return fail(kFailure, file.path, failureText(ENOENT));
-            if (proof != DuplicateProof::Proven)
-                return fail(kFailure, file.path, std::string(proofFailureReason(proof)) + kept.path);
-        }
-        const FileStamp* planned = facts && facts->sourceKnown ? &facts->source : nullptr;
+        const DuplicateProof proof = location.proveDuplicate(*keptSide, kept, item.path);
+        if (proof == DuplicateProof::DuplicateMissing)
+            return fail(kFailure, item.path, failureText(ENOENT));
+        if (proof != DuplicateProof::Proven)
+            return fail(kFailure, item.path, std::string(proofFailureReason(proof)) + kept);
+        return true;
+    }
+
+    bool deleteFile(const PlanItem& item) {
+        constexpr std::string_view kFailure = "Failed DeleteFile ";
+        Location* location = locationOf(item.path, item);
+        if (!location)
+            return false;
+        if (item.facts.original != ActionFacts::kNone && !provenDuplicate(item, *location))
+            return false;
+        const FileStamp* planned = item.facts.sourceKnown ? &item.facts.source : nullptr;
         if (!keeper_)
-            return report(deleteIfUnchanged(locations_, file.path, planned).error, "Success DeleteFile ",
-                          kFailure, file.path);
-        const Disposed kept = disposeIfUnchanged(locations_, file.path, planned, *keeper_);
+            return report(location->deleteIfUnchanged(item.path, planned).error, "Success DeleteFile ",
+                          kFailure, item.path);
+        const Disposed kept = location->disposeIfUnchanged(item.path, planned, *keeper_);
         if (!kept.ok())
-            return fail(kFailure, file.path, reasonOf(kept.error, kept.detail));
-        succeed("Success DeleteFile ", file.path);
+            return fail(kFailure, item.path, reasonOf(kept.error, kept.detail));
+        succeed("Success DeleteFile ", item.path);
         host_.log(keeper_->keptLine(kept.keptAt, false));
         return true;
     }
 
-    bool removeFolder(std::string_view line) {
-        const CutPath folder = pathFrom(line, 11);
-        if (!usable(folder, "Failed Delete Dir "))
+    bool removeFolder(const PlanItem& item) {
+        Location* location = locationOf(item.path, item);
+        if (!location)
             return false;
-        return report(removeEmptyFolder(locations_, folder.path).error,
-                      "Success Delete Dir if empty Command ", "Failed Delete Dir ", folder.path);
+        return report(location->removeEmptyFolder(item.path).error, "Success Delete Dir if empty Command ",
+                      "Failed Delete Dir ", item.path);
     }
 
     StopFlags& flags_;
     ExecutorHost& host_;
     const ActionList& actions_;
-    PlanFacts facts_;
-    LocationResolver locations_;
+    Locations& locations_;
     RemovedFileKeeper* keeper_;
     CopyOptions copyOptions_;
     LineOutcomes outcomes_;
@@ -561,7 +537,8 @@ std::string executionStatusText(const ExecutionCounts& counts) {
     return "Synchronize Progress : Good Actions (" + good + ") Bad Actions (" + bad + ")";
 }
 
-ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host, PlanFacts facts) {
+ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
+                               StopFlags& flags, ExecutorHost& host) {
     host.runStarted();
     flags.action = false;
     host.log("Actions Started at " + nowDateTimeText());
@@ -571,14 +548,16 @@ ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHos
     // What becomes of removed and replaced files, and whether copies are verified, is settled for the
     // whole run when it starts.
     const Settings settings = host.settings();
-    const std::vector<std::string> locations = facts.locations;
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < locations.size(); ++i)
+        texts.push_back(locations[i].text());
     std::unique_ptr<RemovedFileKeeper> keeper;
     if (settings.removedFiles != RemovedFiles::Delete)
-        keeper = std::make_unique<RemovedFileKeeper>(settings, locations, std::time(nullptr));
+        keeper = std::make_unique<RemovedFileKeeper>(settings, texts, std::time(nullptr));
 
-    // Copies may run on a pool beside the caller; every other line waits for the copies before it,
+    // Copies may run on a pool beside the caller; every other item waits for the copies before it,
     // and every outcome is reported in list order (see Run::dispatch).
-    Run run(flags, host, actions, std::move(facts), host.copyWorkers(), keeper.get(), settings.verifyCopies);
+    Run run(flags, host, actions, locations, host.copyWorkers(), keeper.get(), settings.verifyCopies);
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
         if (run.dispatch(index)) {
@@ -602,8 +581,7 @@ ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHos
 
     if (keeper) {
         if (!run.stopped())
-            for (const std::string& line :
-                 keeper->prune(foldersWrittenBy(actions, locations), std::time(nullptr)))
+            for (const std::string& line : keeper->prune(written, std::time(nullptr)))
                 host.log(line);
         if (const std::string hint = keeper->restoreHint(); !hint.empty())
             host.log(hint);

@@ -1,10 +1,10 @@
 #pragma once
-// The executor: carries out an action list line by line on the file system. It is the only code
-// that changes the user's files during a synchronisation.
+// The executor: carries out an action list item by item on the run's locations (location.h). It is
+// the only code that changes the user's files during a synchronisation.
 //
-//   for each line, in list order:
+//   for each item, in list order:
 //     host.beforeLine()                       (the stop window takes the focus)
-//     kind by the first two characters        Cr Mo Co De Re, anything else is no action
+//     its kind                                an original item is no action
 //     prompt when host.settings() says so     OK performs, Cancel skips silently, No to All stops
 //     perform, log "Success ..." / "Failed ...", count good / bad
 //     progress position = index, status text, host.keepAlive()
@@ -16,38 +16,36 @@
 //
 // Safety rules on top of the plain file-system calls (every failure line is followed by one line
 // saying why: the system's reason, or one of the rules below):
-//   - every path is resolved beneath location A or B without passing through a symbolic link
-//     (beneath.h); a path that would cross one, or lies outside both, fails;
+//   - every path goes to the location that holds it, which resolves it without passing through a
+//     symbolic link; a path that would cross one, or lies outside every location, fails;
 //   - the facts each line was planned on are checked just before it acts (action_facts.h): a copy
 //     onto an absent destination never replaces something that appeared since, a copy over a file
 //     replaces only that file, a delete deletes only the planned file, a move moves only the planned
 //     source; otherwise "changed since planning";
 //   - a line that depends on an earlier one runs only when that one succeeded (a folder line that
 //     failed because a real folder already stands there counts as done);
-//   - a line whose path was cut at the 1000-character cap, or whose path is not absolute, is never
-//     acted on;
-//   - a move or copy line without a separator fails (the failure line carries the text after the
-//     prefix);
+//   - an item whose path is not absolute is never acted on;
 //   - a move never replaces anything;
 //   - a copy replaces its destination only with a complete copy (see file_copy.h), and a stop
 //     request cancels the copy under way, leaving the old destination intact;
-//   - a delete line right after an original line deletes only when the original still exists, is
-//     a separate file and holds the same bytes;
+//   - the delete of a duplicate (it names its original item) deletes only when the original still
+//     exists, is a separate file and holds the same bytes;
 //   - what a line removes or replaces (a deleted file, the old version under a copy) goes where the
 //     settings say, read once when the run starts (removed_files.h): deleted, the trash, a versions
 //     folder; when it cannot be kept there it stays, and the line fails. The line after the success
 //     line says where it went, and the end of the run how many were kept (and prunes old versions);
 //   - with Settings::verifyCopies every copy is read back and compared before it takes its name.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 #include "core/execution/stop_flags.h"
-#include "core/planning/action_facts.h"
 #include "core/planning/action_list.h"
 #include "core/platform/file_copy.h"
+#include "core/platform/location.h"
 #include "core/settings/settings.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace paritas {
 
@@ -59,8 +57,7 @@ inline constexpr const char* kJobInterruptedMessage = "Job processing has been i
 // The main window's "Stop All Actions" message box.
 inline constexpr const char* kStopAllActionsMessage = "Job Processing has been integerupded by user ...";
 
-// One copy, ready to run: the executor has cut and checked the line; run() copies, reporting to the
-// observer (which may cancel between chunks).
+// One copy, ready to run: run() copies, reporting to the observer (which may cancel between chunks).
 class CopyTask {
 public:
     virtual ~CopyTask() = default;
@@ -130,10 +127,10 @@ bool executionStatusIsRed(const ExecutionCounts& counts);
 // The line that follows a failure line: "Reason: " + why.
 std::string reasonLine(std::string_view why);
 
-// Runs the list (its own copy, see above) with the facts it was planned on (none: every path is taken
-// as written and nothing is checked but the line itself). Clears flags.action at the start; never
-// reads jobList.
-ExecutionCounts PerformActions(ActionList actions, StopFlags& flags, ExecutorHost& host,
-                               PlanFacts facts = {});
+// Runs the list (its own copy, see above) on `locations`, checking each item against the facts it was
+// planned on. `written`: the locations the run writes (their versions folders are pruned at the end).
+// Clears flags.action at the start; never reads jobList.
+ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
+                               StopFlags& flags, ExecutorHost& host);
 
 } // namespace paritas

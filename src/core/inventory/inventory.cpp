@@ -38,7 +38,7 @@ void Inventory::addFile(std::string_view folder, std::string_view name, const Fi
     const uint64_t offset = uint64_t(blocks_.size() - 1) * kBlockSize + blockUsed_;
     blockUsed_ += length;
     rows_.push_back(Row{offset, uint32_t(length), uint32_t(name.size()), stamp.size, stamp.modifiedTime,
-                        stamp.inode, stamp.fileTime, uint32_t(stamp.modifiedNanos) & 0x7fffffffu, 0});
+                        stamp.inode, stamp.fileTime, uint32_t(stamp.modifiedNanos)});
     sizeTotal_ += stamp.size;
 }
 
@@ -55,9 +55,7 @@ std::string_view Inventory::name(std::size_t row) const {
 std::string Inventory::fullPathCell(std::size_t row) const {
     if (row >= rows_.size())
         return {};
-    std::string cell = rows_[row].marked ? "*" : "";
-    cell += fullPath(row);
-    return cell;
+    return std::string(fullPath(row));
 }
 
 std::string Inventory::sizeText(std::size_t row) const {

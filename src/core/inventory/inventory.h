@@ -3,15 +3,16 @@
 //
 // An inventory is a table of one row per file, in scan order (folder by folder in folder-list order,
 // within a folder by name). Its text columns are
-//   0 full path   (folder-list entry + name; "*" in front once a planner has paired the row)
+//   0 full path   (folder-list entry + name; the matched marks of a planning are kept by the
+//                  planning's result, not here: an inventory is only read by planners)
 //   1 size        (decimal bytes)
 //   2 file time   (packed local DOS date/time, signed decimal)
 //   3 name
 //   4 modified text (date-time text of column 2)
 // and, as readers expect, the table always ends with one empty row: rowCount() == fileCount() + 1.
 //
-// Rows are held compactly: the path bytes in large shared blocks, the numbers as numbers, the matched
-// mark as a flag; the text cells are made when read.
+// Rows are held compactly: the path bytes in large shared blocks, the numbers as numbers; the text
+// cells are made when read.
 //
 // Beside the five columns every row keeps what the scan saw of the file: its modified time as a true
 // time (seconds since the epoch and nanoseconds) and its inode. Planners compare times as true times
@@ -69,14 +70,13 @@ public:
     std::size_t fileCount() const { return rows_.size(); }
     std::size_t rowCount() const { return rows_.size() + 1; }
 
-    std::string_view fullPath(std::size_t row) const; // without the matched mark
+    std::string_view fullPath(std::size_t row) const;
     std::string_view name(std::size_t row) const;
     int64_t size(std::size_t row) const { return rows_[row].size; }
     int32_t fileTime(std::size_t row) const { return rows_[row].fileTime; }
     int64_t modifiedTime(std::size_t row) const { return rows_[row].modifiedTime; }
     int64_t timeStepOf(std::size_t row) const { return timeStep(rows_[row].modifiedTime); }
     FileStamp stamp(std::size_t row) const;
-    bool isMarked(std::size_t row) const { return rows_[row].marked; }
     // Hints for lookups made ahead of time: fetch a row's facts, or its name, into the cache.
     void prefetchRow(std::size_t row) const { __builtin_prefetch(&rows_[row]); }
     void prefetchName(std::size_t row) const {
@@ -88,7 +88,6 @@ public:
         __builtin_prefetch(at(r.pathOffset));
         __builtin_prefetch(at(r.pathOffset + r.pathLength - 1));
     }
-    void mark(std::size_t row) { rows_[row].marked = true; }
 
     // The cells as text, as the hidden grid would hold them. Row fileCount() is the empty last row.
     std::string fullPathCell(std::size_t row) const;
@@ -110,8 +109,7 @@ private:
         int64_t modifiedTime;
         uint64_t inode;
         int32_t fileTime;
-        uint32_t nanos : 31;
-        uint32_t marked : 1;
+        uint32_t nanos;
     };
     static constexpr std::size_t kBlockSize = 1 << 20;
 

@@ -2,6 +2,7 @@
 
 #include "core/inventory/tree_walk.h"
 #include "core/platform/folder_listing.h"
+#include "core/platform/local_location.h"
 #include "core/platform/path_text.h"
 
 #include <cstring>
@@ -62,7 +63,9 @@ FolderList FolderTree(std::string_view root, ActivityHost& host, ScanCoverage* c
         }
     };
     std::size_t skipped = 0;
-    FolderList folders = walkTree(root, options, host, record, &skipped);
+    LocalLocation location{std::string(root)};
+    FolderList folders = walkTree(location, options, host, record, &skipped);
+    folders.front() = std::string(root); // the root as given, with or without its separator
     if (coverage) {
         coverage->skippedNames += skipped;
         // The folders that could not be opened, in list order (the root is the location itself).

@@ -2,7 +2,7 @@
 // Path and folder helpers: the last part of a path text, and the breadth-first walk that gives the
 // scans their folder lists.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 #include "core/inventory/inventory.h"
 
 #include <string>

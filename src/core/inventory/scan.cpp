@@ -7,6 +7,7 @@
 #include "core/platform/file_identity.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/folder_listing.h"
+#include "core/platform/local_location.h"
 #include "core/platform/path_text.h"
 
 #include <algorithm>
@@ -155,45 +156,8 @@ void takeFiles(const std::string& folder, bool isLocation, bool walked, const Fo
     }
 }
 
-} // namespace
-
-ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side side, ScanHost& host) {
-    ScanOptions options;
-    options.includeSubfolders = includeSubfolders;
-    return scanLocation(location, options, side, host);
-}
-
-ScanResult scanLocation(std::string_view location, const ScanOptions& options, Side side, ScanHost& host) {
-    ScanResult result;
-    host.log(nowDateTimeText() + " Searching for Folders in \"" + std::string(letter(side)) + "\" ...");
-
-    // Only an absolute text is looked up: an empty or relative one would name something below the
-    // process's current folder, which the user never chose.
-    const bool carriable = !holdsUncarriableCharacter(location);
-    const std::string locationText(location);
-    const bool exists = carriable && isAbsolutePath(location) && folderExists(locationText);
-    if (!carriable)
-        host.log("Skipped name that cannot be carried: " + printablePath(location));
-    else if (!exists)
-        host.log("Folder " + locationText + " does not exist!");
-    result.locationExists = exists;
-
-    ScanCoverage& coverage = result.coverage;
-    FileReport report;
-    if (!exists) {
-        result.folders.push_back(locationText);
-    } else {
-        WalkOptions walk;
-        walk.subfolders = options.includeSubfolders;
-        walk.threads = options.threads;
-        FileTimePacker packTime;
-        const FolderCommit take = [&](std::size_t k, const std::string& folder, const FolderRead& read) {
-            takeFiles(folder, k == 0, options.includeSubfolders, read, result.inventory, packTime, coverage,
-                      report);
-        };
-        result.folders = walkTree(withTrailingSeparator(location), walk, host, take, &coverage.skippedNames);
-    }
-
+// The scan's second half, the same for every location: the folders found, then each folder's rows.
+ScanResult finishScan(ScanResult result, bool exists, Side side, ScanHost& host, FileReport report) {
     host.foldersListed();
     host.log(nowDateTimeText() + " Folders in \"" + std::string(letter(side)) + "\" Found!");
 
@@ -205,10 +169,67 @@ ScanResult scanLocation(std::string_view location, const ScanOptions& options, S
             report.tell(i, host);
         host.setProgressPosition(static_cast<int64_t>(i));
     }
-    if (const std::string summary = coverageSummary(side, coverage); !summary.empty())
+    if (const std::string summary = coverageSummary(side, result.coverage); !summary.empty())
         host.log(summary);
     return result;
 }
+
+} // namespace
+
+ScanResult scanLocation(std::string_view location, bool includeSubfolders, Side side, ScanHost& host) {
+    ScanOptions options;
+    options.includeSubfolders = includeSubfolders;
+    return scanLocation(location, options, side, host);
+}
+
+ScanResult scanLocation(std::string_view location, const ScanOptions& options, Side side, ScanHost& host) {
+    // Only an absolute text is looked up: an empty or relative one would name something below the
+    // process's current folder, which the user never chose.
+    const bool carriable = !holdsUncarriableCharacter(location);
+    if (!carriable || !isAbsolutePath(location)) {
+        ScanResult result;
+        host.log(nowDateTimeText() + " Searching for Folders in \"" + std::string(letter(side)) + "\" ...");
+        if (!carriable)
+            host.log("Skipped name that cannot be carried: " + printablePath(location));
+        else
+            host.log("Folder " + std::string(location) + " does not exist!");
+        result.folders.push_back(std::string(location));
+        return finishScan(std::move(result), false, side, host, FileReport{});
+    }
+    LocalLocation local{std::string(location)};
+    ScanResult result = scanLocation(local, options, side, host);
+    // The folder list keeps the text as given (a location without its separator included).
+    if (!result.locationExists)
+        result.folders.front() = std::string(location);
+    return result;
+}
+
+ScanResult scanLocation(Location& location, const ScanOptions& options, Side side, ScanHost& host) {
+    ScanResult result;
+    host.log(nowDateTimeText() + " Searching for Folders in \"" + std::string(letter(side)) + "\" ...");
+    const bool exists = location.exists();
+    if (!exists)
+        host.log("Folder " + location.text() + " does not exist!");
+    result.locationExists = exists;
+
+    ScanCoverage& coverage = result.coverage;
+    FileReport report;
+    if (!exists) {
+        result.folders.push_back(location.text());
+    } else {
+        WalkOptions walk;
+        walk.subfolders = options.includeSubfolders;
+        walk.threads = options.threads;
+        FileTimePacker packTime;
+        const FolderCommit take = [&](std::size_t k, const std::string& folder, const FolderRead& read) {
+            takeFiles(folder, k == 0, options.includeSubfolders, read, result.inventory, packTime, coverage,
+                      report);
+        };
+        result.folders = walkTree(location, walk, host, take, &coverage.skippedNames);
+    }
+    return finishScan(std::move(result), exists, side, host, std::move(report));
+}
+
 
 // What a background scan told its host, kept in order until the caller's thread takes it. Consecutive
 // keep-alives are kept as one count.
@@ -310,6 +331,19 @@ ScanAhead::ScanAhead(std::string location, const ScanOptions& options, Side side
     state->thread = std::thread([state, location = std::move(location), options, side] {
         try {
             state->result = scanLocation(location, options, side, state->calls);
+        } catch (...) {
+            state->error = std::current_exception();
+        }
+        state->calls.markDone();
+    });
+}
+
+ScanAhead::ScanAhead(std::unique_ptr<Location> location, const ScanOptions& options, Side side)
+    : state_(std::make_unique<State>()) {
+    State* state = state_.get();
+    state->thread = std::thread([state, location = std::shared_ptr<Location>(std::move(location)), options, side] {
+        try {
+            state->result = scanLocation(*location, options, side, state->calls);
         } catch (...) {
             state->error = std::current_exception();
         }

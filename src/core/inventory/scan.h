@@ -20,8 +20,9 @@
 // side, sets the searching text (searchingLabelText) and starts the blink timer before, and
 // afterwards takes the result, shows filesCountPanelText and finishedLabelText and enables the chooser.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 #include "core/inventory/inventory.h"
+#include "core/platform/location.h"
 
 #include <functional>
 #include <memory>
@@ -63,6 +64,8 @@ struct ScanOptions {
     int threads = 0;
 };
 ScanResult scanLocation(std::string_view location, const ScanOptions& options, Side side, ScanHost& host);
+// The same through a location of any kind (location.h): its folders are read through it.
+ScanResult scanLocation(Location& location, const ScanOptions& options, Side side, ScanHost& host);
 
 // One log line that says what a scan could not see or carry, or empty when it saw everything: "Not
 // everything in A can be synchronised: 2 folder(s) could not be read, 3 name(s) cannot be carried."
@@ -77,6 +80,8 @@ std::string coverageSummary(Side side, const ScanCoverage& coverage);
 class ScanAhead {
 public:
     ScanAhead(std::string location, const ScanOptions& options, Side side);
+    // Through a handle of a location for the background thread (Location::forAnotherThread).
+    ScanAhead(std::unique_ptr<Location> location, const ScanOptions& options, Side side);
     ~ScanAhead();
     ScanAhead(const ScanAhead&) = delete;
     ScanAhead& operator=(const ScanAhead&) = delete;

@@ -3,6 +3,7 @@
 #include "core/inventory/paths.h"
 #include "core/platform/path_text.h"
 #include "core/platform/trash.h"
+#include "core/platform/location.h"
 #include "core/platform/versions_folder.h"
 
 #include <algorithm>
@@ -19,43 +20,11 @@ namespace {
 // enough that a huge tree's folders are not all held at once.
 constexpr std::size_t kReadAhead = 1024;
 
-FolderRead readFolder(const std::string& path, bool isRoot, const WalkOptions& options,
-                      FolderListing& listing) {
-    FolderRead read;
-    ListingOptions listingOptions;
-    listingOptions.fileFacts = options.fileFacts;
-    listingOptions.followLinkAtPath = isRoot; // the root may be a link the user chose; nothing below it
-    listingOptions.folderId = true;
-    if (!listFolderSorted(path, listingOptions, listing)) {
-        // A folder removed (or replaced by a file) since its parent was read is taken as read a moment
-        // later: it holds nothing, and nothing is unknown. Only the root must be there.
-        const int error = listing.errorCode();
-        read.vanished = !isRoot && (error == ENOENT || error == ENOTDIR);
-        read.openError = read.vanished ? 0 : error;
-        return read;
-    }
-    read.id = listing.folderId();
-    read.searchDenied = listing.searchDenied();
-    std::size_t bytes = 0;
-    for (const FolderEntry& entry : listing)
-        bytes += entry.name.size();
-    read.names.reserve(bytes);
-    read.entries.reserve(listing.size());
-    for (const FolderEntry& entry : listing) {
-        FolderRead::Entry e;
-        e.nameOffset = uint32_t(read.names.size());
-        e.nameLength = uint32_t(entry.name.size());
-        e.type = entry.type;
-        e.factsKnown = entry.factsKnown;
-        e.factsError = entry.factsError;
-        e.size = entry.size;
-        e.modifiedTime = entry.modifiedTime;
-        e.modifiedNanos = entry.modifiedNanos;
-        e.inode = entry.inode;
-        read.names.append(entry.name);
-        read.entries.push_back(e);
-    }
-    return read;
+FolderRead readFolder(Location& location, const std::string& path, bool isRoot, const WalkOptions& options) {
+    FolderReadOptions read;
+    read.fileFacts = options.fileFacts;
+    read.isRoot = isRoot;
+    return location.readFolder(path, read);
 }
 
 // Reads the folders of the list ahead of the commits. The caller offers folders in list order and
@@ -63,9 +32,11 @@ FolderRead readFolder(const std::string& path, bool isRoot, const WalkOptions& o
 // with no reader threads at all this is a plain walk.
 class Readers {
 public:
-    Readers(int threads, const WalkOptions& options) : options_(options) {
+    Readers(Location& location, int threads, const WalkOptions& options) : location_(location), options_(options) {
         for (int t = 0; t < threads; ++t)
-            threads_.emplace_back([this] { work(); });
+            threads_.emplace_back([this, own = std::shared_ptr<Location>(location.forAnotherThread())] {
+                work(*own);
+            });
     }
     ~Readers() {
         {
@@ -100,7 +71,7 @@ public:
             ++claimed_;
             const std::string path = paths_[index];
             lock.unlock();
-            read = readFolder(path, index == 0, options_, listing_);
+            read = readFolder(location_, path, index == 0, options_);
             lock.lock();
         } else {
             waitingFor_ = index;
@@ -120,8 +91,7 @@ public:
     }
 
 private:
-    void work() {
-        FolderListing listing;
+    void work(Location& location) {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             ++idle_;
@@ -133,7 +103,7 @@ private:
             const std::size_t index = claimed_++;
             const std::string path = paths_[index];
             lock.unlock();
-            FolderRead read = readFolder(path, index == 0, options_, listing);
+            FolderRead read = readFolder(location, path, index == 0, options_);
             lock.lock();
             ready_.emplace(index, std::move(read));
             if (waitingFor_ == index)
@@ -141,6 +111,7 @@ private:
         }
     }
 
+    Location& location_; // the caller's own handle
     const WalkOptions options_;
     std::mutex mutex_;
     std::condition_variable wake_; // readers: a folder to read, or stop
@@ -153,7 +124,6 @@ private:
     std::size_t waitingFor_ = kNobody; // the read the caller waits for
     int idle_ = 0;                     // readers waiting for a folder
     bool stop_ = false;
-    FolderListing listing_; // the caller's own
     std::vector<std::thread> threads_;
 };
 
@@ -171,18 +141,18 @@ int defaultWalkThreads() {
     return int(std::clamp(cores == 0 ? 1u : cores, 1u, 8u));
 }
 
-FolderList walkTree(std::string_view root, const WalkOptions& options, ActivityHost& host,
+FolderList walkTree(Location& location, const WalkOptions& options, ActivityHost& host,
                     const FolderCommit& commit, std::size_t* skippedNames) {
     FolderList folders;
-    folders.emplace_back(root);
+    folders.emplace_back(location.text());
     const int wanted = options.threads > 0 ? options.threads : defaultWalkThreads();
     // One thread reads on the caller's own; more read beside it while the caller commits (and reads
     // only a folder none of them has claimed). One folder alone needs no reader.
-    Readers readers(options.subfolders && wanted > 1 ? wanted : 0, options);
+    Readers readers(location, options.subfolders && wanted > 1 ? wanted : 0, options);
     std::vector<std::string> found{folders.front()};
     readers.offer(found);
     std::string parent;
-    const bool rootIsTop = options.subfolders && isFileSystemTop(folders.front());
+    const bool rootIsTop = options.subfolders && location.isFileSystemTop();
     for (std::size_t k = 0; k < folders.size(); ++k) {
         const FolderRead read = readers.take(k);
         if (options.subfolders && read.openError != 0)

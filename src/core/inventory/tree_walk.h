@@ -11,9 +11,10 @@
 // happen strictly in list order on the caller's thread, so the folder list, the rows and every call
 // to the host come out exactly as in a walk by one thread. Workers never call the host.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 #include "core/inventory/inventory.h"
 #include "core/platform/folder_listing.h"
+#include "core/platform/location.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,30 +23,6 @@
 #include <vector>
 
 namespace paritas {
-
-// One folder as one listing found it, taken out of the listing's buffers.
-struct FolderRead {
-    int openError = 0;         // the folder could not be opened or read (its entries are unknown)
-    bool vanished = false;     // a folder below the root was gone (or no folder any more) when read
-    bool searchDenied = false; // its names could be read, nothing behind them
-    ObjectId id;               // device and inode of the folder itself
-    std::string names;         // the entries' names, back to back
-    struct Entry {
-        uint32_t nameOffset = 0;
-        uint32_t nameLength = 0;
-        EntryType type = EntryType::Unknown;
-        bool factsKnown = false;
-        int factsError = 0;
-        int64_t size = 0;
-        int64_t modifiedTime = 0;
-        int32_t modifiedNanos = 0;
-        uint64_t inode = 0;
-    };
-    std::vector<Entry> entries; // sorted by name, byte order
-    std::string_view name(const Entry& e) const {
-        return std::string_view(names).substr(e.nameOffset, e.nameLength);
-    }
-};
 
 struct WalkOptions {
     bool subfolders = true; // walk below the root (else the root alone)
@@ -62,13 +39,13 @@ int defaultWalkThreads();
 using FolderCommit =
     std::function<void(std::size_t index, const std::string& folder, const FolderRead& read)>;
 
-// Walks the tree at `root` (an absolute folder path; a root without trailing separator gets one in
-// front of its subfolders' names) and returns the folder list. The folders at the root that keep what
+// Walks the tree of `location` (its folders read through it, each reader thread through a handle of
+// its own) and returns the folder list, the location's text first. The folders at the root that keep what
 // runs removed are not walked: ".paritas-versions", and where the root is the top of its file system,
 // its trash folders (".Trash", ".Trash-<uid>"). The root is opened following a link
 // the user chose; nothing below it is followed. `skippedNames` counts the folder names that cannot be
 // carried.
-FolderList walkTree(std::string_view root, const WalkOptions& options, ActivityHost& host,
+FolderList walkTree(Location& location, const WalkOptions& options, ActivityHost& host,
                     const FolderCommit& commit, std::size_t* skippedNames = nullptr);
 
 } // namespace paritas

@@ -1,6 +1,6 @@
 #include "core/jobs/job_list.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "core/app/text_file.h"
 #include "core/platform/datetime.h"
 

@@ -1,7 +1,6 @@
 #include "core/jobs/job_runner.h"
 
-#include "core/app/modes.h"
-#include "core/app/run_lock.h"
+#include "core/base/modes.h"
 #include "core/platform/path_text.h"
 
 #include <string_view>
@@ -17,15 +16,15 @@ JobReport ended(const char* status, std::string why) {
 }
 
 // What a job that ran did not do, or empty: "1 action(s) failed; the scan of location B ...".
-std::string shortfalls(const PlanInput& input, const ExecutionCounts& counts, std::size_t leftAlone) {
+std::string shortfalls(const RunSession& run, const ExecutionCounts& counts) {
     std::vector<std::string> parts;
     if (counts.bad > 0)
         parts.push_back(std::to_string(counts.bad) + " action(s) failed");
-    if (input.coverageA && !input.coverageA->complete())
+    if (!run.scanned(Side::A).coverage.complete())
         parts.push_back("the scan of location A could not see everything");
-    if (input.coverageB && !input.coverageB->complete())
+    if (!run.scanned(Side::B).coverage.complete())
         parts.push_back("the scan of location B could not see everything");
-    if (leftAlone > 0)
+    if (const std::size_t leftAlone = run.planned().leftAlone; leftAlone > 0)
         parts.push_back("the plan left " + std::to_string(leftAlone) +
                         " file(s) alone because the other side could not be read");
     std::string text;
@@ -34,69 +33,41 @@ std::string shortfalls(const PlanInput& input, const ExecutionCounts& counts, st
     return text;
 }
 
-// The folders a job writes: B, and A too in folder synch.
-std::vector<std::string> writtenFolders(int mode, const std::string& a, const std::string& b) {
-    if (mode == int(SyncMode::FolderSynch))
-        return {a, b};
-    return {b};
-}
-
-// A refused plan runs nothing: the host gets it without its lines.
-JobReport refuse(PlanResult plan, const Settings& settings, const std::string& reason, JobRunHost& host) {
-    plan.actions.clear();
-    plan.facts = PlanFacts{};
-    plan.refused = true;
-    plan.refusal = reason;
-    host.takePlan(std::move(plan), settings);
-    return ended(kJobRefused, "refused: " + reason);
-}
-
-std::optional<std::string> guardRefusal(const PlanResult& plan, const PlanInput& input,
-                                        const JobRunOptions& options) {
-    if (!options.deletionBound)
-        return std::nullopt;
-    const GuardSide a{input.locationA, input.inventoryA ? input.inventoryA->fileCount() : 0};
-    const GuardSide b{input.locationB, input.inventoryB ? input.inventoryB->fileCount() : 0};
-    return massDeletionRefusal(plan.actions, a, b, *options.deletionBound);
-}
-
-// Scans, plans and executes a job whose locations are usable, under its lock when it runs.
-JobReport scanPlanAndRun(int mode, const std::string& a, const std::string& b, bool subfolders,
-                         const JobRunOptions& options, JobRunHost& host) {
-    host.scanLocations(a, b, subfolders);
+// The run of a job whose mode and locations are usable: lock, scans, plan and guard, then its actions.
+JobReport runUsableJob(RunRequest request, const JobRunOptions& options, JobRunHost& host) {
+    RunSession run(std::move(request));
+    if (!run.lock(host)) {
+        host.planned(run);
+        return ended(kJobRefused, "refused: " + run.refusal()->reason);
+    }
+    run.scan(host);
     if (host.jobListStopped())
         return ended(kJobStopped, "stopped before its actions ran");
-    const Settings settings = host.settings();
-    PlanInput input = host.planInput(settings);
-    PlanResult plan = planForMode(mode, input, host.plannerHost());
-    if (plan.refused) {
-        const std::string reason = plan.refusal;
-        return refuse(std::move(plan), settings, reason, host);
-    }
-    if (auto refusal = guardRefusal(plan, input, options))
-        return refuse(std::move(plan), settings, *refusal, host);
-    const std::size_t planned = plan.actions.size();
-    const std::size_t leftAlone = plan.leftAlone;
+    const bool planned = run.plan(host);
+    host.planned(run);
+    if (!planned)
+        return ended(kJobRefused, "refused: " + run.refusal()->reason);
     if (options.dryRun) {
-        host.showPlan(plan);
+        host.showPlan(run.planned());
         JobReport report = ended(kJobFinished, {});
-        report.plannedLines = planned;
+        report.plannedLines = run.actions().size();
         return report;
     }
-    host.takePlan(std::move(plan), settings);
     if (host.jobListStopped())
         return ended(kJobStopped, "stopped before its actions ran");
 
     JobReport report;
-    report.counts = host.execute();
-    report.plannedLines = planned;
+    report.plannedLines = run.actions().size();
+    report.counts = host.execute(run);
+    if (const auto& refusal = run.refusal())
+        return ended(kJobRefused, "refused: " + refusal->reason);
     // The action flag alone: "Cancel All" of a copy ended this job's actions; later jobs still run.
     if (host.jobListStopped() || host.actionsStopped()) {
         report.status = kJobStopped;
         report.why = "stopped during its actions";
         return report;
     }
-    const std::string missed = shortfalls(input, report.counts, leftAlone);
+    const std::string missed = shortfalls(run, report.counts);
     report.status = missed.empty() ? kJobFinished : kJobFailed;
     report.why = missed.empty() ? std::string() : "failed: " + missed;
     return report;
@@ -121,22 +92,18 @@ JobReport runJob(const Job& job, std::size_t /*number*/, const JobRunOptions& op
         if (!why.empty())
             return ended(kJobNotRun, "not run: " + why);
     }
+    RunRequest request;
+    request.kind = PlanKind(mode);
     // A location from a hand-edited file may lack its closing separator; the planners build paths by
     // concatenation, so it gets one, as the location choosers give it.
-    const std::string a = withTrailingSeparator(job.locationA);
-    const std::string b = withTrailingSeparator(job.locationB);
-    RunLock lock;
-    if (!options.dryRun) {
-        const RunLockResult locked =
-            lock.acquire(writtenFolders(mode, a, b), [&](const RunLockResult& other) {
-                return host.keepWaitingForLock(runLockRefusal(other));
-            });
-        if (!locked.acquired) {
-            PlanResult none;
-            return refuse(std::move(none), host.settings(), runLockRefusal(locked), host);
-        }
-    }
-    return scanPlanAndRun(mode, a, b, job.includesSubfolders(), options, host);
+    request.locationA = withTrailingSeparator(job.locationA);
+    request.locationB = withTrailingSeparator(job.locationB);
+    request.includeSubfolders = job.includesSubfolders();
+    request.settings = host.settings();
+    request.deletionBound = options.deletionBound;
+    request.scanThreads = options.scanThreads;
+    request.planOnly = options.dryRun;
+    return runUsableJob(std::move(request), options, host);
 }
 
 JobListSummary runJobList(const std::vector<Job>& rows, const JobRunOptions& options, JobRunHost& host) {

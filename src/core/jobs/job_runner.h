@@ -1,22 +1,22 @@
 #pragma once
 // The job runner: processes a job list from top to bottom, each job a whole synchronisation without
 // the review window. The window ("Process Job List", the schedule) and the command line
-// (`paritas-cli jobs`) run jobs through this one runner, each with its own host.
+// (`paritas-cli jobs`) run jobs through this one runner, each with its own host; each job is one
+// run of core/app/run.h.
 //
 //   for each job row, while the job-list stop flag is clear:
 //     host.jobStarted                            (the window shows "In Progress")
 //     mode and locations usable?                 else "Not Run"
-//     lock the destination (B; A too for folder synch, which writes both)
-//                                                taken by another run: wait, or "Refused"
-//     scan A, scan B ─(stop?)─> planner of the job's mode
-//     refused by the planner or by the mass-deletion guard?   "Refused", nothing runs
-//     ─(stop?)─> executor ─> "Finished", or "Failed" / "Stopped" with the reason in the log
+//     the run: lock, scans, plan, guard          a refusal (another run, the planner, the
+//                                                mass-deletion guard): "Refused", nothing runs
+//     ─(stop?)─> its actions ─> "Finished", or "Failed" / "Stopped" with the reason in the log
 //     host.jobEnded
 //
 // A job's status says what happened: "Finished" only when it did everything, else one line in the
 // activity log, "Job <n> " + the reason, says why.
 
-#include "core/app/host.h"
+#include "core/app/run.h"
+#include "core/base/host.h"
 #include "core/execution/executor.h"
 #include "core/jobs/job_list.h"
 #include "core/planning/deletion_guard.h"
@@ -35,6 +35,8 @@ struct JobRunOptions {
     std::optional<DeletionBound> deletionBound;
     // Plan every job and hand its plan to the host instead of running it; takes no lock.
     bool dryRun = false;
+    // Threads that read folders in each scan (0: the default).
+    int scanThreads = 0;
 };
 
 // How one job ended.
@@ -45,33 +47,26 @@ struct JobReport {
     std::size_t plannedLines = 0;
 };
 
-// What the runner needs from whoever runs it: the scans, the planner host and the executor, done the
-// host's way (the window shows them), and the stop flags.
-class JobRunHost : public ActivityHost {
+// What the runner needs from whoever runs it: the run's host (scans, planner; the window shows
+// them), the executor's host and the stop flags.
+class JobRunHost : public RunHost {
 public:
+    virtual void log(std::string_view line) = 0;
     // A job starts / ended; `row` is its index in the rows handed to runJobList.
     virtual void jobStarted(std::size_t /*row*/, const Job& /*job*/) {}
     virtual void jobEnded(std::size_t /*row*/, const Job& /*job*/, const JobReport& /*report*/) {}
-    // Scans location A, then B (both absolute, ending with the separator) into the host's state.
-    virtual void scanLocations(const std::string& a, const std::string& b, bool includeSubfolders) = 0;
-    // The plan input over the host's last scans (coverage included).
-    virtual PlanInput planInput(const Settings& settings) = 0;
-    virtual PlannerHost& plannerHost() = 0;
     virtual Settings settings() = 0;
-    // The plan of a job becomes the current one; a refused plan comes without lines.
-    virtual void takePlan(PlanResult plan, const Settings& settings) = 0;
-    // Runs the plan taken last.
-    virtual ExecutionCounts execute() = 0;
-    // A dry run's plan, instead of takePlan and execute.
+    // A job's run has planned (or was refused: session.refusal() says why) and is about to go on.
+    virtual void planned(const RunSession& /*session*/) {}
+    // Runs the actions of the job's run, the host's way (the window: stop window, copy window).
+    virtual ExecutionCounts execute(RunSession& session) = 0;
+    // A dry run's plan, instead of execute.
     virtual void showPlan(const PlanResult& /*plan*/) {}
     // The job-list stop flag: no further job starts, and a job that is still scanning or planning
     // ends before its actions.
     virtual bool jobListStopped() = 0;
     // A stop ended the last execute() early (the copy window's "Cancel All", a signal).
     virtual bool actionsStopped() = 0;
-    // Another run holds the lock of a job's destination: called about five times a second while it
-    // does; true waits on, false refuses the job. The default refuses at once.
-    virtual bool keepWaitingForLock(const std::string& /*otherRun*/) { return false; }
 };
 
 // Runs one job (see above). `number` is the job's number in the log (its row, from 1).

@@ -1,6 +1,5 @@
 #pragma once
-// What a planner saw when it wrote each action line, kept beside the line (the lines themselves, their
-// texts and their order stay as the review window, the logs and the counts show them).
+// What a planner saw when it wrote each action item, kept in the item (action_list.h).
 //
 // The executor checks these facts just before it acts, so a plan is a promise it keeps only while the
 // world still looks as planned: a copy onto an absent destination never replaces something that
@@ -9,16 +8,14 @@
 // that an earlier line creates, keep-other's copies after its rename) runs only when that line
 // succeeded.
 //
-// Lines are numbered as the planner wrote them; the number travels with the line, so the review
+// Items are numbered as the planner wrote them; the number travels with the item, so the review
 // window may remove unticked lines (and swap the files of a duplicate pair) without breaking the links
-// between lines.
+// between them.
 
 #include "core/platform/file_copy.h"
 #include "core/platform/file_stamp.h"
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace paritas {
 
@@ -26,19 +23,13 @@ struct ActionFacts {
     static constexpr uint32_t kNone = 0xffffffffu;
     uint32_t line = kNone;  // the line's number in the plan as written
     uint32_t after = kNone; // the number of an earlier line that must have succeeded first
+    // A duplicate's delete: the number of the original item whose file must still hold the same bytes.
+    uint32_t original = kNone;
     bool sourceKnown = false;
     // Copy and Move-Rename: the source. DeleteFile: the file to delete. Original: the kept file.
     FileStamp source;
     // Copy: what may stand at the destination when the copy is placed.
     DestinationPlan destination;
-};
-
-struct PlanFacts {
-    // Every path of the lines lies beneath one of these folders; actions never leave them and never
-    // pass through a link below them.
-    std::vector<std::string> locations;
-    // One entry per action line, position for position; empty for a list without facts.
-    std::vector<ActionFacts> lines;
 };
 
 } // namespace paritas

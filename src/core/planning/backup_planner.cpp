@@ -41,20 +41,21 @@ constexpr int kLiteralSteps = 8;
 constexpr uint32_t kNone = RowGroups::kNone;
 
 struct IsMarked {
-    const Inventory* inventory;
-    bool operator()(std::size_t row) const { return inventory->isMarked(row); }
+    const RowMarks* marks;
+    bool operator()(std::size_t row) const { return marks->isMarked(row); }
 };
 
 class BackupPlanner {
 public:
     BackupPlanner(PlanInput& input, PlannerHost& host)
         : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB),
-          c_(criteriaOf(input.settings)), moveLine_(b_.fileCount(), ActionFacts::kNone), out_(result_),
+          c_(criteriaOf(input.settings)), moveLine_(b_.fileCount(), ActionFacts::kNone),
+          marksB_(result_.marksB, b_.fileCount()),
+          out_(result_, PlanKind::Backup, input.locationA, input.locationB),
           blindA_(input.coverageA, input.locationA), blindB_(input.coverageB, input.locationB),
           leftAlone_(host, "B", "A"), notEmptied_(host, "A", "B") {}
 
     PlanResult run() {
-        result_.facts.locations = {in_.locationA, in_.locationB};
         indexFoldersOfB();
         leaveAloneWhatAHides();
         planFolderCreation();
@@ -69,8 +70,8 @@ public:
 
 private:
     void markB(std::size_t row) {
-        if (!b_.isMarked(row)) {
-            b_.mark(row);
+        if (!marksB_.isMarked(row)) {
+            marksB_.mark(row);
             ++markedB_;
         }
     }
@@ -123,7 +124,7 @@ private:
         if (row == kNone)
             return ActionFacts::kNone;
         markB(row);
-        return out_.add(singleLine(kDeleteFilePrefix, target), factsOfSource(b_, row));
+        return out_.add(deleteItem(target), factsOfSource(b_, row));
     }
 
     void planFiles() {
@@ -143,7 +144,7 @@ private:
     // The B row after the one last found in place, when it is row i's partner in place.
     bool quickCheck(std::size_t i, const std::string& target) {
         const std::size_t next = cursor_ + 1;
-        if (next >= b_.fileCount() || b_.isMarked(next) || !rowsMatch(c_, a_, i, b_, next) ||
+        if (next >= b_.fileCount() || marksB_.isMarked(next) || !rowsMatch(c_, a_, i, b_, next) ||
             b_.fullPath(next) != target)
             return false;
         markB(next);
@@ -153,11 +154,11 @@ private:
 
     // The search through B in row order; true when row i is present afterwards.
     bool search(std::size_t i, const std::string& target) {
-        while (firstUnmarked_ < b_.fileCount() && b_.isMarked(firstUnmarked_))
+        while (firstUnmarked_ < b_.fileCount() && marksB_.isMarked(firstUnmarked_))
             ++firstUnmarked_;
         std::size_t j = firstUnmarked_;
         for (int steps = 0; j < b_.fileCount() && steps < kLiteralSteps; ++j, ++steps) {
-            if (b_.isMarked(j))
+            if (marksB_.isMarked(j))
                 continue;
             if (rowsMatch(c_, a_, i, b_, j))
                 return settleMatch(i, j, target);
@@ -169,7 +170,7 @@ private:
         // Every row before j is marked or does not match: the row-by-row search would go on to the
         // first unmarked match, marking the unmarked row at the target on its way if it comes first.
         buildIndexes();
-        const uint32_t match = byCriteria_.firstRemaining(matchesInB_->groupOf(i), IsMarked{&b_});
+        const uint32_t match = byCriteria_.firstRemaining(matchesInB_->groupOf(i), IsMarked{&marksB_});
         const uint32_t occupant = unmarkedRowAt(target);
         if (occupant != kNone && (match == kNone || occupant < match))
             markB(occupant);
@@ -190,7 +191,7 @@ private:
             // file is copied instead, and the match stays unmarked for the ordinary rules.
             if (folderOfBAt(target) || !sameFileSystem(m, target))
                 return false;
-            const uint32_t line = out_.add(pairLine(kMoveRenamePrefix, b_.fullPath(m), target),
+            const uint32_t line = out_.add(moveItem(std::string(b_.fullPath(m)), target),
                                            factsOfSource(b_, m, out_.creatorOfFolderOf(target)));
             markB(m);
             moveLine_[m] = line;
@@ -201,7 +202,7 @@ private:
         uint32_t occupant = unmarkedRowAt(target);
         if (occupant == kNone && rowAt(target) == kNone) {
             const uint32_t twin = twinOf(target);
-            if (twin != kNone && !b_.isMarked(twin))
+            if (twin != kNone && !marksB_.isMarked(twin))
                 occupant = twin;
         }
         if (occupant == kNone)
@@ -211,7 +212,7 @@ private:
     }
 
     void planCopy(std::size_t i, const std::string& target) {
-        std::string line = pairLine(kCopyPrefix, a_.fullPath(i), target);
+        PlanItem line = copyItem(std::string(a_.fullPath(i)), target);
         if (!host_.fileExists(target)) {
             if (folderOfBAt(target)) {
                 deferred_.push_back({std::move(line), i, target});
@@ -228,7 +229,7 @@ private:
             leaving = moveLine_[listed];
         } else if (const uint32_t twin = twinOf(target); twin != kNone) {
             leaving = moveLine_[twin];
-            if (leaving == ActionFacts::kNone && !b_.isMarked(twin))
+            if (leaving == ActionFacts::kNone && !marksB_.isMarked(twin))
                 markB(twin); // the copy goes over it: it is the file at the target
         }
         if (leaving != ActionFacts::kNone) {
@@ -256,13 +257,13 @@ private:
         if (markedB_ == b_.fileCount())
             return; // this run has accounted for every row of B
         for (std::size_t j = 0; j < b_.fileCount(); ++j) {
-            if (b_.isMarked(j))
+            if (marksB_.isMarked(j))
                 continue;
             const std::string path(b_.fullPath(j));
             if (const std::optional<std::string> kept = targetSameAs(path)) {
                 host_.log("Not deleted: " + path + " is the same file as " + *kept + " on this file system");
             } else {
-                out_.add(singleLine(kDeleteFilePrefix, path), factsOfSource(b_, j));
+                out_.add(deleteItem(path), factsOfSource(b_, j));
             }
             host_.setProgressPosition(int64_t(j));
             host_.keepAlive();
@@ -303,7 +304,7 @@ private:
                           " on this file system");
                 continue;
             }
-            removalLine_.emplace(folder, out_.add(singleLine(kRemoveDirPrefix, folder)));
+            removalLine_.emplace(folder, out_.add(removeFolderItem(folder)));
         }
     }
 
@@ -456,25 +457,26 @@ private:
 
     uint32_t unmarkedRowAt(const std::string& path) {
         const uint32_t group = pathGroup(path);
-        return group == kNone ? kNone : byPath_.firstRemaining(group, IsMarked{&b_});
+        return group == kNone ? kNone : byPath_.firstRemaining(group, IsMarked{&marksB_});
     }
 
     struct Deferred {
-        std::string line;
+        PlanItem line;
         std::size_t row;
         std::string target;
     };
 
     PlanInput& in_;
     PlannerHost& host_;
-    Inventory& a_;
-    Inventory& b_;
+    const Inventory& a_;
+    const Inventory& b_;
     const Criteria c_;
     PlanResult result_;
     std::size_t cursor_ = 0;         // the B row last found at its target
     std::size_t firstUnmarked_ = 0;  // every B row before it is marked
     std::size_t markedB_ = 0;        // rows of B this run has marked
     std::vector<uint32_t> moveLine_; // the line that moves a B row away, or kNone
+    RowMarks marksB_;
     PlanWriter out_;
     BlindSpots blindA_, blindB_;
     LeftAlone leftAlone_;  // files and folders of B kept because A could not be read there

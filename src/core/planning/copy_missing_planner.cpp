@@ -34,8 +34,7 @@ PlanResult CopyMissing(PlanInput& input, PlannerHost& host) {
     const Inventory& a = *input.inventoryA;
     const Inventory& b = *input.inventoryB;
     PlanResult result;
-    result.facts.locations = {input.locationA, input.locationB};
-    PlanWriter out(result);
+    PlanWriter out(result, PlanKind::CopyMissing, input.locationA, input.locationB);
     const BlindSpots blindB(input.coverageB, input.locationB);
     LeftAlone leftAlone(host, "A", "B");
     host.log("Generating CreateDir list ...");
@@ -97,7 +96,7 @@ PlanResult CopyMissing(PlanInput& input, PlannerHost& host) {
             if (!present) {
                 ActionFacts facts = factsOfSource(a, i, out.creatorOfFolderOf(destination));
                 facts.destination = nothingThere();
-                out.add(pairLine(kCopyPrefix, a.fullPath(i), destination), facts);
+                out.add(copyItem(std::string(a.fullPath(i)), destination), facts);
             }
         }
         host.setProgressPosition(int64_t(i));

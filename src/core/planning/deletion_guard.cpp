@@ -63,12 +63,12 @@ std::optional<std::string> massDeletionRefusal(const ActionList& actions, const 
     if (bound.kind == DeletionBound::Kind::None)
         return std::nullopt;
     std::size_t inA = 0, inB = 0;
-    for (std::size_t i = 0; i < actions.size(); ++i) {
-        if (actionKind(actions[i]) != ActionKind::DeleteFile)
+    for (const PlanItem& item : actions) {
+        if (item.kind != ActionKind::DeleteFile)
             continue;
-        if (i > 0 && isOriginalLine(actions[i - 1]))
+        if (item.facts.original != ActionFacts::kNone)
             continue; // a checked duplicate: its original stays
-        const std::string path = pathFrom(actions[i], kDeleteFilePrefix.size() + 1).path;
+        const std::string& path = item.path;
         // B first: with subfolders off, B may lie inside A; the longer location is the closer one.
         const bool inSideB = !b.location.empty() && startsWith(path, b.location) &&
                              (b.location.size() >= a.location.size() || !startsWith(path, a.location));

@@ -3,9 +3,9 @@
 // the side it deletes from is refused before any line runs. It catches the night a source drive comes
 // up empty or half-mounted, when a backup would otherwise empty its destination.
 //
-// What counts: every "DeleteFile" line, against the files of the side it lies in (the scan's file
-// count of location A or B). Not counted: the delete line of a duplicate pair (right after its
-// "Original" line), because the executor deletes it only while the kept original holds the same
+// What counts: every "DeleteFile" item, against the files of the side it lies in (the scan's file
+// count of location A or B). Not counted: the delete of a duplicate pair (it names its original),
+// because the executor deletes it only while the kept original holds the same
 // bytes, so nothing is lost whatever the source looked like. In effect the guard bites on backup (its
 // deletions in B); folder synch and copy missing delete nothing, and the duplicate modes delete only
 // checked duplicates.

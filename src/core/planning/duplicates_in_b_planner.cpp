@@ -15,8 +15,7 @@ PlanResult Duplicatedel(PlanInput& input, PlannerHost& host) {
     const Inventory& a = *input.inventoryA;
     const Inventory& b = *input.inventoryB;
     PlanResult result;
-    result.facts.locations = {input.locationA, input.locationB};
-    PlanWriter out(result);
+    PlanWriter out(result, PlanKind::DeleteDuplicates, input.locationA, input.locationB);
     host.setProgressMaximum(progressMaximum(a.fileCount()));
     const Criteria criteria = criteriaOf(input.settings);
     host.log("Looking for file matches ...");
@@ -30,8 +29,9 @@ PlanResult Duplicatedel(PlanInput& input, PlannerHost& host) {
             for (const uint32_t* j = groupsB.begin(group); j != groupsB.end(group); ++j) {
                 if (b.fullPath(*j) == original)
                     continue;
-                out.add(singleLine(kOriginalPrefix, original), factsOfSource(a, i));
-                out.add(singleLine(kDeleteFilePrefix, b.fullPath(*j)), factsOfSource(b, *j));
+                ActionFacts duplicate = factsOfSource(b, *j);
+                duplicate.original = out.add(originalItem(std::string(original)), factsOfSource(a, i));
+                out.add(deleteItem(std::string(b.fullPath(*j))), duplicate);
             }
         }
         host.setProgressPosition(int64_t(i));

@@ -27,12 +27,13 @@ namespace {
 class FolderSynchPlanner {
 public:
     FolderSynchPlanner(PlanInput& input, PlannerHost& host)
-        : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB), out_(result_),
+        : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB),
+          marksA_(result_.marksA, a_.fileCount()), marksB_(result_.marksB, b_.fileCount()),
+          out_(result_, PlanKind::FolderSynch, input.locationA, input.locationB),
           blindA_(input.coverageA, input.locationA), blindB_(input.coverageB, input.locationB),
           notIntoA_(host, "B", "A"), notIntoB_(host, "A", "B") {}
 
     PlanResult run() {
-        result_.facts.locations = {in_.locationA, in_.locationB};
         host_.log("Generating CreateDir list for B...");
         planFolders(*in_.foldersA, in_.locationA, in_.locationB, blindB_, notIntoB_);
         host_.log("Generating CreateDir list for A...");
@@ -88,11 +89,11 @@ private:
             const uint32_t j =
                 group == RowGroups::kNone
                     ? RowGroups::kNone
-                    : byRelative.firstRemaining(group, [&](std::size_t r) { return b_.isMarked(r); });
+                    : byRelative.firstRemaining(group, [&](std::size_t r) { return marksB_.isMarked(r); });
             if (j != RowGroups::kNone && b_.name(j) == a_.name(i)) {
                 settlePair(i, j);
-                b_.mark(j);
-                a_.mark(i);
+                marksB_.mark(j);
+                marksA_.mark(i);
             } else {
                 copyAcross(a_, i, in_.locationA, in_.locationB, blindB_, notIntoB_);
             }
@@ -104,7 +105,7 @@ private:
     void planUnpairedFilesOfB() {
         host_.setProgressMaximum(progressMaximum(b_.fileCount()));
         for (std::size_t j = 0; j < b_.fileCount(); ++j) {
-            if (!b_.isMarked(j))
+            if (!marksB_.isMarked(j))
                 copyAcross(b_, j, in_.locationB, in_.locationA, blindA_, notIntoA_);
             host_.setProgressPosition(int64_t(j));
             host_.keepAlive();
@@ -126,7 +127,7 @@ private:
             destination = datedName(destination, nameSafeDateText(side.modifiedText(row)));
         ActionFacts facts = factsOfSource(side, row, out_.creatorOfFolderOf(destination));
         facts.destination = nothingThere();
-        out_.add(pairLine(kCopyPrefix, source, destination), facts);
+        out_.add(copyItem(source, std::move(destination)), facts);
     }
 
     void settlePair(std::size_t i, std::size_t j) {
@@ -153,25 +154,24 @@ private:
             const std::string date = nameSafeDateText(other.modifiedText(otherRow));
             const std::string dated = datedName(otherPath, date);
             const uint32_t rename =
-                out_.add(pairLine(kMoveRenamePrefix, otherPath, dated), factsOfSource(other, otherRow));
+                out_.add(moveItem(otherPath, dated), factsOfSource(other, otherRow));
             ActionFacts keepCopy = factsOfSource(other, otherRow, rename); // a rename keeps the stamp
             keepCopy.destination = nothingThere();
-            out_.add(std::string(kCopyPrefix) + dated + "*" + keptLocation +
-                         datedName(relativePath(otherPath, otherLocation), date),
+            out_.add(copyItem(dated, keptLocation + datedName(relativePath(otherPath, otherLocation), date)),
                      keepCopy);
             overwrite.after = rename;
             overwrite.destination = nothingThere(); // the rename has taken the other version away
         }
-        out_.add(std::string(kCopyPrefix) + keptPath + "*" + otherLocation +
-                     std::string(relativePath(keptPath, keptLocation)),
+        out_.add(copyItem(keptPath, otherLocation + std::string(relativePath(keptPath, keptLocation))),
                  overwrite);
     }
 
     PlanInput& in_;
     PlannerHost& host_;
-    Inventory& a_;
-    Inventory& b_;
+    const Inventory& a_;
+    const Inventory& b_;
     PlanResult result_;
+    RowMarks marksA_, marksB_;
     PlanWriter out_;
     BlindSpots blindA_, blindB_;
     LeftAlone notIntoA_, notIntoB_; // files and folders not carried into A, and into B

@@ -13,44 +13,55 @@ namespace paritas {
 
 namespace {
 
-// lstat of a path resolved beneath the locations; false when nothing (reachable) stands there.
-bool statBeneath(LocationResolver& locations, const std::string& path, struct stat& st) {
-    if (path.empty())
-        return false;
-    const ResolvedPath at = locations.resolve(path);
-    return at.ok() && ::fstatat(at.folder.get(), at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 } // namespace
 
-void PlannerHost::setLocations(const std::vector<std::string>& locations) {
-    locations_ = LocationResolver(locations);
+void PlannerHost::useLocations(const Locations* locations) {
+    given_ = locations;
+}
+
+void PlannerHost::setLocations(const std::vector<std::string>& texts) {
+    if (given_) {
+        bool all = true;
+        for (const std::string& text : texts)
+            all = all && given_->withText(text) != nullptr;
+        if (all) {
+            locations_ = given_;
+            return;
+        }
+    }
+    std::vector<std::string> usable;
+    for (const std::string& text : texts)
+        if (isAbsolutePath(text))
+            usable.push_back(text);
+    own_ = localLocations(usable);
+    locations_ = &own_;
+}
+
+EntryFacts PlannerHost::entryAt(const std::string& path) {
+    Location* location = locations_ ? locations_->holding(path) : nullptr;
+    return location ? location->entryAt(path) : EntryFacts{};
 }
 
 bool PlannerHost::folderExists(const std::string& path) {
-    // A location is the folder the user chose: it may be a link to one.
-    if (!locations_.hasLocations() || locations_.isLocation(path))
-        return paritas::folderExists(path);
-    struct stat st {};
-    return statBeneath(locations_, path, st) && S_ISDIR(st.st_mode);
+    return entryAt(path).kind == EntryKind::Folder;
 }
 bool PlannerHost::fileExists(const std::string& path) {
-    struct stat st {};
-    return statBeneath(locations_, path, st) && !S_ISDIR(st.st_mode);
+    const EntryFacts facts = entryAt(path);
+    return facts.exists() && facts.kind != EntryKind::Folder;
 }
 std::optional<FileFacts> PlannerHost::fileFacts(const std::string& path) {
-    struct stat st {};
-    if (!statBeneath(locations_, path, st) || S_ISDIR(st.st_mode))
+    const EntryFacts facts = entryAt(path);
+    if (!facts.exists() || facts.kind == EntryKind::Folder)
         return std::nullopt;
-    return stampOf(st);
+    return facts.stamp;
 }
 bool PlannerHost::sameFile(const std::string& first, const std::string& second) {
-    struct stat a {
-    }, b{};
-    return statBeneath(locations_, first, a) && statBeneath(locations_, second, b) && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    Location* location = locations_ ? locations_->holding(first) : nullptr;
+    return location && location == locations_->holding(second) && location->sameEntry(first, second);
 }
 FolderAncestry PlannerHost::ancestry(const std::string& path) {
+    if (Location* location = locations_ ? locations_->withText(path) : nullptr)
+        return location->ancestry();
     return folderAncestry(path);
 }
 
@@ -84,24 +95,6 @@ std::string foldedCase(std::string_view text) {
             c = char(c - 'A' + 'a');
     }
     return folded;
-}
-
-std::string singleLine(std::string_view prefix, std::string_view path) {
-    std::string line;
-    line.reserve(prefix.size() + path.size());
-    line += prefix;
-    line += path;
-    return line;
-}
-
-std::string pairLine(std::string_view prefix, std::string_view source, std::string_view destination) {
-    std::string line;
-    line.reserve(prefix.size() + source.size() + 1 + destination.size());
-    line += prefix;
-    line += source;
-    line += '*';
-    line += destination;
-    return line;
 }
 
 // ---- dated names ----
@@ -312,17 +305,40 @@ std::optional<std::string> unreadableLocationProblem(const PlanInput& input) {
     return std::nullopt;
 }
 
-PlanResult planForMode(int modeIndex, PlanInput& input, PlannerHost& host) {
-    switch (modeIndex) {
-    case 0:
-        return AMasterB(input, host);
-    case 1:
-        return FolderSynch(input, host);
-    case 2:
-        return CopyMissing(input, host);
-    default:
-        return Duplicatedel(input, host);
+std::vector<std::string> writtenLocations(PlanKind kind, const std::string& locationA,
+                                          const std::string& locationB) {
+    switch (kind) {
+    case PlanKind::FolderSynch:
+        return {locationA, locationB};
+    case PlanKind::DuplicatesWithinA:
+        return {locationA};
+    case PlanKind::Backup:
+    case PlanKind::CopyMissing:
+    case PlanKind::DeleteDuplicates:
+        break;
     }
+    return {locationB};
+}
+
+PlanResult planFor(PlanKind kind, PlanInput& input, PlannerHost& host) {
+    switch (kind) {
+    case PlanKind::Backup:
+        return AMasterB(input, host);
+    case PlanKind::FolderSynch:
+        return FolderSynch(input, host);
+    case PlanKind::CopyMissing:
+        return CopyMissing(input, host);
+    case PlanKind::DeleteDuplicates:
+        return Duplicatedel(input, host);
+    case PlanKind::DuplicatesWithinA:
+        break;
+    }
+    return DuplicatesWithinA(input, host);
+}
+
+PlanResult planForMode(int modeIndex, PlanInput& input, PlannerHost& host) {
+    return planFor(modeIndex >= 0 && modeIndex <= 3 ? PlanKind(modeIndex) : PlanKind::DeleteDuplicates, input,
+                   host);
 }
 
 PlanResult refusedPlan(PlannerHost& host, std::string reason, std::string countText) {
@@ -420,18 +436,26 @@ std::size_t LeftAlone::report(const std::string& otherLocation) {
 
 // ---- writing lines with their facts ----
 
-uint32_t PlanWriter::add(std::string line, ActionFacts facts) {
+PlanWriter::PlanWriter(PlanResult& result, PlanKind kind, const std::string& locationA,
+                       const std::string& locationB)
+    : result_(result) {
+    result_.written = writtenLocations(kind, locationA, locationB);
+    result_.locations = kind == PlanKind::DuplicatesWithinA ? std::vector<std::string>{locationA}
+                                                             : std::vector<std::string>{locationA, locationB};
+}
+
+uint32_t PlanWriter::add(PlanItem item, ActionFacts facts) {
     const uint32_t number = uint32_t(result_.actions.size());
     facts.line = number;
-    result_.actions.push_back(std::move(line));
-    result_.facts.lines.push_back(facts);
+    item.facts = facts;
+    result_.actions.push_back(std::move(item));
     return number;
 }
 
 uint32_t PlanWriter::createFolder(std::string_view folder, uint32_t after) {
     ActionFacts facts;
     facts.after = after != ActionFacts::kNone ? after : creatorOfFolderOf(folder);
-    const uint32_t number = add(singleLine(kCreateDirPrefix, folder), facts);
+    const uint32_t number = add(createFolderItem(std::string(folder)), facts);
     created_.emplace(std::string(folder), number);
     return number;
 }

@@ -33,9 +33,6 @@ int64_t progressMaximum(std::size_t rows);
 // ASCII letters folded to lower case: how a case-insensitive file system may see a path.
 std::string foldedCase(std::string_view text);
 
-// One action line, built in one allocation: prefix + path, or prefix + source + "*" + destination.
-std::string singleLine(std::string_view prefix, std::string_view path);
-std::string pairLine(std::string_view prefix, std::string_view source, std::string_view destination);
 
 // ---- dated names ----
 
@@ -347,14 +344,28 @@ private:
     std::unordered_map<std::string, std::size_t> counts_;
 };
 
-// ---- writing lines with their facts ----
+// ---- matched marks ----
 
-// Appends lines and their facts in step, numbering each line, and remembers which line creates which
-// folder so that a line putting something into that folder can depend on it.
+// The matched marks of one planning: a row once marked stays marked.
+class RowMarks {
+public:
+    explicit RowMarks(MatchMarks& marks, std::size_t rows) : marks_(marks) { marks_.assign(rows, 0); }
+    bool isMarked(std::size_t row) const { return marks_[row] != 0; }
+    void mark(std::size_t row) { marks_[row] = 1; }
+
+private:
+    MatchMarks& marks_;
+};
+
+// ---- writing items with their facts ----
+
+// Appends items with their facts, numbering each, and remembers which item creates which folder so
+// that an item putting something into that folder can depend on it. It also sets the result's
+// locations and the locations the plan writes.
 class PlanWriter {
 public:
-    explicit PlanWriter(PlanResult& result) : result_(result) {}
-    uint32_t add(std::string line, ActionFacts facts = {});
+    PlanWriter(PlanResult& result, PlanKind kind, const std::string& locationA, const std::string& locationB);
+    uint32_t add(PlanItem item, ActionFacts facts = {});
     // "CreateDir " + folder, after the line `after`, or (by default) after the line creating its parent.
     uint32_t createFolder(std::string_view folder, uint32_t after = ActionFacts::kNone);
     // The line that creates the folder holding `path`, or ActionFacts::kNone.

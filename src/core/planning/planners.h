@@ -1,7 +1,7 @@
 #pragma once
 // The planners: each turns the two scans (folder lists and inventories of location A and B) into a
-// new action list, in the order the executor relies on (see action_list.h), and puts matched marks
-// on the inventory rows it pairs.
+// new action list, in the order the executor relies on (see action_list.h), and returns the matched
+// marks of the inventory rows it paired (the inventories themselves are only read).
 //
 //   scans ──> PlanInput ──> AMasterB / FolderSynch / CopyMissing / Duplicatedel / DuplicatesWithinA
 //                               │  asks the host: folder exists? file exists? its facts? same file?
@@ -16,11 +16,12 @@
 // same-file criteria, by full path, by relative path) and takes, among several candidates, the first
 // unmarked one in row order, which is what a row-by-row search would take.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 #include "core/inventory/inventory.h"
 #include "core/planning/action_facts.h"
 #include "core/planning/action_list.h"
 #include "core/platform/beneath.h"
+#include "core/platform/local_location.h"
 #include "core/platform/file_identity.h"
 #include "core/platform/file_queries.h"
 #include "core/settings/settings.h"
@@ -31,12 +32,15 @@
 
 namespace paritas {
 
-// The outside world as a planner sees it. The defaults ask the real file system, beneath the
-// locations the planner names (setLocations) and never through a symbolic link: a path that crosses a
-// link has nothing at its end, and a link at its end is a file. Tests answer from memory.
+// The outside world as a planner sees it. The defaults ask the locations (location.h) the planner
+// names (setLocations), never through a symbolic link: a path that crosses a link has nothing at its
+// end, and a link at its end is a file. Tests answer from memory.
 class PlannerHost : public ActivityHost {
 public:
-    // The folders the questions stay beneath; each planner sets them when it starts.
+    // The locations of the run: the questions go to these when the planner names them (else the
+    // planner's locations are taken as local folders).
+    void useLocations(const Locations* locations);
+    // The locations the questions stay beneath; each planner sets them when it starts.
     void setLocations(const std::vector<std::string>& locations);
 
     // A real folder stands there (a location itself may be a link to one).
@@ -51,7 +55,11 @@ public:
     virtual FolderAncestry ancestry(const std::string& path);
 
 private:
-    LocationResolver locations_;
+    EntryFacts entryAt(const std::string& path);
+
+    const Locations* given_ = nullptr;
+    Locations own_;
+    const Locations* locations_ = nullptr;
 };
 
 struct PlanInput {
@@ -59,8 +67,8 @@ struct PlanInput {
     std::string locationB;
     const FolderList* foldersA = nullptr;
     const FolderList* foldersB = nullptr;
-    Inventory* inventoryA = nullptr; // matched marks are put here
-    Inventory* inventoryB = nullptr;
+    const Inventory* inventoryA = nullptr;
+    const Inventory* inventoryB = nullptr;
     Settings settings;
     bool includeSubfolders = true; // "Include Subfolders" as it was for the scans
     // What each scan could not see (nullptr: everything was seen). Nothing whose counterpart lies in a
@@ -69,10 +77,16 @@ struct PlanInput {
     const ScanCoverage* coverageB = nullptr;
 };
 
+// The matched marks of one inventory: one per row, set on the rows a planner paired.
+using MatchMarks = std::vector<uint8_t>;
+
 struct PlanResult {
     ActionList actions;
-    // What each line was planned on, for the executor's checks (action_facts.h).
-    PlanFacts facts;
+    // Every path of the items lies beneath one of these; actions never leave them.
+    std::vector<std::string> locations;
+    // The locations the plan changes (writtenLocations of its mode).
+    std::vector<std::string> written;
+    MatchMarks marksA, marksB;
     // Files and folders the plan leaves alone because the other side could not be seen there; each
     // is logged. A run with any is not a complete run.
     std::size_t leftAlone = 0;
@@ -94,6 +108,16 @@ PlanResult Duplicatedel(PlanInput& input, PlannerHost& host);
 // "Delete duplicates within A": the planning half of the command, on a fresh scan of A only
 // (locationA, inventoryA and settings are read; B is not used).
 PlanResult DuplicatesWithinA(PlanInput& input, PlannerHost& host);
+
+// What a synchronisation changes, known before anything is scanned: the run's lock and the pruning of
+// versions at its end both go by it. Backup, copy missing and duplicates in B change B; folder synch
+// changes both sides; duplicates within A changes A.
+enum class PlanKind { Backup = 0, FolderSynch = 1, CopyMissing = 2, DeleteDuplicates = 3, DuplicatesWithinA = 4 };
+std::vector<std::string> writtenLocations(PlanKind kind, const std::string& locationA,
+                                          const std::string& locationB);
+
+// The planner of a kind.
+PlanResult planFor(PlanKind kind, PlanInput& input, PlannerHost& host);
 
 // The planner of a mode index (0 backup, 1 folder synch, 2 copy missing, 3 duplicates in B).
 PlanResult planForMode(int modeIndex, PlanInput& input, PlannerHost& host);

@@ -103,7 +103,12 @@ DuplicateProof proveDuplicate(const std::string& kept, const std::string& duplic
 
 DuplicateProof proveDuplicate(LocationResolver& locations, const std::string& keptPath,
                               const std::string& duplicatePath) {
-    const ResolvedPath duplicate = locations.resolve(duplicatePath);
+    return proveDuplicate(locations, keptPath, locations, duplicatePath);
+}
+
+DuplicateProof proveDuplicate(LocationResolver& keptSide, const std::string& keptPath,
+                              LocationResolver& duplicateSide, const std::string& duplicatePath) {
+    const ResolvedPath duplicate = duplicateSide.resolve(duplicatePath);
     struct stat sd {
     }, sk{};
     if (!duplicate.ok())
@@ -113,7 +118,7 @@ DuplicateProof proveDuplicate(LocationResolver& locations, const std::string& ke
         return DuplicateProof::DuplicateMissing;
     if (keptPath == duplicatePath)
         return DuplicateProof::SameFile;
-    const ResolvedPath kept = locations.resolve(keptPath);
+    const ResolvedPath kept = keptSide.resolve(keptPath);
     if (!kept.ok())
         return kept.error == ENOENT ? DuplicateProof::KeptMissing : DuplicateProof::Unreadable;
     if (::fstatat(kept.folder.get(), kept.name.c_str(), &sk, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(sk.st_mode))

@@ -23,6 +23,9 @@ enum class DuplicateProof {
 // Both paths resolved beneath their locations (a link on the way makes the proof fail: Unreadable).
 DuplicateProof proveDuplicate(LocationResolver& locations, const std::string& kept,
                               const std::string& duplicate);
+// The kept file beneath one location, the duplicate beneath another (or the same).
+DuplicateProof proveDuplicate(LocationResolver& keptSide, const std::string& kept,
+                              LocationResolver& duplicateSide, const std::string& duplicate);
 // Paths as written.
 DuplicateProof proveDuplicate(const std::string& kept, const std::string& duplicate);
 

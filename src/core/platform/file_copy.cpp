@@ -1,6 +1,6 @@
 #include "core/platform/file_copy.h"
 
-#include "core/checksum/crc32.h"
+#include "core/base/crc32.h"
 #include "core/platform/file_ops.h"
 #include "core/platform/file_queries.h"
 
@@ -110,7 +110,13 @@ int takenReason(int dir, const std::string& name) {
 struct OldVersion {
     Disposal* disposal = nullptr;
     const std::string* path = nullptr;
+    BetweenCheckAndAct* between = nullptr; // told after the last check, right before the act
 };
+
+void checked(const OldVersion& old) {
+    if (old.between)
+        old.between->now(*old.path);
+}
 
 // After the exchange the temporary name holds the old version: it goes to the disposal, or, when it
 // cannot be kept, back into place (the new content leaves with the temporary name).
@@ -185,8 +191,10 @@ Disposed placeHeld(int dir, TemporaryName& held, const std::string& name, const 
                                                         : exchangeIn(dir, held, name, nullptr, old);
             if (errno != EINVAL && errno != ENOSYS)
                 return Disposed{errno, {}, {}};
-            if (::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(before.st_mode))
+            if (::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(before.st_mode)) {
+                checked(old);
                 return exchangeIn(dir, held, name, nullptr, old);
+            }
         }
         if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0)
             return Disposed{errno, {}, {}};
@@ -212,6 +220,7 @@ Disposed placeHeld(int dir, TemporaryName& held, const std::string& name, const 
         return Disposed{errno == ENOENT ? kChangedSincePlanning : errno, {}, {}};
     if (S_ISDIR(before.st_mode) || !stampOf(before).sameFileAs(plan.stamp))
         return Disposed{kChangedSincePlanning, {}, {}};
+    checked(old);
     return exchangeIn(dir, held, name, &plan.stamp, old);
 }
 
@@ -569,9 +578,16 @@ std::string copyTemporaryName() {
 CopyResult copyFileBeneath(LocationResolver& locations, const std::string& source,
                            const FileStamp* plannedSource, const std::string& destination,
                            const DestinationPlan& plan, CopyObserver& observer, const CopyOptions& options) {
+    return copyFileBeneath(locations, source, plannedSource, locations, destination, plan, observer, options);
+}
+
+CopyResult copyFileBeneath(LocationResolver& sourceSide, const std::string& source,
+                           const FileStamp* plannedSource, LocationResolver& destinationSide,
+                           const std::string& destination, const DestinationPlan& plan,
+                           CopyObserver& observer, const CopyOptions& options) {
     if (source.empty() || destination.empty())
         return failed(ENOENT);
-    ResolvedPath from = locations.resolve(source);
+    ResolvedPath from = sourceSide.resolve(source);
     if (!from.ok())
         return failed(from.error);
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below. Regular files
@@ -592,11 +608,11 @@ CopyResult copyFileBeneath(LocationResolver& locations, const std::string& sourc
         return failed(EINVAL);
     if (plannedSource && !stampOf(st).sameFileAs(*plannedSource))
         return failed(kChangedSincePlanning);
-    ResolvedPath to = locations.resolve(destination);
+    ResolvedPath to = destinationSide.resolve(destination);
     if (!to.ok())
         return failed(to.error);
     // A file there that is to be kept must have somewhere to go before anything is copied.
-    const OldVersion old{options.disposal, &destination};
+    const OldVersion old{options.disposal, &destination, options.between};
     struct stat existing {};
     if (options.disposal && plan.kind != DestinationPlan::Kind::Nothing &&
         ::fstatat(to.folder.get(), to.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&

@@ -36,6 +36,7 @@
 // nanoseconds included, are kept; the owner is not. A source that changes size or modified time while
 // it is being copied fails the copy, because the result would carry the old time with new bytes.
 
+#include "core/platform/act_hooks.h"
 #include "core/platform/beneath.h"
 #include "core/platform/disposal.h"
 #include "core/platform/file_stamp.h"
@@ -82,6 +83,8 @@ struct CopyOptions {
     // Where a replaced old version goes; nullptr deletes it.
     Disposal* disposal = nullptr;
     bool verify = false;
+    // Told when the destination has passed its last check, right before the copy takes its place.
+    BetweenCheckAndAct* between = nullptr;
 };
 
 // Copies in chunks of this size, so that progress and cancel come at least this often.
@@ -89,9 +92,14 @@ inline constexpr uint64_t kCopyChunkBytes = 8u << 20;
 // The start of every temporary name; the scans do not list ".paritas-<16 hex digits>.tmp".
 inline constexpr const char* kCopyTempPrefix = ".paritas-";
 
-// The copy of one action line: both paths resolved beneath their locations. `plannedSource`, when
+// The copy of one action line: the source resolved beneath `sourceSide`'s location, the destination
+// beneath `destinationSide`'s (one resolver may serve both). `plannedSource`, when
 // given, is the stamp the source had when the line was planned (a different file there fails the copy
 // with kChangedSincePlanning).
+CopyResult copyFileBeneath(LocationResolver& sourceSide, const std::string& source,
+                           const FileStamp* plannedSource, LocationResolver& destinationSide,
+                           const std::string& destination, const DestinationPlan& plan,
+                           CopyObserver& observer, const CopyOptions& options = {});
 CopyResult copyFileBeneath(LocationResolver& locations, const std::string& source,
                            const FileStamp* plannedSource, const std::string& destination,
                            const DestinationPlan& plan, CopyObserver& observer,

@@ -2,7 +2,15 @@
 
 #include "core/platform/path_text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+#include <sys/sysmacros.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +85,126 @@ FolderAncestry folderAncestry(const std::string& path) {
     if (fd >= 0)
         ::close(fd);
     return result;
+}
+
+} // namespace paritas
+
+namespace paritas {
+namespace {
+
+// One line of /proc/self/mountinfo: the device, the folder of the file system that is mounted, and
+// where it is mounted.
+struct MountEntry {
+    std::string device; // "8:1"
+    std::string root;   // the mounted folder, from the top of its file system
+    std::string point;  // where it is mounted
+};
+
+// Undoes the octal escapes of mountinfo fields ("\040" for a blank).
+std::string unescapeMountField(const std::string& field) {
+    std::string text;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && std::isdigit(static_cast<unsigned char>(field[i + 1]))) {
+            text.push_back(char(std::stoi(field.substr(i + 1, 3), nullptr, 8)));
+            i += 3;
+        } else {
+            text.push_back(field[i]);
+        }
+    }
+    return text;
+}
+
+// The mount that `path` (a real path: no link, no "..") lies in: the last one mounted at the longest
+// mount point above it.
+std::optional<MountEntry> mountHolding(const std::string& path) {
+    std::ifstream in("/proc/self/mountinfo");
+    if (!in)
+        return std::nullopt;
+    std::optional<MountEntry> best;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        if (!(fields >> id >> parent >> device >> root >> point))
+            continue;
+        point = unescapeMountField(point);
+        const bool above = point == "/" || path == point ||
+                           (path.compare(0, point.size(), point) == 0 && path.size() > point.size() &&
+                            path[point.size()] == kSeparator);
+        if (above && (!best || point.size() >= best->point.size()))
+            best = MountEntry{device, unescapeMountField(root), point};
+    }
+    return best;
+}
+
+// "a/./b/../c" -> "a/c", lexically (for the part of a path that does not exist yet).
+std::string lexicallyNormal(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find(kSeparator, start), path.size());
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string text;
+    for (const std::string& part : parts)
+        text.append(1, kSeparator).append(part);
+    return text;
+}
+
+uint64_t fnv1a(const std::string& text) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+} // namespace
+
+std::string folderIdentityKey(const std::string& folder) {
+    if (!isAbsolutePath(folder))
+        return {};
+    // The nearest folder that exists, as the kernel resolves it; the rest is taken as written.
+    std::string existing = lexicallyNormal(folder);
+    if (existing.empty())
+        existing = "/";
+    std::string missing;
+    std::string real;
+    for (;;) {
+        char* resolved = ::realpath(existing.c_str(), nullptr);
+        if (resolved) {
+            real = resolved;
+            std::free(resolved);
+            break;
+        }
+        if (existing == "/")
+            return {};
+        const std::size_t cut = existing.rfind(kSeparator);
+        missing = existing.substr(cut) + missing;
+        existing = cut == 0 ? "/" : existing.substr(0, cut);
+    }
+    struct stat st {};
+    if (::stat(real.c_str(), &st) != 0)
+        return {};
+    // Through the mount table a bind mount and its source name one folder of one file system.
+    std::string device = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    std::string within = real;
+    if (const std::optional<MountEntry> mount = mountHolding(real); mount && mount->device == device) {
+        const std::string below = mount->point == "/" ? real : real.substr(mount->point.size());
+        within = (mount->root == "/" ? std::string() : mount->root) + below;
+    }
+    within = lexicallyNormal(within + missing);
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(within)));
+    return std::to_string(major(st.st_dev)) + "-" + std::to_string(minor(st.st_dev)) + "-" + hash;
 }
 
 } // namespace paritas

@@ -28,4 +28,11 @@ struct FolderAncestry {
 };
 FolderAncestry folderAncestry(const std::string& path);
 
+// The key of a folder for the run lock: its file system's device and the folder's path from the top
+// of that file system, as the kernel resolves it (links and ".." followed, a bind mount seen through to
+// the folder it shows), and for a folder that does not exist yet the rest of its path as written. So
+// every spelling of one folder gives one key, and the key stays the same once the folder is made.
+// Empty when not even the root can be looked at.
+std::string folderIdentityKey(const std::string& folder);
+
 } // namespace paritas

@@ -95,22 +95,27 @@ FsResult removeEmptyFolder(LocationResolver& locations, const std::string& path)
     return removed;
 }
 
-FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned) {
+FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned,
+                           BetweenCheckAndAct* between) {
     const ResolvedPath at = locations.resolve(path);
     if (!at.ok())
         return FsResult{at.error};
     if (const FsResult check = stillPlanned(at.folder.get(), at.name, planned); !check.ok())
         return check;
+    if (between)
+        between->now(path);
     return resultOf(::unlinkat(at.folder.get(), at.name.c_str(), 0));
 }
 
 Disposed disposeIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned,
-                            Disposal& disposal) {
+                            Disposal& disposal, BetweenCheckAndAct* between) {
     const ResolvedPath at = locations.resolve(path);
     if (!at.ok())
         return Disposed{at.error, {}, {}};
     if (const FsResult check = stillPlanned(at.folder.get(), at.name, planned); !check.ok())
         return Disposed{check.error, {}, {}};
+    if (between)
+        between->now(path);
     return disposal.dispose(at.folder.get(), at.name, path);
 }
 
@@ -119,7 +124,7 @@ FsResult moveNoReplaceAt(int fromDir, const std::string& from, int toDir, const 
 }
 
 FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source, const FileStamp* planned,
-                         const std::string& destination) {
+                         const std::string& destination, BetweenCheckAndAct* between) {
     const ResolvedPath from = locations.resolve(source);
     if (!from.ok())
         return FsResult{from.error};
@@ -129,6 +134,8 @@ FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source,
     if (planned)
         if (const FsResult check = stillPlanned(from.folder.get(), from.name, planned); !check.ok())
             return check;
+    if (between)
+        between->now(source);
     const FsResult moved =
         moveResolved(from.folder.get(), from.name.c_str(), to.folder.get(), to.name.c_str());
     if (moved.ok() && !planned)

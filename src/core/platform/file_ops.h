@@ -11,6 +11,7 @@
 // A planned stamp that no longer matches fails with kChangedSincePlanning. Results carry the errno
 // (or a code of beneath.h) of a failure so that the log can say why.
 
+#include "core/platform/act_hooks.h"
 #include "core/platform/beneath.h"
 #include "core/platform/disposal.h"
 #include "core/platform/file_stamp.h"
@@ -29,13 +30,15 @@ struct FsResult {
 FsResult makeFolder(LocationResolver& locations, const std::string& path);
 FsResult removeEmptyFolder(LocationResolver& locations, const std::string& path);
 // `planned`: the stamp the file had when the line was planned; nullptr deletes whatever file is there.
-FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned);
+// `between`: told after the last check, right before the act (act_hooks.h).
+FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned,
+                           BetweenCheckAndAct* between = nullptr);
 FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source, const FileStamp* planned,
-                         const std::string& destination);
+                         const std::string& destination, BetweenCheckAndAct* between = nullptr);
 // Removes the planned file as deleteIfUnchanged does, but hands it to `disposal` (disposal.h), which
 // deletes it or keeps it elsewhere; keptAt says where.
 Disposed disposeIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned,
-                            Disposal& disposal);
+                            Disposal& disposal, BetweenCheckAndAct* between = nullptr);
 // Gives the entry `from` of the open folder `fromDir` the name `to` in `toDir`, never replacing what
 // stands there (EEXIST), never across file systems (EXDEV).
 FsResult moveNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to);

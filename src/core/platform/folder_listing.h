@@ -85,4 +85,28 @@ private:
 // order. Returns false, with an empty listing, when the folder cannot be opened or read.
 bool listFolderSorted(const std::string& path, const ListingOptions& options, FolderListing& listing);
 
+// One folder as one listing found it, taken out of the listing's buffers.
+struct FolderRead {
+    int openError = 0;         // the folder could not be opened or read (its entries are unknown)
+    bool vanished = false;     // a folder below the root was gone (or no folder any more) when read
+    bool searchDenied = false; // its names could be read, nothing behind them
+    ObjectId id;               // device and inode of the folder itself
+    std::string names;         // the entries' names, back to back
+    struct Entry {
+        uint32_t nameOffset = 0;
+        uint32_t nameLength = 0;
+        EntryType type = EntryType::Unknown;
+        bool factsKnown = false;
+        int factsError = 0;
+        int64_t size = 0;
+        int64_t modifiedTime = 0;
+        int32_t modifiedNanos = 0;
+        uint64_t inode = 0;
+    };
+    std::vector<Entry> entries; // sorted by name, byte order
+    std::string_view name(const Entry& e) const {
+        return std::string_view(names).substr(e.nameOffset, e.nameLength);
+    }
+};
+
 } // namespace paritas

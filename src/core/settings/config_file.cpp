@@ -1,6 +1,6 @@
 #include "core/settings/config_file.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 
 #include <array>
 #include <cstddef>

@@ -4,7 +4,7 @@
 // up with new lines a few times a second (RepaintThrottle), so a scan that logs thirty thousand folders
 // costs the store, not thirty thousand repaints. Readers (export, tests) see every line at once.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 #include "gui/app/log_store.h"
 
 #include <QStringList>

@@ -3,7 +3,7 @@
 // line, copy chunk). Pumping window messages that often would cost more than the work itself, so the
 // pump runs at most every few tens of milliseconds; the check in between is one clock read.
 
-#include "core/app/host.h"
+#include "core/base/host.h"
 
 #include <functional>
 

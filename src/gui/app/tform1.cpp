@@ -1,6 +1,6 @@
 #include "gui/app/tform1.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "gui/app/activity_log.h"
 #include "gui/app/font_fit.h"
 #include "gui/app/location_chooser.h"

@@ -5,6 +5,7 @@
 // are its slots, named after the control and event that call them.
 
 #include "core/app/layout_rules.h"
+#include "core/app/run.h"
 #include "core/execution/executor.h"
 #include "core/execution/stop_flags.h"
 #include "core/inventory/inventory.h"
@@ -115,23 +116,18 @@ public:
     QTimer *Timer1, *Timer2;
     LocationChooser *chooserA, *chooserB;
 
-    // Synchronisation data.
-    FolderList foldersA, foldersB;
-    Inventory inventoryA, inventoryB;
-    // What the last scan of each side could not see.
-    ScanCoverage coverageA, coverageB;
-    ActionList actions;
-    // What each line of `actions` was planned on, position for position (action_facts.h).
-    PlanFacts actionFacts;
-    // Counts every replacement of the action list, so that a review filled from an older list can
-    // tell that it no longer matches.
-    uint64_t actionsGeneration = 0;
+    // The run the window works on: its request, its locations, its scans and its plan (run.h). Every
+    // command that scans or plans replaces it; the review window edits its plan through it.
+    RunSession& session() { return session_; }
+    const RunSession& session() const { return session_; }
+    // Replaces the run (the review window lets go of the old plan first).
+    void replaceSession(RunSession next);
     StopFlags stopFlags;
 
-    // Scans of location A and B into the folder lists and inventories, of the locations given, or of
-    // those the window shows now. A scan is three steps, so that both sides can be walked at once:
-    // beginScan (the side's chooser locked, its label blinking), the walk (scanLocation of the core,
-    // reporting to scanHost), endScan (the result taken, the panel and label set, the chooser freed).
+    // Scans of location A and B, of the locations given, or of those the window shows now, into the
+    // run (a new one when the locations differ from its own). A scan is three steps, so that both
+    // sides can be walked at once: beginScan (the side's chooser locked, its label blinking), the
+    // walk (reporting to the side's scan host), endScan (the panel and label set, the chooser freed).
     void SearchAGrid();
     void SearchBGrid();
     void SearchAGrid(const RunLocations& run);
@@ -139,31 +135,32 @@ public:
     // Both scans, A's and B's, with B walked while A is scanned.
     void SearchBothGrids(const RunLocations& run);
     void beginScan(Side side);
-    void endScan(Side side, ScanResult result);
-    // The locations the current action list was planned for (takePlan sets them), for the scans
-    // after its run.
-    RunLocations planLocations;
+    void endScan(Side side, const ScanResult& result);
+    // The locations of the current run, for the scans after its actions.
+    RunLocations planLocations() const;
     // While a command runs or a side is scanned, its folder tree and drop-down are disabled; locks
     // nest, and a chooser is enabled again when its last lock is released.
     void lockChooser(Side side);
     void unlockChooser(Side side);
     // Fills the review window's check list from the action list.
     void PrepareActionForm();
-    // Runs the current action list with the main window as host.
+    // Runs the plan of `run` (the window's own by default) with the main window as host.
     ExecutionCounts PerformActions();
-    // True when the last scans of both sides saw everything (no unreadable folder, no skipped name).
-    bool scansComplete() const { return coverageA.complete() && coverageB.complete(); }
-    // The plan input of the given locations (or those the window shows now) with the folder lists,
-    // inventories and coverage of the last scans.
-    PlanInput planInput(const Settings& settings);
-    PlanInput planInput(const Settings& settings, const RunLocations& run);
+    ExecutionCounts PerformActions(RunSession& run);
+    // A run of `kind` on `run`'s locations with the settings of the configuration window.
+    RunRequest runRequest(PlanKind kind, const RunLocations& run) const;
+    // Shows the current run's plan: the count label, the review window's list when the review is on,
+    // the message box of a refused plan. Returns false when the run was refused.
+    bool showPlan(bool planned);
+    // The log line and message of a run the lock refused.
+    void showRefusal();
     // True while a synchronisation, a job list or a CRC compare is under way: commands that would
     // start a second one are unavailable meanwhile.
     bool isBusy() const { return busy_ > 0; }
     void beginBusy();
     void endBusy();
     enum class RescanAfterRun { BothSides, SideAOnly };
-    void reviewOrRun(bool planned, const Settings& settings, const RunLocations& run, RescanAfterRun rescan);
+    void reviewOrRun(bool planned, const Settings& settings, RescanAfterRun rescan);
     // The end of a run started by hand: the box "Synchronisation FINISHED!" with a second line of
     // counts (a warning when anything failed), and the same counts in the log.
     void reportRunEnd(const ExecutionCounts& counts);
@@ -181,7 +178,6 @@ public:
     // job in progress is currentJobRow (a table row).
     void StartJoblist();
     int currentJobRow = 0;
-    bool jobListRunning() const { return jobListRunning_; }
     // True while a scheduled job list runs: nobody may be at the desk, so the executor asks nothing,
     // whatever the prompt settings say. A job list started by hand asks what the settings ask.
     bool runsWithoutPrompts() const { return jobListRunning_ && jobListScheduled_; }
@@ -239,6 +235,7 @@ private:
     void setChooserEnabled(Side side, bool enabled);
 
     Windows windows_;
+    RunSession session_;
     std::unique_ptr<ActivityLog> log_;
     std::unique_ptr<ProgressArea> progress_;
     int chooserLocksA_ = 0;

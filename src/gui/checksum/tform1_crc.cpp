@@ -15,7 +15,8 @@ void TForm1::CRCMatchingAB1Click() {
     beginBusy();
     SearchBothGrids(run);
     WindowPlannerHost host(*this);
-    windows_.crcMatch->setPairs(pairCrcMatches(inventoryA, inventoryB, currentSettings(), host));
+    windows_.crcMatch->setPairs(pairCrcMatches(session_.scanned(Side::A).inventory,
+                                               session_.scanned(Side::B).inventory, currentSettings(), host));
     flushProgress();
     endBusy();
     windows_.crcMatch->show();

@@ -25,43 +25,43 @@ bool isUnder(const std::string& path, const std::string& folder) {
 
 } // namespace
 
-void ActionReviewModel::fill(const ActionList& lines, const PlanFacts& facts) {
+void ActionReviewModel::fill(const ActionList* items) {
     beginResetModel();
-    lines_ = lines;
-    ticks_.assign(lines_.size(), 1);
-    marks_.assign(lines_.size(), Mark::Plain);
-    overwrites_.assign(lines_.size(), 0);
-    bytes_.assign(lines_.size(), 0);
-    const bool withFacts = facts.lines.size() == lines_.size();
+    items_ = items;
+    const std::size_t n = size();
+    ticks_.assign(n, 1);
     tickedKinds_ = {};
     tickedLines_ = tickedOverwrites_ = 0;
     tickedBytes_ = 0;
     longest_ = 0;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        longest_ = std::max(longest_, lines_[i].size());
-        const ActionKind kind = actionKind(lines_[i]);
-        if (withFacts && kind == ActionKind::Copy) {
-            const ActionFacts& f = facts.lines[i];
-            overwrites_[i] = f.destination.kind == DestinationPlan::Kind::Planned;
-            bytes_[i] = f.sourceKnown && f.source.size > 0 ? uint64_t(f.source.size) : 0;
-        }
-        if (destroysData(kind, overwrites_[i]))
-            marks_[i] = Mark::Destroys;
+    for (std::size_t i = 0; i < n; ++i) {
+        longest_ = std::max(longest_, lineLength(item(i)));
         count(i, +1);
     }
     endResetModel();
     emit ticksChanged();
 }
 
-void ActionReviewModel::count(std::size_t row, int delta) {
-    tickedKinds_[std::size_t(actionKind(lines_[row]))] += std::size_t(delta);
-    tickedLines_ += std::size_t(delta);
-    tickedOverwrites_ += std::size_t(delta * overwrites_[row]);
-    tickedBytes_ += uint64_t(delta) * bytes_[row];
+bool ActionReviewModel::overwrites(const PlanItem& item) {
+    return item.kind == ActionKind::Copy && item.facts.destination.kind == DestinationPlan::Kind::Planned;
 }
 
-bool ActionReviewModel::isTickable(std::string_view line) {
-    return actionKind(line) != ActionKind::CreateFolder && !isOriginalLine(line);
+uint64_t ActionReviewModel::bytesOf(const PlanItem& item) {
+    return item.kind == ActionKind::Copy && item.facts.sourceKnown && item.facts.source.size > 0
+               ? uint64_t(item.facts.source.size)
+               : 0;
+}
+
+void ActionReviewModel::count(std::size_t row, int delta) {
+    const PlanItem& it = item(row);
+    tickedKinds_[std::size_t(it.kind)] += std::size_t(delta);
+    tickedLines_ += std::size_t(delta);
+    tickedOverwrites_ += std::size_t(delta * int(overwrites(it)));
+    tickedBytes_ += uint64_t(delta) * bytesOf(it);
+}
+
+bool ActionReviewModel::isTickable(const PlanItem& item) {
+    return item.kind != ActionKind::CreateFolder && item.kind != ActionKind::Original;
 }
 
 void ActionReviewModel::setTicked(int row, bool ticked) {
@@ -74,7 +74,7 @@ void ActionReviewModel::setTickedRange(int first, int last, bool ticked) {
     bool changed = false;
     for (int row = first; row <= last; ++row) {
         const std::size_t r = std::size_t(row);
-        if (ticks_[r] == char(ticked) || !isTickable(lines_[r]))
+        if (ticks_[r] == char(ticked) || !isTickable(item(r)))
             continue;
         ticks_[r] = ticked ? 1 : 0;
         count(r, ticked ? +1 : -1);
@@ -86,33 +86,20 @@ void ActionReviewModel::setTickedRange(int first, int last, bool ticked) {
     emit ticksChanged();
 }
 
-void ActionReviewModel::setLine(int row, std::string text) {
-    const std::size_t r = std::size_t(row);
-    if (ticks_[r])
-        count(r, -1);
-    lines_[r] = std::move(text);
-    longest_ = std::max(longest_, lines_[r].size());
-    marks_[r] = destroysData(actionKind(lines_[r]), overwrites_[r]) ? Mark::Destroys : Mark::Plain;
-    if (ticks_[r])
-        count(r, +1);
-    const QModelIndex i = index(row);
-    emit dataChanged(i, i);
+void ActionReviewModel::rowsChanged(int first, int last) {
+    for (int row = first; row <= last; ++row)
+        longest_ = std::max(longest_, lineLength(item(std::size_t(row))));
+    emit dataChanged(index(first), index(last));
     emit ticksChanged();
 }
 
-ActionList ActionReviewModel::tickedLines() const {
-    ActionList kept;
-    kept.reserve(lines_.size());
-    for (std::size_t i = 0; i < lines_.size(); ++i)
-        if (ticks_[i])
-            kept.push_back(lines_[i]);
-    return kept;
+const std::vector<char>& ActionReviewModel::ticks() const {
+    return ticks_;
 }
 
-std::string ActionReviewModel::folderOf(std::string_view line) {
-    const std::string path = singlePathOf(line);
-    const ActionKind kind = actionKind(line);
-    if (path.empty() || kind == ActionKind::CreateFolder || kind == ActionKind::RemoveFolder)
+std::string ActionReviewModel::folderOf(const PlanItem& item) {
+    const std::string& path = shownPath(item);
+    if (path.empty() || item.kind == ActionKind::RemoveFolder)
         return path;
     const std::size_t cut = path.rfind(kSeparator);
     if (cut == std::string::npos)
@@ -124,16 +111,11 @@ std::vector<int> ActionReviewModel::rowsUnder(const std::string& folder) const {
     std::vector<int> rows;
     if (folder.empty())
         return rows;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const std::string_view line = lines_[i];
-        const ActionKind kind = actionKind(line);
-        bool under = false;
-        if (kind == ActionKind::MoveRename || kind == ActionKind::Copy) {
-            const CutPair pair = pairFrom(line, kind == ActionKind::Copy ? 6 : 13);
-            under = isUnder(pair.source, folder) || isUnder(pair.destination, folder);
-        } else {
-            under = isUnder(singlePathOf(line), folder);
-        }
+    for (std::size_t i = 0; i < size(); ++i) {
+        const PlanItem& it = item(i);
+        const bool under = isUnder(it.path, folder) ||
+                           ((it.kind == ActionKind::MoveRename || it.kind == ActionKind::Copy) &&
+                            isUnder(it.destination, folder));
         if (under)
             rows.push_back(int(i));
     }
@@ -170,33 +152,33 @@ QString ActionReviewModel::summary() const {
         parts << QStringLiteral("%1 file deletions").arg(n(kinds(ActionKind::DeleteFile)));
     if (kinds(ActionKind::RemoveFolder) > 0)
         parts << QStringLiteral("%1 folder removals").arg(n(kinds(ActionKind::RemoveFolder)));
-    const QString ticked = QStringLiteral("%1 of %2 lines ticked").arg(n(tickedLines_), n(lines_.size()));
+    const QString ticked = QStringLiteral("%1 of %2 lines ticked").arg(n(tickedLines_), n(size()));
     return parts.isEmpty() ? ticked : ticked + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
 }
 
 int ActionReviewModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(lines_.size());
+    return parent.isValid() ? 0 : int(size());
 }
 
 QVariant ActionReviewModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
     const std::size_t row = std::size_t(index.row());
-    const std::string& line = lines_[row];
+    const PlanItem& it = item(row);
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return QString::fromStdString(line);
+        return QString::fromStdString(lineText(it));
     case Qt::CheckStateRole:
         return ticks_[row] ? Qt::Checked : Qt::Unchecked;
     case Qt::ForegroundRole:
-        if (!isTickable(line))
+        if (!isTickable(it))
             return QBrush(QColor(Qt::gray));
-        return marks_[row] == Mark::Destroys ? QVariant(QBrush(QColor(Qt::red))) : QVariant();
+        return destroysData(it.kind, overwrites(it)) ? QVariant(QBrush(QColor(Qt::red))) : QVariant();
     case Qt::DecorationRole:
-        if (marks_[row] != Mark::Destroys)
+        if (!destroysData(it.kind, overwrites(it)))
             return {};
-        return overwrites_[row] ? warningIcon() : deleteIcon();
+        return overwrites(it) ? warningIcon() : deleteIcon();
     default:
         return {};
     }
@@ -209,7 +191,7 @@ QVariant ActionReviewModel::headerData(int section, Qt::Orientation orientation,
 }
 
 bool ActionReviewModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::CheckStateRole || !index.isValid() || !isTickable(lines_[std::size_t(index.row())]))
+    if (role != Qt::CheckStateRole || !index.isValid() || !isTickable(item(std::size_t(index.row()))))
         return false;
     setTicked(index.row(), value.toInt() == Qt::Checked);
     return true;
@@ -219,7 +201,7 @@ Qt::ItemFlags ActionReviewModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
-    if (isTickable(lines_[std::size_t(index.row())]))
+    if (isTickable(item(std::size_t(index.row()))))
         f |= Qt::ItemIsUserCheckable;
     return f;
 }

@@ -1,14 +1,14 @@
 #pragma once
-// The review window's check list as a model over the action lines and one tick per line, so that a
-// list of a million lines costs a vector of texts and a vector of ticks, not a million widgets.
-// Create-folder and original lines are always ticked and cannot be unticked; they are drawn grey.
-// Lines that destroy data (file deletions, folder removals, copies over an existing file, as the
+// The review window's check list as a model over the run's action items and one tick per item, so that
+// a list of a million lines costs a vector of ticks, not a million widgets or a second copy of the
+// plan. Create-folder and original lines are always ticked and cannot be unticked; they are drawn
+// grey. Lines that destroy data (file deletions, folder removals, copies over an existing file, as the
 // plan's facts say) are drawn red with a sign; every line's full text is its tooltip.
 //
 // The model keeps the counts of the ticked lines by kind and the bytes their copies will write, so
-// that the summary above the list costs nothing to keep current.
+// that the summary above the list costs nothing to keep current. The items belong to the main
+// window's run; the model is filled again (or emptied) whenever that run's plan is replaced.
 
-#include "core/planning/action_facts.h"
 #include "core/planning/action_list.h"
 
 #include <QAbstractListModel>
@@ -23,25 +23,25 @@ class ActionReviewModel : public QAbstractListModel {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    // Replaces the lines; every line starts ticked. `facts` (position for position, or empty) tells
-    // overwriting copies apart and gives the bytes of each copy.
-    void fill(const ActionList& lines, const PlanFacts& facts = {});
-    const ActionList& lines() const { return lines_; }
+    // Shows `items` (nullptr: nothing); every line starts ticked. The items must outlive the model's
+    // use of them: the window fills the model again when they are replaced.
+    void fill(const ActionList* items);
+    std::size_t size() const { return items_ ? items_->size() : 0; }
+    const PlanItem& item(std::size_t row) const { return (*items_)[row]; }
     // The length of the longest line, in bytes.
     std::size_t longestLine() const { return longest_; }
     bool isTicked(int row) const { return ticks_[std::size_t(row)] != 0; }
+    const std::vector<char>& ticks() const;
     void setTicked(int row, bool ticked);
     // Ticks or unticks the tickable lines among rows first..last, with one change notice.
     void setTickedRange(int first, int last, bool ticked);
-    static bool isTickable(std::string_view line);
-    // Rewrites one line in place; its tick stays.
-    void setLine(int row, std::string text);
-    // The ticked lines, in order.
-    ActionList tickedLines() const;
+    static bool isTickable(const PlanItem& item);
+    // The items of rows first..last were changed in place (a swapped pair); their ticks stay.
+    void rowsChanged(int first, int last);
     // The rows with a path at `folder` or beneath it.
     std::vector<int> rowsUnder(const std::string& folder) const;
-    // The folder a line lies in: a folder line's own folder, else the folder of the path it shows.
-    static std::string folderOf(std::string_view line);
+    // The folder an item lies in: a folder item's own folder, else the folder of the path it shows.
+    static std::string folderOf(const PlanItem& item);
 
     // True when a ticked line deletes a file, removes a folder or copies over an existing file.
     bool ticksDestroyData() const;
@@ -59,14 +59,12 @@ signals:
     void ticksChanged();
 
 private:
-    enum class Mark : uint8_t { Plain, Destroys };
     void count(std::size_t row, int delta);
+    static bool overwrites(const PlanItem& item);
+    static uint64_t bytesOf(const PlanItem& item);
 
-    ActionList lines_;
+    const ActionList* items_ = nullptr;
     std::vector<char> ticks_;
-    std::vector<Mark> marks_;
-    std::vector<uint8_t> overwrites_; // 1 for a copy over an existing file
-    std::vector<uint64_t> bytes_;     // bytes a copy line writes
     // Ticked lines per ActionKind, ticked overwrites, ticked bytes.
     std::array<std::size_t, 6> tickedKinds_{};
     std::size_t tickedLines_ = 0;

@@ -12,7 +12,6 @@
 #include "gui/execution/tprogressform.h"
 #include "gui/settings/tform2.h"
 
-#include "core/app/run_lock.h"
 #include "core/execution/copy_progress.h"
 #include "core/execution/executor.h"
 
@@ -124,25 +123,24 @@ private:
 
 } // namespace
 
-// Runs the current list and logs one line that sums the run up.
 ExecutionCounts TForm1::PerformActions() {
-    // One run per destination: a job run holds its lock already (shared here); another program's run
-    // on a folder these lines change refuses this run before its first line.
-    RunLock lock;
-    const RunLockResult locked = lock.acquire(foldersWrittenBy(actions, actionFacts.locations));
-    runRefused_ = !locked.acquired;
+    return PerformActions(session_);
+}
+
+// Runs a run's plan and logs one line that sums the run up. One run per destination: a run whose
+// lock another program's run holds (the review had let it go) runs nothing and says so.
+ExecutionCounts TForm1::PerformActions(RunSession& run) {
+    WindowExecutorHost host(*this);
+    const ExecutionCounts counts = run.execute(host, stopFlags);
+    run.releaseLock();
+    runRefused_ = run.refusal().has_value();
     if (runRefused_) {
-        const std::string refusal = "Refused: " + runLockRefusal(locked) + "; no action was run";
+        const std::string refusal = "Refused: " + run.refusal()->reason + "; no action was run";
         log(refusal);
         if (!runsWithoutPrompts())
             DialogSeam::current().message(this, QString::fromStdString(refusal));
-        ExecutionCounts none; // nothing ran: every line counts as not reached
-        for (const std::string& line : actions)
-            none.notReached += actionKind(line) != ActionKind::None;
-        return none;
+        return counts;
     }
-    WindowExecutorHost host(*this);
-    const ExecutionCounts counts = paritas::PerformActions(actions, stopFlags, host, actionFacts);
     log(QStringLiteral("Actions summary: ") + runCountsText(counts));
     flushProgress();
     KeepAlive::pumpNow();

@@ -83,8 +83,8 @@ void TForm3::resizeEvent(QResizeEvent* event) {
 }
 
 void TForm3::fill() {
-    model_->fill(main_->actions, main_->actionFacts);
-    generation_ = main_->actionsGeneration;
+    model_->fill(&main_->session().actions());
+    generation_ = main_->session().generation();
     OriginalToDup->setEnabled(false);
     fitColumnToLines();
 }
@@ -115,8 +115,7 @@ void TForm3::toggleSelectedTicks() {
     bool allTicked = true;
     for (const QItemSelectionRange& range : selection)
         for (int row = range.top(); row <= range.bottom() && allTicked; ++row)
-            allTicked =
-                !ActionReviewModel::isTickable(model_->lines()[std::size_t(row)]) || model_->isTicked(row);
+            allTicked = !ActionReviewModel::isTickable(model_->item(std::size_t(row))) || model_->isTicked(row);
     for (const QItemSelectionRange& range : selection)
         model_->setTickedRange(range.top(), range.bottom(), !allTicked);
 }
@@ -124,7 +123,7 @@ void TForm3::toggleSelectedTicks() {
 void TForm3::untickFolderOf(int row) {
     if (row < 0 || row >= model_->rowCount())
         return;
-    const std::string folder = ActionReviewModel::folderOf(model_->lines()[std::size_t(row)]);
+    const std::string folder = ActionReviewModel::folderOf(model_->item(std::size_t(row)));
     const std::vector<int> rows = model_->rowsUnder(folder);
     // Runs of neighbouring rows, one change notice each.
     for (std::size_t i = 0; i < rows.size();) {
@@ -140,7 +139,7 @@ void TForm3::showPopup(const QPoint& at) {
     const QModelIndex clicked = CheckListBox1->indexAt(at);
     popupRow_ = clicked.isValid() ? clicked.row() : selectedRow();
     UntickFolder->setEnabled(popupRow_ >= 0 &&
-                             !ActionReviewModel::folderOf(model_->lines()[std::size_t(popupRow_)]).empty());
+                             !ActionReviewModel::folderOf(model_->item(std::size_t(popupRow_))).empty());
     PopupMenu1->popup(CheckListBox1->viewport()->mapToGlobal(at));
 }
 
@@ -159,7 +158,7 @@ void TForm3::CheckListBox1Click() {
     if (row < 0)
         return;
     FindPreviewFile();
-    OriginalToDup->setEnabled(isOriginalSelection(model_->lines()[std::size_t(row)]));
+    OriginalToDup->setEnabled(model_->item(std::size_t(row)).kind == ActionKind::Original);
 }
 
 // Shows the path the selected line names; a create-folder line leaves the label as it was.
@@ -167,7 +166,7 @@ void TForm3::FindPreviewFile() {
     const int row = selectedRow();
     if (row < 0)
         return;
-    const std::string path = singlePathOf(model_->lines()[std::size_t(row)]);
+    const std::string& path = shownPath(model_->item(std::size_t(row)));
     if (!path.empty())
         Label1->setText(QString::fromStdString(path));
 }
@@ -181,47 +180,15 @@ void TForm3::BitBtn1Click() {
 // kept one deleted. The delete line's tick still decides whether it runs.
 void TForm3::OriginalToDupClick() {
     const int row = selectedRow();
-    if (row < 0 || std::size_t(row) + 1 >= model_->lines().size() ||
-        !isOriginalSelection(model_->lines()[std::size_t(row)]))
+    if (row < 0 || generation_ != main_->session().generation())
         return;
-    const std::string& deleteLine = model_->lines()[std::size_t(row) + 1];
-    if (actionKind(deleteLine) != ActionKind::DeleteFile)
-        return;
-    const std::string original = pathFrom(model_->lines()[std::size_t(row)], 13).path;
-    const std::string duplicate = pathFrom(deleteLine, 12).path;
-    std::string newOriginal = std::string(kOriginalPrefix) + duplicate;
-    std::string newDelete = std::string(kDeleteFilePrefix) + original;
-    model_->setLine(row, newOriginal);
-    model_->setLine(row + 1, newDelete);
-    if (generation_ == main_->actionsGeneration && std::size_t(row) + 1 < main_->actions.size()) {
-        main_->actions[std::size_t(row)] = std::move(newOriginal);
-        main_->actions[std::size_t(row) + 1] = std::move(newDelete);
-        // The files change roles, and so do the stamps the executor checks them by.
-        std::vector<ActionFacts>& facts = main_->actionFacts.lines;
-        if (facts.size() == main_->actions.size()) {
-            std::swap(facts[std::size_t(row)].source, facts[std::size_t(row) + 1].source);
-            std::swap(facts[std::size_t(row)].sourceKnown, facts[std::size_t(row) + 1].sourceKnown);
-        }
-    }
+    if (main_->session().swapDuplicatePair(std::size_t(row)))
+        model_->rowsChanged(row, row + 1);
 }
 
-// The unticked lines leave the action list, and their facts with them; every line keeps its number,
-// so a line that depends on a removed one is not run.
-void TForm3::pruneUntickedLines() {
-    const ActionList& lines = model_->lines();
-    std::vector<ActionFacts>& facts = main_->actionFacts.lines;
-    const bool withFacts = facts.size() == lines.size();
-    ActionList keptLines;
-    std::vector<ActionFacts> keptFacts;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (!model_->isTicked(int(i)))
-            continue;
-        keptLines.push_back(lines[i]);
-        if (withFacts)
-            keptFacts.push_back(facts[i]);
-    }
-    main_->actions = std::move(keptLines);
-    facts = std::move(keptFacts);
+void TForm3::letGo() {
+    model_->fill(nullptr);
+    OriginalToDup->setEnabled(false);
 }
 
 void TForm3::BitBtn3Click() {
@@ -232,13 +199,18 @@ void TForm3::BitBtn3Click() {
     const Answer byDefault = model_->ticksDestroyData() ? Answer::Cancel : Answer::Ok;
     if (dialogs.confirm(this, QString::fromLatin1(kConfirmText), false, byDefault) != Answer::Ok)
         return;
-    if (generation_ != main_->actionsGeneration) {
+    if (generation_ != main_->session().generation()) {
         hide();
         dialogs.message(main_, QString::fromLatin1(kStaleText));
         return;
     }
     main_->beginBusy();
-    pruneUntickedLines();
+    // The unticked lines leave the plan; every item keeps its number, so an item that depends on a
+    // removed one is not run.
+    const std::vector<char> ticks = model_->ticks();
+    letGo();
+    main_->session().keepTicked(ticks);
+    generation_ = main_->session().generation();
     hide();
     main_->activateWindow();
     main_->stopFlags.action = false;
@@ -246,7 +218,7 @@ void TForm3::BitBtn3Click() {
     const ExecutionCounts counts = main_->PerformActions();
     main_->setRunButtonsEnabled(true);
     // The scans after the run look at the locations the list was planned for.
-    main_->SearchBothGrids(main_->planLocations);
+    main_->SearchBothGrids(main_->planLocations());
     main_->endBusy();
     main_->reportRunEnd(counts);
 }

@@ -32,8 +32,11 @@ class TForm3 : public QWidget {
 public:
     explicit TForm3(TForm1* mainWindow);
 
-    // Fills the check list from the main window's current action list (PrepareActionForm).
+    // Fills the check list from the main window's current plan (PrepareActionForm).
     void fill();
+    // The plan shown is about to go (a new run replaces it): the list lets go of its items. Confirming
+    // afterwards runs nothing and says that the list was planned again.
+    void letGo();
     ActionReviewModel* model() const { return model_; }
     int selectedRow() const;
     void selectRow(int row);
@@ -61,7 +64,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void pruneUntickedLines();
     void showPopup(const QPoint& at);
     void fitColumnToLines();
 

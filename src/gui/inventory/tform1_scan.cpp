@@ -11,6 +11,7 @@
 
 #include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
+#include "gui/inventory/window_run_host.h"
 
 #include "core/inventory/scan.h"
 
@@ -45,46 +46,52 @@ struct SideControls {
     QLabel* label;
     QTimer* blink;
     QLabel* panel;
-    FolderList* folders;
-    Inventory* inventory;
-    ScanCoverage* coverage;
 };
 
 SideControls controls(TForm1& f, Side side) {
     if (side == Side::A)
-        return {f.Label1, f.Timer1, f.StatusPanelA, &f.foldersA, &f.inventoryA, &f.coverageA};
-    return {f.Label7, f.Timer2, f.StatusPanelB, &f.foldersB, &f.inventoryB, &f.coverageB};
-}
-
-void scanSide(TForm1& f, Side side, const std::string& location, bool includeSubfolders) {
-    f.beginScan(side);
-    const SideControls c = controls(f, side);
-    WindowScanHost host(f, c.label, c.blink);
-    f.endScan(side, scanLocation(location, includeSubfolders, side, host));
+        return {f.Label1, f.Timer1, f.StatusPanelA};
+    return {f.Label7, f.Timer2, f.StatusPanelB};
 }
 
 } // namespace
 
-// The side's old inventory goes before the walk starts (the form empties its grid here too): a walk
-// of a large tree must not hold two inventories of the side at once.
+WindowRunHost::WindowRunHost(TForm1& form)
+    : f_(form), planner_(form),
+      scanA_(std::make_unique<WindowScanHost>(form, controls(form, Side::A).label, controls(form, Side::A).blink)),
+      scanB_(std::make_unique<WindowScanHost>(form, controls(form, Side::B).label, controls(form, Side::B).blink)) {
+}
+
+WindowRunHost::~WindowRunHost() = default;
+
+ScanHost& WindowRunHost::scanHost(Side side) {
+    return side == Side::A ? *scanA_ : *scanB_;
+}
+
+void WindowRunHost::scanStarting(Side side) {
+    f_.beginScan(side);
+}
+
+void WindowRunHost::scanEnded(Side side, const ScanResult& result) {
+    f_.endScan(side, result);
+}
+
+void WindowRunHost::whileWaiting() {
+    KeepAlive::pump();
+}
+
 void TForm1::beginScan(Side side) {
     const SideControls c = controls(*this, side);
-    *c.folders = {};
-    *c.inventory = {};
-    *c.coverage = {};
     lockChooser(side);
     c.label->setText(QString::fromStdString(searchingLabelText(side)));
     c.blink->start();
     c.label->repaint();
 }
 
-void TForm1::endScan(Side side, ScanResult result) {
+void TForm1::endScan(Side side, const ScanResult& result) {
     const SideControls c = controls(*this, side);
-    *c.folders = std::move(result.folders);
-    *c.inventory = std::move(result.inventory);
-    *c.coverage = std::move(result.coverage);
     c.blink->stop();
-    c.panel->setText(QString::fromStdString(filesCountPanelText(side, *c.inventory)));
+    c.panel->setText(QString::fromStdString(filesCountPanelText(side, result.inventory)));
     unlockChooser(side);
     c.label->setText(QString::fromStdString(finishedLabelText(side)));
     flushProgress();
@@ -99,27 +106,41 @@ void TForm1::SearchBGrid() {
     SearchBGrid(chosenLocations());
 }
 
+namespace {
+
+// The window's run when it is one of `run`'s locations; otherwise a new run of them (which scans but
+// plans nothing until a command plans).
+bool sameLocations(const RunRequest& request, const RunLocations& run) {
+    return request.locationA == run.a && request.locationB == run.b &&
+           request.includeSubfolders == run.includeSubfolders;
+}
+
+} // namespace
+
 void TForm1::SearchBothGrids(const RunLocations& run) {
-    // B's old inventory goes before either walk starts: neither side holds two at once.
-    const SideControls b = controls(*this, Side::B);
-    *b.folders = {};
-    *b.inventory = {};
-    *b.coverage = {};
-    ScanOptions options;
-    options.includeSubfolders = run.includeSubfolders;
-    ScanAhead aheadB(run.b, options, Side::B);
-    SearchAGrid(run);
-    beginScan(Side::B);
-    WindowScanHost host(*this, b.label, b.blink);
-    endScan(Side::B, aheadB.finish(host, [] { KeepAlive::pump(); }));
+    if (!sameLocations(session_.request(), run))
+        replaceSession(RunSession(runRequest(PlanKind::Backup, run)));
+    WindowRunHost host(*this);
+    session_.scanBoth(host);
 }
 
 void TForm1::SearchAGrid(const RunLocations& run) {
-    scanSide(*this, Side::A, run.a, run.includeSubfolders);
+    if (!sameLocations(session_.request(), run))
+        replaceSession(RunSession(runRequest(PlanKind::Backup, run)));
+    WindowRunHost host(*this);
+    session_.scanSide(Side::A, host);
 }
 
 void TForm1::SearchBGrid(const RunLocations& run) {
-    scanSide(*this, Side::B, run.b, run.includeSubfolders);
+    if (!sameLocations(session_.request(), run))
+        replaceSession(RunSession(runRequest(PlanKind::Backup, run)));
+    WindowRunHost host(*this);
+    session_.scanSide(Side::B, host);
+}
+
+RunLocations TForm1::planLocations() const {
+    const RunRequest& request = session_.request();
+    return RunLocations{request.locationA, request.locationB, request.includeSubfolders};
 }
 
 } // namespace paritas::gui

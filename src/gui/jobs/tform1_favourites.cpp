@@ -1,6 +1,6 @@
 // The main window's favourite command: the current selection becomes a named favourite.
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
 #include "gui/jobs/tform9.h"

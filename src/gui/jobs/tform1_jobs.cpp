@@ -15,15 +15,16 @@
 #include "gui/app/dialog_seam.h"
 #include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
-#include "gui/planning/window_planner_host.h"
+#include "gui/inventory/window_run_host.h"
 #include "gui/settings/tform2.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "core/app/text_file.h"
 #include "core/jobs/job_runner.h"
 #include "core/platform/path_text.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -64,14 +65,13 @@ void setStatus(QTableWidget* grid, int row, const char* status) {
         setCellText(grid, row, kStatus, status);
 }
 
-// The job runner's host in the window: the job table's statuses, the window's own scans, planner
-// host and executor (stop window, copy window, prompts as the run allows them).
+// The job runner's host in the window: the job table's statuses, the window's scans and planner
+// host, and its executor (stop window, copy window, prompts as the run allows them).
 class WindowJobHost final : public JobRunHost {
 public:
-    explicit WindowJobHost(TForm1& form) : f_(form), planner_(form) {}
+    explicit WindowJobHost(TForm1& form) : f_(form), run_(form) {}
 
     void log(std::string_view line) override { f_.log(line); }
-    void keepAlive() override { KeepAlive::pump(); }
     void jobStarted(std::size_t row, const Job& job) override {
         f_.currentJobRow = int(row);
         f_.Edit1->setText(text(withTrailingSeparator(job.locationA)));
@@ -82,25 +82,25 @@ public:
     void jobEnded(std::size_t row, const Job&, const JobReport& report) override {
         setStatus(f_.StringGrid3, int(row), report.status);
     }
-    void scanLocations(const std::string&, const std::string&, bool) override {
-        // The locations and "Include Subfolders" are in the window since jobStarted.
-        f_.SearchBothGrids(f_.chosenLocations());
-    }
-    PlanInput planInput(const Settings& settings) override { return f_.planInput(settings); }
-    PlannerHost& plannerHost() override { return planner_; }
+    ScanHost& scanHost(Side side) override { return run_.scanHost(side); }
+    PlannerHost& plannerHost() override { return run_.plannerHost(); }
+    void scanStarting(Side side) override { run_.scanStarting(side); }
+    void scanEnded(Side side, const ScanResult& result) override { run_.scanEnded(side, result); }
+    void whileWaiting() override { run_.whileWaiting(); }
     Settings settings() override { return f_.currentSettings(); }
-    void takePlan(PlanResult plan, const Settings& settings) override {
-        // A refused plan runs nothing; in a job run its reason goes to the log, not a box.
-        plan.refused = false;
-        gui::takePlan(f_, std::move(plan), settings);
+    // A job's plan shows in the count label; a refusal goes to the log, not a box (runJobList logs
+    // it). The review window never shows a job's plan.
+    void planned(const RunSession& run) override {
+        f_.lblActionCount->setText(QString::fromStdString(run.planned().countText));
+        f_.flushProgress();
     }
-    ExecutionCounts execute() override { return f_.PerformActions(); }
+    ExecutionCounts execute(RunSession& run) override { return f_.PerformActions(run); }
     bool jobListStopped() override { return f_.stopFlags.jobList; }
     bool actionsStopped() override { return f_.stopFlags.action; }
 
 private:
     TForm1& f_;
-    WindowPlannerHost planner_;
+    WindowRunHost run_;
 };
 
 // After a scheduled run: the log goes to an action log file when the settings ask for it, and the

@@ -1,6 +1,6 @@
 #include "gui/jobs/tform9.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
 #include "gui/settings/tform2.h"

@@ -2,7 +2,7 @@
 // and delete the others, after the review or at once.
 
 #include "gui/app/tform1.h"
-#include "gui/planning/window_planner_host.h"
+#include "gui/inventory/window_run_host.h"
 
 namespace paritas::gui {
 
@@ -12,15 +12,16 @@ void TForm1::DeleteduplicateswithinA1Click() {
         return;
     const RunLocations run = chosenLocations();
     beginBusy();
-    actions.clear();
-    actionFacts = {};
-    ++actionsGeneration;
-    SearchAGrid(run);
-    const Settings settings = currentSettings();
-    PlanInput input = planInput(settings, run);
-    WindowPlannerHost host(*this);
-    const bool planned = takePlan(*this, DuplicatesWithinA(input, host), settings, run);
-    reviewOrRun(planned, settings, run, RescanAfterRun::SideAOnly);
+    replaceSession(RunSession(runRequest(PlanKind::DuplicatesWithinA, run)));
+    WindowRunHost host(*this);
+    if (!session_.lock(host)) {
+        endBusy();
+        showRefusal();
+        return;
+    }
+    session_.scan(host);
+    const bool planned = showPlan(session_.plan(host));
+    reviewOrRun(planned, session_.request().settings, RescanAfterRun::SideAOnly);
 }
 
 } // namespace paritas::gui

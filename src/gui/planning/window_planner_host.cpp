@@ -1,6 +1,5 @@
 #include "gui/planning/window_planner_host.h"
 
-#include "gui/app/dialog_seam.h"
 #include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
 
@@ -25,27 +24,6 @@ void WindowPlannerHost::setProgressPosition(int64_t position) {
 
 void WindowPlannerHost::keepAlive() {
     KeepAlive::pump();
-}
-
-bool takePlan(TForm1& form, PlanResult result, const Settings& settings) {
-    return takePlan(form, std::move(result), settings, form.chosenLocations());
-}
-
-bool takePlan(TForm1& form, PlanResult result, const Settings& settings, const RunLocations& run) {
-    form.actions = std::move(result.actions);
-    form.planLocations = run;
-    form.actionFacts = std::move(result.facts);
-    ++form.actionsGeneration;
-    if (settings.CheckBoxConfirm)
-        form.PrepareActionForm();
-    form.lblActionCount->setText(QString::fromStdString(result.countText));
-    form.flushProgress();
-    if (result.refused) {
-        KeepAlive::pumpNow();
-        DialogSeam::current().message(&form, QString::fromStdString(result.refusal));
-        return false;
-    }
-    return true;
 }
 
 } // namespace paritas::gui

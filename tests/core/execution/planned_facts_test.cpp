@@ -18,7 +18,7 @@ ExecutionCounts runPlan(const PlanResult& plan, std::vector<std::string>& log) {
     SyncRecordingHost host;
     host.settingsValue = quietSettings();
     StopFlags flags;
-    const ExecutionCounts counts = PerformActions(plan.actions, flags, host, plan.facts);
+    const ExecutionCounts counts = runPlanned(plan, flags, host);
     log = host.lines;
     return counts;
 }
@@ -72,7 +72,7 @@ TEST(PlannedFacts, ALineRunsOnlyWhenTheLineItDependsOnSucceeded) {
     keepOther.CheckKeepOld = true;
     const SyncRun plannedSynch = syncOnce(1, synch.path("A/"), synch.path("B/"), keepOther, false);
     ASSERT_EQ(plannedSynch.plan.actions.size(), 3u);
-    const std::string dated = plannedSynch.plan.actions[0].substr(plannedSynch.plan.actions[0].find('*') + 1);
+    const std::string dated = plannedSynch.plan.actions[0].destination;
     synch.folder(dated.substr(synch.root().size()));
     std::vector<std::string> log;
     const ExecutionCounts counts = runPlan(plannedSynch.plan, log);
@@ -149,7 +149,7 @@ TEST(PlannedFacts, CopiesOnAPoolChangeNothingButTheTimeTheyTake) {
         PooledHost host;
         host.workers = workers;
         StopFlags flags;
-        counts[workers > 1] = PerformActions(planned.plan.actions, flags, host, planned.plan.facts);
+        counts[workers > 1] = runPlanned(planned.plan, flags, host);
         logs[workers > 1] = comparable(host.lines, tree.root());
         trees[workers > 1] = snapshotTree(tree.path("B"));
     }
@@ -182,7 +182,7 @@ TEST(PlannedFacts, CopiesOnAPoolChangeNothingButTheTimeTheyTake) {
             interruptJobProcessing(flags, static_cast<ExecutorHost&>(host));
         }
     };
-    const ExecutionCounts stopped = PerformActions(planned.plan.actions, flags, host, planned.plan.facts);
+    const ExecutionCounts stopped = runPlanned(planned.plan, flags, host);
     ASSERT_GE(landedAtStop, 1);
     EXPECT_LE(copiesInB(), landedAtStop + host.workers) << "copies were begun after the stop";
     EXPECT_EQ(stopped.good + stopped.bad + stopped.notReached, int(planned.plan.actions.size()));
@@ -203,28 +203,28 @@ TEST(PlannedFacts, CopiesOnAPoolSeeWhatTheLinesBeforeThemDid) {
         tree.file("A/x" + n, std::string(4096, char('a' + i % 26)));
         tree.file("A/z" + n, "the new x" + n);
         // x is read into B/y, then replaced by z: B/y must hold the old x.
-        lines.push_back("Copy " + a + "/x" + n + "*" + b + "/y" + n);
-        lines.push_back("Copy " + a + "/z" + n + "*" + a + "/x" + n);
+        lines.push_back(copyItem(a + "/x" + n, b + "/y" + n));
+        lines.push_back(copyItem(a + "/z" + n, a + "/x" + n));
     }
     for (int i = 0; i < kChains; ++i) {
         // Every worker has B/d open, then it is removed and made again before the last copy into it.
         const std::string d = b + "/d" + std::to_string(i);
-        lines.push_back("CreateDir " + d);
+        lines.push_back(createFolderItem(d));
         for (int w = 0; w < 4; ++w)
-            lines.push_back("Copy " + a + "/z" + std::to_string(i) + "*" + d + "/f" + std::to_string(w));
+            lines.push_back(copyItem(a + "/z" + std::to_string(i), d + "/f" + std::to_string(w)));
         for (int w = 0; w < 4; ++w)
-            lines.push_back("DeleteFile " + d + "/f" + std::to_string(w));
-        lines.push_back("RemoveDir " + d);
-        lines.push_back("CreateDir " + d);
+            lines.push_back(deleteItem(d + "/f" + std::to_string(w)));
+        lines.push_back(removeFolderItem(d));
+        lines.push_back(createFolderItem(d));
         for (int w = 0; w < 4; ++w)
-            lines.push_back("Copy " + a + "/z" + std::to_string(i) + "*" + d + "/g" + std::to_string(w));
+            lines.push_back(copyItem(a + "/z" + std::to_string(i), d + "/g" + std::to_string(w)));
     }
     PooledHost host;
     host.workers = 4;
     StopFlags flags;
-    PlanFacts facts; // the locations alone: folders are kept open beneath them
-    facts.locations = {a + "/", b + "/"};
-    const ExecutionCounts counts = PerformActions(lines, flags, host, facts);
+    // The locations alone, no facts: folders are kept open beneath them.
+    Locations locations = localLocations({a + "/", b + "/"});
+    const ExecutionCounts counts = PerformActions(lines, locations, {a + "/", b + "/"}, flags, host);
     EXPECT_EQ(counts.bad, 0) << ::testing::PrintToString(host.lines);
     for (int i = 0; i < kChains; ++i) {
         const std::string n = std::to_string(i);

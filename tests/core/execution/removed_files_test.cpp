@@ -7,6 +7,7 @@
 #include "core/platform/versions_folder.h"
 
 #include "support/exec_fixture.h"
+#include "support/plan_items.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
 
@@ -275,7 +276,7 @@ TEST(KeptFiles, OnAnotherFileSystemTheTrashLiesAtItsTopOrTheFileStays) {
                          {{std::string(c.b) + "docs/r.txt", "old"}, {std::string(c.b) + "x.txt", "gone"}},
                          before, after);
         const SyncRun again = syncOnce(0, tree.path("A/"), tree.path(b), keeping(RemovedFiles::Trash));
-        EXPECT_EQ(again.plan.actions, ActionList{});
+        EXPECT_TRUE(again.plan.actions.empty());
     }
 }
 
@@ -328,7 +329,7 @@ TEST(KeptFiles, AVersionsFolderKeepsRelativePathsWithTheRunsTime) {
         EXPECT_EQ(fx::namesIn(tree.path(std::string(c.root) + "/docs")).size(), 5u);
         EXPECT_TRUE(hasLineStarting(run.log, "Kept 6 removed or replaced file(s) in the versions folder"));
         const SyncRun again = syncOnce(0, tree.path("A/"), tree.path("B/"), settings);
-        EXPECT_EQ(again.plan.actions, ActionList{}) << "the versions are none of B's files";
+        EXPECT_TRUE(again.plan.actions.empty()) << "the versions are none of B's files";
     }
 }
 
@@ -442,7 +443,8 @@ TEST(VerifiedCopies, ADamagedCopyFailsAndLeavesTheOldVersionInPlace) {
         host.settingsValue.verifyCopies = true;
         host.damage = c.damage;
         StopFlags flags;
-        const ExecutionCounts counts = PerformActions({"Copy " + source + "*" + destination}, flags, host);
+        const ExecutionCounts counts =
+            fx::runItems({fx::cp(source, destination)}, {scratch.path()}, flags, host);
         EXPECT_EQ(counts.bad, c.fails ? 1 : 0);
         if (c.fails) {
             EXPECT_EQ(fx::readFile(destination), "the old version");

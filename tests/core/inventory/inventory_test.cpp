@@ -27,11 +27,10 @@ TEST(Inventory, ManyRowsAcrossPathBlocksComeBackIntact) {
     EXPECT_EQ(inventory.cell(expected.size(), 0), "");
 }
 
-TEST(Inventory, TheMatchedMarkShowsInThePathCellOnly) {
+TEST(Inventory, CellsShowTheRowAsText) {
     Inventory inventory;
     inventory.addFile("/d/", "a.txt", 5000000000, 0);
-    inventory.mark(0);
-    EXPECT_EQ(inventory.cell(0, 0), "*/d/a.txt");
+    EXPECT_EQ(inventory.cell(0, 0), "/d/a.txt");
     EXPECT_EQ(inventory.fullPath(0), "/d/a.txt");
     EXPECT_EQ(inventory.cell(0, 1), "5000000000");
     EXPECT_EQ(inventory.cell(0, 3), "a.txt");

@@ -1,6 +1,6 @@
 #include "core/jobs/job_list.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 
 #include <gtest/gtest.h>
 

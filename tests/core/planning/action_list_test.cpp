@@ -4,46 +4,53 @@
 
 using namespace paritas;
 
-TEST(ActionLine, KindsAreRecognisedByTheirFirstTwoCharactersCaseIncluded) {
-    EXPECT_EQ(actionKind("CreateDir /b/x"), ActionKind::CreateFolder);
-    EXPECT_EQ(actionKind("Move-Rename /b/a*/b/c"), ActionKind::MoveRename);
-    EXPECT_EQ(actionKind("Copy /a/x*/b/x"), ActionKind::Copy);
-    EXPECT_EQ(actionKind("DeleteFile /b/x"), ActionKind::DeleteFile);
-    EXPECT_EQ(actionKind("RemoveDir /b/old"), ActionKind::RemoveFolder);
-    EXPECT_EQ(actionKind("createDir /b/x"), ActionKind::None);
-    EXPECT_EQ(actionKind("Original    /a/x"), ActionKind::None);
-    EXPECT_EQ(actionKind(""), ActionKind::None);
-    EXPECT_TRUE(isOriginalLine("Original   */a/x"));
-    EXPECT_TRUE(isOriginalSelection("Original    /a/x"));
-    EXPECT_FALSE(isOriginalSelection("Or"));
+// The texts the review window, the logs and `paritas-cli plan` show are rendered from the items, byte
+// for byte as the lines have always read, whatever the paths hold.
+TEST(ActionLine, EveryKindRendersItsLineText) {
+    const std::string longPath = "/b/" + std::string(1500, 'p');
+    const struct {
+        PlanItem item;
+        std::string text;
+    } rows[] = {
+        {createFolderItem("/b/x"), "CreateDir /b/x"},
+        {moveItem("/b/a", "/b/c"), "Move-Rename /b/a*/b/c"},
+        {copyItem("/a/x y.txt", "/b/x y.txt"), "Copy /a/x y.txt*/b/x y.txt"},
+        {deleteItem("/b/x"), "DeleteFile /b/x"},
+        {removeFolderItem("/b/old"), "RemoveDir /b/old"},
+        {originalItem("/a/x"), "Original    /a/x"},
+        {originalItem("/a/x", true), "Original   */a/x"},
+        {deleteItem(longPath), "DeleteFile " + longPath},
+        {copyItem("/a/é—字", longPath), "Copy /a/é—字*" + longPath},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(lineText(row.item), row.text);
+        EXPECT_EQ(lineLength(row.item), row.text.size()) << row.text;
+    }
 }
 
-TEST(ActionLine, MoveAndCopyAreCutAtTheFirstSeparator) {
-    const CutPair copy = pairFrom("Copy /A/x.txt*/B/y.txt", 6);
-    EXPECT_TRUE(copy.hasSeparator);
-    EXPECT_EQ(copy.source, "/A/x.txt");
-    EXPECT_EQ(copy.destination, "/B/y.txt");
-    const CutPair move = pairFrom("Move-Rename /B/old/x.txt*/B/new/x.txt", 13);
-    EXPECT_EQ(move.source, "/B/old/x.txt");
-    EXPECT_EQ(move.destination, "/B/new/x.txt");
-    EXPECT_FALSE(pairFrom("Copy /A/x.txt", 6).hasSeparator);
+TEST(ActionLine, ThePathShownForReviewFollowsTheKind) {
+    EXPECT_EQ(shownPath(copyItem("/a/x", "/b/x")), "/a/x");
+    EXPECT_EQ(shownPath(moveItem("/b/o", "/b/n")), "/b/o");
+    EXPECT_EQ(shownPath(deleteItem("/b/x")), "/b/x");
+    EXPECT_EQ(shownPath(removeFolderItem("/b/old")), "/b/old");
+    EXPECT_EQ(shownPath(originalItem("/a/x", true)), "/a/x");
+    EXPECT_EQ(shownPath(createFolderItem("/b/new")), "");
 }
 
-TEST(ActionLine, TailsAreCappedAtAThousandCharactersAndSaySo) {
-    const std::string longPath = "/" + std::string(1200, 'p');
-    const CutPath cut = pathFrom("DeleteFile " + longPath, 12);
-    EXPECT_EQ(cut.path.size(), 1000u);
-    EXPECT_TRUE(cut.truncated);
-    EXPECT_FALSE(pathFrom("DeleteFile /b/x", 12).truncated);
-    EXPECT_EQ(pathFrom("DeleteFile /b/x", 12).path, "/b/x");
-}
-
-TEST(ActionLine, ThePathShownForReviewFollowsTheLineKind) {
-    EXPECT_EQ(singlePathOf("Copy /a/x*/b/x"), "/a/x");
-    EXPECT_EQ(singlePathOf("Move-Rename /b/o*/b/n"), "/b/o");
-    EXPECT_EQ(singlePathOf("DeleteFile /b/x"), "/b/x");
-    EXPECT_EQ(singlePathOf("RemoveDir /b/old"), "/b/old");
-    EXPECT_EQ(singlePathOf("Original   */a/x"), "/a/x");
-    EXPECT_EQ(singlePathOf("Original    /a/x"), "/a/x");
-    EXPECT_EQ(singlePathOf("CreateDir /b/new"), "");
+// The review's swap: the other file is kept, the formerly kept one deleted, and the stamps the
+// executor checks them by go with the files.
+TEST(ActionLine, SwappingAPairTradesPathsAndStamps) {
+    PlanItem kept = originalItem("/a/kept", true);
+    kept.facts.sourceKnown = true;
+    kept.facts.source.size = 1;
+    PlanItem dup = deleteItem("/a/dup");
+    dup.facts.sourceKnown = true;
+    dup.facts.source.size = 2;
+    dup.facts.original = 0;
+    swapDuplicatePair(kept, dup);
+    EXPECT_EQ(lineText(kept), "Original    /a/dup");
+    EXPECT_EQ(lineText(dup), "DeleteFile /a/kept");
+    EXPECT_EQ(kept.facts.source.size, 2);
+    EXPECT_EQ(dup.facts.source.size, 1);
+    EXPECT_EQ(dup.facts.original, 0u);
 }

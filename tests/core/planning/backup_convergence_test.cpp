@@ -219,7 +219,7 @@ void checkOneWorld(uint32_t seed) {
         std::string text = run.a.coverage.complete() && run.b.coverage.complete() ? "C\n" : "I\n";
         for (const std::string& line : run.log)
             text += "L" + line + "\n";
-        for (const std::string& line : again.plan.actions)
+        for (const std::string& line : lineTexts(again.plan.actions))
             text += "P" + line + "\n";
         return text;
     });

@@ -35,14 +35,14 @@ struct CaseInsensitiveB {
 TEST(LetterCase, BackupKeepsTheSameFileSpelledDifferentlyInsteadOfDeletingIt) {
     CaseInsensitiveB world(5, 5);
     const PlanResult plan = AMasterB(world.input, world.host);
-    EXPECT_EQ(plan.actions, Lines{}); // neither a copy, nor a delete, nor a folder removal
-    EXPECT_TRUE(world.b.isMarked(0));
+    EXPECT_EQ(lineTexts(plan.actions), Lines{}); // neither a copy, nor a delete, nor a folder removal
+    EXPECT_TRUE(plan.marksB.at(0));
 }
 
 TEST(LetterCase, BackupCopiesAChangedFileOverItsTwinAndKeepsIt) {
     CaseInsensitiveB world(5, 9);
     const PlanResult plan = AMasterB(world.input, world.host);
-    EXPECT_EQ(plan.actions, (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt"}));
+    EXPECT_EQ(lineTexts(plan.actions), (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt"}));
 }
 
 TEST(LetterCase, OnACaseSensitiveDiskTheOtherSpellingIsAnotherFileAndGoes) {
@@ -50,7 +50,7 @@ TEST(LetterCase, OnACaseSensitiveDiskTheOtherSpellingIsAnotherFileAndGoes) {
     world.host.caseInsensitive = false;
     world.host.addFolder("/b/Docs");
     const PlanResult plan = AMasterB(world.input, world.host);
-    EXPECT_EQ(plan.actions, (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt",
+    EXPECT_EQ(lineTexts(plan.actions), (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt",
                                    "DeleteFile /b/docs/report.txt", "RemoveDir /b/docs"}));
 }
 
@@ -65,8 +65,8 @@ TEST(LetterCase, BackupAsksTheRealFileSystemWhetherTwoSpellingsAreOneFile) {
     ASSERT_EQ(::link((B + "report.txt").c_str(), (B + "Report.txt").c_str()), 0);
     PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
-    EXPECT_EQ(plan.actions, Lines{});
-    EXPECT_TRUE(scans.b.inventory.isMarked(0));
+    EXPECT_EQ(lineTexts(plan.actions), Lines{});
+    EXPECT_TRUE(plan.marksB.at(0));
 }
 
 TEST(LetterCase, TheSafetyNetBeforeDeletingSkipsAFileThatIsTheTargetOfARowOfA) {
@@ -86,7 +86,7 @@ TEST(LetterCase, TheSafetyNetBeforeDeletingSkipsAFileThatIsTheTargetOfARowOfA) {
     host.files = world.host.files;
     world.input.settings.CheckName = true;
     const PlanResult plan = AMasterB(world.input, host);
-    EXPECT_EQ(plan.actions, (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt"}));
+    EXPECT_EQ(lineTexts(plan.actions), (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt"}));
     EXPECT_NE(
         std::find(
             host.logLines.begin(), host.logLines.end(),
@@ -129,11 +129,11 @@ TEST_F(VfatLocationB, BackupDoesNotDeleteAFileWhoseNameDiffersOnlyInCase) {
     TwoScans scans(A, B);
     PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
-    for (const std::string& line : plan.actions) {
+    for (const std::string& line : lineTexts(plan.actions)) {
         EXPECT_EQ(line.rfind("DeleteFile", 0), std::string::npos) << line;
         EXPECT_EQ(line.rfind("RemoveDir", 0), std::string::npos) << line;
     }
-    EXPECT_EQ(plan.actions, (Lines{"Copy " + A + "Docs/Report.txt*" + B + "Docs/Report.txt"}));
+    EXPECT_EQ(lineTexts(plan.actions), (Lines{"Copy " + A + "Docs/Report.txt*" + B + "Docs/Report.txt"}));
 }
 
 } // namespace

@@ -35,18 +35,18 @@ TEST_F(FolderSynchPlanner, TheWorkedExampleKeepsTheNewerFileAndTheOlderUnderItsD
     PlanRecordingHost host;
     const PlanResult plan = FolderSynch(scans.input, host);
     EXPECT_EQ(
-        plan.actions,
+        lineTexts(plan.actions),
         (Lines{"Move-Rename " + B + "Docs/report.txt*" + B + "Docs/report12_01_26 09_00_00.txt",
                "Copy " + B + "Docs/report12_01_26 09_00_00.txt*" + A + "Docs/report12_01_26 09_00_00.txt",
                "Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt"}));
     EXPECT_EQ(plan.countText, "3");
     EXPECT_EQ(host.logLines, (Lines{"Generating CreateDir list for B...",
                                     "Generating CreateDir list for A...", "Generating move/copy list ..."}));
-    EXPECT_TRUE(scans.a.inventory.isMarked(0));
-    EXPECT_TRUE(scans.b.inventory.isMarked(0));
+    EXPECT_TRUE(plan.marksA.at(0));
+    EXPECT_TRUE(plan.marksB.at(0));
 
     TwoScans again(A, B, Settings{}); // CheckNewer ticked, CheckKeepOld not
-    EXPECT_EQ(FolderSynch(again.input, host).actions,
+    EXPECT_EQ(lineTexts(FolderSynch(again.input, host).actions),
               (Lines{"Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt"}));
 }
 
@@ -61,7 +61,7 @@ TEST_F(FolderSynchPlanner, OlderWinsWhenNewerIsNotTickedAndEqualTimesGiveNothing
     settings.CheckNewer = false;
     TwoScans scans(A, B, settings);
     PlanRecordingHost host;
-    EXPECT_EQ(FolderSynch(scans.input, host).actions, (Lines{"Copy " + A + "old.txt*" + B + "old.txt"}));
+    EXPECT_EQ(lineTexts(FolderSynch(scans.input, host).actions), (Lines{"Copy " + A + "old.txt*" + B + "old.txt"}));
 }
 
 TEST_F(FolderSynchPlanner, FilesOnOneSideAndCaseTwinsAreCopiedAcrossAfterTheirFolders) {
@@ -73,7 +73,7 @@ TEST_F(FolderSynchPlanner, FilesOnOneSideAndCaseTwinsAreCopiedAcrossAfterTheirFo
     TwoScans scans(A, B);
     PlanRecordingHost host;
     const PlanResult plan = FolderSynch(scans.input, host);
-    EXPECT_EQ(plan.actions, (Lines{"CreateDir " + B + "only", "Copy " + A + "Report.txt*" + B + "Report.txt",
+    EXPECT_EQ(lineTexts(plan.actions), (Lines{"CreateDir " + B + "only", "Copy " + A + "Report.txt*" + B + "Report.txt",
                                    "Copy " + A + "only/x.txt*" + B + "only/x.txt",
                                    "Copy " + B + "report.txt*" + A + "report.txt"}));
     EXPECT_EQ(plan.countText, "4");
@@ -87,7 +87,7 @@ TEST_F(FolderSynchPlanner, AnUnpairedCopyNeverReplacesAFileTheScanDidNotList) {
     TwoScans scans(A, B);
     t.file("b/x.txt", 2); // appears after the scan (or is a letter-case twin on a case-insensitive disk)
     PlanRecordingHost host;
-    EXPECT_EQ(FolderSynch(scans.input, host).actions,
+    EXPECT_EQ(lineTexts(FolderSynch(scans.input, host).actions),
               (Lines{"Copy " + A + "x.txt*" + B + "x12_01_26 09_00_00.txt"}));
 }
 
@@ -119,7 +119,7 @@ TEST_F(CopyMissingPlanner, AFileWhosePlaceIsTakenIsCopiedUnderItsDatedCopyNameBe
     TwoScans scans(A, B);
     PlanRecordingHost host;
     const PlanResult plan = CopyMissing(scans.input, host);
-    EXPECT_EQ(plan.actions,
+    EXPECT_EQ(lineTexts(plan.actions),
               (Lines{"CreateDir " + B + "new", "Copy " + A + "Docs/a.b*" + B + "Docs/a.b12_08_26 10_15_30a.b",
                      "Copy " + A + "Docs/report.txt*" + B + "Docs/report.txt12_08_26 10_15_30.txt",
                      "Copy " + A + "new/n.txt*" + B + "new/n.txt"}));
@@ -153,7 +153,7 @@ TEST(DuplicatePlanners, ThreePairsCountSixInBAndActionsSixWithinA) {
     TwoScans scans(A, B);
     PlanRecordingHost host;
     const PlanResult inB = Duplicatedel(scans.input, host);
-    EXPECT_EQ(inB.actions, (Lines{"Original    " + A + "g.txt", "DeleteFile " + B + "x/g.txt",
+    EXPECT_EQ(lineTexts(inB.actions), (Lines{"Original    " + A + "g.txt", "DeleteFile " + B + "x/g.txt",
                                   "Original    " + A + "one/f.txt", "DeleteFile " + B + "f.txt",
                                   "Original    " + A + "three/f.txt", "DeleteFile " + B + "f.txt"}));
     EXPECT_EQ(inB.countText, "6");
@@ -163,13 +163,12 @@ TEST(DuplicatePlanners, ThreePairsCountSixInBAndActionsSixWithinA) {
     TwoScans rescanned(A, B);
     PlanRecordingHost hostA;
     const PlanResult withinA = DuplicatesWithinA(rescanned.input, hostA);
-    EXPECT_EQ(withinA.actions, (Lines{"Original   *" + A + "four/f.txt", "DeleteFile " + A + "one/f.txt",
+    EXPECT_EQ(lineTexts(withinA.actions), (Lines{"Original   *" + A + "four/f.txt", "DeleteFile " + A + "one/f.txt",
                                       "Original   *" + A + "four/f.txt", "DeleteFile " + A + "three/f.txt",
                                       "Original   *" + A + "four/f.txt", "DeleteFile " + A + "two/f.txt"}));
     EXPECT_EQ(withinA.countText, "Actions: 6");
     EXPECT_EQ(hostA.logLines, (Lines{"Finding duplicates in A ..."}));
-    for (std::size_t r = 0; r < rescanned.a.inventory.fileCount(); ++r)
-        EXPECT_TRUE(rescanned.a.inventory.isMarked(r));
+    EXPECT_EQ(withinA.marksA, MatchMarks(rescanned.a.inventory.fileCount(), 1));
 }
 
 TEST(DuplicatePlanners, APairNamingOneFileTwiceIsLeftOut) {
@@ -182,7 +181,7 @@ TEST(DuplicatePlanners, APairNamingOneFileTwiceIsLeftOut) {
     PlanInput input{"/a/", "/b/", &folders, &folders, &a, &b, Settings{}, false};
     input.settings.CheckName = false;
     MemoryPlannerHost host;
-    EXPECT_EQ(Duplicatedel(input, host).actions, (Lines{"Original    /a/f.txt", "DeleteFile /a/g.txt"}));
+    EXPECT_EQ(lineTexts(Duplicatedel(input, host).actions), (Lines{"Original    /a/f.txt", "DeleteFile /a/g.txt"}));
 }
 
 TEST(PlanRefusals, NoTickedCriterionRefusesEveryPlannerThatUsesThem) {
@@ -201,7 +200,7 @@ TEST(PlanRefusals, NoTickedCriterionRefusesEveryPlannerThatUsesThem) {
         EXPECT_TRUE(plan.refused);
         EXPECT_TRUE(plan.actions.empty());
         EXPECT_EQ(plan.refusal, expected);
-        EXPECT_FALSE(scans.b.inventory.isMarked(0));
+        EXPECT_TRUE(plan.marksB.empty());
     }
 }
 

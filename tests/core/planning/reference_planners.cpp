@@ -8,18 +8,18 @@
 namespace paritas::testing {
 namespace {
 
-// Rows of an inventory read as the hidden grid holds them: row count minus one file rows.
-std::size_t files(const Inventory& inventory) {
+// Rows of a grid: row count minus one file rows.
+std::size_t files(const Grid& inventory) {
     return inventory.rowCount() - 1;
 }
 
-bool hasMark(const Inventory& inventory, std::size_t row) {
+bool hasMark(const Grid& inventory, std::size_t row) {
     const std::string cell = inventory.fullPathCell(row);
     return !cell.empty() && cell[0] == '*';
 }
 
 // The agreement count of two rows, criterion by criterion, compared as the cells are converted.
-int agreement(const Settings& s, const Inventory& a, std::size_t i, const Inventory& b, std::size_t j) {
+int agreement(const Settings& s, const Grid& a, std::size_t i, const Grid& b, std::size_t j) {
     int count = 0;
     if (s.CheckSize && std::stoll(a.sizeText(i)) == std::stoll(b.sizeText(j)))
         ++count;
@@ -30,7 +30,7 @@ int agreement(const Settings& s, const Inventory& a, std::size_t i, const Invent
     return count;
 }
 
-bool matches(const Settings& s, const Inventory& a, std::size_t i, const Inventory& b, std::size_t j) {
+bool matches(const Settings& s, const Grid& a, std::size_t i, const Grid& b, std::size_t j) {
     return agreement(s, a, i, b, j) == criteriaOf(s).count();
 }
 
@@ -57,9 +57,9 @@ std::optional<std::string> commonRefusal(PlanInput& in, PlannerHost& host, bool 
     return std::nullopt;
 }
 
-PlanResult refusal(PlannerHost& host, const std::string& reason, const std::string& count) {
+ReferencePlan refusal(PlannerHost& host, const std::string& reason, const std::string& count) {
     host.log("Planning refused: " + reason);
-    PlanResult r;
+    ReferencePlan r;
     r.refused = true;
     r.refusal = reason;
     r.countText = count;
@@ -68,7 +68,7 @@ PlanResult refusal(PlannerHost& host, const std::string& reason, const std::stri
 
 } // namespace
 
-PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
+ReferencePlan referenceAMasterB(PlanInput& in, PlannerHost& host) {
     if (auto p = commonRefusal(in, host, true))
         return refusal(host, *p, "Actions: 0");
     const std::string stemA = in.locationA.substr(0, in.locationA.size() - 1);
@@ -78,11 +78,11 @@ PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
                            " does not exist. Backup refused: it would delete everything in B.",
                        "Actions: 0");
 
-    Inventory& a = *in.inventoryA;
-    Inventory& b = *in.inventoryB;
+    Grid a(*in.inventoryA);
+    Grid b(*in.inventoryB);
     const std::string stemB = in.locationB.substr(0, in.locationB.size() - 1);
-    PlanResult result;
-    ActionList& list = result.actions;
+    ReferencePlan result;
+    std::vector<std::string>& list = result.actions;
 
     const std::size_t nB = files(b);
     host.log("Generating CreateDir list ...");
@@ -270,18 +270,20 @@ PlanResult referenceAMasterB(PlanInput& in, PlannerHost& host) {
             host.log("Not copied: " + T + " is a folder of B that stays");
     }
     result.countText = "Actions: " + std::to_string(list.size());
+    result.marksA = a.marks();
+    result.marksB = b.marks();
     return result;
 }
 
-PlanResult referenceFolderSynch(PlanInput& in, PlannerHost& host) {
+ReferencePlan referenceFolderSynch(PlanInput& in, PlannerHost& host) {
     if (auto p = commonRefusal(in, host, false))
         return refusal(host, *p, "0");
-    Inventory& a = *in.inventoryA;
-    Inventory& b = *in.inventoryB;
+    Grid a(*in.inventoryA);
+    Grid b(*in.inventoryB);
     const std::string stemA = in.locationA.substr(0, in.locationA.size() - 1);
     const std::string stemB = in.locationB.substr(0, in.locationB.size() - 1);
-    PlanResult result;
-    ActionList& list = result.actions;
+    ReferencePlan result;
+    std::vector<std::string>& list = result.actions;
 
     host.log("Generating CreateDir list for B...");
     for (const std::string& entry : *in.foldersA) {
@@ -296,7 +298,7 @@ PlanResult referenceFolderSynch(PlanInput& in, PlannerHost& host) {
             list.push_back("CreateDir " + target);
     }
 
-    auto copyAcross = [&](const Inventory& side, std::size_t row, const std::string& from,
+    auto copyAcross = [&](const Grid& side, std::size_t row, const std::string& from,
                           const std::string& to) {
         const std::string source = side.fullPathCell(row);
         std::string destination = to + source.substr(from.size());
@@ -351,17 +353,19 @@ PlanResult referenceFolderSynch(PlanInput& in, PlannerHost& host) {
         host.keepAlive();
     }
     result.countText = std::to_string(list.size());
+    result.marksA = a.marks();
+    result.marksB = b.marks();
     return result;
 }
 
-PlanResult referenceCopyMissing(PlanInput& in, PlannerHost& host) {
+ReferencePlan referenceCopyMissing(PlanInput& in, PlannerHost& host) {
     if (auto p = commonRefusal(in, host, true))
         return refusal(host, *p, "0");
-    const Inventory& a = *in.inventoryA;
-    const Inventory& b = *in.inventoryB;
+    Grid a(*in.inventoryA);
+    Grid b(*in.inventoryB);
     const std::string stemB = in.locationB.substr(0, in.locationB.size() - 1);
-    PlanResult result;
-    ActionList& list = result.actions;
+    ReferencePlan result;
+    std::vector<std::string>& list = result.actions;
     host.log("Generating CreateDir list ...");
     for (const std::string& entry : *in.foldersA) {
         const std::string target = stemB + refFolderPart(entry, in.locationA);
@@ -407,15 +411,17 @@ PlanResult referenceCopyMissing(PlanInput& in, PlannerHost& host) {
         host.keepAlive();
     }
     result.countText = std::to_string(list.size());
+    result.marksA = a.marks();
+    result.marksB = b.marks();
     return result;
 }
 
-PlanResult referenceDuplicatedel(PlanInput& in, PlannerHost& host) {
+ReferencePlan referenceDuplicatedel(PlanInput& in, PlannerHost& host) {
     if (auto p = commonRefusal(in, host, true))
         return refusal(host, *p, "0");
-    const Inventory& a = *in.inventoryA;
-    const Inventory& b = *in.inventoryB;
-    PlanResult result;
+    Grid a(*in.inventoryA);
+    Grid b(*in.inventoryB);
+    ReferencePlan result;
     host.setProgressMaximum(files(a) >= 2 ? int64_t(files(a)) - 1 : 1);
     host.log("Looking for file matches ...");
     for (std::size_t i = 0; i < files(a); ++i) {
@@ -429,14 +435,16 @@ PlanResult referenceDuplicatedel(PlanInput& in, PlannerHost& host) {
         host.keepAlive();
     }
     result.countText = std::to_string(result.actions.size());
+    result.marksA = a.marks();
+    result.marksB = b.marks();
     return result;
 }
 
-PlanResult referenceDuplicatesWithinA(PlanInput& in, PlannerHost& host) {
+ReferencePlan referenceDuplicatesWithinA(PlanInput& in, PlannerHost& host) {
     if (auto p = criteriaProblem(in.settings))
         return refusal(host, *p, "Actions: 0");
-    Inventory& a = *in.inventoryA;
-    PlanResult result;
+    Grid a(*in.inventoryA);
+    ReferencePlan result;
     if (files(a) >= 2)
         host.setProgressMaximum(int64_t(files(a)) - 1);
     host.log("Finding duplicates in A ...");
@@ -458,6 +466,7 @@ PlanResult referenceDuplicatesWithinA(PlanInput& in, PlannerHost& host) {
         host.keepAlive();
     }
     result.countText = "Actions: " + std::to_string(result.actions.size());
+    result.marksA = a.marks();
     return result;
 }
 

@@ -19,7 +19,7 @@ namespace {
 
 std::vector<std::string> planLines(int mode, const TempTree& tree,
                                    const Settings& settings = quietSettings()) {
-    return syncOnce(mode, tree.path("A/"), tree.path("B/"), settings, false).plan.actions;
+    return lineTexts(syncOnce(mode, tree.path("A/"), tree.path("B/"), settings, false).plan.actions);
 }
 
 // Sets TZ for the life of the object.
@@ -64,7 +64,7 @@ TEST(SoundPlans, CopyMissingNeverOverwritesAndCopiesAFileOnce) {
     TempTree tree("A/report.txt = A's report\nB/report.txt = B's other report\n");
     const SyncRun first = syncOnce(2, tree.path("A/"), tree.path("B/"));
     ASSERT_EQ(first.plan.actions.size(), 1u);
-    const std::string dated = first.plan.actions[0].substr(first.plan.actions[0].find('*') + 1);
+    const std::string dated = first.plan.actions[0].destination;
     EXPECT_EQ(tree.read(dated.substr(tree.root().size())), "A's report");
     // The dated copy holds the same file: present, nothing to do.
     EXPECT_TRUE(planLines(2, tree).empty());
@@ -73,7 +73,8 @@ TEST(SoundPlans, CopyMissingNeverOverwritesAndCopiesAFileOnce) {
         .file(dated.substr(tree.root().size()), "edited by the user");
     const SyncRun third = syncOnce(2, tree.path("A/"), tree.path("B/"));
     ASSERT_EQ(third.plan.actions.size(), 1u);
-    EXPECT_NE(third.plan.actions[0].find(" (2).txt"), std::string::npos) << third.plan.actions[0];
+    EXPECT_NE(third.plan.actions[0].destination.find(" (2).txt"), std::string::npos)
+        << lineText(third.plan.actions[0]);
     EXPECT_EQ(tree.read(dated.substr(tree.root().size())), "edited by the user");
     EXPECT_TRUE(planLines(2, tree).empty());
     EXPECT_EQ(tree.read("B/report.txt"), "B's other report");

@@ -1,4 +1,4 @@
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "core/app/text_file.h"
 #include "core/settings/config_file.h"
 

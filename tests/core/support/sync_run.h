@@ -5,6 +5,7 @@
 #include "core/execution/executor.h"
 #include "core/inventory/scan.h"
 #include "core/planning/planners.h"
+#include "core/platform/local_location.h"
 
 #include <string>
 #include <vector>
@@ -35,6 +36,12 @@ inline Settings quietSettings() {
     return s;
 }
 
+// Runs a planner's plan on local locations, as a run does.
+inline ExecutionCounts runPlanned(const PlanResult& plan, StopFlags& flags, ExecutorHost& host) {
+    Locations locations = localLocations(plan.locations);
+    return PerformActions(plan.actions, locations, plan.written, flags, host);
+}
+
 // mode: 0 backup, 1 folder synch, 2 copy missing, 3 duplicates in B. With `execute` false only plans.
 inline SyncRun syncOnce(int mode, const std::string& locationA, const std::string& locationB,
                         const Settings& settings = quietSettings(), bool execute = true,
@@ -52,7 +59,7 @@ inline SyncRun syncOnce(int mode, const std::string& locationA, const std::strin
     run.plan = planForMode(mode, input, host);
     if (execute && !run.plan.refused) {
         StopFlags flags;
-        run.counts = PerformActions(run.plan.actions, flags, host, run.plan.facts);
+        run.counts = runPlanned(run.plan, flags, host);
     }
     run.log = host.lines;
     return run;

@@ -37,7 +37,8 @@ private slots:
         f->BitBtn6Click();
         QVERIFY(w.form3->isVisible());
         QCOMPARE(f->lblActionCount->text(), QStringLiteral("Actions: 2"));
-        QCOMPARE(w.form3->model()->lines(), f->actions);
+        QCOMPARE(w.form3->model()->size(), f->session().actions().size());
+        QCOMPARE(&w.form3->model()->item(0), &f->session().actions()[0]);
         QVERIFY(QFile::exists(t.b + "/stale.txt"));
         QVERIFY(!QFile::exists(t.b + "/new.txt"));
         QVERIFY(dialogs.messages.isEmpty());
@@ -100,7 +101,7 @@ private slots:
         t.setOn(f);
         w.form2->CheckBoxConfirm->setChecked(false);
         f->BitBtn6Click();
-        QVERIFY(f->actions.empty());
+        QVERIFY(f->session().actions().empty());
         QCOMPARE(f->lblActionCount->text(), QStringLiteral("Actions: 0"));
         QCOMPARE(dialogs.messages,
                  QStringList({"Synchronisation FINISHED!\n0 done, 0 failed, 0 cancelled, 0 skipped"}));
@@ -114,7 +115,7 @@ private slots:
         f->Edit2->setText(t.b + "/");
         w.form2->CheckBoxConfirm->setChecked(false);
         f->BitBtn6Click();
-        QVERIFY(f->actions.empty());
+        QVERIFY(f->session().actions().empty());
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.messages[0].contains("does not exist"));
         QCOMPARE(readFile(t.b + "/only-copy.txt"), QByteArray("precious"));
@@ -129,10 +130,10 @@ private slots:
         f->radioButtons->button(0)->setChecked(false);
         f->radioButtons->setExclusive(true);
         QCOMPARE(f->modeIndex(), -1);
-        const auto generation = f->actionsGeneration;
         f->BitBtn6Click();
         QCOMPARE(dialogs.messages, QStringList({"You must Select Synchronisation mode"}));
-        QCOMPARE(f->actionsGeneration, generation);
+        QVERIFY(f->session().actions().empty());
+        QVERIFY(!w.form3->isVisible());
         QVERIFY(!QFile::exists(t.b + "/x.txt"));
         QVERIFY(!f->isBusy());
     }
@@ -167,7 +168,7 @@ private slots:
         w.form2->CheckName->setChecked(false);
         w.form2->CheckBoxConfirm->setChecked(false);
         f->DeleteduplicateswithinA1Click();
-        QVERIFY(f->actions.empty());
+        QVERIFY(f->session().actions().empty());
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(QFile::exists(t.a + "/x.txt") && QFile::exists(t.a + "/y.txt"));
     }

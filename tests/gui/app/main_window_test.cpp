@@ -148,7 +148,7 @@ private slots:
     }
 
     void webHelpAndTheDeveloperLinkGoToTheOpener() {
-        testing::FakeDialogs dialogs;
+        gui::testing::FakeDialogs dialogs;
         f->Help1Click();
         w.form10->Label1Click();
         QCOMPARE(dialogs.opened, QStringList({QString(kWebSite) + "tutorials.htm", QString(kWebSite)}));
@@ -169,7 +169,7 @@ private slots:
     }
 
     void exportingTwiceToTheSameFileKeepsOnlyTheSecond() {
-        testing::FakeDialogs dialogs;
+        gui::testing::FakeDialogs dialogs;
         QTemporaryDir dir;
         dialogs.saveName = dir.filePath("ActionLog.txt");
         f->log(QStringLiteral("first line"));
@@ -183,7 +183,7 @@ private slots:
     }
 
     void aCancelledExportWritesNothingAndAnUncreatableFileIsReported() {
-        testing::FakeDialogs dialogs;
+        gui::testing::FakeDialogs dialogs;
         QTemporaryDir dir;
         f->log(QStringLiteral("kept"));
         f->ExportActivityLog1Click(); // saveName empty: cancelled
@@ -252,7 +252,7 @@ private slots:
     }
 
     void ctrlQLeavesAndEscapeClosesASecondaryWindow() {
-        testing::FakeDialogs dialogs;
+        gui::testing::FakeDialogs dialogs;
         const QList<QWidget*> secondary = {w.form2, w.form3, w.form5, w.crcMatch, w.form9, w.form10};
         for (QWidget* window : secondary) {
             window->show();
@@ -288,12 +288,12 @@ private slots:
         QFETCH(bool, asked);
         QFETCH(bool, saved);
         QFETCH(bool, left);
-        testing::FakeDialogs dialogs;
+        gui::testing::FakeDialogs dialogs;
         dialogs.saveAnswers = {answer};
         // config.ini lies where the configuration window keeps it (the current folder or the user's
         // configuration folder).
         const QString config = QString::fromStdString(w.form2->settingsFolder()) + "config.ini";
-        const QByteArray before = testing::readFile(config);
+        const QByteArray before = gui::testing::readFile(config);
         if (change == "favourite")
             w.form9->appendFavourite({"Photos", "/a/", "BACKUP (ADVANCED) A to B ", "/b/", "Yes"});
         else if (change == "setting")
@@ -304,9 +304,9 @@ private slots:
         QCOMPARE(dialogs.saveQuestions.size(), asked ? 1 : 0);
         if (asked)
             QVERIFY(dialogs.saveQuestions[0].startsWith("Save configuration?"));
-        QCOMPARE(testing::readFile(config) != before, saved);
+        QCOMPARE(gui::testing::readFile(config) != before, saved);
         if (saved)
-            QVERIFY(testing::readFile(config).contains("*Photos"));
+            QVERIFY(gui::testing::readFile(config).contains("*Photos"));
         QCOMPARE(!f->isVisible(), left);
     }
 

@@ -18,6 +18,7 @@
 using namespace paritas;
 using namespace paritas::gui;
 using namespace paritas::gui::testing;
+using namespace paritas::testing;
 
 class ReviewWindowTest : public QObject {
     Q_OBJECT
@@ -25,11 +26,19 @@ class ReviewWindowTest : public QObject {
     TForm1* f = nullptr;
     TForm3* review = nullptr;
 
-    void plan(const ActionList& lines) {
-        f->actions = lines;
-        f->planLocations = f->chosenLocations();
-        ++f->actionsGeneration;
-        f->PrepareActionForm();
+    void plan(const ActionList& items) { planByHand(f, items); }
+    std::vector<std::string> ticked() const {
+        std::vector<std::string> lines;
+        for (int r = 0; r < review->model()->rowCount(); ++r)
+            if (review->model()->isTicked(r))
+                lines.push_back(lineText(review->model()->item(std::size_t(r))));
+        return lines;
+    }
+    std::vector<std::string> shown() const {
+        std::vector<std::string> lines;
+        for (int r = 0; r < review->model()->rowCount(); ++r)
+            lines.push_back(lineText(review->model()->item(std::size_t(r))));
+        return lines;
     }
 
 private slots:
@@ -41,10 +50,10 @@ private slots:
     void cleanup() { destroyWindows(w); }
 
     void aFreshListIsAllTickedAndFoldersAndOriginalsCannotBeUnticked() {
-        plan({"CreateDir /b/new", "Copy /a/x*/b/x", "Original    /a/y", "DeleteFile /b/y", "Other line"});
+        plan({create("/b/new"), cp("/a/x", "/b/x"), original("/a/y"), del("/b/y")});
         ActionReviewModel* m = review->model();
-        QCOMPARE(m->rowCount(), 5);
-        for (int i = 0; i < 5; ++i)
+        QCOMPARE(m->rowCount(), 4);
+        for (int i = 0; i < 4; ++i)
             QVERIFY(m->isTicked(i));
         QVERIFY(!(m->flags(m->index(0)) & Qt::ItemIsUserCheckable));
         QVERIFY(!(m->flags(m->index(2)) & Qt::ItemIsUserCheckable));
@@ -60,9 +69,8 @@ private slots:
         writeFile(t.b + "/keep2.txt", "2");
         writeFile(t.b + "/gone.txt", "3");
         t.setOn(f);
-        plan({"DeleteFile " + t.b.toStdString() + "/keep1.txt",
-              "DeleteFile " + t.b.toStdString() + "/gone.txt",
-              "DeleteFile " + t.b.toStdString() + "/keep2.txt"});
+        plan({del(t.b.toStdString() + "/keep1.txt"), del(t.b.toStdString() + "/gone.txt"),
+              del(t.b.toStdString() + "/keep2.txt")});
         review->model()->setTicked(0, false);
         review->model()->setTicked(2, false);
         review->show();
@@ -70,7 +78,7 @@ private slots:
         QCOMPARE(dialogs.confirmations.size(), 1);
         QVERIFY(dialogs.confirmations[0].startsWith("Action list is prepared. Continue with actions?"));
         QVERIFY(!review->isVisible());
-        QCOMPARE(f->actions, (ActionList{"DeleteFile " + t.b.toStdString() + "/gone.txt"}));
+        QCOMPARE(planLines(f), (std::vector<std::string>{"DeleteFile " + t.b.toStdString() + "/gone.txt"}));
         QVERIFY(QFile::exists(t.b + "/keep1.txt"));
         QVERIFY(QFile::exists(t.b + "/keep2.txt"));
         QVERIFY(!QFile::exists(t.b + "/gone.txt"));
@@ -85,21 +93,20 @@ private slots:
 
     void cancellingTheConfirmationChangesNothingAndALaterOkPrunesWhatIsUntickedThen() {
         FakeDialogs dialogs;
-        plan({"RemoveDir /nonexistent/one", "RemoveDir /nonexistent/two", "RemoveDir /nonexistent/three"});
+        plan({removeDir("/nonexistent/one"), removeDir("/nonexistent/two"), removeDir("/nonexistent/three")});
         review->model()->setTicked(0, false);
         dialogs.answers = {Answer::Cancel};
         review->BitBtn3Click();
-        QCOMPARE(f->actions.size(), std::size_t(3));
+        QCOMPARE(f->session().actions().size(), std::size_t(3));
         QVERIFY(dialogs.messages.isEmpty());
         review->model()->setTicked(2, false);
         review->BitBtn3Click();
-        QCOMPARE(f->actions, (ActionList{"RemoveDir /nonexistent/two"}));
+        QCOMPARE(planLines(f), (std::vector<std::string>{"RemoveDir /nonexistent/two"}));
         QVERIFY(logHas(f, "Failed Delete Dir /nonexistent/two"));
     }
 
     void selectingALineShowsThePathItNames() {
-        plan(
-            {"Copy /a/src.txt*/b/dst.txt", "CreateDir /b/folder", "RemoveDir /b/old", "Original   */a/kept"});
+        plan({cp("/a/src.txt", "/b/dst.txt"), create("/b/folder"), removeDir("/b/old"), original("/a/kept", true)});
         review->selectRow(0);
         QCOMPARE(review->Label1->text(), QStringLiteral("/a/src.txt"));
         QVERIFY(!review->OriginalToDup->isEnabled());
@@ -116,16 +123,16 @@ private slots:
     }
 
     void switchingAPairSwapsTheFilesInTheWindowAndTheListAndKeepsTheTick() {
-        plan({"Original    /A/a.txt", "DeleteFile /B/a.txt"});
+        plan({original("/A/a.txt"), del("/B/a.txt")});
         review->model()->setTicked(1, false);
         review->selectRow(0);
         review->OriginalToDupClick();
-        QCOMPARE(review->model()->lines(), (ActionList{"Original    /B/a.txt", "DeleteFile /A/a.txt"}));
-        QCOMPARE(f->actions, review->model()->lines());
+        QCOMPARE(shown(), (std::vector<std::string>{"Original    /B/a.txt", "DeleteFile /A/a.txt"}));
+        QCOMPARE(planLines(f), shown());
         QVERIFY(!review->model()->isTicked(1));
         QCOMPARE(review->selectedRow(), 0);
         review->OriginalToDupClick();
-        QCOMPARE(f->actions, (ActionList{"Original    /A/a.txt", "DeleteFile /B/a.txt"}));
+        QCOMPARE(planLines(f), (std::vector<std::string>{"Original    /A/a.txt", "DeleteFile /B/a.txt"}));
     }
 
     // The facts each line was planned on go where the line goes: unticked lines take theirs along, and a
@@ -138,7 +145,7 @@ private slots:
         writeFile(t.b + "/stale2.txt", "two");
         t.setOn(f);
         f->BitBtn6Click(); // backup: Copy new.txt, DeleteFile stale1.txt, DeleteFile stale2.txt
-        QCOMPARE(int(f->actions.size()), 3);
+        QCOMPARE(int(f->session().actions().size()), 3);
         review->model()->setTicked(0, false);
         writeFile(t.b + "/stale2.txt", "the user wrote this while the list waited", 1800000000);
         review->BitBtn3Click();
@@ -152,7 +159,7 @@ private slots:
         writeFile(t.b + "/dup.txt", "same bytes");
         f->setModeIndex(3);
         f->BitBtn6Click();
-        const auto& lines = review->model()->lines();
+        const std::vector<std::string> lines = shown();
         const auto pair =
             std::find(lines.begin(), lines.end(), "Original    " + (t.a + "/dup.txt").toStdString());
         QVERIFY(pair != lines.end());
@@ -167,9 +174,12 @@ private slots:
         FakeDialogs dialogs;
         TwoLocations t;
         writeFile(t.b + "/precious.txt", "p");
-        plan({"DeleteFile /nonexistent/old-plan"});
-        f->actions = {"DeleteFile " + t.b.toStdString() + "/precious.txt"};
-        ++f->actionsGeneration; // planned again with the review switched off
+        plan({del("/nonexistent/old-plan")});
+        // Planned again with the review switched off: the window holds another run's plan now.
+        PlanResult again;
+        again.actions = numbered({del(t.b.toStdString() + "/precious.txt")});
+        f->replaceSession(RunSession(f->runRequest(PlanKind::Backup, f->chosenLocations())));
+        f->session().setPlan(std::move(again));
         review->show();
         review->BitBtn3Click();
         QVERIFY(QFile::exists(t.b + "/precious.txt"));
@@ -185,9 +195,9 @@ private slots:
         writeFile(t.b + "/2.txt", "2");
         writeFile(t.b + "/3.txt", "3");
         w.form2->CheckDelete->setChecked(true);
-        f->actions = {"DeleteFile " + t.b.toStdString() + "/1.txt",
-                      "DeleteFile " + t.b.toStdString() + "/2.txt",
-                      "DeleteFile " + t.b.toStdString() + "/3.txt"};
+        t.setOn(f);
+        plan({del(t.b.toStdString() + "/1.txt"), del(t.b.toStdString() + "/2.txt"),
+              del(t.b.toStdString() + "/3.txt")});
         dialogs.answers = {Answer::Cancel, Answer::NoToAll};
         f->PerformActions();
         QCOMPARE(dialogs.confirmations.size(), 2);
@@ -244,9 +254,9 @@ private slots:
     // Large lists are reviewed in bulk: Ctrl+A and Space untick every line that may be unticked (and
     // tick them again), and the context command unticks every line under the clicked line's folder.
     void manyLinesAreTickedAndUntickedTogether() {
-        plan({"CreateDir /b/new", "Move-Rename /b/old/1.txt*/b/new/1.txt",
-              "Move-Rename /b/old/2.txt*/b/new/2.txt", "Copy /a/other/3.txt*/b/other/3.txt",
-              "Copy /a/oldish/4.txt*/b/oldish/4.txt", "DeleteFile /b/old/stale.txt", "RemoveDir /b/old"});
+        plan({create("/b/new"), mv("/b/old/1.txt", "/b/new/1.txt"), mv("/b/old/2.txt", "/b/new/2.txt"),
+              cp("/a/other/3.txt", "/b/other/3.txt"), cp("/a/oldish/4.txt", "/b/oldish/4.txt"),
+              del("/b/old/stale.txt"), removeDir("/b/old")});
         review->show();
         QVERIFY(QTest::qWaitForWindowExposed(review));
         ActionReviewModel* m = review->model();
@@ -254,9 +264,9 @@ private slots:
         list->setFocus();
         QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(list, Qt::Key_Space);
-        QCOMPARE(m->tickedLines(), (ActionList{"CreateDir /b/new"}));
+        QCOMPARE(ticked(), (std::vector<std::string>{"CreateDir /b/new"}));
         QTest::keyClick(list, Qt::Key_Space);
-        QCOMPARE(m->tickedLines().size(), std::size_t(7));
+        QCOMPARE(ticked().size(), std::size_t(7));
 
         // Shift+click selects a run of lines; Space unticks those alone.
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(m->index(3)).center());
@@ -268,8 +278,8 @@ private slots:
 
         // The folder of a move is its source's: its moves, the deletion and the removal beneath it go.
         review->untickFolderOf(1);
-        QCOMPARE(m->tickedLines(), (ActionList{"CreateDir /b/new", "Copy /a/other/3.txt*/b/other/3.txt",
-                                               "Copy /a/oldish/4.txt*/b/oldish/4.txt"}));
+        QCOMPARE(ticked(), (std::vector<std::string>{"CreateDir /b/new", "Copy /a/other/3.txt*/b/other/3.txt",
+                                                     "Copy /a/oldish/4.txt*/b/oldish/4.txt"}));
         QCOMPARE(m->summary(), QStringLiteral("3 of 7 lines ticked: 1 new folders, 2 copies"));
     }
 
@@ -289,7 +299,7 @@ private slots:
         ActionReviewModel* m = review->model();
         auto rowOf = [&](const QString& start) {
             for (int r = 0; r < m->rowCount(); ++r)
-                if (QString::fromStdString(m->lines()[std::size_t(r)]).startsWith(start))
+                if (QString::fromStdString(lineText(m->item(std::size_t(r)))).startsWith(start))
                     return r;
             return -1;
         };
@@ -302,7 +312,7 @@ private slots:
         QVERIFY(m->data(m->index(plainCopy), Qt::ForegroundRole).isNull());
         QVERIFY(m->data(m->index(plainCopy), Qt::DecorationRole).isNull());
         QCOMPARE(m->data(m->index(plainCopy), Qt::ToolTipRole).toString(),
-                 QString::fromStdString(m->lines()[std::size_t(plainCopy)]));
+                 QString::fromStdString(lineText(m->item(std::size_t(plainCopy)))));
         QVERIFY2(m->summary().contains("copies (1 over existing files, 4.9 kB)"), qPrintable(m->summary()));
         QCOMPARE(review->CheckListBox1->model()->headerData(0, Qt::Horizontal).toString(), m->summary());
 
@@ -321,9 +331,9 @@ private slots:
         QVERIFY(!f->DeleteduplicateswithinA1->isEnabled());
         QVERIFY(!f->CRCMatchingAB1->isEnabled());
         QVERIFY(!review->BitBtn3->isEnabled());
-        const std::size_t generation = f->actionsGeneration;
+        const uint64_t generation = f->session().generation();
         f->DeleteduplicateswithinA1Click();
-        QCOMPARE(f->actionsGeneration, generation);
+        QCOMPARE(f->session().generation(), generation);
         f->endBusy();
         QVERIFY(f->DeleteduplicateswithinA1->isEnabled());
         QVERIFY(review->BitBtn3->isEnabled());

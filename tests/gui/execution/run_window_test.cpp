@@ -46,8 +46,10 @@ private slots:
         QFETCH(int, failures);
         QFETCH(bool, red);
         FakeDialogs dialogs;
+        ActionList items;
         for (int i = 0; i < failures; ++i)
-            f->actions.push_back("RemoveDir /nonexistent/folder" + std::to_string(i));
+            items.push_back(removeFolderItem("/nonexistent/folder" + std::to_string(i)));
+        planByHand(f, items);
         f->PerformActions();
         const QString text = f->Label9->text();
         QCOMPARE(text.contains("Warning! More then 100 FAILED Actions!!"), red);

@@ -33,8 +33,8 @@ private slots:
         QCOMPARE(f->Label1->text(), QStringLiteral("Path A Finished"));
         QVERIFY(f->ShellTreeView1->isEnabled());
         QVERIFY(!f->Timer1->isActive());
-        QCOMPARE(f->inventoryA.fileCount(), std::size_t(3));
-        QCOMPARE(f->foldersA.size(), std::size_t(2));
+        QCOMPARE(f->session().scanned(paritas::Side::A).inventory.fileCount(), std::size_t(3));
+        QCOMPARE(f->session().scanned(paritas::Side::A).folders.size(), std::size_t(2));
         QVERIFY(logHas(f, "Scanning folder " + t.a + "/"));
         QVERIFY(logHas(f, "Scanning folder " + t.a + "/sub/"));
         QCOMPARE(f->ProgressBar1->maximum(), 1);
@@ -49,7 +49,7 @@ private slots:
         f->SearchBGrid();
         QCOMPARE(f->StatusPanelB->text(), QStringLiteral("Files Count B : 1  Size: 0MB"));
         QCOMPARE(f->Label7->text(), QStringLiteral("Path B Finished"));
-        QCOMPARE(f->foldersB.size(), std::size_t(1));
+        QCOMPARE(f->session().scanned(paritas::Side::B).folders.size(), std::size_t(1));
     }
 
     void aMissingOrEmptyLocationIsReportedAndListsNothing() {
@@ -60,7 +60,7 @@ private slots:
         f->Edit2->setText("/no/such/folder/");
         f->SearchBGrid();
         QVERIFY(logHas(f, "Folder /no/such/folder/ does not exist!"));
-        QCOMPARE(f->inventoryB.fileCount(), std::size_t(0));
+        QCOMPARE(f->session().scanned(paritas::Side::B).inventory.fileCount(), std::size_t(0));
     }
 
     void theStatusLabelBlinksWhileTheTimerRuns() {

@@ -4,7 +4,7 @@
 #include "gui/app/keep_alive.h"
 #include "gui/execution/tform3.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "core/app/run_lock.h"
 
 #include <QAction>
@@ -301,7 +301,8 @@ private slots:
         QTemporaryDir dir;
         writeFile(t.b + "/precious.txt", "keep");
         // A leftover action list from an earlier analysis must not run for a job without a mode.
-        f->actions = {"DeleteFile " + (t.b + "/precious.txt").toStdString()};
+        t.setOn(f);
+        planByHand(f, {deleteItem((t.b + "/precious.txt").toStdString())});
         dialogs.openName = dir.filePath("odd.jbl");
         writeText(dialogs.openName, (t.a + "/*A*7*B*" + t.b + "/*C*Yes\r\n").toUtf8());
         f->ToolButton5Click();

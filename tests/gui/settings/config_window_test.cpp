@@ -1,7 +1,7 @@
 #include "support/fake_dialogs.h"
 #include "support/gui_fixture.h"
 
-#include "core/app/modes.h"
+#include "core/base/modes.h"
 #include "gui/execution/tform3.h"
 #include "gui/jobs/tform9.h"
 
@@ -342,9 +342,9 @@ private slots:
         // The review is on: the analysis ran and its list waits in the review window.
         QVERIFY(w.form3->isVisible());
         // Without subfolders only the top file is planned.
-        QVERIFY(!f->actions.empty());
+        QVERIFY(!f->session().actions().empty());
         bool top = false;
-        for (const std::string& line : f->actions) {
+        for (const std::string& line : planLines(f)) {
             QVERIFY2(line.find("deep.txt") == std::string::npos, line.c_str());
             top = top || line.find("top.txt") != std::string::npos;
         }

@@ -3,6 +3,8 @@
 
 #include "gui/app/activity_log.h"
 #include "gui/app/tform1.h"
+
+#include "plan_items.h"
 #include "gui/app/windows.h"
 #include "gui/settings/tform2.h"
 
@@ -49,6 +51,24 @@ struct TwoLocations {
         f->Edit2->setText(b + "/");
     }
 };
+
+// Makes `items` (numbered as a planner numbers them) the plan of a run of the locations the window
+// shows, and fills the review window from it.
+inline void planByHand(TForm1* f, const ActionList& items) {
+    const RunLocations where = f->chosenLocations();
+    PlanResult plan;
+    plan.actions = paritas::testing::numbered(items);
+    plan.locations = {where.a, where.b};
+    plan.written = {where.a, where.b};
+    f->replaceSession(RunSession(f->runRequest(PlanKind::Backup, where)));
+    f->session().setPlan(std::move(plan));
+    f->PrepareActionForm();
+}
+
+// The texts of the run's plan.
+inline std::vector<std::string> planLines(const TForm1* f) {
+    return lineTexts(f->session().actions());
+}
 
 inline bool logHas(TForm1* f, const QString& line) {
     return f->activityLog().lines().contains(line);

@@ -1,0 +1,211 @@
+#include "core/app/run.h"
+
+#include "core/platform/local_location.h"
+#include "core/platform/path_text.h"
+
+#include <atomic>
+
+namespace paritas {
+namespace {
+
+// Generations are unique across sessions, so a review filled from one session's plan can tell that
+// another session (a job run, a new analysis) has replaced it.
+uint64_t nextGeneration() {
+    static std::atomic<uint64_t> counter{0};
+    return ++counter;
+}
+
+} // namespace
+
+std::unique_ptr<Location> openLocation(const std::string& text) {
+    if (!isAbsolutePath(text) || holdsUncarriableCharacter(text))
+        return nullptr;
+    return std::make_unique<LocalLocation>(text);
+}
+
+std::unique_ptr<Location> RunHost::openLocation(const std::string& text) {
+    return paritas::openLocation(text);
+}
+
+RunSession::RunSession(RunRequest request) : request_(std::move(request)), generation_(nextGeneration()) {}
+RunSession::RunSession(RunSession&&) noexcept = default;
+RunSession& RunSession::operator=(RunSession&&) noexcept = default;
+RunSession::~RunSession() = default;
+
+Location* RunSession::locationOf(Side side) const {
+    const std::string& text = side == Side::A ? request_.locationA : request_.locationB;
+    return text.empty() ? nullptr : locations_.withText(text);
+}
+
+bool RunSession::prepare(RunHost& host) {
+    refusal_.reset();
+    if (!lock(host))
+        return false;
+    scan(host);
+    return plan(host);
+}
+
+void RunSession::open(RunHost& host) {
+    open(&host);
+}
+
+void RunSession::open(RunHost* host) {
+    // The locations are opened once; the lock, the scans, the plan and the actions all use them.
+    if (opened_)
+        return;
+    opened_ = true;
+    std::vector<std::unique_ptr<Location>> opened;
+    for (const std::string* text : {&request_.locationA, &request_.locationB}) {
+        if (text->empty())
+            continue;
+        if (std::unique_ptr<Location> location = host ? host->openLocation(*text) : openLocation(*text))
+            opened.push_back(std::move(location));
+    }
+    locations_ = Locations(std::move(opened));
+}
+
+bool RunSession::lock(RunHost& host) {
+    open(host);
+    if (request_.planOnly || (lock_ && lock_->held()))
+        return true;
+    std::vector<RunLock::Target> targets;
+    for (const std::string& text : writtenLocations(request_.kind, request_.locationA, request_.locationB)) {
+        // A text that names no location is refused by the planner; it has nothing to lock.
+        if (Location* location = locations_.withText(text))
+            targets.push_back(RunLock::Target{location->lockKey(), text});
+    }
+    lock_ = std::make_unique<RunLock>();
+    const RunLockResult locked = lock_->acquire(
+        std::move(targets), [&](const RunLockResult& taken) { return host.keepWaitingForLock(taken); });
+    if (locked.acquired)
+        return true;
+    lock_.reset();
+    refusal_ = RunRefusal{RunRefusal::By::Lock, runLockRefusal(locked), locked.problem.empty()};
+    return false;
+}
+
+void RunSession::releaseLock() {
+    lock_.reset();
+}
+
+void RunSession::scanSide(Side side, RunHost& host) {
+    open(host);
+    ScanResult& result = side == Side::A ? scanA_ : scanB_;
+    result = {}; // a large tree's old scan goes before the new one is read
+    ScanOptions options;
+    options.includeSubfolders = request_.includeSubfolders;
+    options.threads = request_.scanThreads;
+    host.scanStarting(side);
+    Location* location = locationOf(side);
+    const std::string& text = side == Side::A ? request_.locationA : request_.locationB;
+    result = location ? scanLocation(*location, options, side, host.scanHost(side))
+                      : scanLocation(text, options, side, host.scanHost(side));
+    host.scanEnded(side, result);
+}
+
+void RunSession::scan(RunHost& host) {
+    if (request_.kind == PlanKind::DuplicatesWithinA)
+        scanSide(Side::A, host);
+    else
+        scanBoth(host);
+}
+
+void RunSession::scanBoth(RunHost& host) {
+    open(host);
+    scanA_ = {};
+    scanB_ = {};
+    ScanOptions options;
+    options.includeSubfolders = request_.includeSubfolders;
+    options.threads = request_.scanThreads;
+    // B is read in the background while A is scanned here; its log comes after A's, as one scan after
+    // the other would give it.
+    Location* b = locationOf(Side::B);
+    std::unique_ptr<ScanAhead> ahead =
+        b ? std::make_unique<ScanAhead>(b->forAnotherThread(), options, Side::B)
+          : std::make_unique<ScanAhead>(request_.locationB, options, Side::B);
+    scanSide(Side::A, host);
+    host.scanStarting(Side::B);
+    scanB_ = ahead->finish(host.scanHost(Side::B), [&] { host.whileWaiting(); });
+    host.scanEnded(Side::B, scanB_);
+}
+
+bool RunSession::plan(RunHost& host) {
+    open(host);
+    PlanInput input{request_.locationA, request_.locationB, &scanA_.folders, &scanB_.folders,
+                    &scanA_.inventory,  &scanB_.inventory,  request_.settings, request_.includeSubfolders};
+    input.coverageA = &scanA_.coverage;
+    input.coverageB = request_.kind == PlanKind::DuplicatesWithinA ? nullptr : &scanB_.coverage;
+    PlannerHost& planner = host.plannerHost();
+    planner.useLocations(&locations_);
+    plan_ = planFor(request_.kind, input, planner);
+    planner.useLocations(nullptr);
+    generation_ = nextGeneration();
+    if (plan_.refused) {
+        refusal_ = RunRefusal{RunRefusal::By::Planner, plan_.refusal, false};
+        return false;
+    }
+    if (request_.deletionBound) {
+        const GuardSide a{request_.locationA, scanA_.inventory.fileCount()};
+        const GuardSide b{request_.locationB, scanB_.inventory.fileCount()};
+        if (auto refused = massDeletionRefusal(plan_.actions, a, b, *request_.deletionBound)) {
+            refusal_ = RunRefusal{RunRefusal::By::Guard, *refused, false};
+            return false;
+        }
+    }
+    return true;
+}
+
+ExecutionCounts RunSession::execute(ExecutorHost& host, StopFlags& flags) {
+    open(nullptr);
+    refusal_.reset();
+    if (!lock_ || !lock_->held()) {
+        lock_ = std::make_unique<RunLock>();
+        std::vector<RunLock::Target> targets;
+        for (const std::string& text : plan_.written)
+            if (Location* location = locations_.withText(text))
+                targets.push_back(RunLock::Target{location->lockKey(), text});
+        const RunLockResult locked = lock_->acquire(std::move(targets));
+        if (!locked.acquired) {
+            lock_.reset();
+            refusal_ = RunRefusal{RunRefusal::By::Lock, runLockRefusal(locked), locked.problem.empty()};
+            ExecutionCounts none; // nothing ran: every item counts as not reached
+            for (const PlanItem& item : plan_.actions)
+                none.notReached += item.isAction();
+            return none;
+        }
+    }
+    locations_.forgetFolders(); // folders opened while planning may have changed since
+    return PerformActions(plan_.actions, locations_, plan_.written, flags, host);
+}
+
+bool RunSession::complete() const {
+    const bool sawB = request_.kind == PlanKind::DuplicatesWithinA || scanB_.coverage.complete();
+    return scanA_.coverage.complete() && sawB && plan_.leftAlone == 0;
+}
+
+void RunSession::keepTicked(const std::vector<char>& ticks) {
+    ActionList kept;
+    kept.reserve(plan_.actions.size());
+    for (std::size_t i = 0; i < plan_.actions.size(); ++i)
+        if (i < ticks.size() && ticks[i])
+            kept.push_back(std::move(plan_.actions[i]));
+    plan_.actions = std::move(kept);
+    generation_ = nextGeneration();
+}
+
+void RunSession::setPlan(PlanResult plan) {
+    plan_ = std::move(plan);
+    generation_ = nextGeneration();
+}
+
+bool RunSession::swapDuplicatePair(std::size_t original) {
+    ActionList& items = plan_.actions;
+    if (original + 1 >= items.size() || items[original].kind != ActionKind::Original ||
+        items[original + 1].kind != ActionKind::DeleteFile ||
+        items[original + 1].facts.original != items[original].facts.line)
+        return false;
+    paritas::swapDuplicatePair(items[original], items[original + 1]);
+    return true;
+}
+
+} // namespace paritas

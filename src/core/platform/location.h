@@ -1,0 +1,147 @@
+#pragma once
+// A location: the folder tree the user chose as A or B, with every question and action on it.
+//
+// Everything that looks at or changes a location goes through this interface: the scan's folder
+// reads, the planners' questions (does a folder or file stand here, its facts, are two paths one
+// file), the executor's checked actions and its copies (also on the copy pool's workers), the run
+// lock's key. The local file system (LocalLocation, local_location.h) is the first implementation;
+// tests wrap it to change the world between a check and its act, fail calls and hide capabilities.
+//
+// Paths are full paths as the plan holds them: the location's text followed by the path below it
+// ("/data/B/docs/x.txt" for the location "/data/B/"). A path that does not lie beneath the location
+// fails with kOutsideLocations. No call follows a symbolic link below the location, nor at the last
+// component: a link is an entry of its own.
+//
+// Promises every implementation keeps (they are what the executor relies on):
+//   makeFolder         fails when anything stands at the path
+//   removeEmptyFolder  removes a folder only when it is empty
+//   moveIfUnchanged    moves only the planned file, never onto anything (EEXIST)
+//   deleteIfUnchanged  removes only the planned file; disposeIfUnchanged hands it to a Disposal
+//   placeCopy          the destination holds what stood there before or the complete copy, never
+//                      anything in between, and a copy replaces only what its plan expected
+// A planned stamp that no longer matches fails with kChangedSincePlanning.
+//
+// Threads: one object serves one thread at a time. forAnotherThread() gives a handle for another
+// thread over the same location (what was opened is shared, the caches are its own).
+
+#include "core/platform/beneath.h"
+#include "core/platform/capabilities.h"
+#include "core/platform/disposal.h"
+#include "core/platform/file_compare.h"
+#include "core/platform/file_copy.h"
+#include "core/platform/file_identity.h"
+#include "core/platform/file_ops.h"
+#include "core/platform/file_stamp.h"
+#include "core/platform/folder_listing.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace paritas {
+
+enum class EntryKind : uint8_t { None, Folder, File, Link, Special };
+
+// What stands at a path, seen without following a link there.
+struct EntryFacts {
+    EntryKind kind = EntryKind::None;
+    FileStamp stamp; // files and links
+    int error = 0;   // why nothing could be seen (0 when the entry is simply absent)
+    bool exists() const { return kind != EntryKind::None; }
+};
+
+// How one folder is read for a walk.
+struct FolderReadOptions {
+    bool fileFacts = true; // size, times and inode of every entry that is not a folder
+    bool isRoot = false;   // the location itself (which may be a link the user chose)
+};
+
+class Location {
+public:
+    explicit Location(std::string text) : text_(std::move(text)) {}
+    virtual ~Location() = default;
+    Location(const Location&) = delete;
+    Location& operator=(const Location&) = delete;
+
+    // The location as the user gave it, ending with the separator.
+    const std::string& text() const { return text_; }
+    // True when `path` lies at or beneath the location (the location itself with or without its
+    // separator).
+    bool holds(std::string_view path) const;
+
+    virtual std::unique_ptr<Location> forAnotherThread() const = 0;
+
+    // ---- the location as a whole ----
+    // A folder stands at the location (a link the user chose is followed).
+    virtual bool exists() = 0;
+    // What the file system under the location can do; found once and kept.
+    virtual FileSystemCapabilities capabilities() = 0;
+    // The identity that the run lock is keyed by: the same for every spelling of the location and
+    // whether or not it exists yet.
+    virtual std::string lockKey() = 0;
+    // The identities of the location's folder and the folders above it (overlapping locations are
+    // refused by them).
+    virtual FolderAncestry ancestry() = 0;
+    // The location is the top of its file system (its trash folders are not part of its tree).
+    virtual bool isFileSystemTop() = 0;
+
+    // ---- questions ----
+    // The entries of a folder, sorted by name in byte order (a walk's one read of it).
+    virtual FolderRead readFolder(const std::string& folder, const FolderReadOptions& options) = 0;
+    virtual EntryFacts entryAt(const std::string& path) = 0;
+    // Both paths exist and are one object of the file system (two spellings of one name, a hard link).
+    virtual bool sameEntry(const std::string& first, const std::string& second) = 0;
+
+    // ---- checked actions ----
+    virtual FsResult makeFolder(const std::string& path) = 0;
+    // A real folder (not a link to one) stands at the path.
+    virtual bool realFolderAt(const std::string& path) = 0;
+    virtual FsResult removeEmptyFolder(const std::string& path) = 0;
+    // `planned`: the stamp the file had when planned; nullptr acts on whatever file is there.
+    virtual FsResult moveIfUnchanged(const std::string& source, const FileStamp* planned,
+                                     const std::string& destination) = 0;
+    virtual FsResult deleteIfUnchanged(const std::string& path, const FileStamp* planned) = 0;
+    virtual Disposed disposeIfUnchanged(const std::string& path, const FileStamp* planned,
+                                        Disposal& disposal) = 0;
+    // Copies `source` of `sourceSide` (this location or another) to `destination` here.
+    virtual CopyResult placeCopy(Location& sourceSide, const std::string& source, const FileStamp* plannedSource,
+                                 const std::string& destination, const DestinationPlan& plan,
+                                 CopyObserver& observer, const CopyOptions& options) = 0;
+    // Before a duplicate here is deleted: the kept file (of `keptSide`) still exists, is another file
+    // and holds the same bytes.
+    virtual DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,
+                                          const std::string& duplicate) = 0;
+    // Folders may have been removed or moved: forget what is kept open.
+    virtual void forgetFolders() {}
+    // The implementation that does the work: a location that wraps another (a test's) gives that one,
+    // so that two locations of one kind can work together (a local copy between two local folders).
+    virtual Location& underlying() { return *this; }
+
+private:
+    std::string text_;
+};
+
+// The locations of one run. A path belongs to the location closest above it (with "Include
+// Subfolders" off, B may lie inside A).
+class Locations {
+public:
+    Locations() = default;
+    explicit Locations(std::vector<std::unique_ptr<Location>> locations) : locations_(std::move(locations)) {}
+    Locations(Locations&&) noexcept = default;
+    Locations& operator=(Locations&&) noexcept = default;
+
+    // The same locations for another thread.
+    Locations forAnotherThread() const;
+    // The location that holds `path`, or nullptr when none does.
+    Location* holding(std::string_view path) const;
+    std::size_t size() const { return locations_.size(); }
+    Location& operator[](std::size_t i) const { return *locations_[i]; }
+    // The location whose text is `text`, or nullptr.
+    Location* withText(std::string_view text) const;
+    void forgetFolders();
+
+private:
+    std::vector<std::unique_ptr<Location>> locations_;
+};
+
+} // namespace paritas
