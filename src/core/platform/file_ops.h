@@ -7,9 +7,17 @@
 //   deleteIfUnchanged  removes one file, and only the file the plan saw there; a symbolic link is
 //                      removed as a link, never its target
 //   moveIfUnchanged    gives the planned file a new name, failing when the new name is taken, and
-//                      failing across file systems (no hidden copy-and-delete)
+//                      failing across file systems and mounts with kMoveAcrossFileSystems (no hidden
+//                      copy-and-delete; copyThenDeleteIfUnchanged in file_copy.h is the explicit one)
 // A planned stamp that no longer matches fails with kChangedSincePlanning. Results carry the errno
 // (or a code of beneath.h) of a failure so that the log can say why.
+//
+// "Never replace" takes the first means the file system offers: renameat2 RENAME_NOREPLACE; else a
+// hard link to the new name (which fails when it is taken) and then the old name goes; else (exFAT,
+// FAT: neither) a check that nothing stands at the new name right before a plain rename. Only that
+// last one has a window, the few microseconds between the check and the rename (see file_ops.cpp).
+// The optional capabilities (capabilities.h, of the file system acted on; nullptr: none known) pick
+// the means at once, and say whether inode numbers may be compared.
 
 #include "core/platform/beneath.h"
 #include "core/platform/disposal.h"
@@ -20,6 +28,8 @@
 
 namespace paritas {
 
+struct FileSystemCapabilities;
+
 struct FsResult {
     int error = 0; // errno or a code of beneath.h, 0 on success
     bool ok() const { return error == 0; }
@@ -29,16 +39,19 @@ struct FsResult {
 FsResult makeFolder(LocationResolver& locations, const std::string& path);
 FsResult removeEmptyFolder(LocationResolver& locations, const std::string& path);
 // `planned`: the stamp the file had when the line was planned; nullptr deletes whatever file is there.
-FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned);
+FsResult deleteIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned,
+                           const FileSystemCapabilities* capabilities = nullptr);
 FsResult moveIfUnchanged(LocationResolver& locations, const std::string& source, const FileStamp* planned,
-                         const std::string& destination);
+                         const std::string& destination,
+                         const FileSystemCapabilities* capabilities = nullptr);
 // Removes the planned file as deleteIfUnchanged does, but hands it to `disposal` (disposal.h), which
 // deletes it or keeps it elsewhere; keptAt says where.
 Disposed disposeIfUnchanged(LocationResolver& locations, const std::string& path, const FileStamp* planned,
-                            Disposal& disposal);
+                            Disposal& disposal, const FileSystemCapabilities* capabilities = nullptr);
 // Gives the entry `from` of the open folder `fromDir` the name `to` in `toDir`, never replacing what
 // stands there (EEXIST), never across file systems (EXDEV).
-FsResult moveNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to);
+FsResult moveNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to,
+                         const FileSystemCapabilities* capabilities = nullptr);
 // True when a real folder (not a link to one) stands at the path.
 bool realFolderAt(LocationResolver& locations, const std::string& path);
 
@@ -46,9 +59,11 @@ bool realFolderAt(LocationResolver& locations, const std::string& path);
 FsResult makeFolder(const std::string& path);
 FsResult removeEmptyFolder(const std::string& path);
 FsResult deleteFile(const std::string& path);
-FsResult moveNoReplace(const std::string& source, const std::string& destination);
+FsResult moveNoReplace(const std::string& source, const std::string& destination,
+                       const FileSystemCapabilities* capabilities = nullptr);
 // What a move falls back to where the file system lacks RENAME_NOREPLACE: a hard link, then the old
-// name goes (folders: rename over an empty placeholder made exclusively). Open for tests.
+// name goes, or where it lacks hard links too, a check right before a plain rename (folders: rename
+// over an empty placeholder made exclusively). Open for tests.
 FsResult moveNoReplaceWithoutRenameFlag(const std::string& source, const std::string& destination);
 
 // A number that differs at every call of this process and is spread across runs (for names that must
