@@ -13,7 +13,8 @@
 // able to create files in the folder; where it cannot, probeError says why and every field keeps
 // the default, which is what the operations assume without capabilities.
 //
-// What was found here (Linux 6.18, Debian 12's tools), as a reference for what to expect:
+// What was found here (Linux 6.18, Debian 12's tools; tests/core/platform/filesystems_test.cpp holds
+// each row against it), as a reference for what to expect:
 //
 //                   unnamed noreplace exchange links case  symlinks modes xattr  time   clones inodes
 //   ext4             yes     yes       yes      yes   yes   yes      yes   yes    1 ns   no     stable
@@ -21,9 +22,11 @@
 //   btrfs            yes     yes       yes      yes   yes   yes      yes   yes    1 ns   yes    stable
 //   tmpfs            yes     yes       yes      yes   yes   yes      yes   yes    1 ns   no     stable
 //   exfat-fuse       no      no        no       no    no    no       no    no     1 s    no     per lookup
-//   ntfs-3g          no      no        no       yes   yes   yes      no    yes  100 ns   no     stable
+//   ntfs-3g          no      no        no       yes   yes   yes      no    yes  100 ns   no     stable*
 //   sshfs            no      no        no       yes   yes   yes      yes   no     1 s    no     per lookup
 //
+// (modes: as root; tmpfs keeps user.* attributes since Linux 6.6. *ntfs-3g numbers files by their
+// MFT records, which stay, but the probe says "not stable" for every FUSE file system.)
 // "per lookup": a FUSE daemon that numbers inodes itself (exfat-fuse, sshfs without -o use_ino)
 // hands out a new number whenever the kernel looks a name up after forgetting it, and exfat-fuse
 // gives each spelling of one name ("a.txt", "A.TXT") its own number. A number read twice may then
@@ -38,7 +41,8 @@ namespace paritas {
 struct FileStamp;
 
 struct FileSystemCapabilities {
-    bool unnamedFiles = true;       // O_TMPFILE, and linkat of such a file to a name
+    bool unnamedFiles = true;       // O_TMPFILE, and linkat of such a file to a name (even without
+                                    // hardLinks: the copy then links only its unnamed files)
     bool renameNoReplace = true;    // renameat2 RENAME_NOREPLACE
     bool renameExchange = true;     // renameat2 RENAME_EXCHANGE
     bool hardLinks = true;          // linkat of a file to a second name

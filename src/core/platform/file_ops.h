@@ -15,7 +15,8 @@
 // "Never replace" takes the first means the file system offers: renameat2 RENAME_NOREPLACE; else a
 // hard link to the new name (which fails when it is taken) and then the old name goes; else (exFAT,
 // FAT: neither) a check that nothing stands at the new name right before a plain rename. Only that
-// last one has a window, the few microseconds between the check and the rename (see file_ops.cpp).
+// last one has a window, the time the rename takes after the check (tens of microseconds locally, a
+// quarter of a millisecond through FUSE; file_ops.cpp has the figures).
 // The optional capabilities (capabilities.h, of the file system acted on; nullptr: none known) pick
 // the means at once, and say whether inode numbers may be compared.
 

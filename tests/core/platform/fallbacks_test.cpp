@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <random>
 #include <sys/mount.h>
 #include <thread>

@@ -420,6 +420,10 @@ std::string nameOf(FileSystemKind kind) {
     return "?";
 }
 
+void PrintTo(FileSystemKind kind, std::ostream* out) {
+    *out << nameOf(kind);
+}
+
 void removeFolderTree(const std::string& path) {
     ::nftw(
         path.c_str(),

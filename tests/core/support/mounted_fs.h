@@ -29,6 +29,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -41,6 +42,8 @@ enum class FileSystemKind { Ext4, Xfs, Btrfs, Tmpfs, ExfatFuse, Ntfs3g, Sshfs };
 const std::vector<FileSystemKind>& allFileSystemKinds();
 // "ext4", "xfs", "btrfs", "tmpfs", "exfat-fuse", "ntfs-3g", "sshfs".
 std::string nameOf(FileSystemKind kind);
+// How GoogleTest shows a row in test names and failures.
+void PrintTo(FileSystemKind kind, std::ostream* out);
 
 class MountedFileSystem {
 public:
