@@ -219,28 +219,37 @@ TEST_P(OnEveryFileSystem, ACopyOverThePlannedFileKeepsTheOldVersionAndNothingEls
     }
 }
 
-// The run's own keeper (a versions folder at the top of B) works on every row, moving without a
-// capability in hand as the executor does today.
-TEST_P(OnEveryFileSystem, AReplacedFileGoesIntoTheVersionsFolder) {
-    const Sides sides = sidesFor("versions");
-    LocationResolver locations({sides.root + "/A", sides.root + "/B"});
-    writeFile(sides.a("f.txt"), "new");
-    writeFile(sides.b("f.txt"), "old");
-    Settings settings;
-    settings.removedFiles = RemovedFiles::Versions;
-    RemovedFileKeeper keeper(settings, {sides.root + "/A/", sides.root + "/B/"}, 1'700'000'000);
-    CopyOptions options;
-    options.capabilities = &capabilitiesOf(fileSystem());
-    options.disposal = &keeper;
-    CopyObserver observer;
-    const CopyResult result =
-        copyFileBeneath(locations, sides.a("f.txt"), nullptr, sides.b("f.txt"),
-                        {DestinationPlan::Kind::Planned, stampAt(sides.b("f.txt"))}, observer, options);
-    ASSERT_TRUE(result.ok()) << failureText(result.error) << " " << result.detail;
-    EXPECT_EQ(readFile(sides.b("f.txt")), "new");
-    ASSERT_FALSE(result.keptAt.empty());
-    EXPECT_EQ(readFile(result.keptAt), "old");
-    EXPECT_FALSE(holdsTemporaryName(sides.root + "/B"));
+// The run's own keeper (a versions folder at the top of B, the trash at the top of the file system)
+// works on every row, moving without capabilities in hand as the executor does today.
+TEST_P(OnEveryFileSystem, AReplacedFileGoesIntoTheVersionsFolderOrTheTrash) {
+    for (const RemovedFiles where : {RemovedFiles::Versions, RemovedFiles::Trash}) {
+        SCOPED_TRACE(where == RemovedFiles::Trash ? "trash" : "versions");
+        const Sides sides = sidesFor(where == RemovedFiles::Trash ? "trash" : "versions");
+        LocationResolver locations({sides.root + "/A", sides.root + "/B"});
+        writeFile(sides.a("f.txt"), "new");
+        writeFile(sides.b("f.txt"), "old");
+        Settings settings;
+        settings.removedFiles = where;
+        // The home trash lies on another file system, so the trash at the top of the row is used.
+        const paritas::testing::ScratchFolder home;
+        RemovedFileKeeper keeper(settings, {sides.root + "/A/", sides.root + "/B/"}, 1'700'000'000,
+                                 home.at("Trash"));
+        CopyOptions options;
+        options.capabilities = &capabilitiesOf(fileSystem());
+        options.disposal = &keeper;
+        CopyObserver observer;
+        const CopyResult result =
+            copyFileBeneath(locations, sides.a("f.txt"), nullptr, sides.b("f.txt"),
+                            {DestinationPlan::Kind::Planned, stampAt(sides.b("f.txt"))}, observer, options);
+        ASSERT_TRUE(result.ok()) << failureText(result.error) << " " << result.detail;
+        EXPECT_EQ(readFile(sides.b("f.txt")), "new");
+        ASSERT_FALSE(result.keptAt.empty());
+        EXPECT_EQ(readFile(result.keptAt), "old") << result.keptAt;
+        if (where == RemovedFiles::Trash) {
+            EXPECT_EQ(result.keptAt.rfind(fileSystem().root() + "/.Trash-", 0), 0u) << result.keptAt;
+        }
+        EXPECT_FALSE(holdsTemporaryName(sides.root + "/B"));
+    }
 }
 
 TEST_P(OnEveryFileSystem, AMoveAndADeleteActOnlyOnThePlannedFile) {
