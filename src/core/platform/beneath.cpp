@@ -116,6 +116,12 @@ std::string failureText(int error) {
         return "the versions folder cannot be used, so the file stays where it was";
     case kCopyDiffers:
         return "the copy, read back, differs from the source (the destination is left as it was)";
+    case kChangedWhileCopied:
+        return "changed while it was copied";
+    case kNoLongerAFile:
+        return "is no longer a file";
+    case kMoveAcrossFileSystems:
+        return "the new place lies on another file system or mount, so the file cannot be moved in one step";
     default:
         break;
     }

@@ -35,6 +35,13 @@ inline constexpr int kVersionsOnOtherFileSystem = -1007;
 inline constexpr int kVersionsFolderUnusable = -1008;
 // A verified copy read back other bytes than the source holds.
 inline constexpr int kCopyDiffers = -1009;
+// The source changed size or modified time while it was being copied (appended to, rewritten).
+inline constexpr int kChangedWhileCopied = -1010;
+// What stands at the source is no longer a file or a link (a FIFO, a device, a socket).
+inline constexpr int kNoLongerAFile = -1011;
+// A move's source and destination lie on different file systems or mounts (a bind mount of a folder
+// of the same disk counts too): no rename can move it; copyThenDeleteIfUnchanged (file_copy.h) can.
+inline constexpr int kMoveAcrossFileSystems = -1012;
 
 // The text for a failure code: the system's text and name for an errno ("Permission denied
 // (EACCES)"), or the sentence for one of the codes above.

@@ -1,8 +1,10 @@
 #include "core/platform/file_copy.h"
 
 #include "core/base/crc32.h"
+#include "core/platform/capabilities.h"
 #include "core/platform/file_ops.h"
 #include "core/platform/file_queries.h"
+#include "core/platform/placement.h"
 
 #include <algorithm>
 #include <array>
@@ -11,11 +13,10 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
-#include <linux/fs.h> // FICLONE, RENAME_EXCHANGE, RENAME_NOREPLACE
+#include <linux/fs.h> // FICLONE
 #include <memory>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace paritas {
@@ -23,8 +24,9 @@ namespace {
 
 constexpr std::size_t kBufferBytes = 256u << 10;
 constexpr int kNameAttempts = 16;
-// Reported when the source changed size or modified time during the copy.
-constexpr int kSourceChanged = EAGAIN;
+
+using placement::OldVersion;
+using placement::TemporaryName;
 
 CopyResult copied(std::string keptAt = {}) {
     return {CopyOutcome::Copied, 0, {}, std::move(keptAt)};
@@ -60,30 +62,6 @@ private:
     int fd_;
 };
 
-int renameAt(int fromDir, const std::string& from, int toDir, const std::string& to, unsigned flags) {
-    return static_cast<int>(::syscall(SYS_renameat2, fromDir, from.c_str(), toDir, to.c_str(), flags));
-}
-
-// A temporary name in `dir` that this copy made and removes again unless it is handed on.
-class TemporaryName {
-public:
-    explicit TemporaryName(int dir) : dir_(dir) {}
-    TemporaryName(const TemporaryName&) = delete;
-    TemporaryName& operator=(const TemporaryName&) = delete;
-    ~TemporaryName() {
-        if (!name_.empty())
-            ::unlinkat(dir_, name_.c_str(), 0);
-    }
-    void hold(std::string name) { name_ = std::move(name); }
-    const std::string& name() const { return name_; }
-    bool held() const { return !name_.empty(); }
-    void release() { name_.clear(); }
-
-private:
-    int dir_;
-    std::string name_;
-};
-
 // Gives the unnamed file `fd` the name `name` in `dir`; fails with EEXIST when the name is taken.
 int linkUnnamed(int fd, int dir, const std::string& name) {
     if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0)
@@ -94,134 +72,6 @@ int linkUnnamed(int fd, int dir, const std::string& name) {
     char procPath[64];
     std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
     return ::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
-}
-
-// Why a name that was to be free is taken: a folder standing there (the plan could see it), or
-// something that appeared since planning.
-int takenReason(int dir, const std::string& name) {
-    struct stat st {};
-    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
-        return EISDIR;
-    return kChangedSincePlanning;
-}
-
-// Where the old version of a destination goes: `disposal` when set (else it is deleted with the
-// temporary name), recorded under `path`, the destination as the user knows it.
-struct OldVersion {
-    Disposal* disposal = nullptr;
-    const std::string* path = nullptr;
-    BetweenCheckAndAct* between = nullptr; // told after the last check, right before the act
-};
-
-void checked(const OldVersion& old) {
-    if (old.between)
-        old.between->now(*old.path);
-}
-
-// After the exchange the temporary name holds the old version: it goes to the disposal, or, when it
-// cannot be kept, back into place (the new content leaves with the temporary name).
-Disposed keepDisplaced(int dir, TemporaryName& held, const std::string& name, const OldVersion& old) {
-    Disposed kept = old.disposal->dispose(dir, held.name(), *old.path);
-    if (kept.ok()) {
-        held.release();
-        return kept;
-    }
-    if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) != 0) {
-        // It cannot go back: it stays under the temporary name rather than be lost with it.
-        kept.detail += (kept.detail.empty() ? "" : "; ") +
-                       std::string("the old version stays beside it as ") + held.name();
-        held.release();
-    }
-    return kept;
-}
-
-// Exchanges the complete content at `held` with what stands at `name` in one step. With `expected`,
-// what came out must be that file, or it is exchanged back. The old version then goes as `old` says.
-Disposed exchangeIn(int dir, TemporaryName& held, const std::string& name, const FileStamp* expected,
-                    const OldVersion& old) {
-    if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) != 0) {
-        if (errno != EINVAL && errno != ENOSYS)
-            return Disposed{errno == ENOENT ? kChangedSincePlanning : errno, {}, {}};
-        // No exchange here: the check before is the last word. A kept old version leaves first.
-        Disposed kept;
-        if (old.disposal) {
-            kept = old.disposal->dispose(dir, name, *old.path);
-            if (!kept.ok())
-                return kept;
-        }
-        if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0) {
-            const int error = errno;
-            return Disposed{error, kept.keptAt.empty() ? "" : "the old version is now at " + kept.keptAt, {}};
-        }
-        held.release();
-        return kept;
-    }
-    struct stat out {};
-    const bool same = ::fstatat(dir, held.name().c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      !S_ISDIR(out.st_mode) && (!expected || stampOf(out).sameFileAs(*expected));
-    if (!same) {
-        if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) != 0) {
-            // What came out cannot go back: it stays under the temporary name rather than be lost.
-            held.release();
-            return Disposed{kChangedSincePlanning, "what stood there is now at " + held.name(), {}};
-        }
-        return Disposed{kChangedSincePlanning, {}, {}};
-    }
-    if (!old.disposal)
-        return {}; // the old version goes with `held`
-    return keepDisplaced(dir, held, name, old);
-}
-
-// Puts the complete content at `held` (a temporary name in `dir`) in place of `name` as the plan
-// allows. On success the temporary name is gone (or holds the old version, which goes with it).
-Disposed placeHeld(int dir, TemporaryName& held, const std::string& name, const DestinationPlan& plan,
-                   const OldVersion& old) {
-    struct stat before {};
-    switch (plan.kind) {
-    case DestinationPlan::Kind::Anything:
-        // A file standing there is kept when it is to be kept: exchanged, not renamed over, even one
-        // that appears at the last moment.
-        if (old.disposal) {
-            if (renameAt(dir, held.name(), dir, name, RENAME_NOREPLACE) == 0) {
-                held.release();
-                return {};
-            }
-            if (errno == EEXIST)
-                return takenReason(dir, name) == EISDIR ? Disposed{EISDIR, {}, {}}
-                                                        : exchangeIn(dir, held, name, nullptr, old);
-            if (errno != EINVAL && errno != ENOSYS)
-                return Disposed{errno, {}, {}};
-            if (::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(before.st_mode)) {
-                checked(old);
-                return exchangeIn(dir, held, name, nullptr, old);
-            }
-        }
-        if (::renameat(dir, held.name().c_str(), dir, name.c_str()) != 0)
-            return Disposed{errno, {}, {}};
-        held.release();
-        return {};
-    case DestinationPlan::Kind::Nothing:
-        if (renameAt(dir, held.name(), dir, name, RENAME_NOREPLACE) == 0) {
-            held.release();
-            return {};
-        }
-        if (errno == EEXIST)
-            return Disposed{takenReason(dir, name), {}, {}};
-        if (errno != EINVAL && errno != ENOSYS)
-            return Disposed{errno, {}, {}};
-        // No RENAME_NOREPLACE here: a second name fails when the name is taken.
-        if (::linkat(dir, held.name().c_str(), dir, name.c_str(), 0) != 0)
-            return Disposed{errno == EEXIST ? takenReason(dir, name) : errno, {}, {}};
-        return {}; // the temporary name goes with `held`
-    case DestinationPlan::Kind::Planned:
-        break;
-    }
-    if (::fstatat(dir, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0)
-        return Disposed{errno == ENOENT ? kChangedSincePlanning : errno, {}, {}};
-    if (S_ISDIR(before.st_mode) || !stampOf(before).sameFileAs(plan.stamp))
-        return Disposed{kChangedSincePlanning, {}, {}};
-    checked(old);
-    return exchangeIn(dir, held, name, &plan.stamp, old);
 }
 
 // Copies up to `want` bytes from `offset` of `in` to the same offset of `out`; the byte count, 0 at
@@ -301,7 +151,7 @@ public:
             if (n < 0)
                 return failed(errno);
             if (n == 0)
-                return failed(kSourceChanged); // the source is shorter than it was
+                return failed(kChangedWhileCopied); // the source is shorter than it was
             started_ = true;
             at += static_cast<uint64_t>(n);
             crcAt_ = at;
@@ -392,13 +242,15 @@ bool sameMoment(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Opens an unnamed file in `dir`, or (where the file system cannot) a hidden temporary file held by
-// `temporary`. -1 with errno on failure.
-int openNewContent(int dir, TemporaryName& temporary) {
+// Opens an unnamed file in `dir`, or (where the file system cannot, or `unnamed` says so at once) a
+// hidden temporary file held by `temporary`. -1 with errno on failure.
+int openNewContent(int dir, TemporaryName& temporary, bool unnamed) {
     // Read and write: a verified copy is read back before it takes its name.
-    const int fd = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT))
-        return fd;
+    if (unnamed) {
+        const int fd = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT))
+            return fd;
+    }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = copyTemporaryName();
         const int named =
@@ -466,17 +318,33 @@ CopyResult placed(const Disposed& placing) {
     return placing.ok() ? copied(placing.keptAt) : failed(placing);
 }
 
+// Unnamed content where nothing is expected at the destination: one link, which fails if the name
+// is taken.
+CopyResult linkUnnamedAsNew(FileHandle& out, int dir, const std::string& name) {
+    const int error = linkUnnamed(out.get(), dir, name);
+    if (error != 0)
+        return failed(error == EEXIST ? placement::takenReason(dir, name) : error);
+    if (const int closeError = out.close(); closeError != 0) {
+        // Some file systems report a failed write only here: the name must not keep it.
+        ::unlinkat(dir, name.c_str(), 0);
+        return failed(closeError);
+    }
+    return copied();
+}
+
 CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std::string& name,
                            const DestinationPlan& plan, CopyObserver& observer, const OldVersion& old,
-                           bool verify) {
+                           const CopyOptions& options) {
+    const FileSystemCapabilities* capabilities = options.capabilities;
     TemporaryName temporary(dir);
-    const int outFd = openNewContent(dir, temporary);
+    const int outFd = openNewContent(dir, temporary, !capabilities || capabilities->unnamedFiles);
     if (outFd < 0)
         return failed(errno);
     FileHandle out(outFd);
 
     uint32_t sourceCrc = 0xFFFFFFFFu;
-    const CopyResult contents = copyContents(in, before, out.get(), observer, verify ? &sourceCrc : nullptr);
+    const CopyResult contents =
+        copyContents(in, before, out.get(), observer, options.verify ? &sourceCrc : nullptr);
     if (!contents.ok())
         return contents;
 
@@ -484,8 +352,8 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
     if (::fstat(in, &after) != 0)
         return failed(errno);
     if (after.st_size != before.st_size || !sameMoment(after.st_mtim, before.st_mtim))
-        return failed(kSourceChanged);
-    if (verify)
+        return failed(kChangedWhileCopied);
+    if (options.verify)
         if (CopyResult compared =
                 readBackAndCompare(out.get(), uint64_t(before.st_size), sourceCrc, observer);
             !compared.ok())
@@ -498,24 +366,18 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
         return failed(errno);
 
     if (!temporary.held()) {
-        // Unnamed: nothing expected at the destination means one link, which fails if it is taken.
-        if (plan.kind == DestinationPlan::Kind::Nothing) {
-            const int error = linkUnnamed(out.get(), dir, name);
-            if (error != 0)
-                return failed(error == EEXIST ? takenReason(dir, name) : error);
-            if (const int closeError = out.close(); closeError != 0) {
-                // Some file systems report a failed write only here: the name must not keep it.
-                ::unlinkat(dir, name.c_str(), 0);
-                return failed(closeError);
-            }
-            return copied();
-        }
+        if (plan.kind == DestinationPlan::Kind::Nothing)
+            return linkUnnamedAsNew(out, dir, name);
         if (const int error = nameUnnamed(out.get(), dir, temporary); error != 0)
             return failed(error);
+    } else if (::fsync(out.get()) != 0) {
+        // A named temporary is on a file system that may not order data before a rename (FAT,
+        // NTFS, a share): its content is on the disk before it takes a real name.
+        return failed(errno);
     }
     if (const int error = out.close(); error != 0)
         return failed(error);
-    return placed(placeHeld(dir, temporary, name, plan, old));
+    return placed(placeHeld(dir, temporary, name, plan, old, capabilities));
 }
 
 std::string readLinkAt(int dir, const std::string& name, std::size_t sizeHint, int& error) {
@@ -536,7 +398,7 @@ std::string readLinkAt(int dir, const std::string& name, std::size_t sizeHint, i
 
 CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const struct stat& link, int dir,
                             const std::string& name, const DestinationPlan& plan, CopyObserver& observer,
-                            const OldVersion& old) {
+                            const OldVersion& old, const FileSystemCapabilities* capabilities) {
     int error = 0;
     const std::string target =
         readLinkAt(sourceDir, sourceName, static_cast<std::size_t>(link.st_size), error);
@@ -563,7 +425,7 @@ CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const 
     observer.progress(total, total);
     if (observer.cancelRequested())
         return cancelled();
-    return placed(placeHeld(dir, temporary, name, plan, old));
+    return placed(placeHeld(dir, temporary, name, plan, old, capabilities));
 }
 
 } // namespace
@@ -605,8 +467,8 @@ CopyResult copyFileBeneath(LocationResolver& sourceSide, const std::string& sour
     if (S_ISDIR(st.st_mode))
         return failed(EISDIR);
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-        return failed(EINVAL);
-    if (plannedSource && !stampOf(st).sameFileAs(*plannedSource))
+        return failed(kNoLongerAFile); // a FIFO, a device or a socket: reading it could block or never end
+    if (plannedSource && !sameFileOn(options.sourceCapabilities, stampOf(st), *plannedSource))
         return failed(kChangedSincePlanning);
     ResolvedPath to = destinationSide.resolve(destination);
     if (!to.ok())
@@ -621,14 +483,51 @@ CopyResult copyFileBeneath(LocationResolver& sourceSide, const std::string& sour
             return failed(ready);
     if (S_ISLNK(st.st_mode))
         return copySymbolicLink(from.folder.get(), from.name, st, to.folder.get(), to.name, plan, observer,
-                                old);
-    return copyRegularFile(in.get(), st, to.folder.get(), to.name, plan, observer, old, options.verify);
+                                old, options.capabilities);
+    return copyRegularFile(in.get(), st, to.folder.get(), to.name, plan, observer, old, options);
 }
 
 CopyResult copyFileWithProgress(const std::string& source, const std::string& destination,
                                 CopyObserver& observer) {
     LocationResolver asWritten;
     return copyFileBeneath(asWritten, source, nullptr, destination, DestinationPlan{}, observer);
+}
+
+CopyResult copyThenDeleteIfUnchanged(LocationResolver& locations, const std::string& source,
+                                     const FileStamp* plannedSource, const std::string& destination,
+                                     CopyObserver& observer, const CopyOptions& options) {
+    // The source's stamp is what the delete checks: the planned one, else the one seen now (the copy
+    // itself fails when the source changes while it is copied).
+    FileStamp copiedSource;
+    if (plannedSource) {
+        copiedSource = *plannedSource;
+    } else {
+        const ResolvedPath from = locations.resolve(source);
+        struct stat st {};
+        if (!from.ok())
+            return failed(from.error);
+        if (::fstatat(from.folder.get(), from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return failed(errno);
+        copiedSource = stampOf(st);
+    }
+    CopyResult result =
+        copyFileBeneath(locations, source, &copiedSource, destination,
+                        DestinationPlan{DestinationPlan::Kind::Nothing, {}}, observer, options);
+    if (!result.ok())
+        return result;
+    // The copy as it stands now, so that only the copy itself is ever removed again.
+    const ResolvedPath to = locations.resolve(destination);
+    struct stat made {};
+    const bool copySeen =
+        to.ok() && ::fstatat(to.folder.get(), to.name.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0;
+    const FsResult removed = deleteIfUnchanged(locations, source, &copiedSource, options.sourceCapabilities);
+    if (removed.ok())
+        return result;
+    // The source stays, so the copy goes again: the line either moved the file or changed nothing.
+    const FileStamp copyStamp = stampOf(made);
+    if (copySeen && deleteIfUnchanged(locations, destination, &copyStamp, options.capabilities).ok())
+        return failed(removed.error, "the source stays where it was, and its copy was removed again");
+    return failed(removed.error, "the source stays where it was, and so does its copy at " + destination);
 }
 
 } // namespace paritas

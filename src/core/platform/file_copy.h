@@ -15,10 +15,14 @@
 // A file system without O_TMPFILE gets a hidden temporary file (".paritas-" + 16 hex digits + ".tmp",
 // created exclusively) in its place; the scans never list such names. A failed, cancelled or killed
 // copy leaves the old destination byte for byte and, with O_TMPFILE, no file under any name.
+// Where RENAME_NOREPLACE, hard links or RENAME_EXCHANGE are missing, the placing takes other means
+// that keep the same promises (placement.h says which, and how narrow each window is).
 //
-// No fsync: the source is never touched, so a power cut can at worst lose a copy whose original
-// still exists. ext4 (data=ordered, auto_da_alloc) writes the data of a file that replaces another by
-// rename before the rename itself.
+// No fsync of unnamed content: the source is never touched, so a power cut can at worst lose a copy
+// whose original still exists, and ext4 (data=ordered, auto_da_alloc) writes the data of a file that
+// replaces another by rename before the rename itself. A named temporary file (the file systems
+// without O_TMPFILE: FAT, exFAT, NTFS, shares) is fsync'ed before it takes its name, because those
+// promise no such order.
 //
 // What stood at the destination goes where a Disposal sends it (disposal.h): after the exchange the
 // old version is handed over before the copy counts as done; when it cannot be kept it is exchanged
@@ -34,7 +38,8 @@
 // that is neither a regular file nor a link (a folder, a FIFO, a device) is refused. The permission
 // bits (rwx for user, group, others; never set-user-id or set-group-id) and the modified time,
 // nanoseconds included, are kept; the owner is not. A source that changes size or modified time while
-// it is being copied fails the copy, because the result would carry the old time with new bytes.
+// it is being copied fails the copy (kChangedWhileCopied), because the result would carry the old
+// time with new bytes; one that is no longer a file or link fails with kNoLongerAFile.
 
 #include "core/platform/act_hooks.h"
 #include "core/platform/beneath.h"
@@ -45,6 +50,8 @@
 #include <string>
 
 namespace paritas {
+
+struct FileSystemCapabilities;
 
 // Told how a copy advances, asked between chunks whether to give up.
 struct CopyObserver {
@@ -85,6 +92,12 @@ struct CopyOptions {
     bool verify = false;
     // Told when the destination has passed its last check, right before the copy takes its place.
     BetweenCheckAndAct* between = nullptr;
+    // What the destination's file system can do (capabilities.h), probed once per run: the placing
+    // takes the means that work there at once. nullptr: each means is tried, the next one taken
+    // where the file system refuses it (as fast as ever where the first one works).
+    const FileSystemCapabilities* capabilities = nullptr;
+    // The source's, for comparing it with its planned stamp (inode numbers only where stable).
+    const FileSystemCapabilities* sourceCapabilities = nullptr;
 };
 
 // Copies in chunks of this size, so that progress and cancel come at least this often.
@@ -104,6 +117,18 @@ CopyResult copyFileBeneath(LocationResolver& locations, const std::string& sourc
                            const FileStamp* plannedSource, const std::string& destination,
                            const DestinationPlan& plan, CopyObserver& observer,
                            const CopyOptions& options = {});
+
+// A move that cannot be done in one step (moveIfUnchanged failed with kMoveAcrossFileSystems: a
+// bind mount or another file system between source and destination): copies the file or link to
+// `destination`, which must be free (never a replace), then removes the source only while it is
+// still the file that was copied (`plannedSource`, else what stood there before the copy). When the
+// source cannot be removed, the copy is removed again (only while it is still that copy), so that
+// the line either moved the file or changed nothing; the detail says what stays. Folders are not
+// moved this way (EISDIR). options.capabilities are the destination's, sourceCapabilities the
+// source's.
+CopyResult copyThenDeleteIfUnchanged(LocationResolver& locations, const std::string& source,
+                                     const FileStamp* plannedSource, const std::string& destination,
+                                     CopyObserver& observer, const CopyOptions& options = {});
 
 // A copy without locations or plan: paths as written, the destination replaced.
 CopyResult copyFileWithProgress(const std::string& source, const std::string& destination,

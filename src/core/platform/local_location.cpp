@@ -1,5 +1,6 @@
 #include "core/platform/local_location.h"
 
+#include "core/platform/capabilities.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
 #include "core/platform/trash.h"
@@ -40,6 +41,7 @@ std::unique_ptr<Location> LocalLocation::forAnotherThread() const {
     std::unique_ptr<LocalLocation> other(new LocalLocation(text(), resolver_.sharingLocations()));
     other->watcher_ = watcher_;
     other->capabilities_ = capabilities_;
+    other->reading_ = reading_;
     return other;
 }
 
@@ -47,10 +49,31 @@ bool LocalLocation::exists() {
     return isAbsolutePath(text()) && folderExists(text());
 }
 
+// Found by trying, inside the location, once: only a location that is acted on is probed (a source
+// is only read, and is never written to for a probe).
 FileSystemCapabilities LocalLocation::capabilities() {
     if (!capabilities_)
-        capabilities_ = FileSystemCapabilities{};
+        capabilities_ = probeCapabilities(text());
     return *capabilities_;
+}
+
+// What reading the location needs to know, learnt without writing to it: whether its inode numbers
+// name a file for good (not on FUSE), so that a planned stamp is compared as far as they do.
+const FileSystemCapabilities& LocalLocation::readingCapabilities() {
+    if (capabilities_)
+        return *capabilities_;
+    if (!reading_) {
+        FileSystemCapabilities reading;
+        const FolderHandle root(::open(text().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        reading.stableInodes = !(root.valid() && inodesMayChange(root.get()));
+        reading_ = reading;
+    }
+    return *reading_;
+}
+
+const FileSystemCapabilities* LocalLocation::actingCapabilities() {
+    capabilities();
+    return &*capabilities_;
 }
 
 std::string LocalLocation::lockKey() {
@@ -158,16 +181,16 @@ FsResult LocalLocation::removeEmptyFolder(const std::string& path) {
 
 FsResult LocalLocation::moveIfUnchanged(const std::string& source, const FileStamp* planned,
                                         const std::string& destination) {
-    return paritas::moveIfUnchanged(resolver_, source, planned, destination, watcher_);
+    return paritas::moveIfUnchanged(resolver_, source, planned, destination, actingCapabilities(), watcher_);
 }
 
 FsResult LocalLocation::deleteIfUnchanged(const std::string& path, const FileStamp* planned) {
-    return paritas::deleteIfUnchanged(resolver_, path, planned, watcher_);
+    return paritas::deleteIfUnchanged(resolver_, path, planned, actingCapabilities(), watcher_);
 }
 
 Disposed LocalLocation::disposeIfUnchanged(const std::string& path, const FileStamp* planned,
                                            Disposal& disposal) {
-    return paritas::disposeIfUnchanged(resolver_, path, planned, disposal, watcher_);
+    return paritas::disposeIfUnchanged(resolver_, path, planned, disposal, actingCapabilities(), watcher_);
 }
 
 CopyResult LocalLocation::placeCopy(Location& sourceSide, const std::string& source,
@@ -181,8 +204,11 @@ CopyResult LocalLocation::placeCopy(Location& sourceSide, const std::string& sou
         result.detail = "the source is no local folder";
         return result;
     }
+    CopyOptions placing = watched(options, watcher_);
+    placing.capabilities = actingCapabilities();
+    placing.sourceCapabilities = &local->readingCapabilities();
     return copyFileBeneath(local->resolver_, source, plannedSource, resolver_, destination, plan, observer,
-                           watched(options, watcher_));
+                           placing);
 }
 
 DuplicateProof LocalLocation::proveDuplicate(Location& keptSide, const std::string& kept,

@@ -50,12 +50,17 @@ public:
     void setCapabilities(const FileSystemCapabilities& capabilities) { capabilities_ = capabilities; }
     LocationResolver& resolver() { return resolver_; }
 
+    // What reading it needs to know (identities), learnt without writing to it.
+    const FileSystemCapabilities& readingCapabilities();
+
 private:
     LocalLocation(std::string text, LocationResolver resolver);
+    const FileSystemCapabilities* actingCapabilities();
 
     LocationResolver resolver_;
     BetweenCheckAndAct* watcher_ = nullptr;
     std::optional<FileSystemCapabilities> capabilities_;
+    std::optional<FileSystemCapabilities> reading_;
     std::unique_ptr<FolderListing> listing_;
 };
 
