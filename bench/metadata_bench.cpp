@@ -8,6 +8,8 @@
 //                                                  plain      nothing more
 //                                                  llistxattr one bare llistxattr on the full path
 //                                                  read       readMetadataAt with attributes and ACLs
+//                                                  read-proc  the same as on kernels before 6.13
+//                                                             (no listxattrat: /proc/self/fd/DIR/NAME)
 //                                                prints files, attributes seen, seconds
 //   metadata_bench memory ROWS                   bytes per inventory row now and with the proposed
 //                                                ownership fields
@@ -16,6 +18,7 @@
 // comparing attributes adds to a scan.
 
 #include "core/inventory/inventory.h"
+#include "core/platform/entry_handle.h"
 #include "core/platform/folder_listing.h"
 #include "core/platform/metadata.h"
 
@@ -150,9 +153,11 @@ void walk(const std::string& folder, Mode mode, FolderListing& listing, Counts& 
 }
 
 int walkTrees(const std::string& modeText, int count, char** roots) {
-    const Mode mode = modeText == "read"         ? Mode::Read
-                      : modeText == "llistxattr" ? Mode::Llistxattr
-                                                 : Mode::Plain;
+    const Mode mode = modeText == "read" || modeText == "read-proc" ? Mode::Read
+                      : modeText == "llistxattr"                    ? Mode::Llistxattr
+                                                                    : Mode::Plain;
+    if (modeText == "read-proc")
+        detail::allowXattrAtCalls(false);
     const auto start = std::chrono::steady_clock::now();
     Counts counts;
     FolderListing listing;
@@ -225,8 +230,9 @@ int main(int argc, char** argv) {
         return walkTrees(argv[2], argc - 3, argv + 3);
     if (command == "memory" && argc == 3)
         return memory(std::atol(argv[2]));
-    std::fprintf(stderr,
-                 "usage: metadata_bench make-tree DIR FILES FOLDERS | walk plain|llistxattr|read DIR... | "
-                 "memory ROWS\n");
+    std::fprintf(
+        stderr,
+        "usage: metadata_bench make-tree DIR FILES FOLDERS | walk plain|llistxattr|read|read-proc DIR... | "
+        "memory ROWS\n");
     return 2;
 }

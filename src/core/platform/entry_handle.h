@@ -2,6 +2,9 @@
 // One entry's metadata calls, on a descriptor open on the entry itself: a full descriptor (a new copy, a
 // folder) takes the f* calls; an O_PATH descriptor (a link, a file this process may not open) takes the
 // path calls on "/proc/self/fd/N", which leads to the entry itself, a link included, never its target.
+// Reading alone needs no descriptor: a named entry (folder descriptor and name) is read with
+// listxattrat/getxattrat (Linux 6.13), else through "/proc/self/fd/DIR/NAME" with the l* calls; the
+// open and close an O_PATH descriptor costs more than the reading itself (bench/metadata_bench.sh).
 // Every call answers 0 or an errno, a size or -1 with errno for the reading ones.
 //
 // Used by the metadata and hard-link code only.
@@ -20,6 +23,9 @@ public:
     static EntryHandle openPath(int dir, const std::string& name);
     // Wraps a full descriptor the caller keeps open.
     static EntryHandle borrow(int fd);
+    // `name` in `dir`, both kept by the caller, for stat() and reading attributes only; never follows
+    // a link.
+    static EntryHandle named(int dir, const std::string& name);
 
     EntryHandle(EntryHandle&& other) noexcept;
     EntryHandle& operator=(EntryHandle&&) = delete;
@@ -42,13 +48,21 @@ public:
     int removeAttribute(const char* name) const;
 
 private:
-    EntryHandle(int fd, bool owned, bool pathOnly, int error);
+    enum class Kind { Descriptor, PathDescriptor, Named };
+    EntryHandle(int fd, bool owned, Kind kind, int error);
+    const char* namedPath() const; // "/proc/self/fd/DIR/NAME", made when first needed
     int fd_ = -1;
     bool owned_ = false;
-    bool pathOnly_ = false;
+    Kind kind_ = Kind::Descriptor;
     int error_ = 0;
     char proc_[32] = {};
+    const std::string* name_ = nullptr; // Named
+    mutable std::string namedPath_;
 };
+
+// Whether named entries are read with the *xattrat calls (where the kernel has them); tests turn them
+// off to read as on older kernels. Returns the previous setting.
+bool allowXattrAtCalls(bool allowed);
 
 // The names of `entry`'s attributes (all namespaces), in the kernel's order; -1 with errno on failure.
 int listAttributeNames(const EntryHandle& entry, std::vector<std::string>& names);

@@ -179,18 +179,14 @@ MetadataRead readMetadata(int fd, const AttributeSelection& selection) {
 }
 
 MetadataRead readMetadataAt(int dir, const std::string& name, const AttributeSelection& selection) {
-    if (!selection.any()) {
-        struct stat st {};
-        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return readFailed(errno);
-        MetadataRead read;
-        read.metadata = metadataFromStat(st);
-        return read;
-    }
-    const EntryHandle entry = EntryHandle::openPath(dir, name);
-    if (!entry.valid())
-        return readFailed(entry.error());
-    return readFrom(entry, selection);
+    return readFrom(EntryHandle::named(dir, name), selection);
+}
+
+AttributesRead readAttributesAt(int dir, const std::string& name, const AttributeSelection& selection) {
+    AttributesRead read;
+    if (selection.any())
+        read.error = readAttributes(EntryHandle::named(dir, name), selection, read.attributes, read.detail);
+    return read;
 }
 
 MetadataRead readMetadataBeneath(LocationResolver& locations, const std::string& path,
@@ -218,7 +214,16 @@ MetadataKinds ownershipDifferences(const OwnershipFacts& a, const OwnershipFacts
     MetadataKinds kinds;
     if (comparison.owners && (a.owner != b.owner || a.group != b.group))
         kinds.add(MetadataKind::Owners);
-    if (comparison.permissions && a.permissions != b.permissions)
+    if (!comparison.permissions)
+        return kinds;
+    // Without owners, a set-id bit the copy could not keep (its owner or group is another) is no
+    // difference: setting it again would not keep it either.
+    uint32_t compared = 07777;
+    if (!comparison.owners && a.owner != b.owner)
+        compared &= ~uint32_t(S_ISUID);
+    if (!comparison.owners && a.group != b.group)
+        compared &= ~uint32_t(S_ISGID);
+    if ((a.permissions & compared) != (b.permissions & compared))
         kinds.add(MetadataKind::Permissions);
     return kinds;
 }

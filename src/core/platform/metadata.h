@@ -11,7 +11,9 @@
 //   2. extended attributes each kept name is set; names the copy carries that the source lacks are
 //                          removed (an access ACL inherited from a default ACL of B's folder)
 //   3. permission bits     after 1, which clears the set-id bits, and after 2, since an ACL sets the
-//                          group bits (the ACL's mask) and the bits set the mask again, consistently
+//                          group bits (the ACL's mask) and the bits set the mask again, consistently;
+//                          set-user-id only where the owner was kept, set-group-id only where the
+//                          group was (as cp does), so that no copy runs with another user's powers
 //   4. times               a file's and a link's at once; a folder's only when its contents are done,
 //                          since every entry made in it changes them (finishFolder)
 //
@@ -131,6 +133,14 @@ struct MetadataRead {
 MetadataRead readMetadata(int fd, const AttributeSelection& selection);
 // `name` in the open folder `dir`, never following a link: a link's own owner, times and attributes.
 MetadataRead readMetadataAt(int dir, const std::string& name, const AttributeSelection& selection);
+// The attributes alone, for a planner that has the stat from its scan (comparing with --xattrs).
+struct AttributesRead {
+    std::vector<ExtendedAttribute> attributes; // sorted by name
+    int error = 0;
+    std::string detail;
+    bool ok() const { return error == 0; }
+};
+AttributesRead readAttributesAt(int dir, const std::string& name, const AttributeSelection& selection);
 // A path resolved beneath its location.
 MetadataRead readMetadataBeneath(LocationResolver& locations, const std::string& path,
                                  const AttributeSelection& selection);
@@ -156,7 +166,8 @@ struct MetadataComparison {
 // True when this process may set any owner (it runs as root).
 bool canKeepOwners();
 
-// Which of Owners and Permissions differ.
+// Which of Owners and Permissions differ. Without owners, a set-id bit is not compared where the owner
+// (set-user-id) or group (set-group-id) differs: a copy keeps it only with them.
 MetadataKinds ownershipDifferences(const OwnershipFacts& a, const OwnershipFacts& b,
                                    const MetadataComparison& comparison);
 // Which of ExtendedAttributes and AccessControlLists differ; both lists sorted by name.

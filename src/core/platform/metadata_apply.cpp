@@ -141,8 +141,10 @@ private:
         if (const int error = detail::listAttributeNames(entry_, present); error != 0)
             return failed(error, "the list of extended attributes");
         std::vector<const std::string*> removals;
+        // The security module's label is given by its policy to every new file; it is carried when A has
+        // one, never taken away.
         for (const std::string& name : present)
-            if (manages(name) && !sourceHas(name))
+            if (manages(name) && !sourceHas(name) && name != "security.selinux")
                 removals.push_back(&name);
         // ACLs last: an ACL may take away the owner's write permission, which anyone but root needs to
         // set the other attributes.
@@ -183,6 +185,12 @@ private:
     }
 
     int permissions(mode_t wanted) {
+        // As cp does: a set-id bit is kept only with the owner or group it gives its power to, never
+        // handed to whoever owns the copy instead.
+        if (current_.st_uid != source_.owner)
+            wanted &= ~mode_t(S_ISUID);
+        if (current_.st_gid != source_.group)
+            wanted &= ~mode_t(S_ISGID);
         if (S_ISLNK(current_.st_mode) || !mayTry(MetadataKind::Permissions) ||
             (current_.st_mode & 07777) == wanted)
             return 0;

@@ -1,6 +1,7 @@
 // Metadata read from A, applied to new copies in B, and checked against rsync -aHAX as the oracle; what
 // a destination cannot hold reported once per kind; hard-link groups.
 
+#include "core/platform/entry_handle.h"
 #include "core/platform/hard_links.h"
 #include "core/platform/metadata.h"
 #include "support/as_nobody.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <sys/mount.h>
@@ -31,6 +33,12 @@ using test::TempTree;
 
 constexpr AttributeSelection kAll{.extendedAttributes = true, .accessControlLists = true};
 constexpr uid_t kDaemon = 1;
+
+std::string withoutSlashOf(std::string path) {
+    if (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
 
 bool isRoot() {
     return ::geteuid() == 0;
@@ -187,6 +195,8 @@ const RoundTripRow kRoundTrips[] = {
      [](Maker& m) {
          m.link("l", "t").owner("l", kDaemon, kDaemon).attribute("l", "trusted.l", "v").time("l", 900000000);
      }},
+    {"names of one symbolic link stay one link", false,
+     [](Maker& m) { m.link("l", "t").time("l", 800000000).hardLink("l2", "l"); }},
     {"names of one file stay one file", false,
      [](Maker& m) { m.folder("d").file("a").hardLink("d/b", "a").hardLink("c", "a").file("single"); }},
 };
@@ -305,6 +315,34 @@ TEST(MetadataRead, ALinkIsReadItselfNeverItsTarget) {
     ASSERT_TRUE(target.ok());
     ASSERT_EQ(target.metadata.attributes.size(), 1u);
     EXPECT_EQ(target.metadata.attributes[0].name, "user.t");
+}
+
+// Older kernels lack listxattrat and getxattrat; their way through /proc must read the same.
+TEST(MetadataRead, OlderKernelsWayReadsTheSameAsTheNewerCalls) {
+    TempTree scratch;
+    const test::BuiltTree built = test::buildMetadataTree(scratch.root(), {.seed = 3});
+    std::vector<std::pair<std::string, std::string>> entries; // folder, name
+    const std::function<void(const std::string&)> list = [&](const std::string& folder) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            entries.emplace_back(folder, entry.path().filename().string());
+            if (entry.is_directory() && !entry.is_symlink())
+                list(entry.path().string());
+        }
+    };
+    list(withoutSlashOf(scratch.root()));
+    ASSERT_GT(entries.size(), 30u);
+    for (const auto& [folder, name] : entries) {
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const MetadataRead newer = readMetadataAt(dir, name, kAll);
+        const bool before = detail::allowXattrAtCalls(false);
+        const MetadataRead older = readMetadataAt(dir, name, kAll);
+        detail::allowXattrAtCalls(before);
+        ::close(dir);
+        ASSERT_TRUE(newer.ok() && older.ok()) << folder << "/" << name;
+        EXPECT_EQ(newer.metadata.attributes, older.metadata.attributes) << folder << "/" << name;
+        EXPECT_TRUE(metadataDifferences(newer.metadata, older.metadata, {}).empty()) << folder << "/" << name;
+    }
+    EXPECT_NE(built.summary.find("xattrs"), std::string::npos);
 }
 
 TEST(MetadataRead, AttributesAreSortedAndOnlyTheSelectedOnes) {
@@ -511,7 +549,7 @@ TEST(MetadataKeeper, OwnersOfOtherUsersAreReportedOnceWhenCopyingAsAnotherUser) 
     ::chmod(scratch.root().c_str(), 0755);
     Maker a{scratch.root() + "a/", {}};
     ::mkdir(a.root.c_str(), 0755);
-    a.file("f1").owner("f1", kDaemon, kDaemon).file("f2").owner("f2", 0, 0).file("mine");
+    a.file("f1").owner("f1", kDaemon, kDaemon).file("f2").owner("f2", 0, 0).mode("f2", 06755).file("mine");
     a.owner("mine", test::kNobody, test::kNobody);
     const std::string b = scratch.root() + "b/";
     ::mkdir(b.c_str(), 0755);
@@ -532,6 +570,9 @@ TEST(MetadataKeeper, OwnersOfOtherUsersAreReportedOnceWhenCopyingAsAnotherUser) 
     struct stat st {};
     ASSERT_EQ(::stat((b + "f1").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, test::kNobody);
+    // root's set-user-id program must not become nobody's
+    ASSERT_EQ(::stat((b + "f2").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
 }
 
 // ---- comparison ----
@@ -551,6 +592,13 @@ TEST(MetadataCompare, OwnershipDifferencesNameTheKindsThatDiffer) {
         {"group", {0644, 1, 1}, {0644, 1, 2}, {}, owners},
         {"owner and bits", {0644, 1, 1}, {0600, 2, 1}, {}, owners | permissions},
         {"owners not compared", {0644, 1, 1}, {0644, 2, 2}, {.owners = false}, {}},
+        {"set-id bits of another owner not compared", {06755, 1, 1}, {0755, 2, 2}, {.owners = false}, {}},
+        {"set-id bits of the same owner compared",
+         {06755, 1, 1},
+         {0755, 1, 1},
+         {.owners = false},
+         permissions},
+        {"set-id bits compared with owners", {06755, 1, 1}, {0755, 2, 2}, {}, owners | permissions},
     };
     for (const Row& row : rows)
         EXPECT_EQ(ownershipDifferences(row.a, row.b, row.comparison), row.expected) << row.behaviour;
