@@ -7,7 +7,7 @@
 //                                                one fstatat per entry) and, per file, by MODE:
 //                                                  plain      nothing more
 //                                                  llistxattr one bare llistxattr on the full path
-//                                                  read       readMetadataAt with attributes and ACLs
+//                                                  read       readAttributesAt (attributes and ACLs)
 //                                                  read-proc  the same as on kernels before 6.13
 //                                                             (no listxattrat: /proc/self/fd/DIR/NAME)
 //                                                prints files, attributes seen, seconds
@@ -139,11 +139,12 @@ void walk(const std::string& folder, Mode mode, FolderListing& listing, Counts& 
             for (ssize_t at = 0; at < n; at += ssize_t(std::strlen(names + at)) + 1)
                 ++counts.attributes;
         } else if (mode == Mode::Read) {
-            const MetadataRead read = readMetadataAt(
+            // The listing has the stat already: a scan comparing attributes reads them alone.
+            const AttributesRead read = readAttributesAt(
                 dir, std::string(entry.name), {.extendedAttributes = true, .accessControlLists = true});
             if (!read.ok())
                 ++counts.errors;
-            counts.attributes += long(read.metadata.attributes.size());
+            counts.attributes += long(read.attributes.size());
         }
     }
     if (dir >= 0)
