@@ -8,8 +8,10 @@
 //   1. owner and group     chown clears set-user-id, set-group-id and security.capability, so it comes
 //                          first; as root always, as another user only its own uid and its own groups
 //                          (as `cp -a` does); never a failure of the copy
-//   2. extended attributes each kept name is set; names the copy carries that the source lacks are
-//                          removed (an access ACL inherited from a default ACL of B's folder)
+//   2. extended attributes each kept name is set, ACLs last (one may take away the owner's write
+//                          permission, which anyone but root needs for the others); names the copy
+//                          carries that the source lacks are removed (an access ACL inherited from a
+//                          default ACL of B's folder), except security.selinux, the policy's label
 //   3. permission bits     after 1, which clears the set-id bits, and after 2, since an ACL sets the
 //                          group bits (the ACL's mask) and the bits set the mask again, consistently;
 //                          set-user-id only where the owner was kept, set-group-id only where the
@@ -24,7 +26,8 @@
 //
 // What a destination's file system cannot hold (exFAT and many FUSE file systems: no owners, no modes,
 // no attributes) is learnt from the first refusal (EOPNOTSUPP, ENOTSUP, EPERM where the process owns the
-// file or is root, ENOSYS) and not tried again on that file system for the rest of the run: the
+// file or is root, ENOSYS; or a chown or chmod that succeeds and keeps nothing, as exfat-fuse's) and not
+// tried again on that file system for the rest of the run: the
 // MetadataKeeper of the destination remembers it per device and yields one report line per kind, e.g.
 //   "Owners and groups cannot be kept on /media/stick/ (the file system does not hold them)"
 // A refusal is never a failure of the copy. What the file system holds but refuses for one file (no
