@@ -1,0 +1,121 @@
+#include "core/platform/hard_links.h"
+
+#include "core/platform/entry_handle.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <numeric>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace paritas {
+namespace {
+
+using Identity = std::pair<uint64_t, uint64_t>; // device, inode
+
+Identity identityOf(const LinkFacts& facts) {
+    return {facts.device, facts.inode};
+}
+
+LinkResult linkFailed(int error) {
+    return {LinkOutcome::Failed, error};
+}
+
+// Why a name that was to be free is taken: a folder standing there, or something that appeared since
+// planning.
+int takenReason(int dir, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+        return EISDIR;
+    return kChangedSincePlanning;
+}
+
+} // namespace
+
+std::vector<HardLinkGroup> groupHardLinks(std::span<const LinkFacts> rows) {
+    std::vector<std::size_t> linked;
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        if (rows[row].links > 1)
+            linked.push_back(row);
+    // Stable: within one file the rows stay in row order, so the first is the one copied.
+    std::stable_sort(linked.begin(), linked.end(),
+                     [&](std::size_t x, std::size_t y) { return identityOf(rows[x]) < identityOf(rows[y]); });
+    std::vector<HardLinkGroup> groups;
+    for (std::size_t begin = 0; begin < linked.size();) {
+        std::size_t end = begin + 1;
+        while (end < linked.size() && identityOf(rows[linked[end]]) == identityOf(rows[linked[begin]]))
+            ++end;
+        if (end - begin > 1)
+            groups.push_back({std::vector<std::size_t>(linked.begin() + std::ptrdiff_t(begin),
+                                                       linked.begin() + std::ptrdiff_t(end))});
+        begin = end;
+    }
+    std::sort(groups.begin(), groups.end(),
+              [](const HardLinkGroup& x, const HardLinkGroup& y) { return x.rows.front() < y.rows.front(); });
+    return groups;
+}
+
+std::vector<std::size_t> hardLinkMismatches(std::span<const LinkFacts> a, std::span<const LinkFacts> b) {
+    // The first name of each file on one side says which file its partners must share on the other.
+    std::map<Identity, Identity> bOfA;
+    std::map<Identity, Identity> aOfB;
+    std::vector<std::size_t> mismatches;
+    const std::size_t count = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const Identity inA = identityOf(a[i]);
+        const Identity inB = identityOf(b[i]);
+        const Identity partnerInB = bOfA.try_emplace(inA, inB).first->second;
+        const Identity partnerInA = aOfB.try_emplace(inB, inA).first->second;
+        if (partnerInB != inB || partnerInA != inA)
+            mismatches.push_back(i);
+    }
+    return mismatches;
+}
+
+LinkResult linkBeneath(LocationResolver& locations, const std::string& existingPath,
+                       const FileStamp* expected, const std::string& newPath, MetadataKeeper& keeper) {
+    const ResolvedPath from = locations.resolve(existingPath);
+    if (!from.ok())
+        return linkFailed(from.error);
+    const detail::EntryHandle existing = detail::EntryHandle::openPath(from.folder.get(), from.name);
+    if (!existing.valid())
+        return linkFailed(existing.error() == ENOENT ? kChangedSincePlanning : existing.error());
+    struct stat st {};
+    if (const int error = existing.stat(st); error != 0)
+        return linkFailed(error);
+    if (S_ISDIR(st.st_mode) || (expected && !metadataFromStat(st).stamp().sameFileAs(*expected)))
+        return linkFailed(kChangedSincePlanning);
+    const ResolvedPath to = locations.resolve(newPath);
+    if (!to.ok())
+        return linkFailed(to.error);
+    if (!keeper.mayTry(MetadataKind::HardLinks, st.st_dev))
+        return {LinkOutcome::NotHeld, 0};
+    // Through the descriptor, so that the name is given to the very file checked above (a link
+    // included: the /proc entry leads to the link itself). linkat never replaces.
+    if (::linkat(AT_FDCWD, existing.procPath(), to.folder.get(), to.name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return {LinkOutcome::Linked, 0};
+    const int error = errno;
+    switch (error) {
+    case EEXIST:
+        return linkFailed(takenReason(to.folder.get(), to.name));
+    case EPERM:
+        // Also the kernel's guard against linking other users' files (protected_hardlinks).
+        if (::geteuid() != 0 && st.st_uid != ::geteuid())
+            return linkFailed(error);
+        [[fallthrough]];
+    case EOPNOTSUPP:
+    case ENOSYS:
+        keeper.refused(MetadataKind::HardLinks, st.st_dev);
+        return {LinkOutcome::NotHeld, error};
+    case EMLINK: // this file has all the names it may have
+    case EXDEV:  // the new name lies on another file system below the location
+        return {LinkOutcome::NotHeld, error};
+    default:
+        return linkFailed(error);
+    }
+}
+
+} // namespace paritas
