@@ -150,6 +150,12 @@ std::optional<FilterError> FilterRules::addPattern(std::string_view pattern, boo
     rule.byName = pattern.find('/') == std::string_view::npos;
     if (!rule.byName && pattern.front() == '/')
         pattern.remove_prefix(1);
+    // "**/name" matches the name at any depth, the top included: it is a name pattern ("**/target" is
+    // looked up as the literal "target").
+    if (!rule.byName && pattern.substr(0, 3) == "**/" && pattern.find('/', 3) == std::string_view::npos) {
+        pattern.remove_prefix(3);
+        rule.byName = true;
+    }
     // An empty pattern ("!", "/", "//") matches nothing; git takes it silently, and so do we.
     if (pattern.empty())
         return std::nullopt;

@@ -61,7 +61,8 @@ struct FilterRule {
 // What the rules say about one path.
 struct FilterVerdict {
     bool leftOut = false;
-    // The rule that decided (an include when it took an exclusion back), or null when none matched.
+    // The rule that decided (an include when it took an exclusion back), or null when none matched. It
+    // points into the rules, and holds while they are not changed.
     const FilterRule* rule = nullptr;
     // When a folder above the path was left out (so the path itself is never seen): that folder's
     // relative path, without trailing "/". Empty when the path was decided itself.

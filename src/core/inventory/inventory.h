@@ -77,7 +77,8 @@ struct ScanLeftOut {
     // `relativeFolder` or a folder anywhere below it holds one: removing that tree would take it along.
     bool holdsWithin(std::string_view relativeFolder) const {
         const auto next = std::lower_bound(holdingFolders.begin(), holdingFolders.end(), relativeFolder);
-        return next != holdingFolders.end() && std::string_view(*next).substr(0, relativeFolder.size()) == relativeFolder;
+        return next != holdingFolders.end() &&
+               std::string_view(*next).substr(0, relativeFolder.size()) == relativeFolder;
     }
 };
 

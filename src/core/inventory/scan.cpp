@@ -133,8 +133,8 @@ void takeFiles(const std::string& folder, bool isLocation, bool walked, const Fo
         if (entry.type == EntryType::Directory)
             continue;
         const std::string_view name = read.name(entry);
-        if (filter != nullptr && (entry.type == EntryType::Unknown ? filter->leavesOutUnknown(name)
-                                                                   : filter->leavesOutFile(name)))
+        if (filter != nullptr &&
+            (entry.type == EntryType::Unknown ? filter->leavesOutUnknown(name) : filter->leavesOutFile(name)))
             continue;
         if (holdsUncarriableCharacter(name)) {
             report.line("Skipped name that cannot be carried: " + printablePath(joined(folder, name)));
@@ -208,7 +208,8 @@ ScanResult scanLocation(std::string_view location, const ScanOptions& options, S
         };
         result.folders = walkTree(root, walk, host, take, &coverage.skippedNames, &result.leftOut);
         std::sort(result.leftOut.holdingFolders.begin(), result.leftOut.holdingFolders.end());
-        const auto repeats = std::unique(result.leftOut.holdingFolders.begin(), result.leftOut.holdingFolders.end());
+        const auto repeats =
+            std::unique(result.leftOut.holdingFolders.begin(), result.leftOut.holdingFolders.end());
         result.leftOut.holdingFolders.erase(repeats, result.leftOut.holdingFolders.end());
     }
 
