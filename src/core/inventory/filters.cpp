@@ -171,14 +171,25 @@ std::optional<FilterError> FilterRules::addPattern(std::string_view pattern, boo
 
 void FilterRules::index(std::size_t rule) {
     const Compiled& c = compiled_[rule];
-    if (!c.byName || c.literalHead != c.pattern.size()) {
+    NameTable* table = nullptr;
+    std::string key;
+    if (c.byName && c.literalHead == c.pattern.size()) {
+        table = &literalNames_;
+        key = c.pattern;
+    } else if (c.endsWith && c.pattern.size() >= 2 && c.pattern[1] == '.' &&
+               c.pattern.find('.', 2) == std::string::npos) {
+        // A name ends with ".ext" exactly when its last "." starts ".ext".
+        table = &extensions_;
+        key = c.pattern.substr(1);
+    }
+    if (table == nullptr) {
         patterned_.push_back(uint32_t(rule));
         return;
     }
-    LiteralName& name = literalNames_[c.pattern];
-    name.forFolder = int(rule);
+    LiteralName& entry = (*table)[key];
+    entry.forFolder = int(rule);
     if (!c.foldersOnly)
-        name.forFile = int(rule);
+        entry.forFile = int(rule);
 }
 
 void FilterRules::append(const FilterRules& other) {
@@ -270,10 +281,16 @@ void FolderFilter::enter(std::string_view relativeFolder) {
 
 int FolderFilter::decidingRule(std::string_view name, bool isFolder) {
     int best = -1;
-    if (!rules_.literalNames_.empty()) {
-        const auto found = rules_.literalNames_.find(name);
-        if (found != rules_.literalNames_.end())
-            best = isFolder ? found->second.forFolder : found->second.forFile;
+    const auto lookUp = [&](const FilterRules::NameTable& table, std::string_view key) {
+        const auto found = table.find(key);
+        if (found != table.end())
+            best = std::max(best, isFolder ? found->second.forFolder : found->second.forFile);
+    };
+    if (!rules_.literalNames_.empty())
+        lookUp(rules_.literalNames_, name);
+    if (!rules_.extensions_.empty()) {
+        if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos)
+            lookUp(rules_.extensions_, name.substr(dot));
     }
     bool pathReady = false;
     for (std::size_t i = candidates_.size(); i-- > 0;) {

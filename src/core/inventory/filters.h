@@ -20,9 +20,9 @@
 // location's top, ".paritasignore" (folders below hold none that counts). The ignore file is an ordinary
 // file of the location and is carried like any other.
 //
-// The walk asks per entry, without allocating (FolderFilter): literal names are looked up in a hash
-// table, "*.ext" patterns compare a suffix, and a path pattern is only tried in folders its literal head
-// can lead to.
+// The walk asks per entry, without allocating (FolderFilter): literal names ("node_modules") and
+// extensions ("*.o") are looked up in hash tables, other "*literal" patterns compare a suffix, and a
+// path pattern is only tried in folders its literal head can lead to.
 
 #include <cstdint>
 #include <optional>
@@ -113,7 +113,7 @@ private:
         bool byName = false;   // no "/" in it: matched against the name at any depth
         bool endsWith = false; // by name, "*" then literal bytes
     };
-    // The last rule with a literal name pattern, for a file and for a folder (-1 for none).
+    // The last rule with a literal name pattern (or extension), for a file and for a folder (-1: none).
     struct LiteralName {
         int forFile = -1;
         int forFolder = -1;
@@ -129,8 +129,10 @@ private:
 
     std::vector<FilterRule> rules_;
     std::vector<Compiled> compiled_;
-    std::unordered_map<std::string, LiteralName, NameHash, std::equal_to<>> literalNames_;
-    std::vector<uint32_t> patterned_; // the rules not in literalNames_, in order
+    using NameTable = std::unordered_map<std::string, LiteralName, NameHash, std::equal_to<>>;
+    NameTable literalNames_;          // "name"
+    NameTable extensions_;            // "*.ext" by ".ext" (no other "." in it)
+    std::vector<uint32_t> patterned_; // the rules in neither table, in order
 };
 
 // The rules at work in one walk: prepared once per folder, then asked per entry without allocating.
