@@ -4,7 +4,8 @@
 //                                                   ("-" for none); prints seconds, files, folders and
 //                                                   what was left out
 //   filter_bench match ROWS RULES_FILE              ask the rules about ROWS synthetic names in 100 folders
-//                                                   (the matcher alone, no file system); prints ns per name
+//                                                   (the matcher alone, no file system); prints CPU ns per
+//                                                   name
 
 #include "core/inventory/filters.h"
 #include "core/inventory/scan.h"
@@ -14,12 +15,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <time.h>
 
 using namespace paritas;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
 
 class QuietHost : public ScanHost {
 public:
@@ -60,7 +68,8 @@ int match(long rows, const char* rulesFile) {
     FolderFilter filter(*rules);
     char name[64];
     std::size_t leftOut = 0;
-    const Clock::time_point start = Clock::now();
+    // Thread CPU time: on a busy machine the wall clock counts other people's work.
+    const double start = threadSeconds();
     for (long i = 0; i < rows; ++i) {
         if (i % (rows / 100 + 1) == 0) {
             const std::string folder = "dir" + std::to_string(i % 20) + "/sub" + std::to_string(i % 25) + "/";
@@ -69,13 +78,13 @@ int match(long rows, const char* rulesFile) {
         const int length = std::snprintf(name, sizeof name, "file%ld.dat", i);
         leftOut += filter.leftOut(std::string_view(name, std::size_t(length)), false);
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = threadSeconds() - start;
     // The same names made without asking, to take off what making them costs.
     std::size_t bytes = 0;
-    const Clock::time_point bare = Clock::now();
+    const double bare = threadSeconds();
     for (long i = 0; i < rows; ++i)
         bytes += std::size_t(std::snprintf(name, sizeof name, "file%ld.dat", i));
-    const double making = std::chrono::duration<double>(Clock::now() - bare).count();
+    const double making = threadSeconds() - bare;
     std::printf("names=%ld rules=%zu ns_per_name=%.1f left_out=%zu (%zu name bytes)\n", rows, rules->size(),
                 (seconds - making) * 1e9 / double(rows), leftOut, bytes);
     return 0;

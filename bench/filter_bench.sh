@@ -12,7 +12,7 @@
 #   scan of it with 20 typical rules (none matches)        goal <= 1.10 x the reference
 #   scan of WORK/with leaving out cache/                   goal: as fast as the next (ratio ~1.00)
 #   scan of WORK/without without rules                     its reference
-# and prints the medians of whole-process wall times and their ratios (last line).
+# and prints the medians of whole-process wall and CPU times and their ratios (last line).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${PARITAS_BUILD_DIR:-build}
@@ -65,27 +65,31 @@ warm() { find "$1" -printf '%s %T@\n' >/dev/null; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-# Runs a command with stdout to $out; prints its wall seconds.
+# Runs a command with stdout to $out; prints "wall cpu" seconds (cpu = user + system of the process).
 timed() {
-    local TIMEFORMAT='%R'
-    { time "$@" >"$out"; } 2>&1 | awk '{ printf "%.4f\n", $1 }'
+    local TIMEFORMAT='%R %U %S'
+    { time "$@" >"$out"; } 2>&1 | awk '{ printf "%.4f %.4f\n", $1, $2 + $3 }'
 }
 
-plain=() typical_runs=() leaving=() without=()
+plain_w=() plain_c=() typical_w=() typical_c=() leaving_w=() leaving_c=() without_w=() without_c=()
 for run in $(seq "$runs"); do
     warm "$tree"
-    plain+=("$(timed "$program" scan "$tree" -)")
+    read -r w c < <(timed "$program" scan "$tree" -)
+    plain_w+=("$w") plain_c+=("$c")
     warm "$tree"
-    typical_runs+=("$(timed "$program" scan "$tree" "$typical")")
+    read -r w c < <(timed "$program" scan "$tree" "$typical")
+    typical_w+=("$w") typical_c+=("$c")
     typical_out=$(cat "$out")
     warm "$work/with"
-    leaving+=("$(timed "$program" scan "$work/with" "$cache_rule")")
+    read -r w c < <(timed "$program" scan "$work/with" "$cache_rule")
+    leaving_w+=("$w") leaving_c+=("$c")
     leaving_out=$(cat "$out")
     warm "$work/without"
-    without+=("$(timed "$program" scan "$work/without" -)")
+    read -r w c < <(timed "$program" scan "$work/without" -)
+    without_w+=("$w") without_c+=("$c")
     without_out=$(cat "$out")
-    echo "run $run (wall s): no rules ${plain[-1]}, 20 rules ${typical_runs[-1]}," \
-        "with cache/ left out ${leaving[-1]}, without cache/ ${without[-1]}"
+    echo "run $run (wall/cpu s): no rules ${plain_w[-1]}/${plain_c[-1]}, 20 rules ${typical_w[-1]}/${typical_c[-1]}," \
+        "with cache/ left out ${leaving_w[-1]}/${leaving_c[-1]}, without cache/ ${without_w[-1]}/${without_c[-1]}"
 done
 echo "20 rules:           $typical_out"
 echo "cache/ left out:    $leaving_out"
@@ -93,7 +97,8 @@ echo "no cache/ at all:   $without_out"
 echo "matcher alone:      $("$program" match 2000000 "$typical")"
 
 m() { printf '%s\n' "$@" | median; }
-awk -v p="$(m "${plain[@]}")" -v t="$(m "${typical_runs[@]}")" -v l="$(m "${leaving[@]}")" \
-    -v w="$(m "${without[@]}")" 'BEGIN {
-    printf "medians wall s: no rules %.3f, 20 rules %.3f; cache/ left out %.3f, tree without it %.3f; 20 rules/no rules %.3f (goal <= 1.10); left out/without %.3f (goal ~1.00)\n",
-        p, t, l, w, t / p, l / w }'
+awk -v pw="$(m "${plain_w[@]}")" -v pc="$(m "${plain_c[@]}")" -v tw="$(m "${typical_w[@]}")" \
+    -v tc="$(m "${typical_c[@]}")" -v lw="$(m "${leaving_w[@]}")" -v lc="$(m "${leaving_c[@]}")" \
+    -v ww="$(m "${without_w[@]}")" -v wc="$(m "${without_c[@]}")" 'BEGIN {
+    printf "medians wall/cpu s: no rules %.3f/%.3f, 20 rules %.3f/%.3f; cache/ left out %.3f/%.3f, tree without it %.3f/%.3f; 20 rules/no rules wall %.3f cpu %.3f (goal <= 1.10); left out/without wall %.3f cpu %.3f (goal ~1.00)\n",
+        pw, pc, tw, tc, lw, lc, ww, wc, tw / pw, tc / pc, lw / ww, lc / wc }'

@@ -29,6 +29,10 @@ std::string_view trimmedLine(std::string_view line) {
     return line.substr(0, end);
 }
 
+uint64_t lengthBit(std::size_t length) {
+    return uint64_t(1) << std::min<std::size_t>(length, 63);
+}
+
 bool matchesName(const std::string& pattern, bool endsWith, std::string_view name) {
     if (endsWith) {
         const std::size_t tail = pattern.size() - 1;
@@ -176,11 +180,13 @@ void FilterRules::index(std::size_t rule) {
     if (c.byName && c.literalHead == c.pattern.size()) {
         table = &literalNames_;
         key = c.pattern;
+        nameLengths_ |= lengthBit(key.size());
     } else if (c.endsWith && c.pattern.size() >= 2 && c.pattern[1] == '.' &&
                c.pattern.find('.', 2) == std::string::npos) {
         // A name ends with ".ext" exactly when its last "." starts ".ext".
         table = &extensions_;
         key = c.pattern.substr(1);
+        extensionLengths_ |= lengthBit(key.size());
     }
     if (table == nullptr) {
         patterned_.push_back(uint32_t(rule));
@@ -286,10 +292,11 @@ int FolderFilter::decidingRule(std::string_view name, bool isFolder) {
         if (found != table.end())
             best = std::max(best, isFolder ? found->second.forFolder : found->second.forFile);
     };
-    if (!rules_.literalNames_.empty())
+    if (rules_.nameLengths_ & lengthBit(name.size()))
         lookUp(rules_.literalNames_, name);
-    if (!rules_.extensions_.empty()) {
-        if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos)
+    if (rules_.extensionLengths_ != 0) {
+        const std::size_t dot = name.rfind('.');
+        if (dot != std::string_view::npos && (rules_.extensionLengths_ & lengthBit(name.size() - dot)))
             lookUp(rules_.extensions_, name.substr(dot));
     }
     bool pathReady = false;

@@ -130,8 +130,12 @@ private:
     std::vector<FilterRule> rules_;
     std::vector<Compiled> compiled_;
     using NameTable = std::unordered_map<std::string, LiteralName, NameHash, std::equal_to<>>;
-    NameTable literalNames_;          // "name"
-    NameTable extensions_;            // "*.ext" by ".ext" (no other "." in it)
+    NameTable literalNames_; // "name"
+    NameTable extensions_;   // "*.ext" by ".ext" (no other "." in it)
+    // The lengths of the keys of each table, one bit per length (63 for longer): most names are looked
+    // up in neither.
+    uint64_t nameLengths_ = 0;
+    uint64_t extensionLengths_ = 0;
     std::vector<uint32_t> patterned_; // the rules in neither table, in order
 };
 
