@@ -14,6 +14,8 @@
 namespace paritas {
 namespace {
 
+constexpr std::size_t kLongestPattern = 4096;
+
 // Trailing blanks are dropped unless a backslash escapes them ("a\ " keeps one blank); tabs stay.
 std::string_view trimmedLine(std::string_view line) {
     std::size_t end = 0; // just after the last byte that stays
@@ -144,6 +146,9 @@ std::optional<FilterError> FilterRules::addPattern(std::string_view pattern, boo
     };
     if (pattern.find('\0') != std::string_view::npos)
         return refuse("it holds a zero byte");
+    // No path is longer; and matching recurses once per star, which a bound keeps off the stack's end.
+    if (pattern.size() > kLongestPattern)
+        return refuse("it is longer than " + std::to_string(kLongestPattern) + " bytes");
     Compiled rule;
     rule.include = include;
     rule.foldersOnly = !pattern.empty() && pattern.back() == '/';

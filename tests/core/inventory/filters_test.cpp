@@ -81,6 +81,11 @@ TEST(FilterRules, PathsAreLeftOutAsTheRulesOfAnIgnoreFileSay) {
         // Lines ended by CR LF, and a byte-order mark before the first.
         {"*.tmp\r\n*.o\r\n", "x.tmp", true},
         {"\xEF\xBB\xBF*.tmp\n", "x.tmp", true},
+        // Stars that could split a name in countless ways give up early instead of trying them all.
+        {"*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b",
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+        {"x/*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b",
+         "x/aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/", false},
         // Byte for byte, letter case counts.
         {"*.JPG", "photo.jpg", false},
         {"caf\xC3\xA9", "caf\xC3\xA9", true},
@@ -161,6 +166,9 @@ TEST(FilterRules, APatternThatCannotBeReadIsAnErrorNamingItsFileAndLine) {
     ASSERT_TRUE(option);
     EXPECT_EQ(option->text(),
               "--exclude: pattern \"a[b\" cannot be read: \"[b\" opens a set that \"]\" never closes");
+    const auto huge = rules.addExclude(std::string(5000, '*') + "x");
+    ASSERT_TRUE(huge);
+    EXPECT_NE(huge->message.find("cannot be read: it is longer than 4096 bytes"), std::string::npos);
     const auto empty = rules.addInclude("");
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->text(), "--include: the pattern is empty");
