@@ -22,6 +22,7 @@
 #include "core/platform/file_stamp.h"
 #include "core/platform/object_id.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -55,6 +56,30 @@ struct ScanCoverage {
     // Nothing is unknown (skipped names are known: they are never planned on either side).
     bool sawEverything() const {
         return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty();
+    }
+};
+
+// What the user's filters left out of a scan (see filters.h). Unlike coverage's unread spots nothing
+// here is unknown: these entries are there, and the user asked that no run look at them, so no plan may
+// copy, move or delete them, and no folder that holds one may be removed as if empty. Counts are taken
+// where an entry was met: a left-out folder counts once, and what it holds is never read.
+struct ScanLeftOut {
+    std::size_t files = 0;   // entries that are no folder (links and special files too)
+    std::size_t folders = 0; // folders, never walked
+    // The folders that directly hold a left-out entry, relative to the location with a trailing
+    // separator ("" the location itself, "a/b/"), sorted in byte order without repeats.
+    std::vector<std::string> holdingFolders;
+
+    bool any() const { return files + folders > 0; }
+    // `relativeFolder` itself holds a left-out entry.
+    bool holds(std::string_view relativeFolder) const {
+        return std::binary_search(holdingFolders.begin(), holdingFolders.end(), relativeFolder);
+    }
+    // `relativeFolder` or a folder anywhere below it holds one: removing that tree would take it along.
+    bool holdsWithin(std::string_view relativeFolder) const {
+        const auto next = std::lower_bound(holdingFolders.begin(), holdingFolders.end(), relativeFolder);
+        return next != holdingFolders.end() &&
+               std::string_view(*next).substr(0, relativeFolder.size()) == relativeFolder;
     }
 };
 

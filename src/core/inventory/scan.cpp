@@ -1,6 +1,7 @@
 #include "core/inventory/scan.h"
 
 #include "core/inventory/paths.h"
+#include "core/inventory/scan_filter.h"
 #include "core/inventory/tree_walk.h"
 #include "core/platform/datetime.h"
 #include "core/platform/file_copy.h"
@@ -17,6 +18,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace paritas {
@@ -105,8 +107,10 @@ private:
 // special files, names the stored lines cannot carry and entries whose facts cannot be read are left
 // out with one line each, and coverage records what stays unknown. A folder that cannot be read (or
 // searched) contributes nothing but a line saying so.
+// Entries the filter rules leave out (when `filter` is given) are neither listed nor told of.
 void takeFiles(const std::string& folder, bool isLocation, bool walked, const FolderRead& read,
-               Inventory& inventory, FileTimePacker& packTime, ScanCoverage& coverage, FileReport& report) {
+               Inventory& inventory, FileTimePacker& packTime, ScanCoverage& coverage, FileReport& report,
+               ScanFilter* filter) {
     report.beginFolder();
     coverage.folderIds.push_back(read.openError == 0 ? read.id : ObjectId{});
     if (read.vanished)
@@ -124,10 +128,15 @@ void takeFiles(const std::string& folder, bool isLocation, bool walked, const Fo
         }
         return;
     }
+    if (filter != nullptr)
+        filter->enter(folder);
     for (const FolderRead::Entry& entry : read.entries) {
         if (entry.type == EntryType::Directory)
             continue;
         const std::string_view name = read.name(entry);
+        if (filter != nullptr &&
+            (entry.type == EntryType::Unknown ? filter->leavesOutUnknown(name) : filter->leavesOutFile(name)))
+            continue;
         if (holdsUncarriableCharacter(name)) {
             report.line("Skipped name that cannot be carried: " + printablePath(joined(folder, name)));
             ++coverage.skippedNames;
@@ -169,6 +178,8 @@ ScanResult finishScan(ScanResult result, bool exists, Side side, ScanHost& host,
             report.tell(i, host);
         host.setProgressPosition(static_cast<int64_t>(i));
     }
+    if (result.leftOut.any())
+        host.log(leftOutLine(result.leftOut));
     if (const std::string summary = coverageSummary(side, result.coverage); !summary.empty())
         host.log(summary);
     return result;
@@ -220,12 +231,21 @@ ScanResult scanLocation(Location& location, const ScanOptions& options, Side sid
         WalkOptions walk;
         walk.subfolders = options.includeSubfolders;
         walk.threads = options.threads;
+        std::optional<ScanFilter> filter;
+        if (options.filters != nullptr && !options.filters->empty()) {
+            walk.filters = options.filters.get();
+            filter.emplace(*options.filters, location.text().size(), &result.leftOut);
+        }
         FileTimePacker packTime;
         const FolderCommit take = [&](std::size_t k, const std::string& folder, const FolderRead& read) {
             takeFiles(folder, k == 0, options.includeSubfolders, read, result.inventory, packTime, coverage,
-                      report);
+                      report, filter ? &*filter : nullptr);
         };
-        result.folders = walkTree(location, walk, host, take, &coverage.skippedNames);
+        result.folders = walkTree(location, walk, host, take, &coverage.skippedNames, &result.leftOut);
+        std::sort(result.leftOut.holdingFolders.begin(), result.leftOut.holdingFolders.end());
+        const auto repeats =
+            std::unique(result.leftOut.holdingFolders.begin(), result.leftOut.holdingFolders.end());
+        result.leftOut.holdingFolders.erase(repeats, result.leftOut.holdingFolders.end());
     }
     return finishScan(std::move(result), exists, side, host, std::move(report));
 }
@@ -381,6 +401,11 @@ std::string coverageSummary(Side side, const ScanCoverage& coverage) {
     add(coverage.unreadEntries.size(), " file(s) could not be read");
     add(coverage.skippedNames, " name(s) cannot be carried");
     return text + parts + ".";
+}
+
+std::string leftOutLine(const ScanLeftOut& leftOut) {
+    return "Left out by filters: " + std::to_string(leftOut.files) + " files in " +
+           std::to_string(leftOut.folders) + " folders";
 }
 
 std::string filesCountPanelText(Side side, const Inventory& inventory) {

@@ -15,6 +15,8 @@
 // file, a name that cannot be carried, a file whose facts cannot be read, a temporary file of an
 // interrupted copy) and for every folder that cannot be read ("Cannot read folder <path>: <reason>").
 // The result's coverage records what stayed unknown, and a last line sums it up (coverageSummary).
+// When filter rules left anything out, the line before it says how much: "Left out by filters: 12 files
+// in 3 folders" (left-out files, and left-out folders whose contents were never read).
 //
 // The window does the rest of its scan around this call: it disables the location chooser of the
 // side, sets the searching text (searchingLabelText) and starts the blink timer before, and
@@ -33,6 +35,8 @@ namespace paritas {
 
 enum class Side { A, B };
 
+class FilterRules;
+
 class ScanHost : public ActivityHost {
 public:
     // The folder list is complete; the files are listed next.
@@ -44,6 +48,7 @@ struct ScanResult {
     Inventory inventory;
     bool locationExists = false;
     ScanCoverage coverage; // what could not be seen
+    ScanLeftOut leftOut;   // what the filter rules left out
 };
 
 // Scans location (an absolute folder path ending with the separator) into a new folder list and
@@ -62,6 +67,10 @@ struct ScanOptions {
     // Threads reading folders: 0 the default (the machine's cores, at most 8), 1 the caller alone. The
     // result and every call to the host are the same whatever the number.
     int threads = 0;
+    // The user's rules of what to leave out (none when null). A left-out entry is not listed, a left-out
+    // folder is not walked; the result's leftOut counts them. The rules are only read, and may be shared
+    // by scans running at once.
+    std::shared_ptr<const FilterRules> filters;
 };
 ScanResult scanLocation(std::string_view location, const ScanOptions& options, Side side, ScanHost& host);
 // The same through a location of any kind (location.h): its folders are read through it.
@@ -92,6 +101,9 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// "Left out by filters: 12 files in 3 folders": the files left out, and the folders left out unread.
+std::string leftOutLine(const ScanLeftOut& leftOut);
 
 // "Files Count A : 1532  Size: 2048MB": the file count and the size total in whole MiB, truncated.
 std::string filesCountPanelText(Side side, const Inventory& inventory);

@@ -1,6 +1,7 @@
 #include "core/inventory/tree_walk.h"
 
 #include "core/inventory/paths.h"
+#include "core/inventory/scan_filter.h"
 #include "core/platform/path_text.h"
 #include "core/platform/trash.h"
 #include "core/platform/location.h"
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
@@ -142,7 +144,7 @@ int defaultWalkThreads() {
 }
 
 FolderList walkTree(Location& location, const WalkOptions& options, ActivityHost& host,
-                    const FolderCommit& commit, std::size_t* skippedNames) {
+                    const FolderCommit& commit, std::size_t* skippedNames, ScanLeftOut* leftOut) {
     FolderList folders;
     folders.emplace_back(location.text());
     const int wanted = options.threads > 0 ? options.threads : defaultWalkThreads();
@@ -153,15 +155,24 @@ FolderList walkTree(Location& location, const WalkOptions& options, ActivityHost
     readers.offer(found);
     std::string parent;
     const bool rootIsTop = options.subfolders && location.isFileSystemTop();
+    // Left-out folders are decided as their parent is committed: they never reach the folder list, so
+    // no reader ever opens them.
+    std::optional<ScanFilter> filter;
+    if (options.filters != nullptr && !options.filters->empty())
+        filter.emplace(*options.filters, withTrailingSeparator(folders.front()).size(), leftOut);
     for (std::size_t k = 0; k < folders.size(); ++k) {
         const FolderRead read = readers.take(k);
         if (options.subfolders && read.openError != 0)
             host.log(unreadFolderLine(folders[k], read.openError));
         if (options.subfolders && read.openError == 0 && !read.vanished) {
             parent = k == 0 ? withTrailingSeparator(folders[0]) : folders[k];
+            if (filter)
+                filter->enter(parent);
             for (const FolderRead::Entry& entry : read.entries) {
                 if (entry.type != EntryType::Directory ||
                     (k == 0 && keptOutOfScans(read.name(entry), rootIsTop)))
+                    continue;
+                if (filter && filter->leavesOutFolder(read.name(entry)))
                     continue;
                 std::string folder;
                 folder.reserve(parent.size() + entry.nameLength + 1);

@@ -24,10 +24,14 @@
 
 namespace paritas {
 
+class FilterRules;
+
 struct WalkOptions {
     bool subfolders = true; // walk below the root (else the root alone)
     bool fileFacts = true;  // stat the entries that are not folders
     int threads = 0;        // reading threads: 0 the default (cores, at most 8), 1 none besides the caller
+    // Folders these rules leave out are neither listed nor read (they must outlive the walk).
+    const FilterRules* filters = nullptr;
 };
 
 // The default number of reading threads: the machine's cores, at most 8.
@@ -44,8 +48,10 @@ using FolderCommit =
 // runs removed are not walked: ".paritas-versions", and where the root is the top of its file system,
 // its trash folders (".Trash", ".Trash-<uid>"). The root is opened following a link
 // the user chose; nothing below it is followed. `skippedNames` counts the folder names that cannot be
-// carried.
+// carried. `leftOut`, when given, counts the folders the filter rules leave out and records the folders
+// that hold them (in list order; the caller sorts).
 FolderList walkTree(Location& location, const WalkOptions& options, ActivityHost& host,
-                    const FolderCommit& commit, std::size_t* skippedNames = nullptr);
+                    const FolderCommit& commit, std::size_t* skippedNames = nullptr,
+                    ScanLeftOut* leftOut = nullptr);
 
 } // namespace paritas
