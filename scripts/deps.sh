@@ -1,7 +1,8 @@
 # Sourced by scripts/run and scripts/test: installs the Debian packages that are missing, and only those.
 paritas_install_missing() {
   local wanted=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libgtest-dev googletest
-                zlib1g-dev rsync tzdata nlohmann-json3-dev dpkg-dev appstream desktop-file-utils "$@")
+                zlib1g-dev rsync tzdata nlohmann-json3-dev dpkg-dev appstream desktop-file-utils
+                libcurl4-openssl-dev rclone openssh-server openssh-client "$@")
   local missing=()
   local pkg
   for pkg in "${wanted[@]}"; do
