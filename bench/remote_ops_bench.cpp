@@ -55,7 +55,7 @@ std::string run(std::vector<std::string> arguments, double& seconds) {
     const auto lines = child->recentOutput();
     if (child->exitCode() != 0)
         return "failed: " + (lines.empty() ? child->endDescription() : lines.back());
-    return lines.empty() ? "" : lines.back();
+    return "ok";
 }
 
 long kilobytesOf(pid_t pid, const char* field) {
@@ -69,7 +69,7 @@ long kilobytesOf(pid_t pid, const char* field) {
 }
 
 int makeTree(const std::string& root, int files, int folders) {
-    const std::string marker = root + "/tree/.complete";
+    const std::string marker = root + "/tree.complete";
     struct stat facts {};
     if (::stat(marker.c_str(), &facts) == 0)
         return 0;
@@ -93,6 +93,18 @@ int makeTree(const std::string& root, int files, int folders) {
     return 0;
 }
 
+std::string obscure(const std::string& password) {
+    ChildProcessOptions options;
+    options.arguments = {"rclone", "obscure", password};
+    options.environment = baseEnvironment();
+    int error = 0;
+    auto child = ChildProcess::start(std::move(options), error);
+    if (!child || !child->waitForEnd(30s) || child->exitCode() != 0)
+        return {};
+    const auto lines = child->recentOutput();
+    return lines.empty() ? std::string() : lines.back();
+}
+
 struct Server {
     std::unique_ptr<ChildProcess> process;
     std::string fs; // of the served root
@@ -101,7 +113,7 @@ struct Server {
 Server serveSftp(const std::string& folder, const std::string& keyFolder) {
     Server server;
     double ignored = 0;
-    const std::string obscured = run({"rclone", "obscure", "bench"}, ignored);
+    const std::string obscured = obscure("bench");
     run({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", keyFolder + "/host_key"}, ignored);
     ChildProcessOptions options;
     options.arguments = {"rclone", "serve", "sftp",   folder,  "--addr", "127.0.0.1:0",

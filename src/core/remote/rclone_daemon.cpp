@@ -35,6 +35,13 @@ std::string randomSecret() {
     return text;
 }
 
+void wipe(std::string& secret) {
+    volatile char* bytes = secret.data();
+    for (std::size_t i = 0; i < secret.size(); ++i)
+        bytes[i] = 0;
+    secret.clear();
+}
+
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -121,6 +128,7 @@ std::unique_ptr<RcloneDaemon> RcloneDaemon::start(RcloneDaemonOptions options, R
                        "--log-level",
                        "NOTICE"};
     child.environment = daemonEnvironment(options, daemon->endpoint_);
+    wipe(options.configPassword); // ChildProcess wipes the environment's copy once rclone runs
     int error = 0;
     daemon->process_ = ChildProcess::start(std::move(child), error);
     if (!daemon->process_) {
@@ -181,7 +189,7 @@ std::string RcloneDaemon::endReason() const {
            (log.empty() ? std::string() : "; it last said: " + lastWords(log));
 }
 
-void RcloneDaemon::stop() {
+void RcloneDaemon::stop(std::chrono::milliseconds quitWait) {
     if (!process_)
         return;
     if (process_->running()) {
@@ -192,7 +200,7 @@ void RcloneDaemon::stop() {
         RcClient quitter(endpoint_, quitOptions, nullptr);
         nlohmann::json reply;
         quitter.call("core/quit", nlohmann::json::object(), reply);
-        process_->waitForEnd(stopTimeout_);
+        process_->waitForEnd(quitWait);
     }
     process_->terminate(stopTimeout_);
 }

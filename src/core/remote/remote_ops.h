@@ -135,10 +135,14 @@ RcResult stat(RcClient& client, const RemotePath& path, RemoteStat& result, std:
 // The facts of the remote that fs names.
 RcResult fsInfo(RcClient& client, std::string_view fs, RemoteFsInfo& info);
 
-// Copies the local file (an absolute path; a regular file, never a link: ELOOP) to a fresh temporary
+// Copies the local file (an absolute path; a regular file, never a link: ELOOP, checked by lstat just
+// before; rclone then opens the path following links, and only its own check that size and time did
+// not change while it copied, "source file is being updated", catches a swap) to a fresh temporary
 // name in target's folder, which it returns. rclone never replaces anything at that name
-// (IgnoreExisting); the copy is then checked by a stat to hold the file's size (EEXIST when something
-// else stood at the name). On failure nothing of the copy is left where rclone could remove it.
+// (IgnoreExisting, which skips without a word); the copy is then checked by a stat to hold the file's
+// size (EEXIST when something else stood at the name; one of the same size standing at a fresh
+// 64-bit random name would pass). A copy that failed is removed, by rclone or here; one cut short by
+// a lost connection stays under its temporary name.
 RcResult uploadAsTemporary(RcClient& client, const std::string& localFile, const RemotePath& target,
                            RemotePath& temporary, std::string_view group = {});
 // Moves the temporary copy onto target after checking that atTarget holds there (server-side where

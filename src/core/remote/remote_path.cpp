@@ -178,7 +178,9 @@ ParsedLocation parseLocation(std::string_view text) {
     std::string_view path = text.substr(colon + 1);
     ParsedLocation parsed;
     parsed.kind = LocationKind::Remote;
-    parsed.name = onTheFly ? ":" + std::string(name) : std::string(name);
+    if (onTheFly)
+        parsed.name.push_back(':');
+    parsed.name.append(name);
     parsed.remote.fs = std::string(text.substr(0, colon + 1));
     if (!path.empty() && path.front() == '/') {
         parsed.remote.fs.push_back('/');

@@ -109,6 +109,28 @@ TEST_F(RcloneDaemonTest, StartsWithItsPasswordInItsEnvironmentOnlyAndAnswersNobo
     EXPECT_FALSE(refused.ok());
 }
 
+// rclone ignores fields of _config it does not know without a word; options/local shows what a call
+// ran with.
+TEST_F(RcloneDaemonTest, EveryCallCarriesItsRetryAndTimeoutSettings) {
+    RcResult failure;
+    auto daemon = RcloneDaemon::start(optionsWithConfig(""), failure);
+    ASSERT_TRUE(daemon) << describe(failure);
+    RcClientOptions options;
+    options.lowLevelRetries = 2;
+    options.remoteConnectTimeout = 15s;
+    options.remoteIdleTimeout = 120s;
+    RcClient client(daemon->endpoint(), options, daemon.get());
+    RcCallOptions call;
+    call.config["IgnoreExisting"] = true;
+    nlohmann::json reply;
+    ASSERT_TRUE(client.call("options/local", nlohmann::json::object(), reply, call));
+    const nlohmann::json& config = reply["config"];
+    EXPECT_EQ(config.value("LowLevelRetries", 0), 2);
+    EXPECT_EQ(config.value("ConnectTimeout", int64_t{0}), 15000000000);
+    EXPECT_EQ(config.value("Timeout", int64_t{0}), 120000000000);
+    EXPECT_TRUE(config.value("IgnoreExisting", false));
+}
+
 TEST_F(RcloneDaemonTest, ListsTheConfiguredRemotesSorted) {
     RcResult failure;
     auto daemon =
@@ -188,6 +210,18 @@ TEST_F(RcloneDaemonTest, EndsWithTheObjectLeavingNoProcess) {
     daemon.reset();
     EXPECT_TRUE(processGone(pid));
     EXPECT_TRUE(rcdProcessesUsing(work.path("rclone.conf")).empty());
+}
+
+TEST_F(RcloneDaemonTest, StopsAtOnceWhenNotToWaitForItsQuit) {
+    RcResult failure;
+    auto daemon = RcloneDaemon::start(optionsWithConfig(""), failure);
+    ASSERT_TRUE(daemon) << describe(failure);
+    const pid_t pid = daemon->pid();
+    const auto start = std::chrono::steady_clock::now();
+    daemon->stop(0ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(daemon->endReason().rfind("rclone ended (exit code 143)", 0), 0u) << daemon->endReason();
+    EXPECT_TRUE(processGone(pid));
 }
 
 TEST_F(RcloneDaemonTest, AKilledDaemonMakesEveryCallFailAtOnceWithTheReason) {

@@ -28,6 +28,10 @@ protected:
             GTEST_SKIP() << failure;
         client = std::make_unique<RcClient>(daemon->endpoint(), RcClientOptions{}, daemon.get());
     }
+    void TearDown() override {
+        if (daemon)
+            daemon->stop(0ms);
+    }
     std::string served() const { return work.path("served"); }
 
     // The size of the first file in the served folder whose name starts with prefix, or -1.
