@@ -18,8 +18,9 @@
 //                       makes rclone end, and start() says so with kRcloneConfigPassword
 //   RCLONE_SFTP_SKIP_LINKS=true SFTP listings leave out symbolic links and special files (without
 //                       it a link to /etc lists as a folder and is walked into). Measured with 1.60:
-//                       this environment variable wins over "skip_links = false" in the file; only
-//                       a connection-string parameter (nas,skip_links=false:) overrides it.
+//                       this environment variable wins over "skip_links = false" in the file (and,
+//                       in rclone's documented order, yields only to a connection-string parameter
+//                       such as "nas,skip_links=false:", which a user would have to write).
 //   RCLONE_LOCAL_COPY_LINKS=false, RCLONE_LOCAL_LINKS=false, RCLONE_LOCAL_SKIP_LINKS=true
 //                       local listings leave links out, quietly, whatever the file says
 //
