@@ -150,7 +150,7 @@ TEST(CliCrc, CriteriaChooseThePartner) {
 }
 
 TEST(CliDedupe, DryRunPrintsThePairsAndTheRunDeletesTheDuplicatesOnly) {
-    TempTree tree("A/x.txt = 1234\nA/sub/x.txt = 1234\nA/sub/y.txt = 1234\nA/z.txt = other\n");
+    TempTree tree("A/x.txt = 1234 @2020-01-02 03:04:06\nA/sub/x.txt = 1234 @2020-01-02 03:04:06\nA/sub/y.txt = 1234 @2020-01-02 03:04:06\nA/z.txt = other @2020-01-02 03:04:06\n");
     const TreeSnapshot before = tree.snapshot();
     const CliResult dry = runCli({"dedupe", "--dry-run", tree.path("A")});
     EXPECT_EQ(dry.status, 0);
@@ -173,7 +173,7 @@ TEST(CliDedupe, DryRunPrintsThePairsAndTheRunDeletesTheDuplicatesOnly) {
 }
 
 TEST(CliDedupe, CriteriaAndSubfoldersWidenOrNarrowTheGroups) {
-    TempTree tree("A/x.txt = 1234\nA/y.txt = 1234\nA/sub/x.txt = 1234\n");
+    TempTree tree("A/x.txt = 1234 @2020-01-02 03:04:06\nA/y.txt = 1234 @2020-01-02 03:04:06\nA/sub/x.txt = 1234 @2020-01-02 03:04:06\n");
     const CliResult bySize = runCli({"dedupe", "--dry-run", "--criteria", "size", tree.path("A")});
     EXPECT_EQ(bySize.outLines(),
               (Lines{"Original   *" + tree.path("A/x.txt"), "DeleteFile " + tree.path("A/y.txt"),
@@ -185,7 +185,7 @@ TEST(CliDedupe, CriteriaAndSubfoldersWidenOrNarrowTheGroups) {
 
 TEST(CliFailures, ADuplicateThatIsNotByteForByteTheSameFailsAndStays) {
     // Same name and size, so the plan pairs them; the executor's byte check refuses the delete.
-    TempTree tree("A/x.txt = aaaa\nA/sub/x.txt = bbbb\n");
+    TempTree tree("A/x.txt = aaaa @2020-01-02 03:04:06\nA/sub/x.txt = bbbb @2020-01-02 03:04:06\n");
     const TreeSnapshot before = tree.snapshot();
     const CliResult r = runCli({"dedupe", tree.path("A")});
     EXPECT_EQ(r.status, 1);

@@ -1,4 +1,5 @@
 #include "core/checksum/crc32.h"
+#include "core/platform/unique_fd.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,11 +22,6 @@ int openNoFollow(const char* path) {
     return fd;
 }
 
-// Closes the file however the reading ends (a block hook may throw after all).
-struct OpenFile {
-    int fd;
-    ~OpenFile() { ::close(fd); }
-};
 
 // The target text of a symbolic link, or the errno of the failure.
 int readLinkTarget(const char* path, std::vector<char>& target) {
@@ -84,7 +80,7 @@ void CRC32File(const std::string& fileName, uint32_t& crc, int64_t& totalBytes, 
         return;
     }
 
-    const OpenFile file{fd};
+    const UniqueFd file(fd); // closed however the reading ends (a block hook may throw after all)
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         error = static_cast<uint16_t>(errno);

@@ -53,10 +53,6 @@ struct ScanCoverage {
     bool complete() const {
         return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty() && skippedNames == 0;
     }
-    // Nothing is unknown (skipped names are known: they are never planned on either side).
-    bool sawEverything() const {
-        return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty();
-    }
 };
 
 // What the user's filters left out of a scan (see filters.h). Unlike coverage's unread spots nothing

@@ -35,6 +35,20 @@ std::pair<std::string, std::string> splitLast(std::string_view path) {
 
 std::atomic<bool> openat2Missing{false};
 
+// Opens the entry `part` of the open folder `parent` as a folder, never following a link.
+int openPartNoFollow(int parent, const std::string& part, FolderHandle& next) {
+    next.reset(::openat(parent, part.c_str(), kFolderFlags | O_NOFOLLOW));
+    if (next.valid())
+        return 0;
+    const int error = errno;
+    // O_NOFOLLOW on a link gives ELOOP (or ENOTDIR with O_PATH | O_DIRECTORY on some kernels).
+    struct stat st {};
+    if (error == ELOOP ||
+        (error == ENOTDIR && ::fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
+        return kCrossesLink;
+    return error;
+}
+
 // Opens `relative` (a folder path without leading separator, possibly empty) beneath `base` without
 // following any link and without climbing out. Returns the fd, or -1 with errno (kCrossesLink and the
 // like as negative values through `error`).
@@ -54,11 +68,17 @@ int openFolderBeneath(int base, const std::string& relative, int& error) {
         openat2Missing = true; // an old kernel, or a filter that forbids the call
     }
     // One component at a time, each opened without following a link.
-    int fd = ::fcntl(base, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) {
-        error = errno;
-        return -1;
-    }
+    FolderHandle folder;
+    error = openFolderStepwise(base, relative, folder);
+    return error == 0 ? folder.release() : -1;
+}
+
+} // namespace
+
+int openFolderStepwise(int base, const std::string& relative, FolderHandle& into, const FolderStep& step) {
+    FolderHandle current(::fcntl(base, F_DUPFD_CLOEXEC, 0));
+    if (!current.valid())
+        return errno;
     std::size_t start = 0;
     while (start < relative.size()) {
         std::size_t end = relative.find(kSeparator, start);
@@ -68,31 +88,17 @@ int openFolderBeneath(int base, const std::string& relative, int& error) {
         start = end + 1;
         if (part.empty() || part == ".")
             continue;
-        if (part == "..") {
-            ::close(fd);
-            error = kOutsideLocations;
-            return -1;
-        }
-        const int next = ::openat(fd, part.c_str(), kFolderFlags | O_NOFOLLOW);
-        const int openError = errno;
-        ::close(fd);
-        if (next < 0) {
-            // O_NOFOLLOW on a link gives ELOOP (or ENOTDIR with O_PATH | O_DIRECTORY on some kernels).
-            error = openError == ELOOP ? kCrossesLink : openError;
-            if (openError == ENOTDIR) {
-                struct stat st {};
-                if (::fstatat(base, relative.substr(0, end).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISLNK(st.st_mode))
-                    error = kCrossesLink;
-            }
-            return -1;
-        }
-        fd = next;
+        if (part == "..")
+            return kOutsideLocations;
+        FolderHandle next;
+        if (const int error = step ? step(current.get(), part, next) : openPartNoFollow(current.get(), part, next);
+            error != 0)
+            return error;
+        current = std::move(next);
     }
-    return fd;
+    into = std::move(current);
+    return 0;
 }
-
-} // namespace
 
 std::string failureText(int error) {
     switch (error) {
@@ -127,21 +133,6 @@ std::string failureText(int error) {
     }
     const char* name = ::strerrorname_np(error);
     return std::string(std::strerror(error)) + " (" + (name ? name : std::to_string(error)) + ")";
-}
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-FolderHandle::~FolderHandle() {
-    if (fd_ >= 0)
-        ::close(fd_);
 }
 
 struct LocationResolver::Root {

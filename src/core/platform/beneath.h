@@ -16,6 +16,9 @@
 // With no locations at all every path is resolved as written (links followed up to its last
 // component); only code that has no locations (tests of single operations) works that way.
 
+#include "core/platform/unique_fd.h"
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,21 +51,14 @@ inline constexpr int kMoveAcrossFileSystems = -1012;
 std::string failureText(int error);
 
 // An open folder, closed with the object.
-class FolderHandle {
-public:
-    FolderHandle() = default;
-    explicit FolderHandle(int fd) : fd_(fd) {}
-    FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    FolderHandle& operator=(FolderHandle&& other) noexcept;
-    FolderHandle(const FolderHandle&) = delete;
-    FolderHandle& operator=(const FolderHandle&) = delete;
-    ~FolderHandle();
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
+using FolderHandle = UniqueFd;
 
-private:
-    int fd_ = -1;
-};
+// Opens the folder `relative` (its names separated by the separator) beneath the open folder `base`,
+// one name at a time, never climbing out (".." fails with kOutsideLocations). `step` opens one name
+// in its parent (a versions folder makes what is missing there); by default a folder opened without
+// following a link (a link fails with kCrossesLink). Returns 0 with `into` set, or the failure.
+using FolderStep = std::function<int(int parent, const std::string& name, FolderHandle& next)>;
+int openFolderStepwise(int base, const std::string& relative, FolderHandle& into, const FolderStep& step = {});
 
 // A folder a resolved path lies in: opened for it, or kept open by the resolver (shared, so that it
 // stays open while the path is used even when the resolver keeps another folder meanwhile).

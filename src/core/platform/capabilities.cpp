@@ -1,4 +1,5 @@
 #include "core/platform/capabilities.h"
+#include "core/platform/unique_fd.h"
 
 #include "core/platform/file_copy.h"
 #include "core/platform/file_stamp.h"
@@ -45,20 +46,7 @@ private:
     std::vector<std::string> names_;
 };
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 int renameAt(int dir, const std::string& from, const std::string& to, unsigned flags) {
     return static_cast<int>(::syscall(SYS_renameat2, dir, from.c_str(), dir, to.c_str(), flags));

@@ -52,7 +52,7 @@ bool answeredAt(long rc, ssize_t& out) {
 } // namespace
 
 EntryHandle::EntryHandle(int fd, bool owned, Kind kind, int error)
-    : fd_(fd), owned_(owned), kind_(kind), error_(error) {
+    : fd_(fd), owned_(owned ? fd : -1), kind_(kind), error_(error) {
     if (fd_ >= 0)
         std::snprintf(proc_, sizeof proc_, "/proc/self/fd/%d", fd_);
 }
@@ -73,11 +73,10 @@ EntryHandle EntryHandle::named(int dir, const std::string& name) {
 }
 
 EntryHandle::EntryHandle(EntryHandle&& other) noexcept
-    : fd_(other.fd_), owned_(other.owned_), kind_(other.kind_), error_(other.error_), name_(other.name_),
-      namedPath_(std::move(other.namedPath_)) {
+    : fd_(other.fd_), owned_(std::move(other.owned_)), kind_(other.kind_), error_(other.error_),
+      name_(other.name_), namedPath_(std::move(other.namedPath_)) {
     std::copy(std::begin(other.proc_), std::end(other.proc_), std::begin(proc_));
     other.fd_ = -1;
-    other.owned_ = false;
 }
 
 const char* EntryHandle::namedPath() const {
@@ -86,10 +85,7 @@ const char* EntryHandle::namedPath() const {
     return namedPath_.c_str();
 }
 
-EntryHandle::~EntryHandle() {
-    if (owned_ && fd_ >= 0)
-        ::close(fd_);
-}
+EntryHandle::~EntryHandle() = default;
 
 int EntryHandle::stat(struct stat& st) const {
     if (kind_ == Kind::Named)

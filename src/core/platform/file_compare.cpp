@@ -1,4 +1,5 @@
 #include "core/platform/file_compare.h"
+#include "core/platform/unique_fd.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,22 +13,11 @@ namespace {
 
 constexpr std::size_t kBlockBytes = 256u << 10;
 
-class Descriptor {
-public:
-    explicit Descriptor(const ResolvedPath& at)
-        : fd_(::openat(at.folder.get(), at.name.c_str(),
-                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+// The file at a resolved path, opened for reading without following a link or waiting on a FIFO.
+UniqueFd openForComparing(const ResolvedPath& at) {
+    return UniqueFd(
+        ::openat(at.folder.get(), at.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+}
 
 // Reads up to `size` bytes, retrying short reads; the count read, or -1 on error.
 ssize_t readFully(int fd, char* buffer, std::size_t size) {
@@ -67,7 +57,7 @@ DuplicateProof compareLinks(const ResolvedPath& kept, const ResolvedPath& duplic
 }
 
 DuplicateProof compareContents(const ResolvedPath& kept, const ResolvedPath& duplicate) {
-    const Descriptor a(kept), b(duplicate);
+    const UniqueFd a = openForComparing(kept), b = openForComparing(duplicate);
     if (a.get() < 0 || b.get() < 0)
         return DuplicateProof::Unreadable;
     struct stat sa {

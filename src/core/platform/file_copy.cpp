@@ -5,6 +5,7 @@
 #include "core/platform/file_ops.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/placement.h"
+#include "core/platform/unique_fd.h"
 
 #include <algorithm>
 #include <array>
@@ -41,26 +42,7 @@ CopyResult failed(const Disposed& why) {
     return failed(why.error, why.detail);
 }
 
-class FileHandle {
-public:
-    explicit FileHandle(int fd = -1) : fd_(fd) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closes now and reports the close's own failure (some file systems report write errors here).
-    int close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
+using FileHandle = UniqueFd;
 
 // Gives the unnamed file `fd` the name `name` in `dir`; fails with EEXIST when the name is taken.
 int linkUnnamed(int fd, int dir, const std::string& name) {

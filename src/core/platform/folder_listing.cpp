@@ -1,4 +1,5 @@
 #include "core/platform/folder_listing.h"
+#include "core/platform/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,20 +47,7 @@ bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using FileDescriptor = UniqueFd;
 
 } // namespace
 

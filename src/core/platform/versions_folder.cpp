@@ -113,27 +113,7 @@ int claimVersionsFolder(int root) {
 }
 
 int openFolderTree(int root, const std::string& relative, FolderHandle& into) {
-    FolderHandle current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
-    if (!current.valid())
-        return errno;
-    std::size_t start = 0;
-    while (start < relative.size()) {
-        std::size_t end = relative.find(kSeparator, start);
-        if (end == std::string::npos)
-            end = relative.size();
-        const std::string part = relative.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..")
-            return kOutsideLocations;
-        FolderHandle next;
-        if (const int error = openOrMake(current.get(), part, next); error != 0)
-            return error;
-        current = std::move(next);
-    }
-    into = std::move(current);
-    return 0;
+    return openFolderStepwise(root, relative, into, openOrMake);
 }
 
 int openOrMakeFolder(const std::string& path, FolderHandle& into) {

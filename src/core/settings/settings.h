@@ -43,8 +43,6 @@ struct Settings {
     int versionsKeepDays = 0;
     // Every copy is read back and its CRC compared with the source's before it takes its name.
     bool verifyCopies = false;
-
-    int criteriaCount() const { return int(CheckSize) + int(CheckName) + int(CheckTimeStamp); }
 };
 
 } // namespace paritas

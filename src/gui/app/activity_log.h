@@ -30,7 +30,6 @@ public:
     // Brings the view up to date now.
     void flush();
     void clear();
-    std::size_t lineCount() const { return store_.size(); }
     QStringList lines() const;
     // Every line as bytes, for the export.
     std::vector<std::string> lineBytes() const;
