@@ -16,11 +16,19 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStyle>
 #include <QTableView>
 
 #include <algorithm>
 
 namespace paritas::gui {
+namespace {
+
+// Room around a cell's text: the focus frame's margin on each side and a little air.
+constexpr int kCellRoom = 12;
+constexpr int kLeastPathWidth = 120;
+
+} // namespace
 
 void CrcMatchModel::setTable(CrcMatchTable table) {
     beginResetModel();
@@ -327,7 +335,10 @@ TCRCMatch::TCRCMatch(TForm1* mainWindow) : QWidget(mainWindow, Qt::Window), main
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid1->verticalHeader()->setVisible(false);
     StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    StringGrid1->verticalHeader()->setDefaultSectionSize(18);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(
+        std::max(18, StringGrid1->fontMetrics().height() + 4));
+    // One line a row: a path wrapped at its dashes showed its first part and hid where it ends.
+    StringGrid1->setWordWrap(false);
     StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setTextVisible(false);
@@ -370,11 +381,26 @@ void TCRCMatch::CheckDifferencesClick() {
     }
 }
 
+// The status and CRC columns are as wide as the design, or as their header and their widest text
+// (a status with its sign, eight hexadecimal digits) need at the window's font.
 void TCRCMatch::FormCreate() {
     stopRequested = false;
     const int widths[5] = {79, 87, 93, 127, 166};
-    for (int c = 0; c < 5; ++c)
-        StringGrid1->setColumnWidth(c, widths[c]);
+    const QFontMetrics metrics = StringGrid1->fontMetrics();
+    const int sign = StringGrid1->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, StringGrid1) + 6;
+    const int texts[3] = {sign + std::max({metrics.horizontalAdvance(QString::fromLatin1(
+                                               kCrcStatusDifferent.data(), kCrcStatusDifferent.size())),
+                                           metrics.horizontalAdvance(QString::fromLatin1(
+                                               kCrcStatusNoFileMatch.data(), kCrcStatusNoFileMatch.size()))}),
+                          metrics.horizontalAdvance(QStringLiteral("DDDDDDDD")),
+                          metrics.horizontalAdvance(QStringLiteral("DDDDDDDD"))};
+    for (int c = 0; c < 5; ++c) {
+        int width = widths[c];
+        if (c < 3)
+            width =
+                std::max({width, texts[c] + kCellRoom, StringGrid1->horizontalHeader()->sectionSizeHint(c)});
+        StringGrid1->setColumnWidth(c, width);
+    }
 }
 
 void TCRCMatch::resizeEvent(QResizeEvent* event) {
@@ -382,12 +408,20 @@ void TCRCMatch::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
-// Columns 3 and 4 (the two paths) each take a third of the table's width.
+// Columns 3 and 4 (the two paths) share what the other columns leave beside the vertical scroll
+// bar (a third of the table's width each at the design's size), and are never narrower than a
+// path's last folder and name need to be told apart; below that the table scrolls across.
 void TCRCMatch::FormResize() {
-    StringGrid1->setGeometry(0, 38, width(), height() - 38 - 18);
+    const int top = std::max(38, BitBtn1->geometry().bottom() + 6);
+    StringGrid1->setGeometry(0, top, width(), height() - top - 18);
     ProgressBar1->setGeometry(0, height() - 16, width(), 16);
-    StringGrid1->setColumnWidth(3, StringGrid1->width() / 3);
-    StringGrid1->setColumnWidth(4, StringGrid1->width() / 3);
+    const int room = StringGrid1->width() - 2 * StringGrid1->frameWidth() -
+                     StringGrid1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, StringGrid1);
+    const int others =
+        StringGrid1->columnWidth(0) + StringGrid1->columnWidth(1) + StringGrid1->columnWidth(2);
+    const int path = std::max(kLeastPathWidth, (room - others) / 2);
+    StringGrid1->setColumnWidth(3, path);
+    StringGrid1->setColumnWidth(4, path);
 }
 
 void TCRCMatch::previewColumn(int column) {

@@ -44,6 +44,7 @@ QVBoxLayout* column(QGroupBox* group, std::initializer_list<QWidget*> controls) 
 // Controls side by side, then room.
 QHBoxLayout* row(std::initializer_list<QWidget*> controls, int indent = 0) {
     auto* layout = new QHBoxLayout;
+    layout->setSpacing(12);
     if (indent > 0)
         layout->addSpacing(indent);
     for (QWidget* control : controls)

@@ -53,13 +53,26 @@ private slots:
         QCOMPARE(dialogs.opened, QStringList({t.b + "/elsewhere/same.txt"}));
     }
 
-    void theTwoPathColumnsTakeAThirdOfTheWidthEach() {
+    // The two paths share what the other columns leave (about a third of the width each); the status
+    // column shows the longest status with its sign, the CRC columns their eight digits.
+    void thePathColumnsShareTheRoomAndTheStatusShowsWhole() {
         TCRCMatch* crc = w.crcMatch;
-        crc->resize(900, 500);
-        crc->FormResize();
-        QCOMPARE(crc->StringGrid1->columnWidth(3), crc->StringGrid1->width() / 3);
-        QCOMPARE(crc->StringGrid1->columnWidth(4), crc->StringGrid1->width() / 3);
-        QCOMPARE(crc->StringGrid1->columnWidth(0), 79);
+        QTableView* grid = crc->StringGrid1;
+        for (int width : {700, 900, 1600}) {
+            crc->resize(width, 500);
+            crc->FormResize();
+            QCOMPARE(grid->columnWidth(3), grid->columnWidth(4));
+            if (width >= 900)
+                QVERIFY(grid->columnWidth(3) >= grid->width() / 3 - 20);
+            int total = 0;
+            for (int c = 0; c < 5; ++c)
+                total += grid->columnWidth(c);
+            QVERIFY2(total <= grid->width(), qPrintable(QString::number(total)));
+        }
+        const QFontMetrics metrics = grid->fontMetrics();
+        QVERIFY(grid->columnWidth(0) >= metrics.horizontalAdvance("Different!!!") + 16);
+        QVERIFY(grid->columnWidth(1) >= metrics.horizontalAdvance("5A963463"));
+        QVERIFY(!grid->wordWrap());
     }
 
     void aStopBeforeTheFirstRowReportsNothingCompared() {
