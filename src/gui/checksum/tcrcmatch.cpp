@@ -27,6 +27,7 @@ namespace {
 // Room around a cell's text: the focus frame's margin on each side and a little air.
 constexpr int kCellRoom = 12;
 constexpr int kLeastPathWidth = 120;
+constexpr int kOpeningWidth = 900;
 
 } // namespace
 
@@ -350,7 +351,8 @@ TCRCMatch::TCRCMatch(TForm1* mainWindow) : QWidget(mainWindow, Qt::Window), main
     connect(BitBtn3, &QPushButton::clicked, this, &TCRCMatch::BitBtn3Click);
     connect(BitBtn4, &QPushButton::clicked, this, &TCRCMatch::BitBtn4Click);
     connect(CheckDifferences, &QCheckBox::toggled, this, &TCRCMatch::CheckDifferencesClick);
-    const int width = std::max(576, CheckDifferences->geometry().right() + 8);
+    // Wide enough that both paths show their folders and names beside the status and the CRCs.
+    const int width = std::max(kOpeningWidth, CheckDifferences->geometry().right() + 8);
     setMinimumSize(std::max(500, CheckDifferences->geometry().right() + 8), 300);
     resize(width, 518);
     if (mainWindow)
