@@ -11,7 +11,6 @@
 #include "gui/settings/tform2.h"
 
 #include "core/app/text_file.h"
-#include "core/settings/config_file.h"
 
 #include <QAction>
 #include <QCloseEvent>
