@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package: `cpack -G DEB` builds it from the build folder; unpacked with `dpkg -x` into a
-# scratch folder it holds both programs, the desktop entry, the icon and the AppStream metainfo, each
-# valid; its dependencies name the libraries the programs need; and the packaged window starts.
+# scratch folder it holds both programs with their manual pages, the desktop entry, the icon and the
+# AppStream metainfo, each valid; its dependencies name the libraries the programs need; and the
+# packaged window starts.
 #
 #   deb_package_test.sh BUILD_DIR
 set -euo pipefail
@@ -30,6 +31,9 @@ for file in usr/bin/paritas usr/bin/paritas-cli usr/share/applications/paritas.d
 done
 for program in paritas paritas-cli; do
     [[ -x "$root/usr/bin/$program" ]] || fail "usr/bin/$program is not executable"
+    page=$(ls "$root/usr/share/man/man1/$program.1"* 2>/dev/null | head -1)
+    [[ -n "$page" ]] || fail "the manual page of $program is not in the package"
+    [[ $(zcat -f "$page" | sed -n 1p) == .TH\ * ]] || fail "$page is no manual page"
 done
 
 desktop="$root/usr/share/applications/paritas.desktop"
@@ -37,7 +41,9 @@ desktop-file-validate "$desktop" || fail "paritas.desktop does not validate"
 grep -qx 'Exec=paritas' "$desktop" || fail "the desktop entry does not start paritas"
 grep -qx 'Icon=paritas' "$desktop" || fail "the desktop entry does not name the icon"
 grep -qE '^Categories=.*Utility;.*FileTools;' "$desktop" || fail "categories"
-appstreamcli validate --no-net "$root/usr/share/metainfo/org.example.paritas.metainfo.xml" ||
+# Without --no-net: a URL in the metainfo that cannot be reached fails the validation, and the
+# metainfo names none it cannot stand behind.
+appstreamcli validate "$root/usr/share/metainfo/org.example.paritas.metainfo.xml" ||
     fail "the metainfo does not validate"
 grep -q '<launchable type="desktop-id">paritas.desktop</launchable>' \
     "$root/usr/share/metainfo/org.example.paritas.metainfo.xml" || fail "the metainfo does not launch paritas.desktop"

@@ -45,4 +45,15 @@ struct Settings {
     bool verifyCopies = false;
 };
 
+// The settings of a first start, when no config.ini exists anywhere yet. They differ from the values
+// above, which are what a reader assumes for an entry its file lacks: the modified time is a same-file
+// criterion too (with size and name alone, a file edited without a change of size would count as
+// unchanged and never be copied), and what actions remove or replace goes to the trash.
+inline Settings firstStartSettings() {
+    Settings settings;
+    settings.CheckTimeStamp = true;
+    settings.removedFiles = RemovedFiles::Trash;
+    return settings;
+}
+
 } // namespace paritas

@@ -42,4 +42,9 @@ const QIcon& deleteIcon() {
     return icon;
 }
 
+const QIcon& missingIcon() {
+    static const QIcon icon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxQuestion);
+    return icon;
+}
+
 } // namespace paritas::gui

@@ -16,5 +16,7 @@ const QIcon& cancelIcon();
 const QIcon& warningIcon();
 // The sign of a line that deletes a file or removes a folder.
 const QIcon& deleteIcon();
+// The sign of a row that found no partner (a file of A that no file of B matches).
+const QIcon& missingIcon();
 
 } // namespace paritas::gui

@@ -95,6 +95,10 @@ public:
             return {};
         return dialog.selectedFiles().constFirst();
     }
+    QString folderName(QWidget* parent, const QString& caption, const QString& start) override {
+        const OpenQuestion asking;
+        return QFileDialog::getExistingDirectory(parent, caption, start, QFileDialog::ShowDirsOnly);
+    }
     void open(const QString& pathOrUrl) override {
         const QUrl url =
             pathOrUrl.contains(QStringLiteral("://")) ? QUrl(pathOrUrl) : QUrl::fromLocalFile(pathOrUrl);
@@ -114,6 +118,10 @@ DialogSeam& DialogSeam::current() {
 
 void DialogSeam::install(DialogSeam* seam) {
     installed = seam;
+}
+
+QString DialogSeam::folderName(QWidget*, const QString&, const QString&) {
+    return {};
 }
 
 bool DialogSeam::questionOpen() {

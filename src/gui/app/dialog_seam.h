@@ -40,6 +40,9 @@ public:
     virtual QString saveFileName(QWidget* parent, const QString& fileName, const QString& defaultSuffix,
                                  const QString& filter) = 0;
     virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) = 0;
+    // A folder dialog opened at `start`; an empty text when cancelled. Seams of programs that never
+    // ask for a folder need not answer: the default is a cancelled dialog.
+    virtual QString folderName(QWidget* parent, const QString& caption, const QString& start);
     // Hands a file, folder or web address to the desktop's opener; the result is not looked at.
     virtual void open(const QString& pathOrUrl) = 0;
 

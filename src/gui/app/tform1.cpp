@@ -3,6 +3,7 @@
 #include "core/base/modes.h"
 #include "gui/app/activity_log.h"
 #include "gui/app/font_fit.h"
+#include "gui/app/job_columns.h"
 #include "gui/app/location_chooser.h"
 #include "gui/app/log_view.h"
 #include "gui/app/progress_area.h"
@@ -50,6 +51,7 @@ constexpr int kBottomLabelHeight = 17;
 constexpr int kMiddleDesignWidth = 290; // the mode choice, and the column it sets
 constexpr int kModeDesignWidth = 270;   // one mode's radio button
 constexpr int kComboDesignWidth = 263;
+constexpr int kCaptionGap = 6; // between a caption and the control beside it
 
 QPushButton* button(QWidget* parent, const char* caption, int width, int height = 25) {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);
@@ -166,7 +168,8 @@ void TForm1::buildLocationSide(QWidget* client) {
     big.setPointSize(26);
     big.setBold(true);
     Label3 = label(client, "Source Location");
-    Label5 = label(client, "Source Location");
+    // B is the destination: the two captions would otherwise read alike.
+    Label5 = label(client, "Destination Location");
     Label2 = label(client, "A");
     Label4 = label(client, "B");
     for (QLabel* letter : {Label2, Label4}) {
@@ -322,7 +325,9 @@ void TForm1::FormResize() {
     const QSize frame = frameGeometry().size() - size();
     const int W = width() + frame.width();
     const int H = height() + frame.height();
-    const MainLayout l = widenedMiddle(computeMainLayout(W, H, Memo3->height(), layoutChoice()));
+    MainLayout l = widenedMiddle(computeMainLayout(W, H, Memo3->height(), layoutChoice()));
+    if (!l.jobAreaVisible)
+        fitCompactProgressArea(l, H);
 
     for (QWidget* w : std::initializer_list<QWidget*>{Label10, StringGrid3, BitBtn2, BitBtn3, BitBtn4,
                                                       BitBtn5, Memo3, Label6})
@@ -341,8 +346,8 @@ void TForm1::FormResize() {
     // B's drop-down keeps its width while the tree below it is as wide, and never runs past it.
     ShellComboBox2->setGeometry(l.comboBLeft, ShellComboBox2->y(), std::min(kComboDesignWidth, l.treeBWidth),
                                 ShellComboBox2->height());
-    // "Source Location" of B ends where B's drop-down begins, however wide the font makes it.
-    Label5->move(std::min(l.label5Left, l.comboBLeft - Label5->width()), Label5->y());
+    // B's caption ends a little before B's drop-down begins, however wide the font makes it.
+    Label5->move(std::min(l.label5Left, l.comboBLeft - kCaptionGap - Label5->width()), Label5->y());
     Edit2->setGeometry(l.editBLeft, Edit2->y(), l.editBWidth, Edit2->height());
     StringGrid1->resize(l.gridAWidth, StringGrid1->height());
     StringGrid2->setGeometry(l.gridBLeft, StringGrid2->y(), l.gridBWidth, StringGrid2->height());
@@ -350,8 +355,9 @@ void TForm1::FormResize() {
     placeAnchoredControls(l);
     if (progress_)
         progress_->fitLabel();
+    const std::array<int, 5> columns = fittedJobColumns(*StringGrid3, l.jobColumns);
     for (int c = 0; c < 5; ++c)
-        StringGrid3->setColumnWidth(c, l.jobColumns[c]);
+        StringGrid3->setColumnWidth(c, columns[std::size_t(c)]);
     placeProgressArea(l);
 
     // The window's own size: undo a height change in compact, keep the client area 650 high in normal.
@@ -380,6 +386,20 @@ MainLayout TForm1::widenedMiddle(MainLayout l) const {
     l.editBLeft += right;
     l.editBWidth -= right;
     return l;
+}
+
+// Compact: the progress area stands where the rules put it at the compact height, or lower, below
+// the middle column's last button, when a larger font makes the column longer (a status text runs
+// across the window during a run); the window is then made as much higher as that needs.
+void TForm1::fitCompactProgressArea(MainLayout& l, int outerHeight) const {
+    const int shift = outerHeight - kCompactHeight; // the rules' positions at the compact height
+    const int aboveBottom = std::max(BitBtn1->geometry().bottom(), Edit1->geometry().bottom());
+    l.label9Top = std::max(std::min(l.label9Top, l.progressTop - Label9->height()) - shift, aboveBottom + 4);
+    l.progressTop = std::max(l.progressTop - shift, l.label9Top + Label9->height());
+    l.bottomLabelsTop = std::max(l.bottomLabelsTop - shift, l.progressTop + ProgressBar1->height() + 5);
+    const int labelsHeight = std::max(kBottomLabelHeight, Label1->fontMetrics().height());
+    const int around = outerHeight - client_->height(); // frame, menu bar and status bar
+    l.outerHeight = std::max(kCompactHeight, l.bottomLabelsTop + labelsHeight + 2 + around);
 }
 
 // The progress label stands on the progress bar and the bottom labels above the activity log,
@@ -428,10 +448,13 @@ void TForm1::fitToFont() {
         modeHeight = std::max(modeHeight, mode->sizeHint().height());
     }
     const int step = std::max(22, modeHeight + 2);
+    // Below the group's title and inside its frame, however high the font makes the title.
+    const QMargins frame = RadioGroup1->contentsMargins();
+    const int top = std::max(20, frame.top());
     for (QAbstractButton* mode : modes)
-        mode->setGeometry(10, 20 + radioButtons->id(mode) * step, modeWidth, modeHeight);
+        mode->setGeometry(10, top + radioButtons->id(mode) * step, modeWidth, modeHeight);
     RadioGroup1->resize(std::max(kMiddleDesignWidth, modeWidth + 20),
-                        std::max(112, 20 + int(modes.size()) * step + 4));
+                        std::max(112, top + int(modes.size()) * step + frame.bottom() + 1));
 
     CheckBox1->resize(grownWidth(CheckBox1, 140), grownHeight(CheckBox1, 20));
     BitBtn7->setGeometry(std::max(160, CheckBox1->x() + CheckBox1->width() + 8), 3, grownWidth(BitBtn7, 110),

@@ -212,7 +212,7 @@ public:
     // Writes the activity log to a file; false (after the error box) when it cannot be created.
     bool ExportLog(const QString& fileName);
 
-    // True when the settings or the favourites differ from what config.ini holds.
+    // True when the settings or the favourites differ from what the settings files hold.
     bool configurationChangedSinceSave() const;
 
 protected:
@@ -229,6 +229,7 @@ private:
     void buildProgressArea(QWidget* client);
     void placeAnchoredControls(const MainLayout& layout);
     void placeProgressArea(const MainLayout& layout);
+    void fitCompactProgressArea(MainLayout& layout, int outerHeight) const;
     void fitToFont();
     MainLayout widenedMiddle(MainLayout layout) const;
     void showSecondary(QWidget* window);

@@ -11,7 +11,6 @@
 #include "gui/settings/tform2.h"
 
 #include "core/app/text_file.h"
-#include "core/settings/config_file.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -57,8 +56,8 @@ void TForm1::Exit1Click() {
     close();
 }
 
-// Closing the window (Exit, Ctrl+Q, the close box) keeps nothing by itself; when favourites or
-// settings differ from what config.ini holds, the user is asked whether to save them first.
+// Closing the window (Exit, Ctrl+Q, the close box) saves no setting by itself; when favourites or
+// settings differ from what the settings files hold, the user is asked whether to save them first.
 void TForm1::closeEvent(QCloseEvent* event) {
     if (configurationChangedSinceSave()) {
         const QString question = QStringLiteral("Save configuration?\nFavourites or settings have changed "
@@ -74,21 +73,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
             return event->ignore();
         }
     }
+    // The locations and the mode are kept for the next start whatever the answer: they are where the
+    // user was, not settings.
+    if (windows_.form2)
+        windows_.form2->rememberLastRun();
     QMainWindow::closeEvent(event);
 }
 
-// Compares what a save would write for the settings and the favourites with what config.ini holds
-// now (the window's size and view are not counted: they change with every move of the mouse).
 bool TForm1::configurationChangedSinceSave() const {
-    if (!windows_.form2 || windows_.form2->settingsFolder().empty())
-        return false;
-    ConfigFile saved;
-    if (const auto lines = readTextLines(windows_.form2->settingsFolder() + kConfigFileName))
-        applyConfigLines(*lines, saved);
-    ConfigFile now = saved;
-    now.settings = currentSettings();
-    now.favourites = windows_.form9 ? windows_.form9->favourites() : std::vector<Favourite>{};
-    return configLines(now) != configLines(saved);
+    return windows_.form2 && windows_.form2->changedSinceSave();
 }
 
 void TForm1::Compact1Click() {

@@ -1,31 +1,61 @@
 #include "gui/settings/tform2.h"
 
-#include "gui/app/font_fit.h"
+#include "core/jobs/job_list.h"
+#include "core/settings/versions_choice.h"
+#include "gui/app/dialog_seam.h"
+#include "gui/app/tform1.h"
+#include "gui/jobs/tform9.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace paritas::gui {
 namespace {
 
-constexpr int kWidth = 800;
-constexpr int kHeight = 467;
-constexpr int kLeftWidth = 480;
-constexpr int kRemovedTop = 318; // the group of removed files, below both columns
-
-QCheckBox* box(QWidget* parent, const char* caption, int y, bool ticked, const char* hint = nullptr) {
+QCheckBox* box(QWidget* parent, const char* caption, bool ticked, const char* hint = nullptr) {
     auto* b = new QCheckBox(QString::fromUtf8(caption), parent);
-    b->setGeometry(10, y, parent->width() - 16, 20);
     b->setChecked(ticked);
     if (hint)
         b->setToolTip(QString::fromUtf8(hint));
     return b;
+}
+
+// A column of controls inside a group box. The layout keeps every control inside the group's frame
+// and below its title at any font.
+QVBoxLayout* column(QGroupBox* group, std::initializer_list<QWidget*> controls) {
+    auto* layout = new QVBoxLayout(group);
+    layout->setSpacing(2);
+    for (QWidget* control : controls)
+        layout->addWidget(control);
+    return layout;
+}
+
+// Controls side by side, then room.
+QHBoxLayout* row(std::initializer_list<QWidget*> controls, int indent = 0) {
+    auto* layout = new QHBoxLayout;
+    layout->setSpacing(12);
+    if (indent > 0)
+        layout->addSpacing(indent);
+    for (QWidget* control : controls)
+        layout->addWidget(control);
+    layout->addStretch(1);
+    return layout;
+}
+
+// A line edit as wide as `sample` in its font, with room for its frame.
+void fitToText(QLineEdit* edit, const QString& sample) {
+    edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(sample) + 20);
 }
 
 } // namespace
@@ -34,108 +64,142 @@ TForm2::TForm2(QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint |
                               Qt::WindowMinimizeButtonHint) {
     setWindowTitle(QStringLiteral("Configuration"));
-    // Sized to its captions in the desktop's font (the longest caption is the conflict rule's).
-    setFixedSize(kWidth, kHeight);
+    // What a reader of the settings files assumes for an entry the files lack; the load sets the rest
+    // (and the first start its own settings, firstStartSettings()).
     const Settings defaults;
 
     GroupBox1 = new QGroupBox(QStringLiteral("Confirm Actions for Synchronize Now Option"), this);
-    GroupBox1->setGeometry(8, 6, kLeftWidth, 110);
-    CheckDelete = box(GroupBox1, "Prompt for every Delete", 20, defaults.CheckDelete);
-    CheckCreate = box(GroupBox1, "Prompt for new Folder creation", 42, defaults.CheckCreate);
-    CheckCopy = box(GroupBox1, "Prompt for Copy/Move", 64, defaults.CheckCopy);
-    CheckBoxConfirm = box(GroupBox1, "Confirm Action list before File changes", 86, defaults.CheckBoxConfirm);
+    CheckDelete = box(GroupBox1, "Prompt for every Delete", defaults.CheckDelete);
+    CheckCreate = box(GroupBox1, "Prompt for new Folder creation", defaults.CheckCreate);
+    CheckCopy = box(GroupBox1, "Prompt for Copy/Move", defaults.CheckCopy);
+    CheckBoxConfirm = box(GroupBox1, "Confirm Action list before File changes", defaults.CheckBoxConfirm);
+    column(GroupBox1, {CheckDelete, CheckCreate, CheckCopy, CheckBoxConfirm});
 
     GroupBox2 = new QGroupBox(QStringLiteral("Identify same file criteria"), this);
-    GroupBox2->setGeometry(8, 120, kLeftWidth, 88);
-    CheckSize = box(GroupBox2, "Match Size", 20, defaults.CheckSize, "Fast, esential for acurate match");
-    CheckName = box(GroupBox2, "Match FileName", 42, defaults.CheckName, "Slower, increases match acuracy ");
-    CheckTimeStamp = box(GroupBox2, "Match Modified TimeStamp", 64, defaults.CheckTimeStamp,
+    CheckSize = box(GroupBox2, "Match Size", defaults.CheckSize, "Fast, esential for acurate match");
+    CheckName = box(GroupBox2, "Match FileName", defaults.CheckName, "Slower, increases match acuracy ");
+    CheckTimeStamp = box(GroupBox2, "Match Modified TimeStamp", defaults.CheckTimeStamp,
                          "fast, increase acuracy, can omit valid matches if TimeStamp was edited");
+    column(GroupBox2, {CheckSize, CheckName, CheckTimeStamp});
 
     GroupBox3 = new QGroupBox(QStringLiteral("Same FileName and Location coflict resolution"), this);
-    GroupBox3->setGeometry(8, 212, kLeftWidth, 74);
-    CheckNewer = box(GroupBox3, "Leave file with newer modified date (Unchecked leaves older file)", 20,
+    CheckNewer = box(GroupBox3, "Leave file with newer modified date (Unchecked leaves older file)",
                      defaults.CheckNewer);
-    CheckKeepOld =
-        box(GroupBox3, "Also keep other file - rename File+ModifiedDate", 44, defaults.CheckKeepOld);
+    CheckKeepOld = box(GroupBox3, "Also keep other file - rename File+ModifiedDate", defaults.CheckKeepOld);
+    column(GroupBox3, {CheckNewer, CheckKeepOld});
 
     GroupBox4 = new QGroupBox(QStringLiteral("Job List Scheduler"), this);
-    GroupBox4->setGeometry(kLeftWidth + 16, 6, kWidth - kLeftWidth - 24, 308);
     const char* days[7] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
     QCheckBox** dayMembers[7] = {&Monday, &Tuesday, &Wednesday, &Thursday, &Friday, &Saturday, &Sunday};
     for (int d = 0; d < 7; ++d)
-        *dayMembers[d] = box(GroupBox4, days[d], 20 + d * 22, false);
-    Every = box(GroupBox4, "Every day at :", 180, defaults.Every);
-    Every->resize(110, 20);
+        *dayMembers[d] = box(GroupBox4, days[d], false);
+    Every = box(GroupBox4, "Every day at :", defaults.Every);
     Edit1 = new QLineEdit(QString::fromStdString(defaults.timeText), GroupBox4);
-    Edit1->setGeometry(122, 180, 80, 22);
-    SaveLog = box(GroupBox4, "Save log file After scheduled job finishes", 206, defaults.SaveLog);
-    SaveLog->setText(QStringLiteral("Save log file After scheduled job finishes"));
+    fitToText(Edit1, QStringLiteral("00:00:00 PM"));
+    SaveLog = box(GroupBox4, "Save log file After scheduled job finishes", defaults.SaveLog);
     Label2 = new QLabel(GroupBox4);
-    Label2->setGeometry(10, 236, 190, 30);
-    // Scheduled runs run unwatched: a plan that deletes more than this is refused (deletion_guard.h).
-    LabelMaxDelete = new QLabel(QStringLiteral("Largest deletion of a scheduled run:"), GroupBox4);
-    LabelMaxDelete->setGeometry(10, 272, 222, 22);
-    EditMaxDelete = new QLineEdit(QString::fromStdString(DeletionBound{}.text()), GroupBox4);
-    EditMaxDelete->setGeometry(234, 272, 54, 22);
-    EditMaxDelete->setToolTip(
-        QStringLiteral("A share of the files of the side that would lose them (50%), a number of files "
-                       "(200), or none"));
     QFont bold = Label2->font();
     bold.setBold(true);
     Label2->setFont(bold);
+    Label2->setMinimumHeight(2 * Label2->fontMetrics().height());
+    // Scheduled runs run unwatched: a plan that deletes more than this is refused (deletion_guard.h).
+    LabelMaxDelete = new QLabel(QStringLiteral("Largest deletion of a scheduled run:"), GroupBox4);
+    EditMaxDelete = new QLineEdit(QString::fromStdString(DeletionBound{}.text()), GroupBox4);
+    fitToText(EditMaxDelete, QStringLiteral("10000"));
+    EditMaxDelete->setToolTip(
+        QStringLiteral("A share of the files of the side that would lose them (50%), a number of files "
+                       "(200), or none"));
+    auto* scheduler = new QVBoxLayout(GroupBox4);
+    scheduler->setSpacing(2);
+    for (QCheckBox* day : dayBoxes())
+        scheduler->addWidget(day);
+    scheduler->addLayout(row({Every, Edit1}));
+    scheduler->addWidget(SaveLog);
+    scheduler->addWidget(Label2);
+    scheduler->addStretch(1);
+    scheduler->addLayout(row({LabelMaxDelete, EditMaxDelete}));
 
     GroupBox5 = new QGroupBox(QStringLiteral("Files that actions delete or replace"), this);
-    GroupBox5->setGeometry(8, kRemovedTop, kWidth - 16, 104);
     RadioDelete = new QRadioButton(QStringLiteral("Delete them"), GroupBox5);
-    RadioDelete->setGeometry(10, 20, 150, 20);
     RadioTrash = new QRadioButton(QStringLiteral("Move them to the trash"), GroupBox5);
-    RadioTrash->setGeometry(170, 20, 200, 20);
     RadioTrash->setToolTip(QStringLiteral(
         "The trash of the file's own file system; a file no trash can take stays where it is"));
     RadioVersions = new QRadioButton(QStringLiteral("Move them to a versions folder:"), GroupBox5);
-    RadioVersions->setGeometry(10, 46, 230, 20);
     EditVersions = new QLineEdit(GroupBox5);
-    EditVersions->setGeometry(244, 44, kWidth - 276, 22);
     EditVersions->setPlaceholderText(QStringLiteral("empty: .paritas-versions at the top of each location"));
+    EditVersions->setMinimumWidth(
+        EditVersions->fontMetrics().horizontalAdvance(EditVersions->placeholderText()) + 20);
     EditVersions->setToolTip(QStringLiteral("An absolute folder outside both locations, on their file "
-                                            "system: files are moved there, never copied"));
+                                            "system, empty when first chosen: files are moved there, never "
+                                            "copied"));
+    ButtonVersions = new QPushButton(QStringLiteral("Choose..."), GroupBox5);
     LabelKeepDays =
         new QLabel(QStringLiteral("Remove versions older than (days, 0 keeps them all):"), GroupBox5);
-    LabelKeepDays->setGeometry(30, 72, 330, 22);
     SpinKeepDays = new QSpinBox(GroupBox5);
-    SpinKeepDays->setGeometry(364, 72, 80, 22);
     SpinKeepDays->setRange(0, 36500);
     CheckVerify =
         new QCheckBox(QStringLiteral("Verify every copy (read it back, compare its CRC)"), GroupBox5);
-    CheckVerify->setGeometry(420, 20, kWidth - 446, 20);
+    auto* removed = new QVBoxLayout(GroupBox5);
+    removed->setSpacing(2);
+    removed->addLayout(row({RadioDelete, RadioTrash}));
+    auto* versions = new QHBoxLayout;
+    versions->addWidget(RadioVersions);
+    versions->addWidget(EditVersions, 1);
+    versions->addWidget(ButtonVersions);
+    removed->addLayout(versions);
+    // The days belong to the versions choice: they stand under it, indented past its indicator.
+    removed->addLayout(
+        row({LabelKeepDays, SpinKeepDays},
+            style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, RadioVersions) +
+                style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, RadioVersions)));
+    removed->addWidget(CheckVerify);
     applyRemovalChoice(defaults);
 
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
-    BitBtn3->setGeometry(8, kHeight - 35, 150, 27);
     ButtonClose = new QPushButton(QStringLiteral("Close"), this);
-    ButtonClose->setGeometry(166, kHeight - 35, 90, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
-    BitBtn1->setGeometry(kWidth - 288, kHeight - 35, 136, 27);
     BitBtn1->setEnabled(false);
     BitBtn2 = new QPushButton(QStringLiteral("Activate Schedule"), this);
-    BitBtn2->setGeometry(kWidth - 144, kHeight - 35, 136, 27);
+    const std::pair<QPushButton*, int> designWidths[] = {
+        {BitBtn3, 150}, {ButtonClose, 90}, {BitBtn1, 136}, {BitBtn2, 136}};
+    for (const auto& [button, width] : designWidths)
+        button->setMinimumWidth(width);
+
+    // Left column: prompts, criteria, conflict rule; right column: the scheduler; below both the
+    // group of removed files, then the buttons. The window takes the size its contents need.
+    auto* left = new QVBoxLayout;
+    left->addWidget(GroupBox1);
+    left->addWidget(GroupBox2);
+    left->addWidget(GroupBox3);
+    left->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BitBtn3);
+    buttons->addWidget(ButtonClose);
+    buttons->addStretch(1);
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(BitBtn2);
+    auto* window = new QGridLayout(this);
+    window->setContentsMargins(8, 6, 8, 8);
+    window->addLayout(left, 0, 0);
+    window->addWidget(GroupBox4, 0, 1);
+    window->addWidget(GroupBox5, 1, 0, 1, 2);
+    window->addLayout(buttons, 2, 0, 1, 2);
+    window->setSizeConstraint(QLayout::SetFixedSize);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
 
     connect(Every, &QCheckBox::toggled, this, &TForm2::EveryClick);
     connect(RadioVersions, &QRadioButton::toggled, this, &TForm2::RadioVersionsToggled);
+    connect(EditVersions, &QLineEdit::editingFinished, this, &TForm2::EditVersionsEditingFinished);
+    connect(ButtonVersions, &QPushButton::clicked, this, &TForm2::ButtonVersionsClick);
     connect(BitBtn1, &QPushButton::clicked, this, &TForm2::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &TForm2::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TForm2::BitBtn3Click);
     connect(ButtonClose, &QPushButton::clicked, this, &QWidget::hide);
     connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
 
-    // Laid out for the default font; a larger one scales the whole window to what its captions need.
-    const FontScale scale = fontScaleOf(this);
-    scaleControls(this, scale);
-    setFixedSize(scale.sx(kWidth), scale.sy(kHeight));
+    window->activate();
     if (mainWindow)
         move(mainWindow->geometry().center() - QPoint(width() / 2, height() / 2));
 }
@@ -171,6 +235,7 @@ void TForm2::applyRemovalChoice(const Settings& s) {
     RadioTrash->setChecked(s.removedFiles == RemovedFiles::Trash);
     RadioVersions->setChecked(s.removedFiles == RemovedFiles::Versions);
     EditVersions->setText(QString::fromStdString(s.versionsFolder));
+    acceptedVersions_ = QString::fromStdString(s.versionsFolder);
     SpinKeepDays->setValue(s.versionsKeepDays);
     CheckVerify->setChecked(s.verifyCopies);
     RadioVersionsToggled();
@@ -179,6 +244,7 @@ void TForm2::applyRemovalChoice(const Settings& s) {
 void TForm2::RadioVersionsToggled() {
     const bool versions = RadioVersions->isChecked();
     EditVersions->setEnabled(versions);
+    ButtonVersions->setEnabled(versions);
     LabelKeepDays->setEnabled(versions);
     SpinKeepDays->setEnabled(versions);
 }
@@ -211,6 +277,57 @@ DeletionBound TForm2::scheduledDeletionBound() const {
 void TForm2::EveryClick() {
     for (QCheckBox* day : dayBoxes())
         day->setChecked(Every->isChecked());
+}
+
+std::vector<std::string> TForm2::knownLocations() const {
+    std::vector<std::string> locations;
+    const auto add = [&locations](const std::string& location) {
+        if (!location.empty())
+            locations.push_back(location);
+    };
+    if (main_) {
+        add(main_->locationA());
+        add(main_->locationB());
+        for (const Job& job : main_->jobRows()) {
+            add(job.locationA);
+            add(job.locationB);
+        }
+    }
+    if (favourites_)
+        for (const Favourite& favourite : favourites_->favourites()) {
+            add(favourite.locationA);
+            add(favourite.locationB);
+        }
+    return locations;
+}
+
+bool TForm2::takeVersionsFolder(const QString& text) {
+    QString folder = text.trimmed();
+    if (QDir::isAbsolutePath(folder))
+        folder = QDir::cleanPath(folder);
+    const std::string problem = chosenVersionsFolderProblem(folder.toStdString(), knownLocations());
+    if (problem.empty()) {
+        acceptedVersions_ = folder;
+        EditVersions->setText(folder);
+        return true;
+    }
+    // Back first: the box takes the focus, and the field must not offer the refused folder again.
+    EditVersions->setText(acceptedVersions_);
+    DialogSeam::current().error(
+        this, QStringLiteral("This versions folder is refused: %1.").arg(QString::fromStdString(problem)));
+    return false;
+}
+
+void TForm2::EditVersionsEditingFinished() {
+    if (EditVersions->text().trimmed() != acceptedVersions_)
+        takeVersionsFolder(EditVersions->text());
+}
+
+void TForm2::ButtonVersionsClick() {
+    const QString start = acceptedVersions_.isEmpty() ? QDir::homePath() : acceptedVersions_;
+    const QString folder = DialogSeam::current().folderName(this, QStringLiteral("Versions folder"), start);
+    if (!folder.isEmpty())
+        takeVersionsFolder(folder);
 }
 
 } // namespace paritas::gui

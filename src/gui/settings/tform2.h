@@ -51,7 +51,8 @@ public:
     // (unattended.ini; config.ini has no line for them).
     QGroupBox* GroupBox5;
     QRadioButton *RadioDelete, *RadioTrash, *RadioVersions;
-    QLineEdit* EditVersions; // the versions folder; empty: .paritas-versions in each location
+    QLineEdit* EditVersions;     // the versions folder; empty: .paritas-versions in each location
+    QPushButton* ButtonVersions; // "Choose...": the versions folder from a folder dialog
     QLabel* LabelKeepDays;
     QSpinBox* SpinKeepDays; // versions older than this many days are removed; 0 keeps them all
     QCheckBox* CheckVerify;
@@ -83,10 +84,29 @@ public:
     // settings folder.
     const std::string& settingsFolder() const { return settingsFolder_; }
 
+    // True when a save would write other settings or favourites than the settings files hold now:
+    // config.ini's settings and favourites, and unattended.ini's deletion bound of scheduled runs and
+    // its choices for removed files and copies. Not counted: the main window's size and view (they
+    // change with every move of the mouse) and the last locations (kept without a question).
+    bool changedSinceSave() const;
+    // Keeps the main window's locations, mode and "Include Subfolders" in unattended.ini for the next
+    // start (last_run.h); the rest of the file stays as it is on disk. Quietly does nothing when the
+    // file cannot be written: the window is being left.
+    void rememberLastRun();
+    // The versions folder as typed or chosen: taken (cleaned, "/srv/versions/" as "/srv/versions")
+    // when a run could use it, else refused with the reason in an error box and the field back at the
+    // folder taken before. Returns whether it was taken.
+    bool takeVersionsFolder(const QString& text);
+    // Every location the runs of this window may use: the main window's A and B, the job list's and
+    // the favourites'.
+    std::vector<std::string> knownLocations() const;
+
 public slots:
     void EveryClick();
     // The versions folder and its days apply only to the versions choice.
     void RadioVersionsToggled();
+    void EditVersionsEditingFinished();
+    void ButtonVersionsClick();
     void BitBtn1Click();
     void BitBtn2Click();
     void BitBtn3Click();
@@ -100,6 +120,9 @@ public slots:
 private:
     ConfigFile stateNow() const;
     void loadUnattended();
+    // The locations, mode and subfolder option of the last session, onto the main window; a location
+    // that is no folder any more is left empty.
+    void restoreLastRun();
     void applyRemovalChoice(const Settings& settings);
     void setSchedulerControlsEnabled(bool enabled);
     // Activation's checks: a time field that the clock's time text can never equal is completed
@@ -122,7 +145,8 @@ private:
     // tick of its own (the machine slept, the window was busy) and starts the run late.
     std::time_t lastTick_ = 0;
     std::time_t lastRecorded_ = 0;
-    KeyValueFile unattended_; // unattended.ini as read, so that unknown entries survive a save
+    KeyValueFile unattended_;  // unattended.ini as read, so that unknown entries survive a save
+    QString acceptedVersions_; // the versions folder last taken (the field goes back to it on refusal)
     TForm1* main_ = nullptr;
     TForm9* favourites_ = nullptr;
     std::string settingsFolder_;

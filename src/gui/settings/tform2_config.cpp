@@ -6,18 +6,26 @@
 #include "core/app/text_file.h"
 #include "core/platform/datetime.h"
 #include "core/platform/file_queries.h"
+#include "core/platform/path_text.h"
 #include "core/settings/config_file.h"
+#include "core/settings/last_run.h"
 #include "core/settings/removal_settings.h"
 #include "core/settings/settings_folder.h"
 #include "gui/app/dialog_seam.h"
+#include "gui/app/location_chooser.h"
 #include "gui/app/tform1.h"
 #include "gui/jobs/tform9.h"
 #include "gui/settings/tform2.h"
 
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <tuple>
 
 namespace paritas::gui {
 
@@ -51,6 +59,24 @@ QString loadProblemsText(const std::string& file, const std::vector<std::string>
 }
 
 constexpr const char* kMaxDeleteKey = "max-delete-scheduled";
+constexpr const char* kUnattendedHeader =
+    "# Paritas settings that config.ini has no line for (see README.md)";
+
+LastRun lastRunOf(const TForm1& main) {
+    LastRun run;
+    run.locationA = main.locationA();
+    run.locationB = main.locationB();
+    run.mode = main.modeIndex();
+    run.includeSubfolders = main.CheckBox1->isChecked();
+    return run;
+}
+
+std::optional<KeyValueFile> readKeyValueFile(const std::string& path) {
+    const auto lines = readTextLines(path);
+    if (!lines)
+        return std::nullopt;
+    return readKeyValues(*lines);
+}
 
 std::string currentFolder() {
     std::error_code ec;
@@ -73,10 +99,16 @@ void TForm2::BitBtn3Click() {
 
 void TForm2::LoadConfig() {
     settingsFolder_ = settingsFolderFor(currentFolder());
-    loadUnattended();
     const std::string file = settingsFolder_ + kConfigFileName;
-    if (!fileExists(file)) {
-        // First start: the defaults stay, the schedule time is now, and the file is written at once.
+    // No config.ini anywhere: a first start takes its own settings (settings.h), before unattended.ini,
+    // so that an unattended.ini that is there keeps what it holds.
+    const bool firstStart = !fileExists(file);
+    if (firstStart)
+        applySettings(firstStartSettings());
+    loadUnattended();
+    restoreLastRun();
+    if (firstStart) {
+        // The schedule time is now, and the files are written at once.
         Edit1->setText(QString::fromStdString(nowTimeText()));
         Saveconfig();
         return;
@@ -140,15 +172,9 @@ bool TForm2::Saveconfig() {
                       .arg(QString::fromStdString(bound)));
         return false;
     }
-    const std::string versions = EditVersions->text().trimmed().toStdString();
-    if (!versions.empty() && versions.front() != '/') {
-        DialogSeam::current().error(
-            this,
-            QStringLiteral("\"%1\" is no versions folder: write an absolute folder path, or nothing for "
-                           ".paritas-versions at the top of each location.")
-                .arg(QString::fromStdString(versions)));
+    // A folder typed and not yet taken (the field kept the focus) is looked at now.
+    if (EditVersions->text().trimmed() != acceptedVersions_ && !takeVersionsFolder(EditVersions->text()))
         return false;
-    }
     const std::string folderError = makeSettingsFolder(settingsFolder_);
     if (!folderError.empty()) {
         DialogSeam::current().error(
@@ -168,12 +194,13 @@ bool TForm2::Saveconfig() {
                                         .arg(QString::fromStdString(file), QString::fromStdString(error)));
         return false;
     }
+    if (unattended_.lines.empty())
+        unattended_.lines.push_back(kUnattendedHeader);
     unattended_.set(kMaxDeleteKey, bound);
     storeRemovalSettings(config.settings, unattended_);
+    if (main_)
+        storeLastRun(lastRunOf(*main_), unattended_);
     const std::string second = settingsFolder_ + kUnattendedFileName;
-    if (unattended_.lines.size() == 1)
-        unattended_.lines.insert(unattended_.lines.begin(),
-                                 "# Paritas settings that config.ini has no line for (see README.md)");
     const std::string secondError = writeTextLines(second, unattended_.lines);
     if (!secondError.empty()) {
         DialogSeam::current().error(
@@ -182,6 +209,71 @@ bool TForm2::Saveconfig() {
         return false;
     }
     return true;
+}
+
+void TForm2::restoreLastRun() {
+    if (!main_)
+        return;
+    LastRun last;
+    readLastRun(unattended_, last);
+    const std::tuple<LocationChooser*, QLineEdit*, const std::string*> sides[] = {
+        {main_->chooserA, main_->Edit1, &last.locationA}, {main_->chooserB, main_->Edit2, &last.locationB}};
+    for (const auto& [chooser, edit, location] : sides) {
+        const QString folder = QString::fromStdString(*location);
+        if (location->empty() || holdsUncarriableCharacter(*location) || !QFileInfo(folder).isDir())
+            continue;
+        chooser->selectFolder(QDir::cleanPath(folder));
+        edit->setText(QString::fromStdString(withTrailingSeparator(*location)));
+    }
+    if (last.mode >= 0)
+        main_->setModeIndex(last.mode);
+    main_->CheckBox1->setChecked(last.includeSubfolders);
+}
+
+void TForm2::rememberLastRun() {
+    if (!main_ || settingsFolder_.empty())
+        return;
+    const std::string path = settingsFolder_ + kUnattendedFileName;
+    std::optional<KeyValueFile> file = readKeyValueFile(path);
+    if (!file) {
+        if (fileExists(path))
+            return; // there but unreadable: never replaced by a file of four lines
+        file = KeyValueFile{};
+    }
+    KeyValueFile updated = *file;
+    if (updated.lines.empty())
+        updated.lines.push_back(kUnattendedHeader);
+    storeLastRun(lastRunOf(*main_), updated);
+    if (updated.lines == file->lines || !makeSettingsFolder(settingsFolder_).empty())
+        return;
+    writeTextLines(path, updated.lines);
+}
+
+bool TForm2::changedSinceSave() const {
+    if (settingsFolder_.empty())
+        return false;
+    ConfigFile saved;
+    if (const auto lines = readTextLines(settingsFolder_ + kConfigFileName))
+        applyConfigLines(*lines, saved);
+    ConfigFile now = saved;
+    const Settings shown = currentSettings();
+    now.settings = shown;
+    now.favourites = favourites_ ? favourites_->favourites() : std::vector<Favourite>{};
+    if (configLines(now) != configLines(saved))
+        return true;
+
+    // unattended.ini as the next start reads it: an entry it lacks keeps the value a reader assumes.
+    const KeyValueFile unattended =
+        readKeyValueFile(settingsFolder_ + kUnattendedFileName).value_or(KeyValueFile{});
+    Settings kept;
+    readRemovalSettings(unattended, kept);
+    if (shown.removedFiles != kept.removedFiles || shown.versionsFolder != kept.versionsFolder ||
+        shown.versionsKeepDays != kept.versionsKeepDays || shown.verifyCopies != kept.verifyCopies)
+        return true;
+    const DeletionBound keptBound =
+        parseDeletionBound(unattended.get(kMaxDeleteKey)).value_or(DeletionBound{});
+    const auto shownBound = parseDeletionBound(EditMaxDelete->text().trimmed().toStdString());
+    return !shownBound || *shownBound != keptBound;
 }
 
 } // namespace paritas::gui

@@ -166,6 +166,7 @@ private slots:
         t.setOn(f);
         w.form2->CheckSize->setChecked(false);
         w.form2->CheckName->setChecked(false);
+        w.form2->CheckTimeStamp->setChecked(false);
         w.form2->CheckBoxConfirm->setChecked(false);
         f->DeleteduplicateswithinA1Click();
         QVERIFY(f->session().actions().empty());

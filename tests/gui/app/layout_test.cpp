@@ -1,7 +1,10 @@
 // Every window, rendered offscreen at the default font and at 12 pt (the main window also at its
-// minimum size, maximised and compact): no caption of a label, button, radio button, check box or
-// group is cut, and no two visible controls overlap. At the default font the designed pixel rules
-// still hold (the window tests check them); what a larger font needs is grown from its metrics.
+// minimum size, maximised and compact, the compact one with a status text as long as a run's): no
+// caption of a label, button, radio button, check box or group is cut, no two visible controls
+// overlap, and every control of a group box stands inside its frame, below its title. The job list
+// shows its headers and its short columns (status, mode, subfolders) whole, and B's caption keeps
+// apart from B's drop-down. At the default font the designed pixel rules still hold (the window tests
+// check them); what a larger font needs is grown from its metrics.
 
 #include "support/fake_dialogs.h"
 #include "support/gui_fixture.h"
@@ -21,6 +24,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
@@ -28,6 +32,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStyle>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextDocument>
 #include <QToolButton>
@@ -137,6 +143,17 @@ void inspect(const QWidget* container, const QString& where, QStringList& proble
             if (controls[i]->geometry().intersects(controls[j]->geometry()))
                 problems << QStringLiteral("%1: %2 overlaps %3")
                                 .arg(where, describe(controls[i]), describe(controls[j]));
+    // Inside a group box, below its title and inside its frame (a check box across the frame line).
+    if (const auto* group = qobject_cast<const QGroupBox*>(container))
+        for (const QWidget* w : controls)
+            if (!group->contentsRect().contains(w->geometry()))
+                problems << QStringLiteral(
+                                "%1: %2 crosses the frame or title of group \"%3\" (inside %4,%5 %6x%7)")
+                                .arg(where, describe(w), group->title())
+                                .arg(group->contentsRect().x())
+                                .arg(group->contentsRect().y())
+                                .arg(group->contentsRect().width())
+                                .arg(group->contentsRect().height());
     // Nothing stands outside its container.
     for (const QWidget* w : controls)
         if (!container->rect().contains(w->geometry()) && !qobject_cast<const QMenuBar*>(w))
@@ -209,14 +226,93 @@ private slots:
             for (const Size& size :
                  {Size{"design size", 876, 691, false}, Size{"minimum size", 650, 430, false},
                   Size{"maximised", 1920, 1050, false}, Size{"compact", 876, 430, true}}) {
-                if (size.compact)
+                if (size.compact) {
                     f->Compact1Click();
+                    // During a run the progress label carries a status as wide as the window.
+                    f->setProgressStatus(QStringLiteral("Scanning B: 123,456 files in /media/ann/backup-disk/"
+                                                        "Documents/2026/Photographs/Holidays"));
+                    f->flushProgress();
+                    for (QLabel* bottom : {f->Label1, f->Label7, f->lblActionCount})
+                        bottom->setText(QStringLiteral("Scanning"));
+                }
                 f->resize(size.width, size.height);
                 problems << problemsOf(f, QLatin1String(size.name));
             }
         } else {
             problems << problemsOf(secondary.value(window), window);
         }
+        destroyWindows(w);
+        for (const QString& problem : problems)
+            qInfo().noquote() << problem;
+        QVERIFY2(problems.isEmpty(),
+                 qPrintable(QStringLiteral("%1 problems, listed above").arg(problems.size())));
+    }
+
+    // The job list with a job of every mode: each header and each status, mode and subfolder text
+    // whole, and every column inside the list beside its vertical scroll bar. B's caption reads as B's
+    // and stands apart from B's drop-down.
+    void theJobListAndTheCaptionsOfBShowWhole_data() {
+        QTest::addColumn<int>("pointSize");
+        QTest::addColumn<int>("width");
+        for (int pointSize : {0, 12})
+            for (int width : {650, 876, 1400})
+                QTest::addRow("%s, %d wide", pointSize ? "12 pt" : "default font", width)
+                    << pointSize << width;
+    }
+    void theJobListAndTheCaptionsOfBShowWhole() {
+        QFETCH(int, pointSize);
+        QFETCH(int, width);
+        if (pointSize > 0) {
+            QFont larger = defaultFont;
+            larger.setPointSize(pointSize);
+            QApplication::setFont(larger);
+        }
+        FakeDialogs dialogs;
+        Windows w = createWindows();
+        TForm1* f = w.form1;
+        f->Edit1->setText("/home/ann/Documents/");
+        f->Edit2->setText("/media/ann/backup-disk/Documents/");
+        for (int mode = 0; mode < 4; ++mode) {
+            f->setModeIndex(mode);
+            f->BitBtn1Click();
+        }
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f));
+        f->resize(width, 691);
+        QCoreApplication::processEvents();
+        QStringList problems;
+        QTableWidget* grid = f->StringGrid3;
+        const QHeaderView* header = grid->horizontalHeader();
+        int total = 0;
+        for (int c = 0; c < grid->columnCount(); ++c) {
+            total += grid->columnWidth(c);
+            if (header->sectionSizeHint(c) > grid->columnWidth(c))
+                problems << QStringLiteral("header \"%1\" needs %2, has %3")
+                                .arg(grid->horizontalHeaderItem(c)->text())
+                                .arg(header->sectionSizeHint(c))
+                                .arg(grid->columnWidth(c));
+            if (c == 1 || c == 3)
+                continue; // paths are elided by design
+            for (int row = 0; row < grid->rowCount(); ++row) {
+                const QTableWidgetItem* item = grid->item(row, c);
+                const int needed = item ? grid->fontMetrics().horizontalAdvance(item->text()) + 6 : 0;
+                if (needed > grid->columnWidth(c))
+                    problems << QStringLiteral("cell \"%1\" needs %2, has %3")
+                                    .arg(item->text())
+                                    .arg(needed)
+                                    .arg(grid->columnWidth(c));
+            }
+        }
+        const int room = grid->width() - 2 * grid->frameWidth() -
+                         grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, grid);
+        if (total > room && width >= 876)
+            problems << QStringLiteral("the columns take %1 of the list's %2").arg(total).arg(room);
+        if (f->Label5->text() != QStringLiteral("Destination Location"))
+            problems << QStringLiteral("B's caption reads \"%1\"").arg(f->Label5->text());
+        if (f->Label5->geometry().right() + 4 >= f->ShellComboBox2->x())
+            problems << QStringLiteral("B's caption ends at %1, B's drop-down begins at %2")
+                            .arg(f->Label5->geometry().right())
+                            .arg(f->ShellComboBox2->x());
         destroyWindows(w);
         for (const QString& problem : problems)
             qInfo().noquote() << problem;

@@ -2,6 +2,7 @@
 
 #include "support/gui_fixture.h"
 
+#include "core/base/modes.h"
 #include "gui/app/activity_log.h"
 #include "gui/app/application.h"
 #include "gui/app/location_chooser.h"
@@ -29,6 +30,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -110,6 +112,8 @@ private slots:
         QCOMPARE(f->Label9->text(), QStringLiteral("Synchronize Progress"));
         QCOMPARE(f->Label6->text(), QStringLiteral("Activity Log"));
         QCOMPARE(f->Label10->text(), QStringLiteral("Sync Job List"));
+        QCOMPARE(f->Label3->text(), QStringLiteral("Source Location"));
+        QCOMPARE(f->Label5->text(), QStringLiteral("Destination Location"));
         QCOMPARE(f->BitBtn7->text(), QStringLiteral("Refresh A/B "));
         QCOMPARE(f->BitBtn7->toolTip(), QStringLiteral("Refresh A/B Folder trees"));
         QCOMPARE(f->BitBtn3->toolTip(), QStringLiteral("Automatic without prompting"));
@@ -245,10 +249,26 @@ private slots:
         }
         resizeOuter(926, 691);
         QTRY_COMPARE(f->StringGrid3->width(), 900);
+        // The rules' widths (900 / 9 and 900 / 3), but the mode column shows the longest mode name whole
+        // and every column fits beside the vertical scroll bar: the location columns give up the rest in
+        // equal parts.
         QList<int> columns;
-        for (int c = 0; c < 5; ++c)
+        int total = 0;
+        for (int c = 0; c < 5; ++c) {
             columns << f->StringGrid3->columnWidth(c);
-        QCOMPARE(columns, QList<int>({100, 300, 100, 300, 100}));
+            total += columns.back();
+        }
+        QCOMPARE(columns[0], 100);
+        QCOMPARE(columns[4], 100);
+        const int longestMode = f->StringGrid3->fontMetrics().horizontalAdvance(
+            QString::fromLatin1(kModeNames[0].data(), kModeNames[0].size()));
+        QVERIFY2(columns[2] > longestMode && columns[2] > 100, qPrintable(QString::number(columns[2])));
+        QVERIFY(qAbs(columns[1] - columns[3]) <= 1);
+        QVERIFY(columns[1] < 300);
+        const int room =
+            900 - 2 * f->StringGrid3->frameWidth() -
+            f->StringGrid3->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, f->StringGrid3);
+        QCOMPARE(total, room);
     }
 
     void ctrlQLeavesAndEscapeClosesASecondaryWindow() {
@@ -297,7 +317,7 @@ private slots:
         if (change == "favourite")
             w.form9->appendFavourite({"Photos", "/a/", "BACKUP (ADVANCED) A to B ", "/b/", "Yes"});
         else if (change == "setting")
-            w.form2->CheckTimeStamp->setChecked(true);
+            w.form2->CheckTimeStamp->setChecked(!w.form2->CheckTimeStamp->isChecked());
         else if (change == "size")
             f->resize(f->width() + 40, f->height() + 30);
         f->Exit1Click();
@@ -323,19 +343,25 @@ private slots:
         QCOMPARE(f->windowHandle()->title(), QStringLiteral("Paritas 1.0"));
     }
 
-    void configurationStartsWithTheDefaults() {
+    // The program starts with the settings of a first start: the review, size, name and modified time
+    // as same-file criteria, the newer file kept, removed files to the trash. A configuration window
+    // that has read no settings file holds what a reader assumes for a missing entry.
+    void configurationStartsWithTheFirstStartSettings() {
         TForm2* c = w.form2;
-        QVERIFY(c->CheckBoxConfirm->isChecked());
-        QVERIFY(c->CheckSize->isChecked());
-        QVERIFY(c->CheckName->isChecked());
-        QVERIFY(c->CheckNewer->isChecked());
-        for (QCheckBox* off :
-             {c->CheckDelete, c->CheckCreate, c->CheckCopy, c->CheckTimeStamp, c->CheckKeepOld, c->Monday,
-              c->Tuesday, c->Wednesday, c->Thursday, c->Friday, c->Saturday, c->Sunday, c->Every, c->SaveLog})
+        for (QCheckBox* on :
+             {c->CheckBoxConfirm, c->CheckSize, c->CheckName, c->CheckTimeStamp, c->CheckNewer})
+            QVERIFY2(on->isChecked(), qPrintable(on->text()));
+        for (QCheckBox* off : {c->CheckDelete, c->CheckCreate, c->CheckCopy, c->CheckKeepOld, c->Monday,
+                               c->Tuesday, c->Wednesday, c->Thursday, c->Friday, c->Saturday, c->Sunday,
+                               c->Every, c->SaveLog, c->CheckVerify})
             QVERIFY2(!off->isChecked(), qPrintable(off->text()));
+        QVERIFY(c->RadioTrash->isChecked());
         // The time field's default until the settings file is loaded at start-up (which then gives it the
         // time of the first start, or the saved time).
-        QCOMPARE(TForm2(nullptr).Edit1->text(), QStringLiteral("12:00"));
+        const TForm2 unloaded(nullptr);
+        QCOMPARE(unloaded.Edit1->text(), QStringLiteral("12:00"));
+        QVERIFY(!unloaded.CheckTimeStamp->isChecked());
+        QVERIFY(unloaded.RadioDelete->isChecked());
         QCOMPARE(c->CheckDelete->text(), QStringLiteral("Prompt for every Delete"));
         QCOMPARE(c->CheckBoxConfirm->text(), QStringLiteral("Confirm Action list before File changes"));
         QCOMPARE(c->CheckNewer->text(),
@@ -347,7 +373,8 @@ private slots:
         QCOMPARE(c->Every->text(), QStringLiteral("Every day at :"));
         QCOMPARE(c->SaveLog->text(), QStringLiteral("Save log file After scheduled job finishes"));
         const Settings s = f->currentSettings();
-        QVERIFY(s.CheckBoxConfirm && s.CheckSize && s.CheckName && s.CheckNewer && !s.CheckTimeStamp);
+        QVERIFY(s.CheckBoxConfirm && s.CheckSize && s.CheckName && s.CheckNewer && s.CheckTimeStamp);
+        QVERIFY(s.removedFiles == RemovedFiles::Trash);
     }
 
     void aSettingChangedInTheWindowReachesTheNextOperationWithoutSaving() {

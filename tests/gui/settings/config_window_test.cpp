@@ -2,6 +2,7 @@
 #include "support/gui_fixture.h"
 
 #include "core/base/modes.h"
+#include "gui/app/location_chooser.h"
 #include "gui/execution/tform3.h"
 #include "gui/jobs/tform9.h"
 
@@ -48,6 +49,7 @@ class ConfigWindowTest : public QObject {
     Windows w;
     TForm1* f = nullptr;
     QString previousFolder;
+    QByteArray previousDataHome;
 
     // No config.ini in the current folder: the settings live in the XDG folder.
     QString settingsFolder() const { return dir->filePath("xdg/paritas"); }
@@ -63,6 +65,7 @@ class ConfigWindowTest : public QObject {
 
 private slots:
     void init() {
+        previousDataHome = qgetenv("XDG_DATA_HOME");
         previousFolder = QDir::currentPath();
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(dir->path()));
@@ -72,6 +75,7 @@ private slots:
         if (f)
             destroyWindows(w);
         f = nullptr;
+        qputenv("XDG_DATA_HOME", previousDataHome);
         QDir::setCurrent(previousFolder);
         dir.reset();
     }
@@ -83,7 +87,7 @@ private slots:
         const QStringList lines = fileLines(configFile());
         QCOMPARE(lines.size(), 39);
         QCOMPARE(lines[3], QStringLiteral("T Confirm Action list before File changes"));
-        QCOMPARE(lines[6], QStringLiteral("F Match Modified TimeStamp"));
+        QCOMPARE(lines[6], QStringLiteral("T Match Modified TimeStamp"));
         QVERIFY2(QRegularExpression("^\\d{1,2}:\\d\\d:\\d\\d").match(lines[18]).hasMatch(),
                  qPrintable(lines[18]));
         QCOMPARE(w.form2->Edit1->text(), lines[18]);
@@ -93,6 +97,9 @@ private slots:
         QCOMPARE(lines[22], QStringLiteral(" "));
         QVERIFY(dialogs.errors.isEmpty());
         QVERIFY(dialogs.messages.isEmpty());
+        const QByteArray second = readFile(settingsFolder() + "/unattended.ini");
+        QVERIFY2(second.contains("removed-files = trash"), second.constData());
+        QVERIFY(second.contains("max-delete-scheduled = 50%"));
         // A new program has no favourites: the header and one empty row.
         QCOMPARE(w.form9->StringGrid1->rowCount(), 1);
         QCOMPARE(w.form9->StringGrid1->horizontalHeaderItem(1)->text(), QStringLiteral("Name"));
@@ -274,17 +281,17 @@ private slots:
         QVERIFY(readFile(folder + "/unattended.ini").contains("max-delete-scheduled = 25%"));
     }
 
-    // What becomes of removed and replaced files (delete by default) and copy verification live in
-    // unattended.ini and come back in new windows; config.ini keeps its 39 lines. A relative versions
-    // folder is refused at the save.
-    void theRemovedFilesChoiceIsSavedBesideConfigIniAndDeleteIsTheDefault() {
+    // What becomes of removed and replaced files (the trash at a first start) and copy verification
+    // live in unattended.ini and come back in new windows; config.ini keeps its 39 lines. A relative
+    // versions folder is refused.
+    void theRemovedFilesChoiceIsSavedBesideConfigIniAndTheTrashIsTheFirstStartsChoice() {
         FakeDialogs dialogs;
         start();
-        QVERIFY(w.form2->RadioDelete->isChecked());
+        QVERIFY(w.form2->RadioTrash->isChecked());
         QVERIFY(!w.form2->CheckVerify->isChecked());
-        QVERIFY(w.form2->currentSettings().removedFiles == RemovedFiles::Delete);
+        QVERIFY(w.form2->currentSettings().removedFiles == RemovedFiles::Trash);
         w.form2->RadioVersions->setChecked(true);
-        w.form2->EditVersions->setText("/srv/versions");
+        QVERIFY(w.form2->takeVersionsFolder("/srv/versions/"));
         w.form2->SpinKeepDays->setValue(30);
         w.form2->CheckVerify->setChecked(true);
         w.form2->BitBtn3Click();
@@ -305,6 +312,224 @@ private slots:
         w.form2->BitBtn3Click();
         QCOMPARE(dialogs.errors.size(), 1);
         QVERIFY(readFile(settingsFolder() + "/unattended.ini").contains("removed-files = versions"));
+    }
+
+    // With size and name alone an edited file of the same size counted as unchanged: a backup left
+    // B's old copy in place and said all was well. A first start matches the time too, and keeps the
+    // replaced file in the trash.
+    void aFirstStartCopiesAnEditedFileOfTheSameSizeAndKeepsTheOldOneInTheTrash() {
+        FakeDialogs dialogs;
+        qputenv("XDG_DATA_HOME", dir->filePath("data").toUtf8());
+        start();
+        QVERIFY(w.form2->CheckTimeStamp->isChecked());
+        QVERIFY(w.form2->CheckBoxConfirm->isChecked());
+        TwoLocations t;
+        writeFile(t.a + "/notes.txt", "edited text", 1800000000);
+        writeFile(t.b + "/notes.txt", "older text!", 1700000000);
+        t.setOn(f);
+        f->setModeIndex(0);
+        f->BitBtn6Click();
+        QVERIFY(w.form3->isVisible());
+        w.form3->BitBtn3Click();
+        QCOMPARE(readFile(t.b + "/notes.txt"), QByteArray("edited text"));
+        QCOMPARE(readFile(dir->filePath("data/Trash/files/notes.txt")), QByteArray("older text!"));
+        QCOMPARE(dialogs.messages.value(dialogs.messages.size() - 1),
+                 QStringLiteral("Synchronisation FINISHED!\n1 done, 0 failed, 0 cancelled, 0 skipped"));
+    }
+
+    // Settings files that exist keep what they hold: a config.ini without the time criterion, and
+    // without an unattended.ini (an older version's) or with one that says delete, loads so.
+    void existingSettingsFilesKeepWhatTheyHold_data() {
+        QTest::addColumn<QString>("unattended"); // empty: no unattended.ini
+        QTest::addColumn<int>("removal");
+        QTest::newRow("config.ini alone") << QString() << int(RemovedFiles::Delete);
+        QTest::newRow("unattended.ini says delete") << "removed-files = delete" << int(RemovedFiles::Delete);
+        QTest::newRow("unattended.ini says versions")
+            << "removed-files = versions" << int(RemovedFiles::Versions);
+    }
+    void existingSettingsFilesKeepWhatTheyHold() {
+        QFETCH(QString, unattended);
+        QFETCH(int, removal);
+        FakeDialogs dialogs;
+        start();
+        QStringList lines = fileLines(configFile());
+        lines[6] = "F Match Modified TimeStamp";
+        writeLines(configFile(), lines);
+        QVERIFY(QFile::remove(settingsFolder() + "/unattended.ini"));
+        if (!unattended.isEmpty())
+            writeLines(settingsFolder() + "/unattended.ini", {unattended});
+        restart();
+        QVERIFY(dialogs.errors.isEmpty());
+        QVERIFY(!w.form2->CheckTimeStamp->isChecked());
+        QCOMPARE(int(w.form2->currentSettings().removedFiles), removal);
+        QCOMPARE(fileLines(configFile()), lines); // nothing written without a request
+        // What the files hold is what the window shows: leaving asks nothing.
+        f->show();
+        f->close();
+        QVERIFY(!f->isVisible());
+        QVERIFY(dialogs.saveQuestions.isEmpty());
+    }
+
+    // Every setting of the window, the newer ones included, makes leaving ask; after a save nothing
+    // does. A changed removal choice was once lost without a word.
+    void leavingAfterAnyChangedSettingAsksAndASaveKeepsIt_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("entry"); // what unattended.ini holds after the save
+        for (const char* change : {"delete them", "versions folder", "versions days", "verify copies",
+                                   "deletion bound", "time criterion"}) {
+            const QString entry = QString(change) == "delete them"       ? "removed-files = delete"
+                                  : QString(change) == "versions folder" ? "removed-files = versions"
+                                  : QString(change) == "versions days"   ? "versions-keep-days = 7"
+                                  : QString(change) == "verify copies"   ? "verify-copies = yes"
+                                  : QString(change) == "deletion bound"  ? "max-delete-scheduled = 20%"
+                                                                         : "";
+            QTest::newRow(change) << QString(change) << entry;
+        }
+    }
+    void leavingAfterAnyChangedSettingAsksAndASaveKeepsIt() {
+        QFETCH(QString, change);
+        QFETCH(QString, entry);
+        FakeDialogs dialogs;
+        start();
+        f->show();
+        TForm2* c = w.form2;
+        if (change == "delete them") {
+            c->RadioDelete->setChecked(true);
+        } else if (change == "versions folder") {
+            c->RadioVersions->setChecked(true);
+            QVERIFY(c->takeVersionsFolder(dir->filePath("versions")));
+        } else if (change == "versions days") {
+            c->SpinKeepDays->setValue(7);
+        } else if (change == "verify copies") {
+            c->CheckVerify->setChecked(true);
+        } else if (change == "deletion bound") {
+            c->EditMaxDelete->setText("20%");
+        } else {
+            c->CheckTimeStamp->setChecked(false);
+        }
+        dialogs.saveAnswers = {SaveAnswer::Cancel, SaveAnswer::Save};
+        f->close();
+        QCOMPARE(dialogs.saveQuestions.size(), 1);
+        QVERIFY(dialogs.saveQuestions[0].startsWith("Save configuration?"));
+        QVERIFY(f->isVisible());
+        f->close();
+        QCOMPARE(dialogs.saveQuestions.size(), 2);
+        QVERIFY(!f->isVisible());
+        if (!entry.isEmpty())
+            QVERIFY2(readFile(settingsFolder() + "/unattended.ini").contains(entry.toUtf8()),
+                     qPrintable(entry));
+        restart();
+        f->show();
+        f->close();
+        QCOMPARE(dialogs.saveQuestions.size(), 2);
+        QVERIFY(dialogs.errors.isEmpty());
+    }
+
+    void aDeletionBoundThatIsNoneAsksAndIsNotSaved() {
+        FakeDialogs dialogs;
+        start();
+        f->show();
+        w.form2->EditMaxDelete->setText("most");
+        dialogs.saveAnswers = {SaveAnswer::Save};
+        f->close();
+        QCOMPARE(dialogs.saveQuestions.size(), 1);
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(f->isVisible()); // the save failed: the window stays
+        QVERIFY(readFile(settingsFolder() + "/unattended.ini").contains("max-delete-scheduled = 50%"));
+    }
+
+    // A versions folder that a run would refuse is refused when it is typed or chosen, with the run's
+    // reason, and the field goes back to the folder taken before; one a run can use is taken, cleaned.
+    void aVersionsFolderThatARunWouldRefuseIsRefusedWhenChosen_data() {
+        QTest::addColumn<QString>("folder"); // below the case's folder unless absolute; see the test
+        QTest::addColumn<bool>("typed");     // typed and Enter, or chosen in the folder dialog
+        QTest::addColumn<QString>("reason"); // empty: taken
+        QTest::newRow("a folder of other files")
+            << "photos" << true << "holds files that Paritas did not put there";
+        QTest::newRow("a folder of other files, chosen")
+            << "photos" << false << "holds files that Paritas did not put there";
+        QTest::newRow("inside location A") << "A/versions" << true << "lies inside location";
+        QTest::newRow("holding location B") << "." << false << "lies inside the versions folder";
+        QTest::newRow("a file") << "notes.txt" << true << "is a file, not a folder";
+        QTest::newRow("a relative path") << "relative" << true << "is not an absolute folder path";
+        QTest::newRow("an empty folder") << "empty/" << true << "";
+        QTest::newRow("a marked folder of versions") << "kept" << false << "";
+        QTest::newRow("a folder not made yet") << "later/versions" << true << "";
+    }
+    void aVersionsFolderThatARunWouldRefuseIsRefusedWhenChosen() {
+        QFETCH(QString, folder);
+        QFETCH(bool, typed);
+        QFETCH(QString, reason);
+        FakeDialogs dialogs;
+        start();
+        const QString root = dir->path();
+        QVERIFY(QDir().mkpath(root + "/A") && QDir().mkpath(root + "/B") && QDir().mkpath(root + "/empty"));
+        writeFile(root + "/photos/holiday.jpg", "jpg");
+        writeFile(root + "/notes.txt", "notes");
+        writeFile(root + "/kept/.paritas-versions-folder", "");
+        writeFile(root + "/kept/docs/report12_09_26 10_15_30.txt", "old report");
+        f->Edit1->setText(root + "/A/");
+        f->Edit2->setText(root + "/B/");
+        TForm2* c = w.form2;
+        c->show();
+        c->RadioVersions->setChecked(true);
+        QVERIFY(c->takeVersionsFolder(root + "/empty"));
+        const QString path = folder == "relative" ? folder : QDir::cleanPath(root + "/" + folder);
+        if (typed) {
+            c->EditVersions->setText(folder == "relative" ? folder : root + "/" + folder);
+            QTest::keyClick(c->EditVersions, Qt::Key_Return);
+        } else {
+            dialogs.folderChosen = path;
+            c->ButtonVersions->click();
+        }
+        if (reason.isEmpty()) {
+            QVERIFY2(dialogs.errors.isEmpty(), qPrintable(dialogs.errors.join('\n')));
+            QCOMPARE(c->EditVersions->text(), path);
+            QCOMPARE(QString::fromStdString(c->currentSettings().versionsFolder), path);
+            QVERIFY(!QFile::exists(root + "/empty/.paritas-versions-folder")); // nothing marked yet
+        } else {
+            QCOMPARE(dialogs.errors.size(), 1);
+            QVERIFY2(dialogs.errors[0].contains(reason), qPrintable(dialogs.errors[0]));
+            QVERIFY2(dialogs.errors[0].startsWith("This versions folder is refused: "),
+                     qPrintable(dialogs.errors[0]));
+            QCOMPARE(c->EditVersions->text(), root + "/empty");
+            QCOMPARE(QString::fromStdString(c->currentSettings().versionsFolder), root + "/empty");
+        }
+        QCOMPARE(readFile(root + "/photos/holiday.jpg"), QByteArray("jpg"));
+    }
+
+    // The locations, the mode and "Include Subfolders" of the last session come back at the next
+    // start; they are kept without a question. A location that is gone comes back empty.
+    void theLastLocationsAndModeComeBackAtTheNextStart() {
+        FakeDialogs dialogs;
+        start();
+        TwoLocations t;
+        f->show();
+        t.setOn(f);
+        f->setModeIndex(2);
+        f->CheckBox1->setChecked(false);
+        f->close();
+        QVERIFY(dialogs.saveQuestions.isEmpty());
+        QCOMPARE(fileLines(configFile()).size(), 39);
+        const QByteArray second = readFile(settingsFolder() + "/unattended.ini");
+        for (const QString& entry : {"last-location-a = " + t.a + "/", "last-location-b = " + t.b + "/",
+                                     QString("last-mode = 2"), QString("last-subfolders = no")})
+            QVERIFY2(second.contains(entry.toUtf8()), qPrintable(entry));
+        restart();
+        QCOMPARE(f->Edit1->text(), t.a + "/");
+        QCOMPARE(f->Edit2->text(), t.b + "/");
+        QCOMPARE(f->modeIndex(), 2);
+        QVERIFY(!f->CheckBox1->isChecked());
+        QTRY_COMPARE(f->chooserA->selectedFolder(), t.a);
+
+        QVERIFY(QDir(t.b).removeRecursively());
+        f->show();
+        f->close();
+        restart();
+        QCOMPARE(f->Edit1->text(), t.a + "/");
+        QCOMPARE(f->Edit2->text(), QString());
+        QVERIFY(dialogs.saveQuestions.isEmpty());
+        QVERIFY(dialogs.errors.isEmpty());
     }
 
     void aNightlyFavouriteRunsWithItsOwnLocationsModeAndSubfolderOption() {

@@ -22,7 +22,7 @@ public:
     QStringList inputQuestions;         // "caption|prompt" of each input box
     std::deque<Answer> answers;         // for confirm(); Ok when empty
     std::deque<std::optional<QString>> inputs;
-    QString saveName, openName;                    // empty: the dialog is cancelled
+    QString saveName, openName, folderChosen;      // empty: the dialog is cancelled
     std::function<void(const QString&)> onMessage; // runs inside a message box (e.g. to click more)
     std::function<void()> whileOpen;               // runs inside every question, while it is open
 
@@ -85,6 +85,11 @@ public:
         const OpenQuestion asking;
         runWhileOpen();
         return openName;
+    }
+    QString folderName(QWidget*, const QString&, const QString&) override {
+        const OpenQuestion asking;
+        runWhileOpen();
+        return folderChosen;
     }
     void open(const QString& pathOrUrl) override { opened << pathOrUrl; }
 
