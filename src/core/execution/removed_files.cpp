@@ -25,27 +25,6 @@ bool startsWith(const std::string& text, const std::string& start) {
 
 } // namespace
 
-std::string versionsFolderProblem(const std::string& folder, const std::vector<std::string>& locations) {
-    if (!isAbsolutePath(folder))
-        return "the versions folder \"" + folder + "\" is not an absolute folder path";
-    const std::string inside = withTrailingSeparator(folder);
-    for (const std::string& given : locations) {
-        const std::string location = withTrailingSeparator(given);
-        if (location.empty())
-            continue;
-        if (inside == location + kVersionsFolderName + kSeparator)
-            continue; // the location's own, which the scans never list
-        if (startsWith(inside, location))
-            return "the versions folder " + folder + " lies inside location " + location +
-                   ", whose scans would take the versions for its own files; choose a folder outside it, or "
-                   "none for the default, " +
-                   location + kVersionsFolderName;
-        if (startsWith(location, inside))
-            return "location " + location + " lies inside the versions folder " + folder;
-    }
-    return {};
-}
-
 RemovedFileKeeper::RemovedFileKeeper(const Settings& settings, const std::vector<std::string>& locations,
                                      std::time_t runStart, std::string homeTrash)
     : choice_(settings.removedFiles), chosenFolder_(settings.versionsFolder),

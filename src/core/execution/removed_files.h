@@ -33,9 +33,6 @@
 
 namespace paritas {
 
-// Why `folder` (absolute) cannot be the versions folder of a run on `locations`, or empty.
-std::string versionsFolderProblem(const std::string& folder, const std::vector<std::string>& locations);
-
 class RemovedFileKeeper final : public Disposal {
 public:
     // `settings`: the choice (trash or versions), the versions folder and its days; `locations`: the

@@ -160,4 +160,25 @@ PruneResult pruneOlderThan(int root, std::time_t cutoff) {
     return result;
 }
 
+std::string versionsFolderProblem(const std::string& folder, const std::vector<std::string>& locations) {
+    if (!isAbsolutePath(folder))
+        return "the versions folder \"" + folder + "\" is not an absolute folder path";
+    const std::string inside = withTrailingSeparator(folder);
+    for (const std::string& given : locations) {
+        const std::string location = withTrailingSeparator(given);
+        if (location.empty())
+            continue;
+        if (inside == location + kVersionsFolderName + kSeparator)
+            continue; // the location's own, which the scans never list
+        if (inside.compare(0, location.size(), location) == 0)
+            return "the versions folder " + folder + " lies inside location " + location +
+                   ", whose scans would take the versions for its own files; choose a folder outside it, or "
+                   "none for the default, " +
+                   location + kVersionsFolderName;
+        if (location.compare(0, inside.size(), inside) == 0)
+            return "location " + location + " lies inside the versions folder " + folder;
+    }
+    return {};
+}
+
 } // namespace paritas

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace paritas {
 
@@ -49,5 +50,8 @@ struct PruneResult {
 // `cutoff` (the mark excepted), then the folders below `root` that this leaves empty. Never follows a
 // link.
 PruneResult pruneOlderThan(int root, std::time_t cutoff);
+
+// Why `folder` (absolute) cannot be the versions folder of a run on `locations`, or empty.
+std::string versionsFolderProblem(const std::string& folder, const std::vector<std::string>& locations);
 
 } // namespace paritas

@@ -1,6 +1,6 @@
 #include "core/settings/versions_choice.h"
 
-#include "core/execution/removed_files.h"
+#include "core/platform/versions_folder.h"
 #include "core/platform/beneath.h"
 #include "core/platform/path_text.h"
 #include "core/platform/versions_folder.h"
