@@ -1,6 +1,8 @@
 #include "support/fake_dialogs.h"
 #include "support/gui_fixture.h"
 
+#include "core/app/run_lock.h"
+
 #include "gui/execution/action_review_model.h"
 #include "gui/execution/tform3.h"
 
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QProcess>
 #include <QTest>
 
 using namespace paritas;
@@ -91,6 +94,35 @@ private slots:
         QVERIFY(!QFile::exists(t.b + "/stale.txt"));
         QVERIFY(logHas(f, "Moved to the trash: " + trash + "/stale.txt"));
         QVERIFY(logHas(f, "Old version moved to the trash: " + trash + "/report.txt"));
+    }
+
+    // One run per destination, and the window takes its lock before it reads anything: with another
+    // program's run on B, Analyse scans nothing, plans nothing and says who holds B.
+    void anotherRunOnBRefusesTheAnalysisBeforeAnythingIsScanned() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/new.txt", "new");
+        writeFile(t.b + "/stale.txt", "stale");
+        t.setOn(f);
+        w.form2->CheckBoxConfirm->setChecked(false);
+        QDir().mkpath(QString::fromStdString(runLockFolder()));
+        const QString lockFile = QString::fromStdString(runLockFolder() + "/lock-" + runLockKey((t.b + "/").toStdString()));
+        QProcess holder; // another program's run: it holds B's lock as long as it lives
+        holder.start("flock", {lockFile, "sleep", "60"});
+        QVERIFY(holder.waitForStarted());
+        QTRY_VERIFY(QFile::exists(lockFile));
+        QTest::qWait(200);
+        f->BitBtn6Click();
+        holder.kill();
+        holder.waitForFinished();
+        const QString refusal = "Refused: another run is working on " + t.b + "/; no action was run";
+        QCOMPARE(dialogs.messages, QStringList({refusal}));
+        QVERIFY(logHas(f, refusal));
+        for (const QString& line : f->activityLog().lines())
+            QVERIFY2(!line.contains("Searching for Folders"), qPrintable(line));
+        QVERIFY(QFile::exists(t.b + "/stale.txt"));
+        QVERIFY(!QFile::exists(t.b + "/new.txt"));
+        QVERIFY(!f->isBusy());
     }
 
     void nothingToDoStillEndsWithTheFinishedMessage() {
