@@ -4,8 +4,8 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 
-#include "core/base/modes.h"
 #include "core/app/text_file.h"
+#include "core/base/modes.h"
 #include "core/inventory/scan.h"
 #include "core/jobs/job_runner.h"
 #include "core/platform/file_queries.h"

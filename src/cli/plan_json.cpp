@@ -70,10 +70,10 @@ std::string actionJson(const PlanResult& plan, std::size_t index, int mode, cons
         object["size"] = sizeOf(item.facts);
         const bool duplicate = item.facts.original != ActionFacts::kNone;
         // The planners write the original right before its duplicate's delete.
-        const std::string original =
-            !duplicate ? std::string()
-            : index > 0 && plan.actions[index - 1].facts.line == item.facts.original ? plan.actions[index - 1].path
-                                                                                       : originalOf(plan, item);
+        const std::string original = !duplicate ? std::string()
+                                     : index > 0 && plan.actions[index - 1].facts.line == item.facts.original
+                                         ? plan.actions[index - 1].path
+                                         : originalOf(plan, item);
         object["reason"] = duplicate ? "a duplicate of " + original : std::string("not in the source");
         break;
     }

@@ -150,7 +150,8 @@ TEST(CliCrc, CriteriaChooseThePartner) {
 }
 
 TEST(CliDedupe, DryRunPrintsThePairsAndTheRunDeletesTheDuplicatesOnly) {
-    TempTree tree("A/x.txt = 1234 @2020-01-02 03:04:06\nA/sub/x.txt = 1234 @2020-01-02 03:04:06\nA/sub/y.txt = 1234 @2020-01-02 03:04:06\nA/z.txt = other @2020-01-02 03:04:06\n");
+    TempTree tree("A/x.txt = 1234 @2020-01-02 03:04:06\nA/sub/x.txt = 1234 @2020-01-02 03:04:06\nA/sub/y.txt "
+                  "= 1234 @2020-01-02 03:04:06\nA/z.txt = other @2020-01-02 03:04:06\n");
     const TreeSnapshot before = tree.snapshot();
     const CliResult dry = runCli({"dedupe", "--dry-run", tree.path("A")});
     EXPECT_EQ(dry.status, 0);
@@ -173,7 +174,8 @@ TEST(CliDedupe, DryRunPrintsThePairsAndTheRunDeletesTheDuplicatesOnly) {
 }
 
 TEST(CliDedupe, CriteriaAndSubfoldersWidenOrNarrowTheGroups) {
-    TempTree tree("A/x.txt = 1234 @2020-01-02 03:04:06\nA/y.txt = 1234 @2020-01-02 03:04:06\nA/sub/x.txt = 1234 @2020-01-02 03:04:06\n");
+    TempTree tree("A/x.txt = 1234 @2020-01-02 03:04:06\nA/y.txt = 1234 @2020-01-02 03:04:06\nA/sub/x.txt = "
+                  "1234 @2020-01-02 03:04:06\n");
     const CliResult bySize = runCli({"dedupe", "--dry-run", "--criteria", "size", tree.path("A")});
     EXPECT_EQ(bySize.outLines(),
               (Lines{"Original   *" + tree.path("A/x.txt"), "DeleteFile " + tree.path("A/y.txt"),

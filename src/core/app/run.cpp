@@ -131,7 +131,7 @@ void RunSession::scanBoth(RunHost& host) {
 
 bool RunSession::plan(RunHost& host) {
     open(host);
-    PlanInput input{request_.locationA, request_.locationB, &scanA_.folders, &scanB_.folders,
+    PlanInput input{request_.locationA, request_.locationB, &scanA_.folders,   &scanB_.folders,
                     &scanA_.inventory,  &scanB_.inventory,  request_.settings, request_.includeSubfolders};
     input.coverageA = &scanA_.coverage;
     input.coverageB = request_.kind == PlanKind::DuplicatesWithinA ? nullptr : &scanB_.coverage;

@@ -66,7 +66,7 @@ public:
 struct RunRefusal {
     enum class By { Lock, Planner, Guard };
     By by = By::Planner;
-    std::string reason; // for the message: "another run (process 12) is working on /b/", ...
+    std::string reason;        // for the message: "another run (process 12) is working on /b/", ...
     bool byAnotherRun = false; // the lock is held by another run (waiting would help)
 };
 

@@ -22,7 +22,6 @@ int openNoFollow(const char* path) {
     return fd;
 }
 
-
 // The target text of a symbolic link, or the errno of the failure.
 int readLinkTarget(const char* path, std::vector<char>& target) {
     target.resize(256);

@@ -17,9 +17,8 @@ private:
 
 CopyPool::CopyPool(int workers, const Locations& locations, CopyOptions options) : options_(options) {
     for (int w = 0; w < workers; ++w)
-        workers_.emplace_back([this, own = std::make_shared<Locations>(locations.forAnotherThread())] {
-            work(*own);
-        });
+        workers_.emplace_back(
+            [this, own = std::make_shared<Locations>(locations.forAnotherThread())] { work(*own); });
 }
 
 CopyPool::~CopyPool() {
@@ -127,8 +126,9 @@ void CopyPool::work(Locations& locations) {
             if (!from || !to)
                 outcome.result.error = kOutsideLocations;
             else
-                outcome.result = to->placeCopy(*from, job.source, job.sourceKnown ? &job.plannedSource : nullptr,
-                                               job.destination, job.plan, observer, options_);
+                outcome.result =
+                    to->placeCopy(*from, job.source, job.sourceKnown ? &job.plannedSource : nullptr,
+                                  job.destination, job.plan, observer, options_);
         }
         lock.lock();
         outcomes_.emplace(ticket, std::move(outcome));

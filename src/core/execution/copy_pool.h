@@ -13,8 +13,8 @@
 // machine. So the caller hands copies over a few at a time, a worker wakes the caller only for the copy
 // it waits for, and a caller that has nothing to wait for never takes the lock to learn that.
 
-#include "core/platform/location.h"
 #include "core/platform/file_copy.h"
+#include "core/platform/location.h"
 
 #include <atomic>
 #include <chrono>

@@ -166,10 +166,10 @@ private:
 class Run {
 public:
     // `keeper`: where removed and replaced files go; nullptr deletes them.
-    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations, int copyWorkers,
-        RemovedFileKeeper* keeper, bool verifyCopies)
-        : flags_(flags), host_(host), actions_(actions), locations_(locations), keeper_(keeper),
-          copyOptions_{keeper, verifyCopies, nullptr} {
+    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations,
+        int copyWorkers, RemovedFileKeeper* keeper, bool verifyCopies)
+        : flags_(flags), host_(host), actions_(actions), locations_(locations),
+          keeper_(keeper), copyOptions_{keeper, verifyCopies, nullptr} {
         outcomes_.prepare(actions_);
         if (copyWorkers > 1)
             pool_ = std::make_unique<CopyPool>(copyWorkers, locations_, copyOptions_);
@@ -202,7 +202,8 @@ public:
             return false;
         const ActionFacts& facts = item.facts;
         if (const uint64_t largest = host_.largestPooledCopy();
-            largest != UINT64_MAX && (!facts.sourceKnown || static_cast<uint64_t>(facts.source.size) > largest))
+            largest != UINT64_MAX &&
+            (!facts.sourceKnown || static_cast<uint64_t>(facts.source.size) > largest))
             return false;
         if (facts.after != ActionFacts::kNone &&
             (pendingLines_.count(facts.after) || !outcomes_.blocked(item, actions_).empty()))
@@ -379,8 +380,8 @@ private:
     Location* locationOf(const std::string& path, const PlanItem& item) {
         if (Location* location = locations_.holding(path))
             return location;
-        failWith(failureLine(item), isAbsolutePath(path) ? failureText(kOutsideLocations)
-                                                         : std::string(kNotAbsoluteReason));
+        failWith(failureLine(item),
+                 isAbsolutePath(path) ? failureText(kOutsideLocations) : std::string(kNotAbsoluteReason));
         return nullptr;
     }
 
@@ -537,8 +538,9 @@ std::string executionStatusText(const ExecutionCounts& counts) {
     return "Synchronize Progress : Good Actions (" + good + ") Bad Actions (" + bad + ")";
 }
 
-ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
-                               StopFlags& flags, ExecutorHost& host) {
+ExecutionCounts PerformActions(ActionList actions, Locations& locations,
+                               const std::vector<std::string>& written, StopFlags& flags,
+                               ExecutorHost& host) {
     host.runStarted();
     flags.action = false;
     host.log("Actions Started at " + nowDateTimeText());

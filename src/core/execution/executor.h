@@ -130,7 +130,7 @@ std::string reasonLine(std::string_view why);
 // Runs the list (its own copy, see above) on `locations`, checking each item against the facts it was
 // planned on. `written`: the locations the run writes (their versions folders are pruned at the end).
 // Clears flags.action at the start; never reads jobList.
-ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
-                               StopFlags& flags, ExecutorHost& host);
+ExecutionCounts PerformActions(ActionList actions, Locations& locations,
+                               const std::vector<std::string>& written, StopFlags& flags, ExecutorHost& host);
 
 } // namespace paritas

@@ -250,7 +250,6 @@ ScanResult scanLocation(Location& location, const ScanOptions& options, Side sid
     return finishScan(std::move(result), exists, side, host, std::move(report));
 }
 
-
 // What a background scan told its host, kept in order until the caller's thread takes it. Consecutive
 // keep-alives are kept as one count.
 class KeptCalls final : public ScanHost {
@@ -361,14 +360,15 @@ ScanAhead::ScanAhead(std::string location, const ScanOptions& options, Side side
 ScanAhead::ScanAhead(std::unique_ptr<Location> location, const ScanOptions& options, Side side)
     : state_(std::make_unique<State>()) {
     State* state = state_.get();
-    state->thread = std::thread([state, location = std::shared_ptr<Location>(std::move(location)), options, side] {
-        try {
-            state->result = scanLocation(*location, options, side, state->calls);
-        } catch (...) {
-            state->error = std::current_exception();
-        }
-        state->calls.markDone();
-    });
+    state->thread =
+        std::thread([state, location = std::shared_ptr<Location>(std::move(location)), options, side] {
+            try {
+                state->result = scanLocation(*location, options, side, state->calls);
+            } catch (...) {
+                state->error = std::current_exception();
+            }
+            state->calls.markDone();
+        });
 }
 
 ScanAhead::~ScanAhead() {

@@ -2,9 +2,9 @@
 
 #include "core/inventory/paths.h"
 #include "core/inventory/scan_filter.h"
+#include "core/platform/location.h"
 #include "core/platform/path_text.h"
 #include "core/platform/trash.h"
-#include "core/platform/location.h"
 #include "core/platform/versions_folder.h"
 
 #include <algorithm>
@@ -34,11 +34,11 @@ FolderRead readFolder(Location& location, const std::string& path, bool isRoot, 
 // with no reader threads at all this is a plain walk.
 class Readers {
 public:
-    Readers(Location& location, int threads, const WalkOptions& options) : location_(location), options_(options) {
+    Readers(Location& location, int threads, const WalkOptions& options)
+        : location_(location), options_(options) {
         for (int t = 0; t < threads; ++t)
-            threads_.emplace_back([this, own = std::shared_ptr<Location>(location.forAnotherThread())] {
-                work(*own);
-            });
+            threads_.emplace_back(
+                [this, own = std::shared_ptr<Location>(location.forAnotherThread())] { work(*own); });
     }
     ~Readers() {
         {

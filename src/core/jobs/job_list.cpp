@@ -1,7 +1,7 @@
 #include "core/jobs/job_list.h"
 
-#include "core/base/modes.h"
 #include "core/app/text_file.h"
+#include "core/base/modes.h"
 #include "core/platform/datetime.h"
 
 #include <algorithm>

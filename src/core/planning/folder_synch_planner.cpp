@@ -153,8 +153,7 @@ private:
             const std::string otherPath(other.fullPath(otherRow));
             const std::string date = nameSafeDateText(other.modifiedText(otherRow));
             const std::string dated = datedName(otherPath, date);
-            const uint32_t rename =
-                out_.add(moveItem(otherPath, dated), factsOfSource(other, otherRow));
+            const uint32_t rename = out_.add(moveItem(otherPath, dated), factsOfSource(other, otherRow));
             ActionFacts keepCopy = factsOfSource(other, otherRow, rename); // a rename keeps the stamp
             keepCopy.destination = nothingThere();
             out_.add(copyItem(dated, keptLocation + datedName(relativePath(otherPath, otherLocation), date)),

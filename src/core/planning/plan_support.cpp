@@ -11,9 +11,7 @@ namespace paritas {
 
 // ---- the host's defaults: the real file system, beneath the locations ----
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 void PlannerHost::useLocations(const Locations* locations) {
     given_ = locations;
@@ -441,7 +439,7 @@ PlanWriter::PlanWriter(PlanResult& result, PlanKind kind, const std::string& loc
     : result_(result) {
     result_.written = writtenLocations(kind, locationA, locationB);
     result_.locations = kind == PlanKind::DuplicatesWithinA ? std::vector<std::string>{locationA}
-                                                             : std::vector<std::string>{locationA, locationB};
+                                                            : std::vector<std::string>{locationA, locationB};
 }
 
 uint32_t PlanWriter::add(PlanItem item, ActionFacts facts) {

@@ -33,7 +33,6 @@ int64_t progressMaximum(std::size_t rows);
 // ASCII letters folded to lower case: how a case-insensitive file system may see a path.
 std::string foldedCase(std::string_view text);
 
-
 // ---- dated names ----
 
 // A modified text made fit for a file name: ":" (as always), the path separator (the C locale's

@@ -21,9 +21,9 @@
 #include "core/planning/action_facts.h"
 #include "core/planning/action_list.h"
 #include "core/platform/beneath.h"
-#include "core/platform/local_location.h"
 #include "core/platform/file_identity.h"
 #include "core/platform/file_queries.h"
+#include "core/platform/local_location.h"
 #include "core/settings/settings.h"
 
 #include <optional>
@@ -112,7 +112,13 @@ PlanResult DuplicatesWithinA(PlanInput& input, PlannerHost& host);
 // What a synchronisation changes, known before anything is scanned: the run's lock and the pruning of
 // versions at its end both go by it. Backup, copy missing and duplicates in B change B; folder synch
 // changes both sides; duplicates within A changes A.
-enum class PlanKind { Backup = 0, FolderSynch = 1, CopyMissing = 2, DeleteDuplicates = 3, DuplicatesWithinA = 4 };
+enum class PlanKind {
+    Backup = 0,
+    FolderSynch = 1,
+    CopyMissing = 2,
+    DeleteDuplicates = 3,
+    DuplicatesWithinA = 4
+};
 std::vector<std::string> writtenLocations(PlanKind kind, const std::string& locationA,
                                           const std::string& locationB);
 

@@ -44,7 +44,8 @@ int openPartNoFollow(int parent, const std::string& part, FolderHandle& next) {
     // O_NOFOLLOW on a link gives ELOOP (or ENOTDIR with O_PATH | O_DIRECTORY on some kernels).
     struct stat st {};
     if (error == ELOOP ||
-        (error == ENOTDIR && ::fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
+        (error == ENOTDIR && ::fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISLNK(st.st_mode)))
         return kCrossesLink;
     return error;
 }
@@ -91,7 +92,8 @@ int openFolderStepwise(int base, const std::string& relative, FolderHandle& into
         if (part == "..")
             return kOutsideLocations;
         FolderHandle next;
-        if (const int error = step ? step(current.get(), part, next) : openPartNoFollow(current.get(), part, next);
+        if (const int error =
+                step ? step(current.get(), part, next) : openPartNoFollow(current.get(), part, next);
             error != 0)
             return error;
         current = std::move(next);

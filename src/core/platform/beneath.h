@@ -58,7 +58,8 @@ using FolderHandle = UniqueFd;
 // in its parent (a versions folder makes what is missing there); by default a folder opened without
 // following a link (a link fails with kCrossesLink). Returns 0 with `into` set, or the failure.
 using FolderStep = std::function<int(int parent, const std::string& name, FolderHandle& next)>;
-int openFolderStepwise(int base, const std::string& relative, FolderHandle& into, const FolderStep& step = {});
+int openFolderStepwise(int base, const std::string& relative, FolderHandle& into,
+                       const FolderStep& step = {});
 
 // A folder a resolved path lies in: opened for it, or kept open by the resolver (shared, so that it
 // stays open while the path is used even when the resolver keeps another folder meanwhile).

@@ -9,8 +9,8 @@
 //
 // Used by the metadata and hard-link code only.
 
-#include <cstddef>
 #include "core/platform/unique_fd.h"
+#include <cstddef>
 
 #include <string>
 #include <sys/stat.h>
@@ -53,8 +53,8 @@ private:
     enum class Kind { Descriptor, PathDescriptor, Named };
     EntryHandle(int fd, bool owned, Kind kind, int error);
     const char* namedPath() const; // "/proc/self/fd/DIR/NAME", made when first needed
-    int fd_ = -1;    // the descriptor used: owned_'s, or one the caller keeps
-    UniqueFd owned_; // when this handle opened it
+    int fd_ = -1;                  // the descriptor used: owned_'s, or one the caller keeps
+    UniqueFd owned_;               // when this handle opened it
     Kind kind_ = Kind::Descriptor;
     int error_ = 0;
     char proc_[32] = {};

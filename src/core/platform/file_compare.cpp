@@ -15,8 +15,8 @@ constexpr std::size_t kBlockBytes = 256u << 10;
 
 // The file at a resolved path, opened for reading without following a link or waiting on a FIFO.
 UniqueFd openForComparing(const ResolvedPath& at) {
-    return UniqueFd(
-        ::openat(at.folder.get(), at.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    return UniqueFd(::openat(at.folder.get(), at.name.c_str(),
+                             O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
 }
 
 // Reads up to `size` bytes, retrying short reads; the count read, or -1 on error.

@@ -7,13 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <vector>
-#include <sys/sysmacros.h>
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace paritas {
 namespace {
@@ -104,7 +104,8 @@ struct MountEntry {
 std::string unescapeMountField(const std::string& field) {
     std::string text;
     for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && std::isdigit(static_cast<unsigned char>(field[i + 1]))) {
+        if (field[i] == '\\' && i + 3 < field.size() &&
+            std::isdigit(static_cast<unsigned char>(field[i + 1]))) {
             text.push_back(char(std::stoi(field.substr(i + 1, 3), nullptr, 8)));
             i += 3;
         } else {

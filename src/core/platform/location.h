@@ -104,9 +104,10 @@ public:
     virtual Disposed disposeIfUnchanged(const std::string& path, const FileStamp* planned,
                                         Disposal& disposal) = 0;
     // Copies `source` of `sourceSide` (this location or another) to `destination` here.
-    virtual CopyResult placeCopy(Location& sourceSide, const std::string& source, const FileStamp* plannedSource,
-                                 const std::string& destination, const DestinationPlan& plan,
-                                 CopyObserver& observer, const CopyOptions& options) = 0;
+    virtual CopyResult placeCopy(Location& sourceSide, const std::string& source,
+                                 const FileStamp* plannedSource, const std::string& destination,
+                                 const DestinationPlan& plan, CopyObserver& observer,
+                                 const CopyOptions& options) = 0;
     // Before a duplicate here is deleted: the kept file (of `keptSide`) still exists, is another file
     // and holds the same bytes.
     virtual DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,

@@ -1,6 +1,5 @@
 #include "core/settings/versions_choice.h"
 
-#include "core/platform/versions_folder.h"
 #include "core/platform/beneath.h"
 #include "core/platform/path_text.h"
 #include "core/platform/versions_folder.h"

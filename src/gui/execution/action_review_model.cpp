@@ -113,9 +113,9 @@ std::vector<int> ActionReviewModel::rowsUnder(const std::string& folder) const {
         return rows;
     for (std::size_t i = 0; i < size(); ++i) {
         const PlanItem& it = item(i);
-        const bool under = isUnder(it.path, folder) ||
-                           ((it.kind == ActionKind::MoveRename || it.kind == ActionKind::Copy) &&
-                            isUnder(it.destination, folder));
+        const bool under =
+            isUnder(it.path, folder) || ((it.kind == ActionKind::MoveRename || it.kind == ActionKind::Copy) &&
+                                         isUnder(it.destination, folder));
         if (under)
             rows.push_back(int(i));
     }

@@ -115,7 +115,8 @@ void TForm3::toggleSelectedTicks() {
     bool allTicked = true;
     for (const QItemSelectionRange& range : selection)
         for (int row = range.top(); row <= range.bottom() && allTicked; ++row)
-            allTicked = !ActionReviewModel::isTickable(model_->item(std::size_t(row))) || model_->isTicked(row);
+            allTicked =
+                !ActionReviewModel::isTickable(model_->item(std::size_t(row))) || model_->isTicked(row);
     for (const QItemSelectionRange& range : selection)
         model_->setTickedRange(range.top(), range.bottom(), !allTicked);
 }

@@ -57,10 +57,10 @@ SideControls controls(TForm1& f, Side side) {
 } // namespace
 
 WindowRunHost::WindowRunHost(TForm1& form)
-    : f_(form), planner_(form),
-      scanA_(std::make_unique<WindowScanHost>(form, controls(form, Side::A).label, controls(form, Side::A).blink)),
-      scanB_(std::make_unique<WindowScanHost>(form, controls(form, Side::B).label, controls(form, Side::B).blink)) {
-}
+    : f_(form), planner_(form), scanA_(std::make_unique<WindowScanHost>(form, controls(form, Side::A).label,
+                                                                        controls(form, Side::A).blink)),
+      scanB_(std::make_unique<WindowScanHost>(form, controls(form, Side::B).label,
+                                              controls(form, Side::B).blink)) {}
 
 WindowRunHost::~WindowRunHost() = default;
 

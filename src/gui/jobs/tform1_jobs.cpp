@@ -18,8 +18,8 @@
 #include "gui/inventory/window_run_host.h"
 #include "gui/settings/tform2.h"
 
-#include "core/base/modes.h"
 #include "core/app/text_file.h"
+#include "core/base/modes.h"
 #include "core/jobs/job_runner.h"
 #include "core/platform/path_text.h"
 

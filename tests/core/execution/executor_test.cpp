@@ -13,7 +13,6 @@ using namespace paritas::testing;
 
 namespace {
 
-
 // A file path of exactly `length` characters under `root`; its folders are made, the file is not.
 std::string pathOfLength(const std::string& root, std::size_t length) {
     std::string path = root;
@@ -304,9 +303,8 @@ TEST_F(Executor, AnOriginalItemIsNoActionButMovesTheProgress) {
 }
 
 TEST_F(Executor, PathsThatAreNotAbsoluteAreNeverActedOn) {
-    const ExecutionCounts counts =
-        run({create("relative-folder"), create(""), del("x"), cp("relative", scratch.at("d")),
-             mv(scratch.at("a"), "rel")});
+    const ExecutionCounts counts = run({create("relative-folder"), create(""), del("x"),
+                                        cp("relative", scratch.at("d")), mv(scratch.at("a"), "rel")});
     EXPECT_EQ(counts.bad, 5);
     EXPECT_EQ(host.actionLines()[0], "Failed CreateDir relative-folder");
     EXPECT_EQ(host.actionLines()[1], "Reason: Path is not absolute, nothing done");
@@ -320,7 +318,8 @@ TEST_F(Executor, PathsLongerThanAThousandCharactersAreActedOnWhole) {
     writeFile(file, "long gone");
     writeFile(scratch.at("src"), "source");
     const std::string folder = file.substr(0, file.rfind('/')) + "/" + std::string(200, 'n');
-    const ExecutionCounts counts = run({del(file), create(folder), cp(scratch.at("src"), folder + "/" + std::string(200, 't'))});
+    const ExecutionCounts counts =
+        run({del(file), create(folder), cp(scratch.at("src"), folder + "/" + std::string(200, 't'))});
     EXPECT_EQ(counts.good, 3);
     EXPECT_EQ(counts.bad, 0);
     EXPECT_FALSE(exists(file));
@@ -386,9 +385,8 @@ protected:
 
 TEST_F(DuplicateDeletion, ADuplicateWithAnIdenticalOriginalIsDeletedInBothSpellings) {
     writeFile(scratch.at("dup2"), "same bytes");
-    const ExecutionCounts counts =
-        run({original(scratch.at("kept")), del(scratch.at("dup")),
-             original(scratch.at("kept"), true), del(scratch.at("dup2"))});
+    const ExecutionCounts counts = run({original(scratch.at("kept")), del(scratch.at("dup")),
+                                        original(scratch.at("kept"), true), del(scratch.at("dup2"))});
     EXPECT_EQ(counts.good, 2);
     EXPECT_FALSE(exists(scratch.at("dup")));
     EXPECT_FALSE(exists(scratch.at("dup2")));

@@ -40,7 +40,8 @@ public:
     PlannerHost& plannerHost() override { return console; }
     std::unique_ptr<Location> openLocation(const std::string& text) override { return locations.open(text); }
 
-    RunSession session(PlanKind kind, const std::string& a, const std::string& b, Settings settings = timedSettings()) {
+    RunSession session(PlanKind kind, const std::string& a, const std::string& b,
+                       Settings settings = timedSettings()) {
         RunRequest request;
         request.kind = kind;
         request.locationA = a;
@@ -84,8 +85,8 @@ TEST(WorldChanges, AFileSwappedInBetweenTheCheckAndTheExchangeIsKept) {
         settings.removedFiles = removal;
         RunSession run = host.session(PlanKind::Backup, tree.path("A/"), tree.path("B/"), settings);
         ASSERT_TRUE(run.prepare(host));
-        ASSERT_EQ(lineTexts(run.actions()),
-                  std::vector<std::string>{"Copy " + tree.path("A/report.txt") + "*" + tree.path("B/report.txt")});
+        ASSERT_EQ(lineTexts(run.actions()), std::vector<std::string>{"Copy " + tree.path("A/report.txt") +
+                                                                     "*" + tree.path("B/report.txt")});
         int swaps = 0;
         host.locations.at(tree.path("B/"))->between([&](const std::string& path) {
             if (path != tree.path("B/report.txt") || swaps++ > 0)
@@ -104,7 +105,8 @@ TEST(WorldChanges, AFileSwappedInBetweenTheCheckAndTheExchangeIsKept) {
 
 // A move never lands on something that appears at its destination after it was checked.
 TEST(WorldChanges, AFileAppearingWhereAMoveGoesIsNeverReplaced) {
-    TempTree tree("A/new/photo.jpg = jpeg @2026-01-01 10:00:00\nB/old/photo.jpg = jpeg @2026-01-01 10:00:00\n");
+    TempTree tree(
+        "A/new/photo.jpg = jpeg @2026-01-01 10:00:00\nB/old/photo.jpg = jpeg @2026-01-01 10:00:00\n");
     ScriptedRun host;
     RunSession run = host.session(PlanKind::Backup, tree.path("A/"), tree.path("B/"));
     ASSERT_TRUE(run.prepare(host));
@@ -126,9 +128,10 @@ TEST(WorldChanges, AFileRewrittenToAnotherSizeWithItsTimePutBackIsChangedSincePl
         const char* rewritten; // in B, after planning
         const char* failure;   // the line that must fail, relative to the tree
     } rows[] = {
-        {"delete", "A/\nB/stale.txt = stale @2026-01-01 10:00:00\n", "B/stale.txt", "Failed DeleteFile B/stale.txt"},
-        {"move", "A/new/p.jpg = jpeg @2026-01-01 10:00:00\nB/old/p.jpg = jpeg @2026-01-01 10:00:00\n", "B/old/p.jpg",
-         "Failed Move-Rename to B/new/p.jpg"},
+        {"delete", "A/\nB/stale.txt = stale @2026-01-01 10:00:00\n", "B/stale.txt",
+         "Failed DeleteFile B/stale.txt"},
+        {"move", "A/new/p.jpg = jpeg @2026-01-01 10:00:00\nB/old/p.jpg = jpeg @2026-01-01 10:00:00\n",
+         "B/old/p.jpg", "Failed Move-Rename to B/new/p.jpg"},
         {"replace", "A/r.txt = newer @2026-03-01 10:00:00\nB/r.txt = older @2026-01-01 10:00:00\n", "B/r.txt",
          "Failed Copy-File to B/r.txt"},
     };
@@ -141,7 +144,8 @@ TEST(WorldChanges, AFileRewrittenToAnotherSizeWithItsTimePutBackIsChangedSincePl
         rewriteKeepingTime(tree, row.rewritten, "rewritten in place, and longer than it was");
         host.execute(run);
         const std::string failure = row.failure;
-        const std::string line = failure.substr(0, failure.rfind(' ') + 1) + tree.path(failure.substr(failure.rfind(' ') + 1));
+        const std::string line =
+            failure.substr(0, failure.rfind(' ') + 1) + tree.path(failure.substr(failure.rfind(' ') + 1));
         EXPECT_EQ(host.reasonAfter(line), "Reason: changed since planning");
         EXPECT_EQ(tree.read(row.rewritten), "rewritten in place, and longer than it was");
     }
@@ -154,11 +158,9 @@ TEST(WorldChanges, TimesOneSecondApartMatchOnlyInsideOneTwoSecondStep) {
         std::time_t a, b;
         bool copies;
     } rows[] = {
-        {1700000000, 1700000001, false}, // one step
-        {1700000001, 1700000000, false},
-        {1700000001, 1700000002, true}, // a step boundary between them
-        {1700000000, 1699999999, true},
-        {1700000000, 1700000002, true},
+        {1700000000, 1700000001, false},                                 // one step
+        {1700000001, 1700000000, false}, {1700000001, 1700000002, true}, // a step boundary between them
+        {1700000000, 1699999999, true},  {1700000000, 1700000002, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.a) + " / " + std::to_string(row.b));
@@ -178,12 +180,13 @@ TEST(WorldChanges, TheDeletionGuardRefusesOnlyBeyondItsBound) {
         const char* bound;
         bool refused;
     } rows[] = {
-        {100, 50, "50%", false}, {100, 51, "50%", true}, {10, 10, "10", false}, {20, 11, "10", true},
-        {9, 9, "50%", false},    {10, 6, "50%", true},   {100, 0, "0", false},  {100, 1, "0", true},
-        {100, 100, "none", false},
+        {100, 50, "50%", false}, {100, 51, "50%", true}, {10, 10, "10", false},
+        {20, 11, "10", true},    {9, 9, "50%", false},   {10, 6, "50%", true},
+        {100, 0, "0", false},    {100, 1, "0", true},    {100, 100, "none", false},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.deletions) + " of " + std::to_string(row.filesInB) + " at " + row.bound);
+        SCOPED_TRACE(std::to_string(row.deletions) + " of " + std::to_string(row.filesInB) + " at " +
+                     row.bound);
         ActionList plan;
         for (std::size_t i = 0; i < row.deletions; ++i)
             plan.push_back(deleteItem("/b/f" + std::to_string(i)));
@@ -212,7 +215,8 @@ TEST(WorldChanges, ARunAtItsDeletionBoundRunsAndOneBeyondIsRefusedWhole) {
         if (planned)
             EXPECT_EQ(host.execute(run).good, 10);
         else
-            EXPECT_EQ(run.refusal()->reason, "the plan deletes 11 of 11 files in " + tree.path("B/") + " (more than 10)");
+            EXPECT_EQ(run.refusal()->reason,
+                      "the plan deletes 11 of 11 files in " + tree.path("B/") + " (more than 10)");
         EXPECT_EQ(tree.exists("B/f0"), extra == 1);
     }
 }

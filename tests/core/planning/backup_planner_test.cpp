@@ -72,7 +72,7 @@ TEST(BackupPlanner, NestedSurplusFoldersAreRemovedDeepestFirst) {
     PlanRecordingHost host;
     const PlanResult plan = AMasterB(scans.input, host);
     EXPECT_EQ(lineTexts(plan.actions), (Lines{"RemoveDir " + B + "old/x/y", "RemoveDir " + B + "old/x",
-                                   "RemoveDir " + B + "other", "RemoveDir " + B + "old"}));
+                                              "RemoveDir " + B + "other", "RemoveDir " + B + "old"}));
 }
 
 TEST(BackupPlanner, AChangedFileIsCopiedOverItsOldVersionWhichIsNotDeleted) {

@@ -51,7 +51,7 @@ TEST(LetterCase, OnACaseSensitiveDiskTheOtherSpellingIsAnotherFileAndGoes) {
     world.host.addFolder("/b/Docs");
     const PlanResult plan = AMasterB(world.input, world.host);
     EXPECT_EQ(lineTexts(plan.actions), (Lines{"Copy /a/Docs/Report.txt*/b/Docs/Report.txt",
-                                   "DeleteFile /b/docs/report.txt", "RemoveDir /b/docs"}));
+                                              "DeleteFile /b/docs/report.txt", "RemoveDir /b/docs"}));
 }
 
 // A hard link made after the scan shows one file under two spellings, as a case-insensitive disk does,

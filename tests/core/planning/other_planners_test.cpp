@@ -61,7 +61,8 @@ TEST_F(FolderSynchPlanner, OlderWinsWhenNewerIsNotTickedAndEqualTimesGiveNothing
     settings.CheckNewer = false;
     TwoScans scans(A, B, settings);
     PlanRecordingHost host;
-    EXPECT_EQ(lineTexts(FolderSynch(scans.input, host).actions), (Lines{"Copy " + A + "old.txt*" + B + "old.txt"}));
+    EXPECT_EQ(lineTexts(FolderSynch(scans.input, host).actions),
+              (Lines{"Copy " + A + "old.txt*" + B + "old.txt"}));
 }
 
 TEST_F(FolderSynchPlanner, FilesOnOneSideAndCaseTwinsAreCopiedAcrossAfterTheirFolders) {
@@ -73,9 +74,10 @@ TEST_F(FolderSynchPlanner, FilesOnOneSideAndCaseTwinsAreCopiedAcrossAfterTheirFo
     TwoScans scans(A, B);
     PlanRecordingHost host;
     const PlanResult plan = FolderSynch(scans.input, host);
-    EXPECT_EQ(lineTexts(plan.actions), (Lines{"CreateDir " + B + "only", "Copy " + A + "Report.txt*" + B + "Report.txt",
-                                   "Copy " + A + "only/x.txt*" + B + "only/x.txt",
-                                   "Copy " + B + "report.txt*" + A + "report.txt"}));
+    EXPECT_EQ(lineTexts(plan.actions),
+              (Lines{"CreateDir " + B + "only", "Copy " + A + "Report.txt*" + B + "Report.txt",
+                     "Copy " + A + "only/x.txt*" + B + "only/x.txt",
+                     "Copy " + B + "report.txt*" + A + "report.txt"}));
     EXPECT_EQ(plan.countText, "4");
 }
 
@@ -153,9 +155,10 @@ TEST(DuplicatePlanners, ThreePairsCountSixInBAndActionsSixWithinA) {
     TwoScans scans(A, B);
     PlanRecordingHost host;
     const PlanResult inB = Duplicatedel(scans.input, host);
-    EXPECT_EQ(lineTexts(inB.actions), (Lines{"Original    " + A + "g.txt", "DeleteFile " + B + "x/g.txt",
-                                  "Original    " + A + "one/f.txt", "DeleteFile " + B + "f.txt",
-                                  "Original    " + A + "three/f.txt", "DeleteFile " + B + "f.txt"}));
+    EXPECT_EQ(lineTexts(inB.actions),
+              (Lines{"Original    " + A + "g.txt", "DeleteFile " + B + "x/g.txt",
+                     "Original    " + A + "one/f.txt", "DeleteFile " + B + "f.txt",
+                     "Original    " + A + "three/f.txt", "DeleteFile " + B + "f.txt"}));
     EXPECT_EQ(inB.countText, "6");
 
     t.file("a/four/f.txt", 5);
@@ -163,9 +166,10 @@ TEST(DuplicatePlanners, ThreePairsCountSixInBAndActionsSixWithinA) {
     TwoScans rescanned(A, B);
     PlanRecordingHost hostA;
     const PlanResult withinA = DuplicatesWithinA(rescanned.input, hostA);
-    EXPECT_EQ(lineTexts(withinA.actions), (Lines{"Original   *" + A + "four/f.txt", "DeleteFile " + A + "one/f.txt",
-                                      "Original   *" + A + "four/f.txt", "DeleteFile " + A + "three/f.txt",
-                                      "Original   *" + A + "four/f.txt", "DeleteFile " + A + "two/f.txt"}));
+    EXPECT_EQ(lineTexts(withinA.actions),
+              (Lines{"Original   *" + A + "four/f.txt", "DeleteFile " + A + "one/f.txt",
+                     "Original   *" + A + "four/f.txt", "DeleteFile " + A + "three/f.txt",
+                     "Original   *" + A + "four/f.txt", "DeleteFile " + A + "two/f.txt"}));
     EXPECT_EQ(withinA.countText, "Actions: 6");
     EXPECT_EQ(hostA.logLines, (Lines{"Finding duplicates in A ..."}));
     EXPECT_EQ(withinA.marksA, MatchMarks(rescanned.a.inventory.fileCount(), 1));
@@ -181,7 +185,8 @@ TEST(DuplicatePlanners, APairNamingOneFileTwiceIsLeftOut) {
     PlanInput input{"/a/", "/b/", &folders, &folders, &a, &b, Settings{}, false};
     input.settings.CheckName = false;
     MemoryPlannerHost host;
-    EXPECT_EQ(lineTexts(Duplicatedel(input, host).actions), (Lines{"Original    /a/f.txt", "DeleteFile /a/g.txt"}));
+    EXPECT_EQ(lineTexts(Duplicatedel(input, host).actions),
+              (Lines{"Original    /a/f.txt", "DeleteFile /a/g.txt"}));
 }
 
 TEST(PlanRefusals, NoTickedCriterionRefusesEveryPlannerThatUsesThem) {

@@ -258,7 +258,10 @@ std::vector<bool> marksOf(const std::vector<uint8_t>& marks, std::size_t rows) {
 template <class RealPlanner> Planner real(RealPlanner planner) {
     return [planner](PlanInput& input, PlannerHost& host) {
         const PlanResult result = planner(input, host);
-        return Written{lineTexts(result.actions), result.countText, result.refused, result.refusal,
+        return Written{lineTexts(result.actions),
+                       result.countText,
+                       result.refused,
+                       result.refusal,
                        marksOf(result.marksA, input.inventoryA->fileCount()),
                        marksOf(result.marksB, input.inventoryB->fileCount())};
     };
@@ -286,7 +289,6 @@ struct Outcome {
     std::vector<bool> marksA, marksB;
     std::vector<std::string> trace;
 };
-
 
 Outcome plan(const Scenario& s, const Planner& planner) {
     const FolderList foldersA = folderListOf(s.a, s.locationA, s.subfolders);

@@ -298,8 +298,7 @@ ReferencePlan referenceFolderSynch(PlanInput& in, PlannerHost& host) {
             list.push_back("CreateDir " + target);
     }
 
-    auto copyAcross = [&](const Grid& side, std::size_t row, const std::string& from,
-                          const std::string& to) {
+    auto copyAcross = [&](const Grid& side, std::size_t row, const std::string& from, const std::string& to) {
         const std::string source = side.fullPathCell(row);
         std::string destination = to + source.substr(from.size());
         if (host.fileExists(destination))

@@ -1,5 +1,5 @@
-#include "core/base/modes.h"
 #include "core/app/text_file.h"
+#include "core/base/modes.h"
 #include "core/settings/config_file.h"
 
 #include <gtest/gtest.h>

@@ -52,8 +52,8 @@ inline Items numbered(Items items) {
 }
 
 // Runs `items` on local locations (the folders every path lies beneath), writing all of them.
-inline ExecutionCounts runItems(const Items& items, const std::vector<std::string>& locations, StopFlags& flags,
-                                ExecutorHost& host) {
+inline ExecutionCounts runItems(const Items& items, const std::vector<std::string>& locations,
+                                StopFlags& flags, ExecutorHost& host) {
     Locations opened = localLocations(locations);
     return PerformActions(numbered(items), opened, locations, flags, host);
 }

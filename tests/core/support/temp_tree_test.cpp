@@ -41,7 +41,10 @@ TEST(TempTreeFixture, DifferencesNameEveryMissingExtraAndChangedEntry) {
     const TreeSnapshot before = tree.snapshot();
     EXPECT_EQ(snapshotDifferences(before, tree.snapshot()), "");
     // The rewrite keeps the time, so that only what the test changes is told, whenever it runs.
-    tree.file("change.txt", "two!").setModifiedTime("change.txt", 1700000000).remove("gone.txt").folder("new/");
+    tree.file("change.txt", "two!")
+        .setModifiedTime("change.txt", 1700000000)
+        .remove("gone.txt")
+        .folder("new/");
     EXPECT_EQ(snapshotDifferences(before, tree.snapshot()), "changed change.txt: size 3 -> 4 content\n"
                                                             "missing gone.txt\n"
                                                             "extra new/\n");

@@ -23,7 +23,8 @@ private:
 TestLocation::TestLocation(std::string text)
     : TestLocation(text, std::make_unique<LocalLocation>(text), std::make_shared<Script>()) {}
 
-TestLocation::TestLocation(std::string text, std::unique_ptr<LocalLocation> inner, std::shared_ptr<Script> script)
+TestLocation::TestLocation(std::string text, std::unique_ptr<LocalLocation> inner,
+                           std::shared_ptr<Script> script)
     : Location(withTrailingSeparator(text)), inner_(std::move(inner)), script_(std::move(script)),
       watcher_(std::make_shared<Watcher>(script_)) {
     inner_->setWatcher(watcher_.get());
@@ -122,7 +123,8 @@ FsResult TestLocation::deleteIfUnchanged(const std::string& path, const FileStam
     return inner_->deleteIfUnchanged(path, planned);
 }
 
-Disposed TestLocation::disposeIfUnchanged(const std::string& path, const FileStamp* planned, Disposal& disposal) {
+Disposed TestLocation::disposeIfUnchanged(const std::string& path, const FileStamp* planned,
+                                          Disposal& disposal) {
     if (const int error = failure(LocationCall::Dispose, path))
         return Disposed{error, {}, {}};
     return inner_->disposeIfUnchanged(path, planned, disposal);

@@ -19,7 +19,16 @@
 namespace paritas::testing {
 
 enum class LocationCall {
-    Exists, ReadFolder, EntryAt, SameEntry, MakeFolder, RemoveFolder, Move, Delete, Dispose, PlaceCopy,
+    Exists,
+    ReadFolder,
+    EntryAt,
+    SameEntry,
+    MakeFolder,
+    RemoveFolder,
+    Move,
+    Delete,
+    Dispose,
+    PlaceCopy,
     ProveDuplicate,
 };
 
@@ -66,7 +75,8 @@ public:
     FsResult moveIfUnchanged(const std::string& source, const FileStamp* planned,
                              const std::string& destination) override;
     FsResult deleteIfUnchanged(const std::string& path, const FileStamp* planned) override;
-    Disposed disposeIfUnchanged(const std::string& path, const FileStamp* planned, Disposal& disposal) override;
+    Disposed disposeIfUnchanged(const std::string& path, const FileStamp* planned,
+                                Disposal& disposal) override;
     CopyResult placeCopy(Location& sourceSide, const std::string& source, const FileStamp* plannedSource,
                          const std::string& destination, const DestinationPlan& plan, CopyObserver& observer,
                          const CopyOptions& options) override;

@@ -10,9 +10,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QProcess>
 #include <QTest>
 
 using namespace paritas;
@@ -106,7 +106,8 @@ private slots:
         t.setOn(f);
         w.form2->CheckBoxConfirm->setChecked(false);
         QDir().mkpath(QString::fromStdString(runLockFolder()));
-        const QString lockFile = QString::fromStdString(runLockFolder() + "/lock-" + runLockKey((t.b + "/").toStdString()));
+        const QString lockFile =
+            QString::fromStdString(runLockFolder() + "/lock-" + runLockKey((t.b + "/").toStdString()));
         QProcess holder; // another program's run: it holds B's lock as long as it lives
         holder.start("flock", {lockFile, "sleep", "60"});
         QVERIFY(holder.waitForStarted());

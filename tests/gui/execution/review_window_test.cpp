@@ -106,7 +106,8 @@ private slots:
     }
 
     void selectingALineShowsThePathItNames() {
-        plan({cp("/a/src.txt", "/b/dst.txt"), create("/b/folder"), removeDir("/b/old"), original("/a/kept", true)});
+        plan({cp("/a/src.txt", "/b/dst.txt"), create("/b/folder"), removeDir("/b/old"),
+              original("/a/kept", true)});
         review->selectRow(0);
         QCOMPARE(review->Label1->text(), QStringLiteral("/a/src.txt"));
         QVERIFY(!review->OriginalToDup->isEnabled());

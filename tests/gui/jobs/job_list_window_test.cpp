@@ -4,8 +4,8 @@
 #include "gui/app/keep_alive.h"
 #include "gui/execution/tform3.h"
 
-#include "core/base/modes.h"
 #include "core/app/run_lock.h"
+#include "core/base/modes.h"
 
 #include <QAction>
 #include <QProcess>

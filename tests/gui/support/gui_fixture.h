@@ -4,9 +4,9 @@
 #include "gui/app/activity_log.h"
 #include "gui/app/tform1.h"
 
-#include "plan_items.h"
 #include "gui/app/windows.h"
 #include "gui/settings/tform2.h"
+#include "plan_items.h"
 
 #include <QCheckBox>
 #include <QDir>
