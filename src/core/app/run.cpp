@@ -167,6 +167,8 @@ bool RunSession::plan(RunHost& host) {
     open(host);
     // Scans made without the user's rules (they could not be read) are no ground for a plan.
     if (filterError_) {
+        plan_ = {};
+        generation_ = nextGeneration();
         refusal_ = RunRefusal{RunRefusal::By::Filters, filterError_->text(), false};
         return false;
     }

@@ -8,6 +8,7 @@
 #include "gui/execution/tform3.h"
 
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 
 using namespace paritas;
