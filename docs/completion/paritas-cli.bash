@@ -1,5 +1,5 @@
 # bash completion for paritas-cli: commands, modes, each command's options, the values of --criteria,
-# --format and --max-delete, job-list files for jobs and folders for locations.
+# --format and --max-delete, files for --exclude-from, job-list files for jobs and folders for locations.
 # Installed as share/bash-completion/completions/paritas-cli; needs nothing of bash-completion itself.
 
 _paritas_cli() {
@@ -18,12 +18,12 @@ _paritas_cli() {
     local command=${COMP_WORDS[1]}
     local options
     case $command in
-    scan) options="--no-subfolders --quiet --log-file --threads" ;;
-    plan) options="--no-subfolders --criteria --keep-older --keep-other --format --quiet --log-file --threads" ;;
-    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --quiet --log-file --threads" ;;
-    dedupe) options="--no-subfolders --criteria --dry-run --wait --trash --versions --versions-keep --quiet --log-file --threads" ;;
-    crc) options="--no-subfolders --criteria --quiet --log-file --threads" ;;
-    jobs) options="--log --dry-run --max-delete --wait --trash --delete --versions --versions-keep --verify --criteria --quiet --log-file --threads" ;;
+    scan) options="--no-subfolders --quiet --log-file --threads --exclude --include --exclude-from" ;;
+    plan) options="--no-subfolders --criteria --keep-older --keep-other --format --quiet --log-file --threads --exclude --include --exclude-from --delete-excluded" ;;
+    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --quiet --log-file --threads --exclude --include --exclude-from --delete-excluded" ;;
+    dedupe) options="--no-subfolders --criteria --dry-run --wait --trash --versions --versions-keep --quiet --log-file --threads --exclude --include --exclude-from" ;;
+    crc) options="--no-subfolders --criteria --quiet --log-file --threads --exclude --include --exclude-from" ;;
+    jobs) options="--log --dry-run --max-delete --wait --trash --delete --versions --versions-keep --verify --criteria --quiet --log-file --threads --exclude --include --exclude-from" ;;
     *) return 0 ;;
     esac
 
@@ -40,8 +40,12 @@ _paritas_cli() {
         COMPREPLY=($(compgen -W "50% 10% none" -- "$cur"))
         return 0
         ;;
-    --log | --log-file)
+    --log | --log-file | --exclude-from)
         COMPREPLY=($(compgen -f -- "$cur"))
+        return 0
+        ;;
+    --exclude | --include)
+        # A pattern: nothing to offer.
         return 0
         ;;
     --versions)
@@ -69,7 +73,7 @@ _paritas_cli() {
         local i words=0
         for ((i = 2; i < COMP_CWORD; i++)); do
             case ${COMP_WORDS[i]} in
-            --criteria | --format | --max-delete | --log-file | --threads | --versions | --versions-keep) ((i++)) ;;
+            --criteria | --format | --max-delete | --log-file | --threads | --versions | --versions-keep | --exclude | --include | --exclude-from) ((i++)) ;;
             -*) ;;
             *) ((words++)) ;;
             esac

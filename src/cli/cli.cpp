@@ -86,6 +86,11 @@ Options:
                     (1 to 64; default: the number of cores, at most 8, for reading, and 4 for
                     copying); 1 does everything one step at a time. Plans, logs and results are
                     the same for every N
+  --exclude PATTERN leave out what PATTERN matches (.gitignore syntax); may be given again
+  --include PATTERN take back what an earlier rule left out
+  --exclude-from FILE  leave out what the patterns of FILE match (one a line, as in .gitignore)
+  --delete-excluded plan, sync: a backup deletes from B what the rules leave out (counted by
+                    --max-delete like any deletion)
 
 Locations are folders, given with or without a trailing "/"; relative ones are taken from the
 current folder. A location that does not exist is reported and scanned as empty. The activity log
@@ -95,6 +100,14 @@ terminal. Dates and times follow LC_TIME.
 Folders that cannot be read are reported and never taken for empty: nothing on the other side is
 deleted, moved away or overwritten because of what could not be seen. Names holding "*" or a control
 character cannot be carried and are skipped with a line each.
+
+Leaving things out: ".paritasignore" at the top of A (for synch, of A and of B) holds patterns in
+.gitignore syntax. With --exclude, --include and --exclude-from (first, in the order given) they make
+one rule set for both sides; the last rule that matches a path decides, as in git (unlike rsync's
+first match): --exclude 'build/*' --include 'build/keep.txt' keeps that one file. A left-out folder
+is not read at all, and nothing left out is copied, moved, overwritten or deleted on either side (a
+left-out file that only B holds stays, unless --delete-excluded). A pattern or ignore file that
+cannot be read stops the command before anything runs, with exit status 2.
 
 One run per destination: sync, dedupe and jobs lock the folder they write (B; A too in folder
 synch; A for dedupe) for the time of the run; a second run on it is refused, or waits with --wait.
@@ -117,23 +130,27 @@ int copyWorkers(const Options& o) {
     return o.threads > 0 ? o.threads : kDefaultCopyWorkers;
 }
 
-ScanOptions scanOptions(const Options& o) {
+// The scans of scan and crc (which make no run): the filter options, then A's ignore file, for both
+// sides, as a backup composes them.
+ScanOptions scanOptions(const Options& o, const std::shared_ptr<const FilterRules>& rules) {
     ScanOptions options;
     options.includeSubfolders = o.includeSubfolders;
     options.threads = o.threads;
+    if (rules && !rules->empty())
+        options.filters = rules;
     return options;
 }
 
-ScanResult scanSide(const std::string& location, Side side, const Options& o, ConsoleHost& host) {
+ScanResult scanSide(const std::string& location, Side side, const ScanOptions& options, ConsoleHost& host) {
     host.setPhase(Phase::Scanning, side == Side::A ? "Scanning A" : "Scanning B");
-    return scanLocation(location, scanOptions(o), side, host);
+    return scanLocation(location, options, side, host);
 }
 
 // Both locations at once: B is scanned in the background while A is scanned here; the log tells A's
 // scan, then B's, as one after the other would.
-std::pair<ScanResult, ScanResult> scanBoth(const Options& o, ConsoleHost& host) {
-    ScanAhead b(o.locations[1], scanOptions(o), Side::B);
-    ScanResult a = scanSide(o.locations[0], Side::A, o, host);
+std::pair<ScanResult, ScanResult> scanBoth(const Options& o, const ScanOptions& options, ConsoleHost& host) {
+    ScanAhead b(o.locations[1], options, Side::B);
+    ScanResult a = scanSide(o.locations[0], Side::A, options, host);
     host.setPhase(Phase::Scanning, "Scanning B");
     return {std::move(a), b.finish(host)};
 }
@@ -168,8 +185,11 @@ int incompleteUnlessSo(int status, bool complete) {
 }
 
 int runScan(const Options& o, RunContext& context) {
+    const RunRules rules = runRules(o.settings, o.filters, PlanKind::DuplicatesWithinA, o.locations[0], {});
+    if (rules.error)
+        return unreadableFilters(rules.error->text(), context.sinks);
     ConsoleHost host(stderr, context.progress, o.settings, &context.sinks);
-    const ScanResult scan = scanSide(o.locations[0], Side::A, o, host);
+    const ScanResult scan = scanSide(o.locations[0], Side::A, scanOptions(o, rules.rules), host);
     context.progress.clear();
     const bool complete = scan.coverage.complete();
     const Inventory& inv = scan.inventory;
@@ -204,6 +224,8 @@ int runSession(RunRequest request, const Options& o, RunContext& context, bool p
     context.progress.clear();
     if (!planned) {
         const RunRefusal& refusal = *run.refusal();
+        if (refusal.by == RunRefusal::By::Filters)
+            return unreadableFilters(refusal.reason, context.sinks);
         if (refusal.by == RunRefusal::By::Guard)
             host.log("Refused: " + refusal.reason);
         return refused(runRefusalText(refusal), context.sinks);
@@ -232,6 +254,7 @@ RunRequest requestOf(const Options& o, PlanKind kind) {
     request.includeSubfolders = o.includeSubfolders;
     request.settings = o.settings;
     request.scanThreads = o.threads;
+    request.filters = o.filters;
     return request;
 }
 
@@ -254,8 +277,11 @@ int runCrc(const Options& o, RunContext& context) {
     // "Different!!!" rows. Refused like a plan without criteria.
     if (auto problem = criteriaProblem(o.settings))
         return refused(*problem, context.sinks);
+    const RunRules rules = runRules(o.settings, o.filters, PlanKind::Backup, o.locations[0], o.locations[1]);
+    if (rules.error)
+        return unreadableFilters(rules.error->text(), context.sinks);
     ConsoleHost host(stderr, context.progress, o.settings, &context.sinks);
-    const auto [a, b] = scanBoth(o, host);
+    const auto [a, b] = scanBoth(o, scanOptions(o, rules.rules), host);
     const bool sawA = a.coverage.complete();
     const bool sawB = b.coverage.complete();
     host.setPhase(Phase::Planning, "Pairing");
@@ -344,6 +370,13 @@ void printLine(const std::string& line) {
     std::fputc('\n', stdout);
 }
 
+int unreadableFilters(const std::string& error, LogSinks& sinks) {
+    std::fflush(stdout);
+    sinks.record("paritas-cli: " + error);
+    std::fprintf(stderr, "paritas-cli: %s\n", error.c_str());
+    return kUsageError;
+}
+
 int refused(const std::string& reason, LogSinks& sinks) {
     std::fflush(stdout);
     sinks.record("paritas-cli: refused: " + reason);
@@ -358,6 +391,7 @@ std::string runRefusalText(const RunRefusal& refusal) {
     case RunRefusal::By::Guard:
         return refusal.reason + "; --max-delete sets the bound";
     case RunRefusal::By::Planner:
+    case RunRefusal::By::Filters:
         break;
     }
     return refusal.reason;

@@ -11,6 +11,7 @@
 #include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
 #include "core/settings/config_file.h"
+#include "core/settings/leave_out.h"
 #include "core/settings/removal_settings.h"
 #include "core/settings/settings_folder.h"
 
@@ -43,7 +44,8 @@ std::vector<Job> readJobs(const std::string& file) {
 }
 
 // The settings the window would run the jobs with: config.ini's and unattended.ini's where they are
-// (as the window finds them), else the window's defaults; never a prompt. --criteria overrides the
+// (as the window finds them), else the window's defaults; never a prompt. The window's "Leave out"
+// lines come along. --criteria overrides the
 // file's criteria; --trash, --delete, --versions, --versions-keep and --verify what becomes of removed
 // files and whether copies are verified.
 Settings jobSettings(const Options& o) {
@@ -54,8 +56,11 @@ Settings jobSettings(const Options& o) {
         const std::string folder = settingsFolderFor(here);
         if (const auto lines = readTextLines(folder + kConfigFileName))
             applyConfigLines(*lines, config);
-        if (const auto lines = readTextLines(folder + kUnattendedFileName))
-            readRemovalSettings(readKeyValues(*lines), config.settings);
+        if (const auto lines = readTextLines(folder + kUnattendedFileName)) {
+            const KeyValueFile unattended = readKeyValues(*lines);
+            readRemovalSettings(unattended, config.settings);
+            config.settings.leaveOut = readLeaveOut(unattended);
+        }
     }
     Settings s = config.settings;
     if (o.trashGiven || o.deleteGiven || o.versionsGiven || o.keepDaysGiven) {
@@ -141,6 +146,14 @@ int writeActionLog(const Options& o, const std::vector<std::string>& lines) {
 int runJobs(const Options& o, RunContext& context) {
     const std::vector<Job> jobs = readJobs(o.jobList);
     const Settings settings = jobSettings(o);
+    JobRunOptions options;
+    options.deletionBound = o.maxDelete;
+    options.dryRun = o.dryRun;
+    options.scanThreads = o.threads;
+    options.filters = o.filters;
+    // A rule that cannot be read stops the list before its first job, as a bad job line does.
+    if (const auto error = unreadableJobFilters(jobs, options, settings))
+        return unreadableFilters(error->text(), context.sinks);
     std::vector<std::string> kept;
     if (!o.jobsLog.empty())
         context.sinks.kept = &kept;
@@ -149,10 +162,6 @@ int runJobs(const Options& o, RunContext& context) {
     if (!o.jobsLog.empty()) // a signal before the actions still leaves the log of what was done
         console.setBeforeExit([&] { writeActionLog(o, kept); });
     ConsoleJobHost host(console, o, settings, context.sinks);
-    JobRunOptions options;
-    options.deletionBound = o.maxDelete;
-    options.dryRun = o.dryRun;
-    options.scanThreads = o.threads;
     const JobListSummary summary = runJobList(jobs, options, host);
     context.progress.clear();
     context.sinks.kept = nullptr;

@@ -85,6 +85,12 @@ void applyKeepDays(Options& o, const std::string& value) {
     o.keepDaysGiven = true;
 }
 
+// A filter option's pattern or file is taken as given; the run reads it (and refuses it when it cannot
+// be read, naming the file and line) before anything else.
+void addFilter(Options& o, FilterOption::Kind kind, const std::string& value) {
+    o.filters.options.push_back(FilterOption{kind, value});
+}
+
 void needsText(std::string& into, const std::string& value, const char* what) {
     if (value.empty())
         throw UsageError{std::string(what) + " must not be empty"};
@@ -128,6 +134,14 @@ const OptionSpec kOptions[] = {
      }},
     {"--log", kJobs, "a file name",
      [](Options& o, const std::string& v) { needsText(o.jobsLog, v, "the --log name"); }},
+    {"--exclude", kEvery, "a pattern",
+     [](Options& o, const std::string& v) { addFilter(o, FilterOption::Kind::Exclude, v); }},
+    {"--include", kEvery, "a pattern",
+     [](Options& o, const std::string& v) { addFilter(o, FilterOption::Kind::Include, v); }},
+    {"--exclude-from", kEvery, "a file of patterns",
+     [](Options& o, const std::string& v) { addFilter(o, FilterOption::Kind::ExcludeFrom, v); }},
+    {"--delete-excluded", kPlan | kSync, nullptr,
+     [](Options& o, const std::string&) { o.filters.deleteLeftOutOfB = true; }},
 };
 
 Command parseCommand(const std::string& text) {
@@ -271,6 +285,9 @@ Options parse(int argc, char** argv) {
             throw UsageError{o.commandName + " needs a MODE"};
         o.mode = parseMode(positional.front());
         positional.erase(positional.begin());
+        // Only a backup deletes what A lacks; the other modes never delete what they do not carry.
+        if (o.filters.deleteLeftOutOfB && o.mode != 0)
+            throw UsageError{"--delete-excluded works only with the backup mode"};
     }
     const std::size_t wanted = o.command == Command::Scan || o.command == Command::Dedupe ? 1 : 2;
     if (positional.size() != wanted)

@@ -2,6 +2,7 @@
 // The command line's words: commands, modes and options, parsed into one plain value. Every mistake is
 // a UsageError with a one-line message (the program adds the hint and exits 2).
 
+#include "core/app/run_filters.h"
 #include "core/planning/deletion_guard.h"
 #include "core/settings/settings.h"
 
@@ -42,6 +43,9 @@ struct Options {
     bool versionsGiven = false;
     bool keepDaysGiven = false;
     bool verifyGiven = false;
+    // --exclude, --include and --exclude-from in the order given; --delete-excluded (sync and plan of
+    // a backup).
+    RunFilters filters;
 };
 
 // The settings of a command-line run: no review, no prompts; the same-file criteria size, name and

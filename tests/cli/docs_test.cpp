@@ -127,6 +127,9 @@ TEST(CliDocs, BashCompletesCommandsModesOptionsAndFolders) {
         {"paritas-cli plan --format j", "json"},
         {"paritas-cli sync backup Do", "Documents Downloads"},
         {"paritas-cli jobs n", "nightly.jbl"},
+        {"paritas-cli sync --exclude-f", "--exclude-from"},
+        {"paritas-cli plan --exclude node_modules/ b", "backup"},
+        {"paritas-cli scan --exclude-from n", "nightly.jbl"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.words);

@@ -64,7 +64,45 @@ void RunSession::open(RunHost* host) {
     locations_ = Locations(std::move(opened));
 }
 
+bool RunSession::readFilters() {
+    if (!filtersRead_) {
+        filtersRead_ = true;
+        RunRules composed = runRules(request_.settings, request_.filters, request_.kind, request_.locationA,
+                                     request_.locationB);
+        rules_ = std::move(composed.rules);
+        filterError_ = std::move(composed.error);
+    }
+    if (filterError_) {
+        refusal_ = RunRefusal{RunRefusal::By::Filters, filterError_->text(), false};
+        return false;
+    }
+    return true;
+}
+
+const FilterRules& RunSession::filterRules() const {
+    static const FilterRules none;
+    return rules_ ? *rules_ : none;
+}
+
+bool RunSession::deletesLeftOutOfB() const {
+    return request_.filters.deleteLeftOutOfB && request_.kind == PlanKind::Backup && rules_ &&
+           !rules_->empty();
+}
+
+ScanOptions RunSession::scanOptions(Side side, RunHost& host) {
+    if (!filtersRead_ && !readFilters())
+        host.scanHost(Side::A).log("Filters not applied: " + filterError_->text());
+    ScanOptions options;
+    options.includeSubfolders = request_.includeSubfolders;
+    options.threads = request_.scanThreads;
+    if (rules_ && !rules_->empty() && !(side == Side::B && deletesLeftOutOfB()))
+        options.filters = rules_;
+    return options;
+}
+
 bool RunSession::lock(RunHost& host) {
+    if (!readFilters())
+        return false;
     open(host);
     if (request_.planOnly || (lock_ && lock_->held()))
         return true;
@@ -92,9 +130,7 @@ void RunSession::scanSide(Side side, RunHost& host) {
     open(host);
     ScanResult& result = side == Side::A ? scanA_ : scanB_;
     result = {}; // a large tree's old scan goes before the new one is read
-    ScanOptions options;
-    options.includeSubfolders = request_.includeSubfolders;
-    options.threads = request_.scanThreads;
+    const ScanOptions options = scanOptions(side, host);
     host.scanStarting(side);
     Location* location = locationOf(side);
     const std::string& text = side == Side::A ? request_.locationA : request_.locationB;
@@ -114,9 +150,7 @@ void RunSession::scanBoth(RunHost& host) {
     open(host);
     scanA_ = {};
     scanB_ = {};
-    ScanOptions options;
-    options.includeSubfolders = request_.includeSubfolders;
-    options.threads = request_.scanThreads;
+    const ScanOptions options = scanOptions(Side::B, host);
     // B is read in the background while A is scanned here; its log comes after A's, as one scan after
     // the other would give it.
     Location* b = locationOf(Side::B);
@@ -131,10 +165,20 @@ void RunSession::scanBoth(RunHost& host) {
 
 bool RunSession::plan(RunHost& host) {
     open(host);
+    // Scans made without the user's rules (they could not be read) are no ground for a plan.
+    if (filterError_) {
+        plan_ = {};
+        generation_ = nextGeneration();
+        refusal_ = RunRefusal{RunRefusal::By::Filters, filterError_->text(), false};
+        return false;
+    }
     PlanInput input{request_.locationA, request_.locationB, &scanA_.folders,   &scanB_.folders,
                     &scanA_.inventory,  &scanB_.inventory,  request_.settings, request_.includeSubfolders};
     input.coverageA = &scanA_.coverage;
     input.coverageB = request_.kind == PlanKind::DuplicatesWithinA ? nullptr : &scanB_.coverage;
+    input.leftOutA = &scanA_.leftOut;
+    input.leftOutB = request_.kind == PlanKind::DuplicatesWithinA ? nullptr : &scanB_.leftOut;
+    input.leftOutDeletedFromB = deletesLeftOutOfB() ? rules_.get() : nullptr;
     PlannerHost& planner = host.plannerHost();
     planner.useLocations(&locations_);
     plan_ = planFor(request_.kind, input, planner);

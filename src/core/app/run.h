@@ -8,6 +8,9 @@
 //    └─ the locations the run writes (writtenLocations of its kind), taken before anything is read, so
 //       that what is planned is what no other run changes meanwhile
 //
+// Before the lock the run composes its filter rules (run_filters.h): one rule set for both scans, so
+// that nothing left out is read or changed on either side. A rule that cannot be read stops it there.
+//
 // A run is a value (RunSession) that holds its request, its locations, its lock, both scans and the
 // plan. The command line and jobs go straight through; the window stops after planning to show the
 // review, releases the lock while the user reviews (a review may stay open for hours, and the night's
@@ -17,6 +20,7 @@
 // Everything the run tells or asks goes through its RunHost: log lines, progress and keep-alive of
 // the scans, the planner and the executor (each of its own host kind), waiting for a lock.
 
+#include "core/app/run_filters.h"
 #include "core/app/run_lock.h"
 #include "core/execution/executor.h"
 #include "core/inventory/scan.h"
@@ -42,6 +46,8 @@ struct RunRequest {
     int scanThreads = 0;
     // A run that only plans changes nothing and takes no lock.
     bool planOnly = false;
+    // What the run leaves out besides settings.leaveOut and the ignore files (run_filters.h).
+    RunFilters filters;
 };
 
 class RunHost {
@@ -64,7 +70,8 @@ public:
 
 // Why a run did not go on.
 struct RunRefusal {
-    enum class By { Lock, Planner, Guard };
+    // Filters: a rule or an ignore file could not be read (run_filters.h); nothing was locked or read.
+    enum class By { Lock, Planner, Guard, Filters };
     By by = By::Planner;
     std::string reason;        // for the message: "another run (process 12) is working on /b/", ...
     bool byAnotherRun = false; // the lock is held by another run (waiting would help)
@@ -78,8 +85,14 @@ public:
     RunSession& operator=(RunSession&&) noexcept;
     ~RunSession();
 
-    // Lock, scans, plan and guard. True when a plan stands (it may be empty); false with refusal().
+    // Rules, lock, scans, plan and guard. True when a plan stands (it may be empty); false with
+    // refusal().
     bool prepare(RunHost& host);
+    // Composes the run's filter rules (run_filters.h), once for the run's life; false with refusal()
+    // (By::Filters) when a rule or an ignore file cannot be read. lock() begins with it; a scan that
+    // comes first reads them too, and scans without them when they cannot be read (it says so in the
+    // log; nothing is planned on such a scan).
+    bool readFilters();
     // The steps of prepare() one by one (the window's commands that only scan use scan()). Each opens
     // the locations first (open), once for the run's life.
     void open(RunHost& host);
@@ -97,6 +110,11 @@ public:
     const RunRequest& request() const { return request_; }
     const std::optional<RunRefusal>& refusal() const { return refusal_; }
     const ScanResult& scanned(Side side) const { return side == Side::A ? scanA_ : scanB_; }
+    // What the filter rules left out of a side's last scan: files, and folders never walked (the
+    // review's summary and the logs show these numbers).
+    const ScanLeftOut& leftOut(Side side) const { return scanned(side).leftOut; }
+    // The run's rule set (empty before readFilters(), or when it could not be read).
+    const FilterRules& filterRules() const;
     const PlanResult& planned() const { return plan_; }
     const ActionList& actions() const { return plan_.actions; }
     // Changes whenever the plan is replaced or edited: a review filled from an older plan can tell.
@@ -118,6 +136,10 @@ public:
 private:
     void open(RunHost* host);
     Location* locationOf(Side side) const;
+    // A side's scan options: the run's rules (read first when they were not), except for B when the
+    // backup deletes what they leave out of it.
+    ScanOptions scanOptions(Side side, RunHost& host);
+    bool deletesLeftOutOfB() const;
 
     RunRequest request_;
     Locations locations_;
@@ -127,6 +149,9 @@ private:
     PlanResult plan_;
     std::optional<RunRefusal> refusal_;
     uint64_t generation_ = 0;
+    bool filtersRead_ = false;
+    std::shared_ptr<const FilterRules> rules_;
+    std::optional<FilterError> filterError_;
 };
 
 // The location of a location text: a local folder for an absolute path that action lines can carry;

@@ -103,7 +103,23 @@ JobReport runJob(const Job& job, std::size_t /*number*/, const JobRunOptions& op
     request.deletionBound = options.deletionBound;
     request.scanThreads = options.scanThreads;
     request.planOnly = options.dryRun;
+    request.filters = options.filters;
     return runUsableJob(std::move(request), options, host);
+}
+
+std::optional<FilterError> unreadableJobFilters(const std::vector<Job>& rows, const JobRunOptions& options,
+                                                const Settings& settings) {
+    for (const Job& job : rows) {
+        const int mode = modeIndex(job.modeName);
+        if (!job.isJob() || mode < 0 || !unusableLocation(job.locationA).empty() ||
+            !unusableLocation(job.locationB).empty())
+            continue;
+        RunRules rules = runRules(settings, options.filters, PlanKind(mode),
+                                  withTrailingSeparator(job.locationA), withTrailingSeparator(job.locationB));
+        if (rules.error)
+            return rules.error;
+    }
+    return std::nullopt;
 }
 
 JobListSummary runJobList(const std::vector<Job>& rows, const JobRunOptions& options, JobRunHost& host) {

@@ -37,6 +37,9 @@ struct JobRunOptions {
     bool dryRun = false;
     // Threads that read folders in each scan (0: the default).
     int scanThreads = 0;
+    // What every job leaves out besides the settings' "Leave out" lines and the ignore files of its
+    // locations (run_filters.h).
+    RunFilters filters;
 };
 
 // How one job ended.
@@ -80,6 +83,12 @@ struct JobListSummary {
 // Runs every row that is a job (a non-empty status), in order, until the job-list stop flag is set.
 // Rows that are no job are skipped; jobs after a stop keep their status.
 JobListSummary runJobList(const std::vector<Job>& rows, const JobRunOptions& options, JobRunHost& host);
+
+// The first filter rule or ignore file that cannot be read among the rule sets of the jobs of `rows`
+// whose mode and locations are usable (each job's own: its locations' ignore files), or nothing. A
+// caller that runs nothing of a list with such a rule asks this before the first job.
+std::optional<FilterError> unreadableJobFilters(const std::vector<Job>& rows, const JobRunOptions& options,
+                                                const Settings& settings);
 
 // Why a job's location cannot be run, or empty. Locations come from the choosers (absolute, ending
 // with the separator) or from a job-list file, which anyone may have edited.

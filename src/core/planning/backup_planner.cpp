@@ -25,6 +25,11 @@
 // left alone: marked before the search begins (so they are neither moved away nor deleted) and never
 // removed. Each line carries the facts it was planned on (action_facts.h).
 //
+// What the user's filter rules leave out is in neither inventory, so no line touches it; a folder of B
+// that still holds a left-out entry is not removed (it cannot be emptied, and that is no failure). A
+// backup that deletes what the rules leave out of B (leftOutDeletedFromB) sees all of B: its left-out
+// rows are deleted like any row A lacks, and never taken as a file moved from elsewhere.
+//
 // Where the file system shows one file under two spellings (letter case on a case-insensitive file
 // system), a B row whose path is the same file as a target is treated as the file at that target: it
 // is marked, never deleted, and never moved after a copy has been planned over it.
@@ -39,6 +44,15 @@ namespace {
 
 constexpr int kLiteralSteps = 8;
 constexpr uint32_t kNone = RowGroups::kNone;
+
+// Rows a file of A cannot be paired with: marked ones, and rows the filter rules leave out.
+struct Unpairable {
+    const RowMarks* marks;
+    const std::vector<uint8_t>* leftOut; // empty: none
+    bool operator()(std::size_t row) const {
+        return marks->isMarked(row) || (!leftOut->empty() && (*leftOut)[row] != 0);
+    }
+};
 
 struct IsMarked {
     const RowMarks* marks;
@@ -57,6 +71,7 @@ public:
 
     PlanResult run() {
         indexFoldersOfB();
+        findLeftOutRowsOfB();
         leaveAloneWhatAHides();
         planFolderCreation();
         planFiles();
@@ -87,6 +102,34 @@ private:
                 continue;
             markB(j);
             leftAlone_.add(spot);
+        }
+    }
+
+    bool leftOutRowOfB(std::size_t row) const { return !leftOutB_.empty() && leftOutB_[row] != 0; }
+
+    // With B scanned without the rules, the rows they leave out: each folder's verdict once (a
+    // left-out folder leaves out all it holds), then its files by name.
+    void findLeftOutRowsOfB() {
+        const FilterRules* rules = in_.leftOutDeletedFromB;
+        if (rules == nullptr || rules->empty())
+            return;
+        leftOutB_.assign(b_.fileCount(), 0);
+        FolderFilter filter(*rules);
+        std::string folder;
+        bool folderLeftOut = false;
+        for (std::size_t j = 0; j < b_.fileCount(); ++j) {
+            const std::string_view rel = relativePath(b_.fullPath(j), in_.locationB);
+            const std::size_t slash = rel.rfind(kSeparator);
+            const std::string_view folderOfRow =
+                slash == std::string_view::npos ? "" : rel.substr(0, slash + 1);
+            if (j == 0 || folderOfRow != folder) {
+                folder.assign(folderOfRow);
+                folderLeftOut = !folder.empty() && rules->leftOut(folder, true);
+                if (!folderLeftOut)
+                    filter.enter(folder);
+            }
+            const std::string_view name = slash == std::string_view::npos ? rel : rel.substr(slash + 1);
+            leftOutB_[j] = folderLeftOut || filter.leftOut(name, false);
         }
     }
 
@@ -158,7 +201,7 @@ private:
             ++firstUnmarked_;
         std::size_t j = firstUnmarked_;
         for (int steps = 0; j < b_.fileCount() && steps < kLiteralSteps; ++j, ++steps) {
-            if (marksB_.isMarked(j))
+            if (marksB_.isMarked(j) || leftOutRowOfB(j))
                 continue;
             if (rowsMatch(c_, a_, i, b_, j))
                 return settleMatch(i, j, target);
@@ -170,7 +213,8 @@ private:
         // Every row before j is marked or does not match: the row-by-row search would go on to the
         // first unmarked match, marking the unmarked row at the target on its way if it comes first.
         buildIndexes();
-        const uint32_t match = byCriteria_.firstRemaining(matchesInB_->groupOf(i), IsMarked{&marksB_});
+        const uint32_t match =
+            byCriteria_.firstRemaining(matchesInB_->groupOf(i), Unpairable{&marksB_, &leftOutB_});
         const uint32_t occupant = unmarkedRowAt(target);
         if (occupant != kNone && (match == kNone || occupant < match))
             markB(occupant);
@@ -298,6 +342,9 @@ private:
                 notEmptied_.add(spot);
                 continue;
             }
+            // Nor can one that holds what the filter rules leave out; it stays, and that is no failure.
+            if (in_.leftOutB && in_.leftOutB->holdsWithin(std::string(part.substr(1)) + kSeparator))
+                continue;
             const std::string folder = std::string(stemB) + std::string(part);
             if (const auto kept = folderSameAs(foldedPartsA, part, folder)) {
                 host_.log("Not removed: " + folder + " is the same folder as " + *kept +
@@ -430,7 +477,7 @@ private:
         if (group == kNone)
             return kNone;
         for (const uint32_t* r = foldedB_.begin(group); r != foldedB_.end(group); ++r) {
-            if (host_.sameFile(target, std::string(b_.fullPath(*r))))
+            if (!leftOutRowOfB(*r) && host_.sameFile(target, std::string(b_.fullPath(*r))))
                 return *r;
         }
         return kNone;
@@ -477,6 +524,7 @@ private:
     std::size_t markedB_ = 0;        // rows of B this run has marked
     std::vector<uint32_t> moveLine_; // the line that moves a B row away, or kNone
     RowMarks marksB_;
+    std::vector<uint8_t> leftOutB_; // per row of B: left out by the rules it is scanned without
     PlanWriter out_;
     BlindSpots blindA_, blindB_;
     LeftAlone leftAlone_;  // files and folders of B kept because A could not be read there

@@ -17,6 +17,7 @@
 // unmarked one in row order, which is what a row-by-row search would take.
 
 #include "core/base/host.h"
+#include "core/inventory/filters.h"
 #include "core/inventory/inventory.h"
 #include "core/planning/action_facts.h"
 #include "core/planning/action_list.h"
@@ -75,6 +76,15 @@ struct PlanInput {
     // part of the other side that could not be seen is deleted, moved away or overwritten.
     const ScanCoverage* coverageA = nullptr;
     const ScanCoverage* coverageB = nullptr;
+    // What the user's filter rules left out of each scan (nullptr: nothing). A left-out entry is in no
+    // inventory, so no line copies, moves, overwrites or deletes it; and no folder of B that still
+    // holds one is removed (it could not be emptied).
+    const ScanLeftOut* leftOutA = nullptr;
+    const ScanLeftOut* leftOutB = nullptr;
+    // A backup that deletes what the rules leave out of B: B was scanned without them, and the rows
+    // and folders of B they leave out are deleted and removed like anything A lacks, but a left-out
+    // row is never taken as a file moved from elsewhere (nullptr: no such deletion).
+    const FilterRules* leftOutDeletedFromB = nullptr;
 };
 
 // The matched marks of one inventory: one per row, set on the rows a planner paired.

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace paritas {
 
@@ -43,6 +44,9 @@ struct Settings {
     int versionsKeepDays = 0;
     // Every copy is read back and its CRC compared with the source's before it takes its name.
     bool verifyCopies = false;
+    // "Leave out": the configuration window's box, one line a pattern in ignore-file syntax (filters.h),
+    // as typed (comments and blank lines included). Every run of the window and every job obeys them.
+    std::vector<std::string> leaveOut;
 };
 
 // The settings of a first start, when no config.ini exists anywhere yet. They differ from the values

@@ -1,6 +1,8 @@
 #include "gui/settings/tform2.h"
 
+#include "core/app/run_filters.h"
 #include "core/jobs/job_list.h"
+#include "core/settings/leave_out.h"
 #include "core/settings/versions_choice.h"
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
@@ -13,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -155,6 +158,20 @@ TForm2::TForm2(QWidget* mainWindow)
     removed->addWidget(CheckVerify);
     applyRemovalChoice(defaults);
 
+    GroupBox6 = new QGroupBox(QStringLiteral("Leave out"), this);
+    MemoLeaveOut = new QPlainTextEdit(GroupBox6);
+    MemoLeaveOut->setPlaceholderText(
+        QStringLiteral("One pattern a line, as in .gitignore; for example:\nnode_modules/\n*.tmp"));
+    MemoLeaveOut->setToolTip(QStringLiteral(
+        "Files and folders that no run reads or changes, on either side, written as in .gitignore: "
+        "\"*.tmp\" at any depth, \"/build/\" at the top, \"cache/\" folders only, \"!\" takes "
+        "back. The last matching line decides. .paritasignore at the top of A adds its own lines."));
+    MemoLeaveOut->setTabChangesFocus(true);
+    MemoLeaveOut->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoLeaveOut->setFixedHeight(MemoLeaveOut->fontMetrics().lineSpacing() * 4 +
+                                 2 * MemoLeaveOut->frameWidth() + 8);
+    column(GroupBox6, {MemoLeaveOut});
+
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
     ButtonClose = new QPushButton(QStringLiteral("Close"), this);
     BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
@@ -183,7 +200,8 @@ TForm2::TForm2(QWidget* mainWindow)
     window->addLayout(left, 0, 0);
     window->addWidget(GroupBox4, 0, 1);
     window->addWidget(GroupBox5, 1, 0, 1, 2);
-    window->addLayout(buttons, 2, 0, 1, 2);
+    window->addWidget(GroupBox6, 2, 0, 1, 2);
+    window->addLayout(buttons, 3, 0, 1, 2);
     window->setSizeConstraint(QLayout::SetFixedSize);
 
     Timer1 = new QTimer(this);
@@ -227,7 +245,21 @@ Settings TForm2::currentSettings() const {
     s.versionsFolder = EditVersions->text().trimmed().toStdString();
     s.versionsKeepDays = SpinKeepDays->value();
     s.verifyCopies = CheckVerify->isChecked();
+    s.leaveOut = leaveOutLines(MemoLeaveOut->toPlainText().toStdString());
     return s;
+}
+
+void TForm2::applyLeaveOut(const std::vector<std::string>& lines) {
+    QStringList text;
+    for (const std::string& line : lines)
+        text << QString::fromStdString(line);
+    MemoLeaveOut->setPlainText(text.join(QLatin1Char('\n')));
+}
+
+std::string TForm2::leaveOutProblem() const {
+    FilterRules rules;
+    const auto error = addLeaveOutLines(currentSettings().leaveOut, rules);
+    return error ? error->text() : std::string();
 }
 
 void TForm2::applyRemovalChoice(const Settings& s) {
@@ -267,6 +299,7 @@ void TForm2::applySettings(const Settings& s) {
     Edit1->setText(QString::fromStdString(s.timeText));
     SaveLog->setChecked(s.SaveLog);
     applyRemovalChoice(s);
+    applyLeaveOut(s.leaveOut);
 }
 
 DeletionBound TForm2::scheduledDeletionBound() const {

@@ -20,6 +20,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -56,6 +57,10 @@ public:
     QLabel* LabelKeepDays;
     QSpinBox* SpinKeepDays; // versions older than this many days are removed; 0 keeps them all
     QCheckBox* CheckVerify;
+    // "Leave out": patterns in ignore-file syntax, one a line, that every run of the window and every
+    // job leaves out (unattended.ini, leave_out.h).
+    QGroupBox* GroupBox6;
+    QPlainTextEdit* MemoLeaveOut;
     QLabel* Label2;                           // clock while the schedule is active
     QTimer* Timer1;                           // schedule timer
     QPushButton *BitBtn3, *BitBtn1, *BitBtn2; // Save Configuration, Deactivate, Activate Schedule
@@ -85,9 +90,9 @@ public:
     const std::string& settingsFolder() const { return settingsFolder_; }
 
     // True when a save would write other settings or favourites than the settings files hold now:
-    // config.ini's settings and favourites, and unattended.ini's deletion bound of scheduled runs and
-    // its choices for removed files and copies. Not counted: the main window's size and view (they
-    // change with every move of the mouse) and the last locations (kept without a question).
+    // config.ini's settings and favourites, and unattended.ini's deletion bound of scheduled runs, its
+    // choices for removed files and copies, and its "Leave out" lines. Not counted: the main window's size
+    // and view (they change with every move of the mouse) and the last locations (kept without a question).
     bool changedSinceSave() const;
     // Keeps the main window's locations, mode and "Include Subfolders" in unattended.ini for the next
     // start (last_run.h); the rest of the file stays as it is on disk. Quietly does nothing when the
@@ -97,6 +102,8 @@ public:
     // when a run could use it, else refused with the reason in an error box and the field back at the
     // folder taken before. Returns whether it was taken.
     bool takeVersionsFolder(const QString& text);
+    // Why the "Leave out" lines cannot be read ("Leave out:3: pattern ..."), or empty.
+    std::string leaveOutProblem() const;
     // Every location the runs of this window may use: the main window's A and B, the job list's and
     // the favourites'.
     std::vector<std::string> knownLocations() const;
@@ -124,6 +131,7 @@ private:
     // that is no folder any more is left empty.
     void restoreLastRun();
     void applyRemovalChoice(const Settings& settings);
+    void applyLeaveOut(const std::vector<std::string>& lines);
     void setSchedulerControlsEnabled(bool enabled);
     // Activation's checks: a time field that the clock's time text can never equal is completed
     // (message) or refused (message, false); so is a bound that is none.

@@ -1,7 +1,7 @@
 // The settings files: loaded once at start-up (written at the first start), saved on request.
 // config.ini keeps its 39 fixed lines and its favourite lines for every reader of it; what it has no
 // line for (the mass-deletion bound of scheduled runs, what becomes of removed files, copy
-// verification) goes into unattended.ini beside it.
+// verification, the "Leave out" lines) goes into unattended.ini beside it.
 
 #include "core/app/text_file.h"
 #include "core/platform/datetime.h"
@@ -9,6 +9,7 @@
 #include "core/platform/path_text.h"
 #include "core/settings/config_file.h"
 #include "core/settings/last_run.h"
+#include "core/settings/leave_out.h"
 #include "core/settings/removal_settings.h"
 #include "core/settings/settings_folder.h"
 #include "gui/app/dialog_seam.h"
@@ -159,6 +160,7 @@ void TForm2::loadUnattended() {
     Settings removal = currentSettings();
     readRemovalSettings(unattended_, removal);
     applyRemovalChoice(removal);
+    applyLeaveOut(readLeaveOut(unattended_));
 }
 
 bool TForm2::Saveconfig() {
@@ -170,6 +172,14 @@ bool TForm2::Saveconfig() {
             this, QStringLiteral("\"%1\" is no deletion bound: write a share such as 50%, a number of files "
                                  "such as 200, or none.")
                       .arg(QString::fromStdString(bound)));
+        return false;
+    }
+    // Lines that no run could read are not kept: every run would be refused for them.
+    if (const std::string problem = leaveOutProblem(); !problem.empty()) {
+        DialogSeam::current().error(
+            this,
+            QStringLiteral("A line of \"Leave out\" cannot be read, and the configuration is not saved:\n%1")
+                .arg(QString::fromStdString(problem)));
         return false;
     }
     // A folder typed and not yet taken (the field kept the focus) is looked at now.
@@ -198,6 +208,7 @@ bool TForm2::Saveconfig() {
         unattended_.lines.push_back(kUnattendedHeader);
     unattended_.set(kMaxDeleteKey, bound);
     storeRemovalSettings(config.settings, unattended_);
+    storeLeaveOut(config.settings.leaveOut, unattended_);
     if (main_)
         storeLastRun(lastRunOf(*main_), unattended_);
     const std::string second = settingsFolder_ + kUnattendedFileName;
@@ -268,7 +279,8 @@ bool TForm2::changedSinceSave() const {
     Settings kept;
     readRemovalSettings(unattended, kept);
     if (shown.removedFiles != kept.removedFiles || shown.versionsFolder != kept.versionsFolder ||
-        shown.versionsKeepDays != kept.versionsKeepDays || shown.verifyCopies != kept.verifyCopies)
+        shown.versionsKeepDays != kept.versionsKeepDays || shown.verifyCopies != kept.verifyCopies ||
+        shown.leaveOut != readLeaveOut(unattended))
         return true;
     const DeletionBound keptBound =
         parseDeletionBound(unattended.get(kMaxDeleteKey)).value_or(DeletionBound{});

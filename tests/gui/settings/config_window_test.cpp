@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -376,12 +377,13 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("entry"); // what unattended.ini holds after the save
         for (const char* change : {"delete them", "versions folder", "versions days", "verify copies",
-                                   "deletion bound", "time criterion"}) {
+                                   "deletion bound", "leave out", "time criterion"}) {
             const QString entry = QString(change) == "delete them"       ? "removed-files = delete"
                                   : QString(change) == "versions folder" ? "removed-files = versions"
                                   : QString(change) == "versions days"   ? "versions-keep-days = 7"
                                   : QString(change) == "verify copies"   ? "verify-copies = yes"
                                   : QString(change) == "deletion bound"  ? "max-delete-scheduled = 20%"
+                                  : QString(change) == "leave out"       ? "leave-out = node_modules/"
                                                                          : "";
             QTest::newRow(change) << QString(change) << entry;
         }
@@ -404,6 +406,8 @@ private slots:
             c->CheckVerify->setChecked(true);
         } else if (change == "deletion bound") {
             c->EditMaxDelete->setText("20%");
+        } else if (change == "leave out") {
+            c->MemoLeaveOut->setPlainText("node_modules/");
         } else {
             c->CheckTimeStamp->setChecked(false);
         }
