@@ -118,6 +118,7 @@ public:
 private:
     void open(RunHost* host);
     Location* locationOf(Side side) const;
+    void recoverInterruptedWork(RunHost& host);
 
     RunRequest request_;
     Locations locations_;

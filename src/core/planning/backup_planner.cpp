@@ -27,7 +27,11 @@
 //
 // Where the file system shows one file under two spellings (letter case on a case-insensitive file
 // system), a B row whose path is the same file as a target is treated as the file at that target: it
-// is marked, never deleted, and never moved after a copy has been planned over it.
+// is marked, never deleted, and never moved after a copy has been planned over it. Where B does not
+// tell letter case apart (Location::foldsLetterCase), such a row that matches A's file but is spelled
+// otherwise gets A's spelling by a "Move-Rename " within its folder (a case-only rename in A), and of
+// two or more rows of A whose paths differ only in letter case only the first is planned: B could
+// hold just one of them, so the others are reported and left out (the run is incomplete).
 
 #include "core/planning/plan_support.h"
 
@@ -45,11 +49,18 @@ struct IsMarked {
     bool operator()(std::size_t row) const { return marks->isMarked(row); }
 };
 
+// Names compare as B compares them.
+Criteria criteriaAsB(const Settings& settings, bool foldsB) {
+    Criteria criteria = criteriaOf(settings);
+    criteria.foldedNames = foldsB;
+    return criteria;
+}
+
 class BackupPlanner {
 public:
     BackupPlanner(PlanInput& input, PlannerHost& host)
         : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB),
-          c_(criteriaOf(input.settings)), moveLine_(b_.fileCount(), ActionFacts::kNone),
+          foldsB_(host.foldsLetterCase(input.locationB)), c_(criteriaAsB(input.settings, foldsB_)), moveLine_(b_.fileCount(), ActionFacts::kNone),
           marksB_(result_.marksB, b_.fileCount()),
           out_(result_, PlanKind::Backup, input.locationA, input.locationB),
           blindA_(input.coverageA, input.locationA), blindB_(input.coverageB, input.locationB),
@@ -134,6 +145,11 @@ private:
         for (std::size_t i = 0; i < a_.fileCount(); ++i) {
             target.assign(in_.locationB);
             target += relativePath(a_.fullPath(i), in_.locationA);
+            if (foldsB_ && collidesInB(i)) {
+                host_.setProgressPosition(int64_t(i));
+                host_.keepAlive();
+                continue;
+            }
             if (!quickCheck(i, target) && !search(i, target))
                 planCopy(i, target);
             host_.setProgressPosition(int64_t(i));
@@ -208,7 +224,36 @@ private:
         if (occupant == kNone)
             return false;
         markB(occupant);
-        return rowsMatch(c_, a_, i, b_, occupant);
+        if (!rowsMatch(c_, a_, i, b_, occupant))
+            return false;
+        if (foldsB_)
+            planCaseRename(occupant, target);
+        return true;
+    }
+
+    // The row of B at `target` in another spelling gets the target's name, within its own folder (the
+    // folder's spelling is the folder's own business). Nothing when the names are spelled alike.
+    void planCaseRename(std::size_t row, const std::string& target) {
+        const std::string from(b_.fullPath(row));
+        const std::size_t slash = from.rfind(kSeparator);
+        const std::size_t targetSlash = target.rfind(kSeparator);
+        if (from.compare(slash + 1, std::string::npos, target, targetSlash + 1, std::string::npos) == 0)
+            return;
+        std::string to = from.substr(0, slash + 1) + target.substr(targetSlash + 1);
+        moveLine_[row] = out_.add(moveItem(from, std::move(to)), factsOfSource(b_, row));
+    }
+
+    // Row i's path differs only in letter case from an earlier row's, and B cannot hold both: it is
+    // reported and left out.
+    bool collidesInB(std::size_t i) {
+        const std::string_view relative = relativePath(a_.fullPath(i), in_.locationA);
+        const auto [first, isNew] = firstSpelling_.emplace(foldedCase(relative), i);
+        if (isNew)
+            return false;
+        host_.log("Not copied: " + std::string(a_.fullPath(i)) + " differs only in letter case from " +
+                  std::string(a_.fullPath(first->second)) + ", and B does not tell letter case apart");
+        ++result_.leftAlone;
+        return true;
     }
 
     void planCopy(std::size_t i, const std::string& target) {
@@ -470,6 +515,7 @@ private:
     PlannerHost& host_;
     const Inventory& a_;
     const Inventory& b_;
+    const bool foldsB_; // B does not tell letter case apart
     const Criteria c_;
     PlanResult result_;
     std::size_t cursor_ = 0;         // the B row last found at its target
@@ -490,6 +536,7 @@ private:
     RowGroups byPath_;
     RowGroups foldedB_;
     RowGroups foldedA_;
+    std::unordered_map<std::string, std::size_t> firstSpelling_; // folded relative path -> first row of A
 };
 
 } // namespace
