@@ -60,8 +60,8 @@ class BackupPlanner {
 public:
     BackupPlanner(PlanInput& input, PlannerHost& host)
         : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB),
-          foldsB_(host.foldsLetterCase(input.locationB)), c_(criteriaAsB(input.settings, foldsB_)), moveLine_(b_.fileCount(), ActionFacts::kNone),
-          marksB_(result_.marksB, b_.fileCount()),
+          foldsB_(host.foldsLetterCase(input.locationB)), c_(criteriaAsB(input.settings, foldsB_)),
+          moveLine_(b_.fileCount(), ActionFacts::kNone), marksB_(result_.marksB, b_.fileCount()),
           out_(result_, PlanKind::Backup, input.locationA, input.locationB),
           blindA_(input.coverageA, input.locationA), blindB_(input.coverageB, input.locationB),
           leftAlone_(host, "B", "A"), notEmptied_(host, "A", "B") {}

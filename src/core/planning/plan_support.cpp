@@ -183,7 +183,8 @@ uint64_t criteriaHash(const Criteria& c, const Inventory& inventory, std::size_t
     if (c.time)
         h = mixBits(h ^ uint64_t(inventory.timeStepOf(row)) ^ 0x5bd1e995ULL);
     if (c.name)
-        h = mixBits(h ^ (c.foldedNames ? hashFoldedText(inventory.name(row)) : hashText(inventory.name(row))));
+        h = mixBits(h ^
+                    (c.foldedNames ? hashFoldedText(inventory.name(row)) : hashText(inventory.name(row))));
     return h;
 }
 

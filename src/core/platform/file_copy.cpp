@@ -5,8 +5,8 @@
 #include "core/platform/file_ops.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/placement.h"
-#include "core/platform/work_journal.h"
 #include "core/platform/unique_fd.h"
+#include "core/platform/work_journal.h"
 
 #include <algorithm>
 #include <array>

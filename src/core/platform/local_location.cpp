@@ -111,7 +111,8 @@ std::optional<bool> foldsLetterCaseSeen(const std::string& location) {
     if (const std::optional<bool> top = foldsInFolder(root.get(), &below))
         return top;
     if (!below.empty()) {
-        const UniqueFd folder(::openat(root.get(), below.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const UniqueFd folder(
+            ::openat(root.get(), below.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (folder.valid())
             if (const std::optional<bool> inside = foldsInFolder(folder.get(), nullptr))
                 return inside;
@@ -128,8 +129,10 @@ std::optional<bool> foldsLetterCaseSeen(const std::string& location) {
     const std::string flipped = flippedCase(name);
     if (flipped == name)
         return std::nullopt;
-    const UniqueFd parent(::open(slash == 0 ? "/" : path.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct stat mine {}, other{};
+    const UniqueFd parent(
+        ::open(slash == 0 ? "/" : path.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat mine {
+    }, other{};
     if (!parent.valid() || ::fstatat(parent.get(), name.c_str(), &mine, 0) != 0)
         return std::nullopt;
     if (::fstatat(parent.get(), flipped.c_str(), &other, 0) != 0)

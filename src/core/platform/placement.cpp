@@ -33,7 +33,8 @@ int recordOldVersion(int dir, const std::string& aside, const std::string& name,
                      const OldVersion& old) {
     if (!old.journal || !old.path)
         return 0;
-    struct stat standing {}, content{};
+    struct stat standing {
+    }, content{};
     if (::fstatat(dir, name.c_str(), &standing, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? kChangedSincePlanning : errno;
     FileStamp heldStamp;
@@ -108,7 +109,8 @@ Disposed takeBackPlacement(int dir, TemporaryName& held, const std::string& name
     const bool stillPlaced = ::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
                              sameFileOn(capabilities, stampOf(now), stampOf(placed));
     const std::string back = copyTemporaryName();
-    if (!stillPlaced || recordNewContent(back, old) != 0 || !moveNoReplaceAt(dir, name, dir, back, capabilities).ok()) {
+    if (!stillPlaced || recordNewContent(back, old) != 0 ||
+        !moveNoReplaceAt(dir, name, dir, back, capabilities).ok()) {
         addDetail(why, "the old version stays beside it as " + aside);
         return why;
     }

@@ -91,13 +91,14 @@ TEST(LetterCase, NamesOfAThatDifferOnlyInCaseAreReportedWhenBFoldsCase) {
         if (caseInsensitive) {
             EXPECT_EQ(lineTexts(plan.actions), (Lines{"Copy /a/README*/b/README"}));
             EXPECT_EQ(plan.leftAlone, 2u);
-            EXPECT_NE(std::find(host.logLines.begin(), host.logLines.end(),
-                                "Not copied: /a/ReadMe differs only in letter case from /a/README, and B does "
-                                "not tell letter case apart"),
-                      host.logLines.end());
+            EXPECT_NE(
+                std::find(host.logLines.begin(), host.logLines.end(),
+                          "Not copied: /a/ReadMe differs only in letter case from /a/README, and B does "
+                          "not tell letter case apart"),
+                host.logLines.end());
         } else {
-            EXPECT_EQ(lineTexts(plan.actions),
-                      (Lines{"Copy /a/README*/b/README", "Copy /a/ReadMe*/b/ReadMe", "Copy /a/readme*/b/readme"}));
+            EXPECT_EQ(lineTexts(plan.actions), (Lines{"Copy /a/README*/b/README", "Copy /a/ReadMe*/b/ReadMe",
+                                                      "Copy /a/readme*/b/readme"}));
             EXPECT_EQ(plan.leftAlone, 0u);
         }
     }
