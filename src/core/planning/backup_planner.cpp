@@ -74,7 +74,7 @@ public:
         planDeletions();
         planFolderRemovals();
         planCopiesOntoRemovedFolders();
-        result_.leftAlone = leftAlone_.report(in_.locationA) + notEmptied_.report(in_.locationB);
+        result_.leftAlone = leftAlone_.report(in_.locationA) + notEmptied_.report(in_.locationB) + notCarried_;
         result_.countText = "Actions: " + std::to_string(result_.actions.size());
         return std::move(result_);
     }
@@ -252,7 +252,7 @@ private:
             return false;
         host_.log("Not copied: " + std::string(a_.fullPath(i)) + " differs only in letter case from " +
                   std::string(a_.fullPath(first->second)) + ", and B does not tell letter case apart");
-        ++result_.leftAlone;
+        ++notCarried_;
         return true;
     }
 
@@ -537,6 +537,7 @@ private:
     RowGroups foldedB_;
     RowGroups foldedA_;
     std::unordered_map<std::string, std::size_t> firstSpelling_; // folded relative path -> first row of A
+    std::size_t notCarried_ = 0; // rows of A that B cannot hold beside another spelling
 };
 
 } // namespace

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <iostream>
 #include <random>
@@ -173,6 +174,7 @@ constexpr int kKilledFiles = 40;
 constexpr time_t kBaseTime = 1'700'000'000;
 
 void writeRound(const std::string& a, int round) {
+    std::filesystem::create_directories(a + "/many");
     for (int file = 0; file < kKilledFiles; ++file) {
         const std::string path = a + "/many/f" + std::to_string(file) + ".bin";
         writeFile(path, roundContent(round, file));
@@ -315,7 +317,7 @@ TEST_P(EveryFileSystem, ABackupDiskLivesThroughEveryStepAndEveryKill) {
         }
         std::cout << "[ kills    ] " << fileSystem().name() << ": " << record.rounds << " runs killed within "
                   << took.count() / 1000 << " ms, " << record.leftBehind
-                  << " left temporary names or a journal, every one mended\n";
+                  << " left temporary names or a journal behind\n";
     });
 }
 
@@ -341,7 +343,7 @@ TEST(KilledRuns, ManyKillsAtRandomMomentsAreAllMended) {
         killThenMend(a, b, round, std::chrono::microseconds(at(random)), round % 2 ? 4 : 1, record);
     }
     std::cout << "[ kills    ] local: " << record.rounds << " runs killed within " << took.count() / 1000
-              << " ms, " << record.leftBehind << " left temporary names or a journal, every one mended\n";
+              << " ms, " << record.leftBehind << " left temporary names or a journal behind\n";
 }
 
 // The top of an ext4 file system holds lost+found, which belongs to the file system's checker.
