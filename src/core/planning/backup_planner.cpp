@@ -247,11 +247,18 @@ private:
     // reported and left out.
     bool collidesInB(std::size_t i) {
         const std::string_view relative = relativePath(a_.fullPath(i), in_.locationA);
-        const auto [first, isNew] = firstSpelling_.emplace(foldedCase(relative), i);
-        if (isNew)
+        const uint64_t key = hashFoldedText(relative);
+        const auto [from, to] = firstSpelling_.equal_range(key);
+        std::size_t first = a_.fileCount();
+        for (auto it = from; it != to && first == a_.fileCount(); ++it)
+            if (sameFoldedText(relativePath(a_.fullPath(it->second), in_.locationA), relative))
+                first = it->second;
+        if (first == a_.fileCount()) {
+            firstSpelling_.emplace(key, uint32_t(i));
             return false;
+        }
         host_.log("Not copied: " + std::string(a_.fullPath(i)) + " differs only in letter case from " +
-                  std::string(a_.fullPath(first->second)) + ", and B does not tell letter case apart");
+                  std::string(a_.fullPath(first)) + ", and B does not tell letter case apart");
         ++notCarried_;
         return true;
     }
@@ -536,7 +543,7 @@ private:
     RowGroups byPath_;
     RowGroups foldedB_;
     RowGroups foldedA_;
-    std::unordered_map<std::string, std::size_t> firstSpelling_; // folded relative path -> first row of A
+    std::unordered_multimap<uint64_t, uint32_t> firstSpelling_; // folded relative path's hash -> rows of A
     std::size_t notCarried_ = 0; // rows of A that B cannot hold beside another spelling
 };
 

@@ -170,7 +170,8 @@ bool LocalLocation::exists() {
 // Found by trying, inside the location, once: only a location that is acted on is probed (a source
 // is only read, and is never written to for a probe).
 FileSystemCapabilities LocalLocation::capabilities() {
-    if (!capabilities_)
+    // A location that does not exist yet (a backup makes it) is probed again once it does.
+    if (!capabilities_ || capabilities_->probeError == ENOENT)
         capabilities_ = probeCapabilities(text(), journal_.get());
     return *capabilities_;
 }
