@@ -1,9 +1,11 @@
 #include "core/app/run.h"
 
+#include "core/execution/removed_files.h"
 #include "core/platform/local_location.h"
 #include "core/platform/path_text.h"
 
 #include <atomic>
+#include <ctime>
 
 namespace paritas {
 namespace {
@@ -115,11 +117,31 @@ bool RunSession::lock(RunHost& host) {
     lock_ = std::make_unique<RunLock>();
     const RunLockResult locked = lock_->acquire(
         std::move(targets), [&](const RunLockResult& taken) { return host.keepWaitingForLock(taken); });
-    if (locked.acquired)
+    if (locked.acquired) {
+        recoverInterruptedWork(host);
         return true;
+    }
     lock_.reset();
     refusal_ = RunRefusal{RunRefusal::By::Lock, runLockRefusal(locked), locked.problem.empty()};
     return false;
+}
+
+// What a killed run left under temporary names in the locations this run writes is settled before
+// anything is read: the scans then see what the user sees, and nothing stays behind for ever.
+void RunSession::recoverInterruptedWork(RunHost& host) {
+    const std::vector<std::string> written =
+        writtenLocations(request_.kind, request_.locationA, request_.locationB);
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < locations_.size(); ++i)
+        texts.push_back(locations_[i].text());
+    std::unique_ptr<RemovedFileKeeper> keeper;
+    if (request_.settings.removedFiles != RemovedFiles::Delete)
+        keeper = std::make_unique<RemovedFileKeeper>(request_.settings, texts, std::time(nullptr));
+    ActivityHost& log = host.scanHost(request_.kind == PlanKind::DuplicatesWithinA ? Side::A : Side::B);
+    for (const std::string& text : written)
+        if (Location* location = locations_.withText(text))
+            for (const std::string& line : location->recoverInterruptedWork(keeper.get()))
+                log.log(line);
 }
 
 void RunSession::releaseLock() {
@@ -180,7 +202,7 @@ bool RunSession::plan(RunHost& host) {
     input.leftOutB = request_.kind == PlanKind::DuplicatesWithinA ? nullptr : &scanB_.leftOut;
     input.leftOutDeletedFromB = deletesLeftOutOfB() ? rules_.get() : nullptr;
     PlannerHost& planner = host.plannerHost();
-    planner.useLocations(&locations_);
+    planner.useLocations(&locations_, !request_.planOnly);
     plan_ = planFor(request_.kind, input, planner);
     planner.useLocations(nullptr);
     generation_ = nextGeneration();

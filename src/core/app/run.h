@@ -140,6 +140,7 @@ private:
     // backup deletes what they leave out of it.
     ScanOptions scanOptions(Side side, RunHost& host);
     bool deletesLeftOutOfB() const;
+    void recoverInterruptedWork(RunHost& host);
 
     RunRequest request_;
     Locations locations_;

@@ -78,9 +78,11 @@ std::string usableLockFolder(std::string& problem) {
             problem = "cannot make the lock folder " + folder + ": " + std::strerror(errno);
             return {};
         }
-        if (isOwnFolder(folder, false))
+        // The user's own folder, and private: a folder others may write into could have its lock
+        // files replaced under a run.
+        if (isOwnFolder(folder, false) && (isOwnFolder(folder, true) || ::chmod(folder.c_str(), 0700) == 0))
             return folder;
-        problem = "the lock folder " + folder + " is not a folder of this user";
+        problem = "the lock folder " + folder + " is not a private folder of this user";
         return {};
     }
     // In the shared /tmp another user could have made the folder first.

@@ -163,6 +163,22 @@ private:
     const CopyOptions& options_;
 };
 
+// A move across a mount: a copy, then the source removed only while unchanged (Location::moveByCopy).
+class ItemMoveByCopy final : public CopyTask {
+public:
+    ItemMoveByCopy(Location& location, const PlanItem& item, const CopyOptions& options)
+        : location_(location), item_(item), options_(options) {}
+    CopyResult run(CopyObserver& observer) override {
+        const FileStamp* source = item_.facts.sourceKnown ? &item_.facts.source : nullptr;
+        return location_.moveByCopy(item_.path, source, item_.destination, observer, options_);
+    }
+
+private:
+    Location& location_;
+    const PlanItem& item_;
+    const CopyOptions& options_;
+};
+
 class Run {
 public:
     // `keeper`: where removed and replaced files go; nullptr deletes them.
@@ -401,8 +417,20 @@ private:
         if (!location || !locationOf(item.destination, item))
             return false;
         const FileStamp* planned = item.facts.sourceKnown ? &item.facts.source : nullptr;
-        return report(location->moveIfUnchanged(item.path, planned, item.destination).error,
-                      "Success Move-Rename to ", "Failed Move-Rename to ", item.destination);
+        const FsResult moved = location->moveIfUnchanged(item.path, planned, item.destination);
+        if (moved.error != kMoveAcrossFileSystems || location != locations_.holding(item.destination))
+            return report(moved.error, "Success Move-Rename to ", "Failed Move-Rename to ", item.destination);
+        // A mount inside the location (a bind mount of a folder of the same disk too) lies between the
+        // two places: the file is copied and the source removed only while it is unchanged.
+        ItemMoveByCopy task(*location, item, copyOptions_);
+        const CopyResult copied = host_.copyWithProgress(task, LastPathPart(item.path), flags_);
+        if (copied.ok())
+            return succeed("Success Move-Rename to ", item.destination);
+        if (copied.outcome == CopyOutcome::Cancelled)
+            ++counts_.cancelled;
+        return fail("Failed Move-Rename to ", item.destination,
+                    copied.outcome == CopyOutcome::Cancelled ? std::string("the copy was cancelled")
+                                                             : reasonOf(copied.error, copied.detail));
     }
 
     bool copy(const PlanItem& item) {
@@ -580,6 +608,10 @@ ExecutionCounts PerformActions(ActionList actions, Locations& locations,
     }
     run.reportPending(true);
     run.finishPool();
+    // Every temporary name of the run is settled by now: the journals go (one that still names a
+    // leftover stays for the next run).
+    for (std::size_t i = 0; i < locations.size(); ++i)
+        locations[i].closeJournal();
 
     if (keeper) {
         if (!run.stopped())

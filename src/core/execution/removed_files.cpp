@@ -85,6 +85,10 @@ Disposed RemovedFileKeeper::versionsRootFor(const std::string& path,
         // Beneath the location, never through a link: the location's own folder, made when missing.
         const ResolvedPath at = resolver_.resolve(rootPath);
         error = at.ok() ? openFolderTree(at.folder.get(), at.name, opened) : at.error;
+        // Marked when it is new (or empty), so that pruning knows it for Paritas's own; a folder of
+        // that name the user filled keeps the versions too but is never pruned.
+        if (error == 0)
+            (void)claimVersionsFolder(opened.get());
     } else {
         error = openOrMakeFolder(rootPath, opened);
         if (error == 0)
@@ -156,11 +160,11 @@ std::vector<std::string> RemovedFileKeeper::prune(const std::vector<std::string>
                                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         } else {
             root = FolderHandle(::open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (root.valid() && !isVersionsFolder(root.get()))
-                continue; // never taken as a versions folder: whatever is there is not ours to remove
         }
         if (!root.valid())
             continue; // no versions there yet
+        if (!isVersionsFolder(root.get()))
+            continue; // never marked as a versions folder: whatever is there is not ours to remove
         const PruneResult pruned = pruneOlderThan(root.get(), cutoff);
         if (pruned.removed > 0)
             lines.push_back("Removed " + std::to_string(pruned.removed) + " version(s) older than " +

@@ -43,6 +43,9 @@ struct ScanCoverage {
     std::vector<std::string> unreadFolders; // listed in the folder list, contents unknown
     std::vector<std::string> unreadEntries; // entries whose type or facts could not be read
     std::size_t skippedNames = 0;           // names the action lines cannot carry ("*", controls)
+    // Files named as Paritas names its temporary files and journals (work_journal.h): left out of
+    // every plan, since what they hold is unknown (a leftover no journal names, or a user's own file).
+    std::vector<std::string> temporaryNames;
     // Device and inode of every folder of the folder list, position for position (all zero for one
     // that could not be opened): a location mounted or bound inside the other one is recognised by
     // them, and a planner sees which folders lie on another file system. Empty when the location is
@@ -51,7 +54,8 @@ struct ScanCoverage {
 
     // Nothing was left out that the user would miss.
     bool complete() const {
-        return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty() && skippedNames == 0;
+        return !locationUnreadable && unreadFolders.empty() && unreadEntries.empty() && skippedNames == 0 &&
+               temporaryNames.empty();
     }
 };
 

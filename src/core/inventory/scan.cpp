@@ -10,6 +10,7 @@
 #include "core/platform/folder_listing.h"
 #include "core/platform/local_location.h"
 #include "core/platform/path_text.h"
+#include "core/platform/work_journal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -54,18 +55,12 @@ private:
     int32_t lastPacked_ = 0;
 };
 
-// The name of a copy's temporary file: ".paritas-" + 16 hex digits + ".tmp". New content is normally
-// written unnamed; where a file system cannot do that, a copy that is killed leaves such a file, which
-// is no file of the user's and is never listed (nor copied to the other side).
-bool isCopyTemporaryName(std::string_view name) {
-    constexpr std::string_view prefix = kCopyTempPrefix;
-    if (name.size() != prefix.size() + 16 + 4 || name.substr(0, prefix.size()) != prefix ||
-        name.substr(name.size() - 4) != ".tmp")
-        return false;
-    for (char c : name.substr(prefix.size(), 16))
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    return true;
+// Temporary names of copies and journals of runs (work_journal.h): a run settles what a killed run
+// left before it scans, so such a name is no file of a run under way. What it holds is unknown (a
+// leftover no journal names, or a user's own file so named): it is told of and never listed, so
+// nothing is copied, moved or deleted for it, and the run counts as incomplete.
+bool isTemporaryOrJournalName(std::string_view name) {
+    return isTemporaryName(name) || isJournalName(name);
 }
 
 // What the listing of the files is to tell the host, folder by folder, once the folder list is
@@ -153,9 +148,10 @@ void takeFiles(const std::string& folder, bool isLocation, bool walked, const Fo
             coverage.unreadEntries.push_back(path);
             continue;
         }
-        if (entry.type == EntryType::File && isCopyTemporaryName(name)) {
-            report.line("Skipped temporary file of an interrupted copy: " +
-                        printablePath(joined(folder, name)));
+        if (entry.type != EntryType::Directory && isTemporaryOrJournalName(name)) {
+            const std::string path = joined(folder, name);
+            report.line("Skipped temporary file of an interrupted copy: " + printablePath(path));
+            coverage.temporaryNames.push_back(path);
             continue;
         }
         inventory.addFile(folder, name,
@@ -400,6 +396,7 @@ std::string coverageSummary(Side side, const ScanCoverage& coverage) {
     add(coverage.unreadFolders.size(), " folder(s) could not be read");
     add(coverage.unreadEntries.size(), " file(s) could not be read");
     add(coverage.skippedNames, " name(s) cannot be carried");
+    add(coverage.temporaryNames.size(), " file(s) named like a temporary file of Paritas");
     return text + parts + ".";
 }
 

@@ -29,12 +29,13 @@ class FilterRules;
 struct WalkOptions {
     bool subfolders = true; // walk below the root (else the root alone)
     bool fileFacts = true;  // stat the entries that are not folders
-    int threads = 0;        // reading threads: 0 the default (cores, at most 8), 1 none besides the caller
+    int threads = 0;        // reading threads: 0 the default (defaultWalkThreads), 1 none besides the caller
     // Folders these rules leave out are neither listed nor read (they must outlive the walk).
     const FilterRules* filters = nullptr;
 };
 
-// The default number of reading threads: the machine's cores, at most 8.
+// The default number of reading threads, sized for waiting on the disk or the network rather than for
+// the cores: 8, or the machine's cores up to 16 where it has more.
 int defaultWalkThreads();
 
 // Called on the caller's thread for every folder, in list order, after its subfolders have been

@@ -32,7 +32,11 @@
 //
 // Where the file system shows one file under two spellings (letter case on a case-insensitive file
 // system), a B row whose path is the same file as a target is treated as the file at that target: it
-// is marked, never deleted, and never moved after a copy has been planned over it.
+// is marked, never deleted, and never moved after a copy has been planned over it. Where B does not
+// tell letter case apart (Location::foldsLetterCase), such a row that matches A's file but is spelled
+// otherwise gets A's spelling by a "Move-Rename " within its folder (a case-only rename in A), and of
+// two or more rows of A whose paths differ only in letter case only the first is planned: B could
+// hold just one of them, so the others are reported and left out (the run is incomplete).
 
 #include "core/planning/plan_support.h"
 
@@ -59,12 +63,19 @@ struct IsMarked {
     bool operator()(std::size_t row) const { return marks->isMarked(row); }
 };
 
+// Names compare as B compares them.
+Criteria criteriaAsB(const Settings& settings, bool foldsB) {
+    Criteria criteria = criteriaOf(settings);
+    criteria.foldedNames = foldsB;
+    return criteria;
+}
+
 class BackupPlanner {
 public:
     BackupPlanner(PlanInput& input, PlannerHost& host)
         : in_(input), host_(host), a_(*input.inventoryA), b_(*input.inventoryB),
-          c_(criteriaOf(input.settings)), moveLine_(b_.fileCount(), ActionFacts::kNone),
-          marksB_(result_.marksB, b_.fileCount()),
+          foldsB_(host.foldsLetterCase(input.locationB)), c_(criteriaAsB(input.settings, foldsB_)),
+          moveLine_(b_.fileCount(), ActionFacts::kNone), marksB_(result_.marksB, b_.fileCount()),
           out_(result_, PlanKind::Backup, input.locationA, input.locationB),
           blindA_(input.coverageA, input.locationA), blindB_(input.coverageB, input.locationB),
           leftAlone_(host, "B", "A"), notEmptied_(host, "A", "B") {}
@@ -78,7 +89,7 @@ public:
         planDeletions();
         planFolderRemovals();
         planCopiesOntoRemovedFolders();
-        result_.leftAlone = leftAlone_.report(in_.locationA) + notEmptied_.report(in_.locationB);
+        result_.leftAlone = leftAlone_.report(in_.locationA) + notEmptied_.report(in_.locationB) + notCarried_;
         result_.countText = "Actions: " + std::to_string(result_.actions.size());
         return std::move(result_);
     }
@@ -177,6 +188,11 @@ private:
         for (std::size_t i = 0; i < a_.fileCount(); ++i) {
             target.assign(in_.locationB);
             target += relativePath(a_.fullPath(i), in_.locationA);
+            if (foldsB_ && collidesInB(i)) {
+                host_.setProgressPosition(int64_t(i));
+                host_.keepAlive();
+                continue;
+            }
             if (!quickCheck(i, target) && !search(i, target))
                 planCopy(i, target);
             host_.setProgressPosition(int64_t(i));
@@ -252,7 +268,43 @@ private:
         if (occupant == kNone)
             return false;
         markB(occupant);
-        return rowsMatch(c_, a_, i, b_, occupant);
+        if (!rowsMatch(c_, a_, i, b_, occupant))
+            return false;
+        if (foldsB_)
+            planCaseRename(occupant, target);
+        return true;
+    }
+
+    // The row of B at `target` in another spelling gets the target's name, within its own folder (the
+    // folder's spelling is the folder's own business). Nothing when the names are spelled alike.
+    void planCaseRename(std::size_t row, const std::string& target) {
+        const std::string from(b_.fullPath(row));
+        const std::size_t slash = from.rfind(kSeparator);
+        const std::size_t targetSlash = target.rfind(kSeparator);
+        if (from.compare(slash + 1, std::string::npos, target, targetSlash + 1, std::string::npos) == 0)
+            return;
+        std::string to = from.substr(0, slash + 1) + target.substr(targetSlash + 1);
+        moveLine_[row] = out_.add(moveItem(from, std::move(to)), factsOfSource(b_, row));
+    }
+
+    // Row i's path differs only in letter case from an earlier row's, and B cannot hold both: it is
+    // reported and left out.
+    bool collidesInB(std::size_t i) {
+        const std::string_view relative = relativePath(a_.fullPath(i), in_.locationA);
+        const uint64_t key = hashFoldedText(relative);
+        const auto [from, to] = firstSpelling_.equal_range(key);
+        std::size_t first = a_.fileCount();
+        for (auto it = from; it != to && first == a_.fileCount(); ++it)
+            if (sameFoldedText(relativePath(a_.fullPath(it->second), in_.locationA), relative))
+                first = it->second;
+        if (first == a_.fileCount()) {
+            firstSpelling_.emplace(key, uint32_t(i));
+            return false;
+        }
+        host_.log("Not copied: " + std::string(a_.fullPath(i)) + " differs only in letter case from " +
+                  std::string(a_.fullPath(first)) + ", and B does not tell letter case apart");
+        ++notCarried_;
+        return true;
     }
 
     void planCopy(std::size_t i, const std::string& target) {
@@ -517,6 +569,7 @@ private:
     PlannerHost& host_;
     const Inventory& a_;
     const Inventory& b_;
+    const bool foldsB_; // B does not tell letter case apart
     const Criteria c_;
     PlanResult result_;
     std::size_t cursor_ = 0;         // the B row last found at its target
@@ -538,6 +591,8 @@ private:
     RowGroups byPath_;
     RowGroups foldedB_;
     RowGroups foldedA_;
+    std::unordered_multimap<uint64_t, uint32_t> firstSpelling_; // folded relative path's hash -> rows of A
+    std::size_t notCarried_ = 0; // rows of A that B cannot hold beside another spelling
 };
 
 } // namespace

@@ -13,8 +13,9 @@ namespace paritas {
 
 namespace {} // namespace
 
-void PlannerHost::useLocations(const Locations* locations) {
+void PlannerHost::useLocations(const Locations* locations, bool mayProbe) {
     given_ = locations;
+    mayProbe_ = locations != nullptr && mayProbe;
 }
 
 void PlannerHost::setLocations(const std::vector<std::string>& texts) {
@@ -56,6 +57,10 @@ std::optional<FileFacts> PlannerHost::fileFacts(const std::string& path) {
 bool PlannerHost::sameFile(const std::string& first, const std::string& second) {
     Location* location = locations_ ? locations_->holding(first) : nullptr;
     return location && location == locations_->holding(second) && location->sameEntry(first, second);
+}
+bool PlannerHost::foldsLetterCase(const std::string& location) {
+    Location* holder = locations_ ? locations_->holding(location) : nullptr;
+    return holder && holder->foldsLetterCase(mayProbe_);
 }
 FolderAncestry PlannerHost::ancestry(const std::string& path) {
     if (Location* location = locations_ ? locations_->withText(path) : nullptr)
@@ -176,7 +181,8 @@ uint64_t criteriaHash(const Criteria& c, const Inventory& inventory, std::size_t
     if (c.time)
         h = mixBits(h ^ uint64_t(inventory.timeStepOf(row)) ^ 0x5bd1e995ULL);
     if (c.name)
-        h = mixBits(h ^ hashText(inventory.name(row)));
+        h = mixBits(h ^
+                    (c.foldedNames ? hashFoldedText(inventory.name(row)) : hashText(inventory.name(row))));
     return h;
 }
 
@@ -371,6 +377,8 @@ BlindSpots::BlindSpots(const ScanCoverage* coverage, std::string_view location) 
     for (const std::string& folder : coverage->unreadFolders)
         folders_.insert(relativeSpot(folder, location));
     for (const std::string& entry : coverage->unreadEntries)
+        entries_.insert(relativeSpot(entry, location));
+    for (const std::string& entry : coverage->temporaryNames)
         entries_.insert(relativeSpot(entry, location));
     // Every folder from a spot up to the location holds that spot.
     for (const auto* spots : {&folders_, &entries_}) {

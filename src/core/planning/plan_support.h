@@ -52,17 +52,33 @@ struct Criteria {
     bool size = false;
     bool time = false;
     bool name = false;
+    // Names compared without the letter case of ASCII letters, as a destination that does not tell
+    // letter case apart compares them.
+    bool foldedNames = false;
     int count() const { return int(size) + int(time) + int(name); }
 };
 
 Criteria criteriaOf(const Settings& settings);
+
+// The texts are equal but for the letter case of ASCII letters.
+inline bool sameFoldedText(std::string_view x, std::string_view y) {
+    if (x.size() != y.size())
+        return false;
+    for (std::size_t k = 0; k < x.size(); ++k) {
+        const char p = x[k] >= 'A' && x[k] <= 'Z' ? char(x[k] - 'A' + 'a') : x[k];
+        const char q = y[k] >= 'A' && y[k] <= 'Z' ? char(y[k] - 'A' + 'a') : y[k];
+        if (p != q)
+            return false;
+    }
+    return true;
+}
 
 // Two rows match when they agree on every ticked criterion; paths play no part. Times agree when they
 // fall into the same two-second step of true time (file_stamp.h).
 inline bool rowsMatch(const Criteria& c, const Inventory& a, std::size_t i, const Inventory& b,
                       std::size_t j) {
     return (!c.size || a.size(i) == b.size(j)) && (!c.time || a.timeStepOf(i) == b.timeStepOf(j)) &&
-           (!c.name || a.name(i) == b.name(j));
+           (!c.name || a.name(i) == b.name(j) || (c.foldedNames && sameFoldedText(a.name(i), b.name(j))));
 }
 
 uint64_t mixBits(uint64_t x);

@@ -39,8 +39,9 @@ namespace paritas {
 class PlannerHost : public ActivityHost {
 public:
     // The locations of the run: the questions go to these when the planner names them (else the
-    // planner's locations are taken as local folders).
-    void useLocations(const Locations* locations);
+    // planner's locations are taken as local folders). `mayProbe`: the run writes anyway, so a
+    // question that can only be answered by trying (letter case in an empty location) may write.
+    void useLocations(const Locations* locations, bool mayProbe = false);
     // The locations the questions stay beneath; each planner sets them when it starts.
     void setLocations(const std::vector<std::string>& locations);
 
@@ -54,11 +55,15 @@ public:
     virtual bool sameFile(const std::string& first, const std::string& second);
     // The identities of a folder and its ancestors (folder_identity.h), for the overlap refusal.
     virtual FolderAncestry ancestry(const std::string& path);
+    // Two spellings that differ only in letter case name one entry in the location `location`
+    // (Location::foldsLetterCase; learnt without writing unless the run writes anyway).
+    virtual bool foldsLetterCase(const std::string& location);
 
 private:
     EntryFacts entryAt(const std::string& path);
 
     const Locations* given_ = nullptr;
+    bool mayProbe_ = false;
     Locations own_;
     const Locations* locations_ = nullptr;
 };

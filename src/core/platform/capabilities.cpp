@@ -3,6 +3,7 @@
 
 #include "core/platform/file_copy.h"
 #include "core/platform/file_stamp.h"
+#include "core/platform/work_journal.h"
 
 #include <array>
 #include <cctype>
@@ -28,21 +29,34 @@ constexpr int kNameAttempts = 16;
 // are fresh random temporary names, so none of them can be anyone else's file.
 class ProbeNames {
 public:
-    explicit ProbeNames(int dir) : dir_(dir) {}
+    ProbeNames(int dir, TemporaryNameLog* journal, const std::string& folder)
+        : dir_(dir), journal_(journal), folder_(folder) {}
     ProbeNames(const ProbeNames&) = delete;
     ProbeNames& operator=(const ProbeNames&) = delete;
     ~ProbeNames() {
         for (const std::string& name : names_)
             ::unlinkat(dir_, name.c_str(), 0);
     }
+    // A fresh name, recorded in the journal first; "" (which names nothing) when it cannot be.
     std::string fresh() {
-        names_.push_back(copyTemporaryName());
+        std::string name = copyTemporaryName();
+        if (journal_) {
+            if (const int error = journal_->newContent(folder_, name); error != 0) {
+                journalError_ = journalError_ ? journalError_ : error;
+                return {};
+            }
+        }
+        names_.push_back(std::move(name));
         return names_.back();
     }
     int dir() const { return dir_; }
+    int journalError() const { return journalError_; }
 
 private:
     int dir_;
+    TemporaryNameLog* journal_;
+    std::string folder_;
+    int journalError_ = 0;
     std::vector<std::string> names_;
 };
 
@@ -234,14 +248,14 @@ bool inodesMayChange(int folderFd) {
     return ::fstatfs(folderFd, &fs) == 0 && static_cast<long>(fs.f_type) == kFuseMagic;
 }
 
-FileSystemCapabilities probeCapabilities(int folderFd) {
+FileSystemCapabilities probeCapabilities(int folderFd, TemporaryNameLog* journal, const std::string& folder) {
     FileSystemCapabilities found;
-    ProbeNames names(folderFd);
+    ProbeNames names(folderFd, journal, folder);
     std::string name;
     constexpr off_t kProbeSize = 4096; // a whole block, which every clone implementation accepts
     Fd file(createProbeFile(names, name, kProbeSize));
     if (file.get() < 0) {
-        found.probeError = errno;
+        found.probeError = names.journalError() ? names.journalError() : errno;
         return found;
     }
     found.unnamedFiles = probeUnnamedFiles(names);
@@ -259,14 +273,14 @@ FileSystemCapabilities probeCapabilities(int folderFd) {
     return found;
 }
 
-FileSystemCapabilities probeCapabilities(const std::string& folder) {
+FileSystemCapabilities probeCapabilities(const std::string& folder, TemporaryNameLog* journal) {
     const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) {
         FileSystemCapabilities unknown;
         unknown.probeError = errno;
         return unknown;
     }
-    return probeCapabilities(dir.get());
+    return probeCapabilities(dir.get(), journal, folder);
 }
 
 std::string describeCapabilities(const FileSystemCapabilities& c) {

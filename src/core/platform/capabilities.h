@@ -39,6 +39,7 @@
 namespace paritas {
 
 struct FileStamp;
+class TemporaryNameLog;
 
 struct FileSystemCapabilities {
     bool unnamedFiles = true;       // O_TMPFILE, and linkat of such a file to a name (even without
@@ -63,9 +64,12 @@ struct FileSystemCapabilities {
 };
 
 // Probes the file system of the open folder `folderFd` (any folder descriptor, O_PATH included).
-FileSystemCapabilities probeCapabilities(int folderFd);
+// With `journal`, every temporary name is recorded there first (work_journal.h), as the folder's
+// full path `folder`; a name that cannot be recorded is not made (probeError says why).
+FileSystemCapabilities probeCapabilities(int folderFd, TemporaryNameLog* journal = nullptr,
+                                         const std::string& folder = {});
 // The same for a folder path (opened following links).
-FileSystemCapabilities probeCapabilities(const std::string& folder);
+FileSystemCapabilities probeCapabilities(const std::string& folder, TemporaryNameLog* journal = nullptr);
 
 // One line for logs and test output: "unnamed noreplace exchange links case symlinks modes xattr
 // time=1ns inodes" with "no-" before what is missing.

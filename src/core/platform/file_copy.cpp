@@ -6,6 +6,7 @@
 #include "core/platform/file_queries.h"
 #include "core/platform/placement.h"
 #include "core/platform/unique_fd.h"
+#include "core/platform/work_journal.h"
 
 #include <algorithm>
 #include <array>
@@ -224,9 +225,16 @@ bool sameMoment(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// The journal is told of a temporary name for new content before it is made (0 without a journal).
+int recorded(const std::string& name, const OldVersion& old) {
+    if (!old.journal || !old.path)
+        return 0;
+    return old.journal->newContent(placement::folderOfPath(*old.path), name);
+}
+
 // Opens an unnamed file in `dir`, or (where the file system cannot, or `unnamed` says so at once) a
 // hidden temporary file held by `temporary`. -1 with errno on failure.
-int openNewContent(int dir, TemporaryName& temporary, bool unnamed) {
+int openNewContent(int dir, TemporaryName& temporary, bool unnamed, const OldVersion& old) {
     // Read and write: a verified copy is read back before it takes its name.
     if (unnamed) {
         const int fd = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -235,6 +243,10 @@ int openNewContent(int dir, TemporaryName& temporary, bool unnamed) {
     }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = copyTemporaryName();
+        if (const int error = recorded(name, old); error != 0) {
+            errno = error;
+            return -1;
+        }
         const int named =
             ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (named >= 0) {
@@ -249,9 +261,11 @@ int openNewContent(int dir, TemporaryName& temporary, bool unnamed) {
 }
 
 // Gives a complete unnamed file a temporary name in `dir`.
-int nameUnnamed(int fd, int dir, TemporaryName& temporary) {
+int nameUnnamed(int fd, int dir, TemporaryName& temporary, const OldVersion& old) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = copyTemporaryName();
+        if (const int error = recorded(name, old); error != 0)
+            return error;
         const int error = linkUnnamed(fd, dir, name);
         if (error == 0) {
             temporary.hold(std::move(name));
@@ -319,7 +333,7 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
                            const CopyOptions& options) {
     const FileSystemCapabilities* capabilities = options.capabilities;
     TemporaryName temporary(dir);
-    const int outFd = openNewContent(dir, temporary, !capabilities || capabilities->unnamedFiles);
+    const int outFd = openNewContent(dir, temporary, !capabilities || capabilities->unnamedFiles, old);
     if (outFd < 0)
         return failed(errno);
     FileHandle out(outFd);
@@ -350,7 +364,7 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
     if (!temporary.held()) {
         if (plan.kind == DestinationPlan::Kind::Nothing)
             return linkUnnamedAsNew(out, dir, name);
-        if (const int error = nameUnnamed(out.get(), dir, temporary); error != 0)
+        if (const int error = nameUnnamed(out.get(), dir, temporary, old); error != 0)
             return failed(error);
     } else if (::fsync(out.get()) != 0) {
         // A named temporary is on a file system that may not order data before a rename (FAT,
@@ -394,6 +408,8 @@ CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const 
     TemporaryName temporary(dir);
     for (int attempt = 0; attempt < kNameAttempts && !temporary.held(); ++attempt) {
         std::string tempName = copyTemporaryName();
+        if (const int recordError = recorded(tempName, old); recordError != 0)
+            return failed(recordError);
         if (::symlinkat(target.c_str(), dir, tempName.c_str()) == 0)
             temporary.hold(std::move(tempName));
         else if (errno != EEXIST)
@@ -456,7 +472,7 @@ CopyResult copyFileBeneath(LocationResolver& sourceSide, const std::string& sour
     if (!to.ok())
         return failed(to.error);
     // A file there that is to be kept must have somewhere to go before anything is copied.
-    const OldVersion old{options.disposal, &destination, options.between};
+    const OldVersion old{options.disposal, &destination, options.between, options.journal};
     struct stat existing {};
     if (options.disposal && plan.kind != DestinationPlan::Kind::Nothing &&
         ::fstatat(to.folder.get(), to.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&

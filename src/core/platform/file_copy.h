@@ -52,6 +52,7 @@
 namespace paritas {
 
 struct FileSystemCapabilities;
+class TemporaryNameLog;
 
 // Told how a copy advances, asked between chunks whether to give up.
 struct CopyObserver {
@@ -98,6 +99,9 @@ struct CopyOptions {
     const FileSystemCapabilities* capabilities = nullptr;
     // The source's, for comparing it with its planned stamp (inode numbers only where stable).
     const FileSystemCapabilities* sourceCapabilities = nullptr;
+    // Told before any temporary name is made in the destination's folder (work_journal.h), so that a
+    // run killed meanwhile is mended by the next; nullptr: nothing is recorded.
+    TemporaryNameLog* journal = nullptr;
 };
 
 // Copies in chunks of this size, so that progress and cancel come at least this often.

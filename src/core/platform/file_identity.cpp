@@ -170,9 +170,13 @@ uint64_t fnv1a(const std::string& text) {
 
 } // namespace
 
-std::string folderIdentityKey(const std::string& folder) {
+namespace {
+
+// The device ("8:1") and the path from the top of its file system of `folder`; false when not even
+// the root can be looked at.
+bool folderIdentity(const std::string& folder, std::string& device, std::string& within) {
     if (!isAbsolutePath(folder))
-        return {};
+        return false;
     // The nearest folder that exists, as the kernel resolves it; the rest is taken as written.
     std::string existing = lexicallyNormal(folder);
     if (existing.empty())
@@ -187,25 +191,43 @@ std::string folderIdentityKey(const std::string& folder) {
             break;
         }
         if (existing == "/")
-            return {};
+            return false;
         const std::size_t cut = existing.rfind(kSeparator);
         missing = existing.substr(cut) + missing;
         existing = cut == 0 ? "/" : existing.substr(0, cut);
     }
     struct stat st {};
     if (::stat(real.c_str(), &st) != 0)
-        return {};
+        return false;
     // Through the mount table a bind mount and its source name one folder of one file system.
-    std::string device = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
-    std::string within = real;
+    device = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    within = real;
     if (const std::optional<MountEntry> mount = mountHolding(real); mount && mount->device == device) {
         const std::string below = mount->point == "/" ? real : real.substr(mount->point.size());
         within = (mount->root == "/" ? std::string() : mount->root) + below;
     }
     within = lexicallyNormal(within + missing);
+    return true;
+}
+
+} // namespace
+
+std::string folderIdentityKey(const std::string& folder) {
+    std::string device, within;
+    if (!folderIdentity(folder, device, within))
+        return {};
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(within)));
-    return std::to_string(major(st.st_dev)) + "-" + std::to_string(minor(st.st_dev)) + "-" + hash;
+    const std::size_t colon = device.find(':');
+    return device.substr(0, colon) + "-" + device.substr(colon + 1) + "-" + hash;
+}
+
+std::string folderIdentityPath(const std::string& folder) {
+    std::string device, within;
+    if (!folderIdentity(folder, device, within))
+        return {};
+    return device + (within.empty() || within[0] != kSeparator ? std::string(1, kSeparator) : std::string()) +
+           within;
 }
 
 } // namespace paritas

@@ -35,4 +35,9 @@ FolderAncestry folderAncestry(const std::string& path);
 // Empty when not even the root can be looked at.
 std::string folderIdentityKey(const std::string& folder);
 
+// The same identity as text: the device and the path from the top of its file system ("8:1/home/ann"),
+// so that one folder lying inside another can be told by identity (a link or a bind mount seen
+// through). Empty when not even the root can be looked at.
+std::string folderIdentityPath(const std::string& folder);
+
 } // namespace paritas

@@ -6,7 +6,9 @@
 #include "core/platform/trash.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 
 namespace paritas {
@@ -29,10 +31,124 @@ CopyOptions watched(CopyOptions options, BetweenCheckAndAct* watcher) {
     return options;
 }
 
+bool differOnlyInAsciiCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size() || a == b)
+        return false;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    return true;
+}
+
+std::string flippedCase(const std::string& name) {
+    std::string flipped = name;
+    for (char& c : flipped) {
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+        else if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return flipped;
+}
+
+bool listsName(int folder, const std::string& wanted) {
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (!dir) {
+        if (listed >= 0)
+            ::close(listed);
+        return true; // unknown: taken as listed, which decides nothing
+    }
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir))
+        found = found || wanted == entry->d_name;
+    ::closedir(dir);
+    return found;
+}
+
+// Whether the folder `folder` (open) answers to a name of it in another spelling: the first name
+// with an ASCII letter whose flipped spelling is not listed itself decides. nullopt: no such name.
+std::optional<bool> foldsInFolder(int folder, std::string* firstFolder) {
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (!dir) {
+        if (listed >= 0)
+            ::close(listed);
+        return std::nullopt;
+    }
+    std::set<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        names.insert(name);
+        if (firstFolder && firstFolder->empty() && entry->d_type == DT_DIR)
+            *firstFolder = name;
+    }
+    ::closedir(dir);
+    for (const std::string& name : names) {
+        const std::string flipped = flippedCase(name);
+        if (flipped == name || names.count(flipped))
+            continue;
+        struct stat st {};
+        if (::fstatat(folder, flipped.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return true;
+        if (errno == ENOENT)
+            return false;
+    }
+    return std::nullopt;
+}
+
+// Letter case as the location shows it without writing: a name of its top (or of its first folder)
+// looked up in another spelling, else its own name looked up so in its parent (when that lies on the
+// same file system).
+std::optional<bool> foldsLetterCaseSeen(const std::string& location) {
+    const UniqueFd root(::open(location.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid())
+        return std::nullopt;
+    std::string below;
+    if (const std::optional<bool> top = foldsInFolder(root.get(), &below))
+        return top;
+    if (!below.empty()) {
+        const UniqueFd folder(
+            ::openat(root.get(), below.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder.valid())
+            if (const std::optional<bool> inside = foldsInFolder(folder.get(), nullptr))
+                return inside;
+    }
+    if (paritas::isFileSystemTop(location))
+        return std::nullopt;
+    std::string path = location;
+    while (path.size() > 1 && path.back() == kSeparator)
+        path.pop_back();
+    const std::size_t slash = path.rfind(kSeparator);
+    if (slash == std::string::npos)
+        return std::nullopt;
+    const std::string name = path.substr(slash + 1);
+    const std::string flipped = flippedCase(name);
+    if (flipped == name)
+        return std::nullopt;
+    const UniqueFd parent(
+        ::open(slash == 0 ? "/" : path.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat mine {
+    }, other{};
+    if (!parent.valid() || ::fstatat(parent.get(), name.c_str(), &mine, 0) != 0)
+        return std::nullopt;
+    if (::fstatat(parent.get(), flipped.c_str(), &other, 0) != 0)
+        return errno == ENOENT ? std::optional<bool>(false) : std::nullopt;
+    // Both answer: one folder in two spellings, unless the parent lists the other spelling itself.
+    if (mine.st_ino == other.st_ino)
+        return true;
+    return listsName(parent.get(), flipped) ? std::nullopt : std::optional<bool>(true);
+}
+
 } // namespace
 
 LocalLocation::LocalLocation(std::string text)
-    : LocalLocation(withTrailingSeparator(text), LocationResolver({withTrailingSeparator(text)})) {}
+    : LocalLocation(withTrailingSeparator(text), LocationResolver({withTrailingSeparator(text)})) {
+    journal_ = std::make_shared<WorkJournal>(this->text());
+}
 
 LocalLocation::LocalLocation(std::string text, LocationResolver resolver)
     : Location(std::move(text)), resolver_(std::move(resolver)) {}
@@ -42,6 +158,8 @@ std::unique_ptr<Location> LocalLocation::forAnotherThread() const {
     other->watcher_ = watcher_;
     other->capabilities_ = capabilities_;
     other->reading_ = reading_;
+    other->journal_ = journal_;
+    other->folds_ = folds_;
     return other;
 }
 
@@ -52,8 +170,9 @@ bool LocalLocation::exists() {
 // Found by trying, inside the location, once: only a location that is acted on is probed (a source
 // is only read, and is never written to for a probe).
 FileSystemCapabilities LocalLocation::capabilities() {
-    if (!capabilities_)
-        capabilities_ = probeCapabilities(text());
+    // A location that does not exist yet (a backup makes it) is probed again once it does.
+    if (!capabilities_ || capabilities_->probeError == ENOENT)
+        capabilities_ = probeCapabilities(text(), journal_.get());
     return *capabilities_;
 }
 
@@ -155,6 +274,9 @@ EntryFacts LocalLocation::entryAt(const std::string& path) {
     return facts;
 }
 
+// Where letter case does not tell names apart, two spellings that differ only in the case of ASCII
+// letters and both answer name one entry, whatever inode numbers the file system hands out for
+// them (exfat-fuse gives each spelling its own).
 bool LocalLocation::sameEntry(const std::string& first, const std::string& second) {
     struct stat a {
     }, b{};
@@ -164,7 +286,41 @@ bool LocalLocation::sameEntry(const std::string& first, const std::string& secon
     const ResolvedPath y = resolver_.resolve(second);
     if (!y.ok() || ::fstatat(y.folder.get(), y.name.c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    if (a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+        return true;
+    return a.st_dev == b.st_dev && differOnlyInAsciiCase(first, second) && foldsLetterCase(false);
+}
+
+bool LocalLocation::foldsLetterCase(bool mayWrite) {
+    if (capabilities_)
+        return !capabilities_->caseSensitive;
+    if (!folds_) {
+        if (const std::optional<bool> seen = foldsLetterCaseSeen(text()))
+            folds_ = *seen;
+    }
+    if (folds_)
+        return *folds_;
+    return mayWrite && !capabilities().caseSensitive;
+}
+
+std::vector<std::string> LocalLocation::recoverInterruptedWork(Disposal* disposal) {
+    // Each means of moving is tried in turn: the probe would write, and so record, in the location.
+    const JournalRecovery recovery = recoverJournals(text(), disposal, nullptr);
+    return recovery.lines;
+}
+
+void LocalLocation::closeJournal() {
+    journal_->close();
+}
+
+CopyResult LocalLocation::moveByCopy(const std::string& source, const FileStamp* planned,
+                                     const std::string& destination, CopyObserver& observer,
+                                     const CopyOptions& options) {
+    CopyOptions moving = watched(options, watcher_);
+    moving.capabilities = actingCapabilities();
+    moving.sourceCapabilities = moving.capabilities;
+    moving.journal = journal_.get();
+    return copyThenDeleteIfUnchanged(resolver_, source, planned, destination, observer, moving);
 }
 
 FsResult LocalLocation::makeFolder(const std::string& path) {
@@ -207,6 +363,7 @@ CopyResult LocalLocation::placeCopy(Location& sourceSide, const std::string& sou
     CopyOptions placing = watched(options, watcher_);
     placing.capabilities = actingCapabilities();
     placing.sourceCapabilities = &local->readingCapabilities();
+    placing.journal = journal_.get();
     return copyFileBeneath(local->resolver_, source, plannedSource, resolver_, destination, plan, observer,
                            placing);
 }

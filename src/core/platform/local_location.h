@@ -4,6 +4,7 @@
 // operations of file_ops.h and file_copy.h.
 
 #include "core/platform/location.h"
+#include "core/platform/work_journal.h"
 
 #include <memory>
 #include <optional>
@@ -24,6 +25,9 @@ public:
     std::string lockKey() override;
     FolderAncestry ancestry() override;
     bool isFileSystemTop() override;
+    bool foldsLetterCase(bool mayWrite) override;
+    std::vector<std::string> recoverInterruptedWork(Disposal* disposal) override;
+    void closeJournal() override;
 
     FolderRead readFolder(const std::string& folder, const FolderReadOptions& options) override;
     EntryFacts entryAt(const std::string& path) override;
@@ -43,6 +47,8 @@ public:
     DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,
                                   const std::string& duplicate) override;
     void forgetFolders() override { resolver_.forgetFolders(); }
+    CopyResult moveByCopy(const std::string& source, const FileStamp* planned, const std::string& destination,
+                          CopyObserver& observer, const CopyOptions& options) override;
 
     // The moment between each action's last check and its act is told to `watcher` (tests change the
     // world there); nullptr for none. Handles for other threads tell the same watcher.
@@ -63,6 +69,8 @@ private:
     std::optional<FileSystemCapabilities> capabilities_;
     std::optional<FileSystemCapabilities> reading_;
     std::unique_ptr<FolderListing> listing_;
+    std::shared_ptr<WorkJournal> journal_; // shared by the handles of every thread
+    std::optional<bool> folds_;
 };
 
 // Local locations for the given texts (every text an absolute folder path).

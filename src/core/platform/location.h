@@ -84,6 +84,18 @@ public:
     virtual FolderAncestry ancestry() = 0;
     // The location is the top of its file system (its trash folders are not part of its tree).
     virtual bool isFileSystemTop() = 0;
+    // Whether two spellings that differ only in letter case name one entry here. Learnt without
+    // writing where the location holds a name to look up in another spelling; else from the
+    // capabilities (a probe that writes) only when `mayWrite`, else taken as telling case apart.
+    virtual bool foldsLetterCase(bool /*mayWrite*/) { return false; }
+
+    // ---- interrupted runs (work_journal.h) ----
+    // Settles what a run killed here left under temporary names: removed, put back, or handed to
+    // `disposal` (nullptr: deleted). One log line per name. Called under the run lock, before the scans,
+    // on every location the run writes.
+    virtual std::vector<std::string> recoverInterruptedWork(Disposal* /*disposal*/) { return {}; }
+    // The end of a run's actions: the run's journal here goes when none of its names remains.
+    virtual void closeJournal() {}
 
     // ---- questions ----
     // The entries of a folder, sorted by name in byte order (a walk's one read of it).
@@ -114,6 +126,16 @@ public:
                                           const std::string& duplicate) = 0;
     // Folders may have been removed or moved: forget what is kept open.
     virtual void forgetFolders() {}
+    // A move that failed with kMoveAcrossFileSystems (a mount between `source` and `destination`):
+    // a copy to the free `destination`, then the source removed only while it is unchanged
+    // (copyThenDeleteIfUnchanged, file_copy.h). The default refuses as the move did.
+    virtual CopyResult moveByCopy(const std::string& /*source*/, const FileStamp* /*planned*/,
+                                  const std::string& /*destination*/, CopyObserver& /*observer*/,
+                                  const CopyOptions& /*options*/) {
+        CopyResult refused;
+        refused.error = kMoveAcrossFileSystems;
+        return refused;
+    }
     // The implementation that does the work: a location that wraps another (a test's) gives that one,
     // so that two locations of one kind can work together (a local copy between two local folders).
     virtual Location& underlying() { return *this; }

@@ -3,6 +3,7 @@
 #include "core/platform/capabilities.h"
 #include "core/platform/file_ops.h"
 #include "core/platform/file_queries.h"
+#include "core/platform/work_journal.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -24,6 +25,32 @@ Disposed failure(int error, std::string detail = {}) {
 
 void addDetail(Disposed& result, const std::string& more) {
     result.detail += (result.detail.empty() ? "" : "; ") + more;
+}
+
+// The journal is told that `aside` is about to hold the old version of `name` (and until then holds
+// the new content at `held`, when given). 0 when recorded or when there is no journal.
+int recordOldVersion(int dir, const std::string& aside, const std::string& name, const std::string* held,
+                     const OldVersion& old) {
+    if (!old.journal || !old.path)
+        return 0;
+    struct stat standing {
+    }, content{};
+    if (::fstatat(dir, name.c_str(), &standing, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? kChangedSincePlanning : errno;
+    FileStamp heldStamp;
+    if (held) {
+        if (::fstatat(dir, held->c_str(), &content, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno;
+        heldStamp = stampOf(content);
+    }
+    return old.journal->oldVersion(folderOfPath(*old.path), aside, name, stampOf(standing),
+                                   held ? &heldStamp : nullptr);
+}
+
+int recordNewContent(const std::string& name, const OldVersion& old) {
+    if (!old.journal || !old.path)
+        return 0;
+    return old.journal->newContent(folderOfPath(*old.path), name);
 }
 
 // After the exchange the temporary name holds the old version: it goes to the disposal, or, when it
@@ -76,13 +103,14 @@ Disposed putBack(int dir, const std::string& aside, const std::string& name, int
 // is still the content placed there, `placed`) and the old version returns. What cannot be undone
 // is said in the detail of `why`, which is returned.
 Disposed takeBackPlacement(int dir, TemporaryName& held, const std::string& name, const std::string& aside,
-                           const struct stat& placed, Disposed why,
+                           const struct stat& placed, Disposed why, const OldVersion& old,
                            const FileSystemCapabilities* capabilities) {
     struct stat now {};
     const bool stillPlaced = ::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
                              sameFileOn(capabilities, stampOf(now), stampOf(placed));
     const std::string back = copyTemporaryName();
-    if (!stillPlaced || !moveNoReplaceAt(dir, name, dir, back, capabilities).ok()) {
+    if (!stillPlaced || recordNewContent(back, old) != 0 ||
+        !moveNoReplaceAt(dir, name, dir, back, capabilities).ok()) {
         addDetail(why, "the old version stays beside it as " + aside);
         return why;
     }
@@ -108,6 +136,8 @@ Disposed replaceByMovingAside(int dir, TemporaryName& held, const std::string& n
     learned.stableInodes = given ? given->stableInodes : !inodesMayChange(dir);
     const FileSystemCapabilities* capabilities = given ? given : &learned;
     const std::string aside = copyTemporaryName();
+    if (const int error = recordOldVersion(dir, aside, name, nullptr, old); error != 0)
+        return failure(error);
     if (const FsResult moved = moveNoReplaceAt(dir, name, dir, aside, capabilities); !moved.ok())
         return failure(moved.error == ENOENT ? kChangedSincePlanning : moved.error);
     struct stat out {};
@@ -130,13 +160,15 @@ Disposed replaceByMovingAside(int dir, TemporaryName& held, const std::string& n
     Disposed kept = old.disposal->dispose(dir, aside, *old.path);
     if (kept.ok())
         return kept;
-    return takeBackPlacement(dir, held, name, aside, placed, std::move(kept), capabilities);
+    return takeBackPlacement(dir, held, name, aside, placed, std::move(kept), old, capabilities);
 }
 
 // Replaces the file at `name` (with `expected`, only that file) by the content at `held`.
 Disposed replaceExisting(int dir, TemporaryName& held, const std::string& name, const FileStamp* expected,
                          const OldVersion& old, const FileSystemCapabilities* capabilities) {
     if (!capabilities || capabilities->renameExchange) {
+        if (const int error = recordOldVersion(dir, held.name(), name, &held.name(), old); error != 0)
+            return failure(error);
         if (renameAt(dir, held.name(), dir, name, RENAME_EXCHANGE) == 0)
             return afterExchange(dir, held, name, expected, old, capabilities);
         if (errno != EINVAL && errno != ENOSYS)
@@ -186,6 +218,11 @@ TemporaryName::TemporaryName(int dir) : dir_(dir) {}
 TemporaryName::~TemporaryName() {
     if (!name_.empty())
         ::unlinkat(dir_, name_.c_str(), 0);
+}
+
+std::string folderOfPath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
 }
 
 int takenReason(int dir, const std::string& name) {

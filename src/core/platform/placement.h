@@ -25,6 +25,7 @@
 namespace paritas {
 
 struct FileSystemCapabilities;
+class TemporaryNameLog;
 
 namespace placement {
 
@@ -51,7 +52,12 @@ struct OldVersion {
     Disposal* disposal = nullptr;
     const std::string* path = nullptr;
     BetweenCheckAndAct* between = nullptr; // told after the last check, right before the act
+    // Told before a temporary name is made or comes to hold the old version (work_journal.h).
+    TemporaryNameLog* journal = nullptr;
 };
+
+// The folder part of a full path ("/b/docs" of "/b/docs/x.txt").
+std::string folderOfPath(const std::string& path);
 
 // Why a name that was to be free is taken: a folder standing there (the plan could see it), or
 // something that appeared since planning (kChangedSincePlanning).

@@ -1,5 +1,6 @@
 #include "core/platform/versions_folder.h"
 
+#include "core/platform/file_identity.h"
 #include "core/platform/file_ops.h"
 #include "core/platform/path_text.h"
 
@@ -177,6 +178,30 @@ std::string versionsFolderProblem(const std::string& folder, const std::vector<s
                    location + kVersionsFolderName;
         if (location.compare(0, inside.size(), inside) == 0)
             return "location " + location + " lies inside the versions folder " + folder;
+    }
+    // By identity too: a link or a bind mount may lead from a folder outside into a location.
+    const std::string versions = folderIdentityPath(folder);
+    if (versions.empty())
+        return {};
+    const std::string versionsInside = withTrailingSeparator(versions);
+    for (const std::string& given : locations) {
+        if (given.empty() || !isAbsolutePath(given))
+            continue;
+        const std::string location = withTrailingSeparator(given);
+        const std::string identity = folderIdentityPath(location);
+        if (identity.empty())
+            continue;
+        const std::string locationInside = withTrailingSeparator(identity);
+        if (versionsInside == locationInside + kVersionsFolderName + kSeparator)
+            continue;
+        if (versionsInside.compare(0, locationInside.size(), locationInside) == 0)
+            return "the versions folder " + folder + " leads into location " + location +
+                   " (through a link or a mount), whose scans would take the versions for its own files; "
+                   "choose a folder outside it, or none for the default, " +
+                   location + kVersionsFolderName;
+        if (locationInside.compare(0, versionsInside.size(), versionsInside) == 0)
+            return "location " + location + " lies inside the versions folder " + folder +
+                   " (through a link or a mount)";
     }
     return {};
 }

@@ -58,6 +58,7 @@ public:
         const auto* found = findFile(path);
         return found ? std::optional<FileFacts>(found->second) : std::nullopt;
     }
+    bool foldsLetterCase(const std::string& /*location*/) override { return caseInsensitive; }
     bool sameFile(const std::string& first, const std::string& second) override {
         note("sameFile " + first + " | " + second);
         const auto* x = findFile(first);

@@ -19,13 +19,16 @@ bool hasMark(const Grid& inventory, std::size_t row) {
 }
 
 // The agreement count of two rows, criterion by criterion, compared as the cells are converted.
+// Names compared as a B that does not tell letter case apart compares them (the backup sets it).
+bool foldNames = false;
+
 int agreement(const Settings& s, const Grid& a, std::size_t i, const Grid& b, std::size_t j) {
     int count = 0;
     if (s.CheckSize && std::stoll(a.sizeText(i)) == std::stoll(b.sizeText(j)))
         ++count;
     if (s.CheckTimeStamp && std::stol(a.fileTimeText(i)) == std::stol(b.fileTimeText(j)))
         ++count;
-    if (s.CheckName && a.cell(i, 3) == b.cell(j, 3))
+    if (s.CheckName && (a.cell(i, 3) == b.cell(j, 3) || (foldNames && foldedCase(a.cell(i, 3)) == foldedCase(b.cell(j, 3)))))
         ++count;
     return count;
 }
@@ -132,8 +135,30 @@ ReferencePlan referenceAMasterB(PlanInput& in, PlannerHost& host) {
         return std::nullopt;
     };
 
+    const bool folds = host.foldsLetterCase(in.locationB);
+    foldNames = folds;
+    std::vector<std::string> foldedSeen; // folded relative paths of the rows of A planned so far
     for (std::size_t i = 0; i < files(a); ++i) {
         const std::string T = in.locationB + a.fullPathCell(i).substr(in.locationA.size());
+        if (folds) {
+            const std::string rel = a.fullPathCell(i).substr(in.locationA.size());
+            bool collides = false;
+            for (std::size_t r = 0; r < i && !collides; ++r) {
+                const std::string other = a.fullPathCell(r).substr(in.locationA.size());
+                if (foldedCase(other) == foldedCase(rel) &&
+                    std::find(foldedSeen.begin(), foldedSeen.end(), other) != foldedSeen.end()) {
+                    host.log("Not copied: " + a.fullPathCell(i) + " differs only in letter case from " +
+                             a.fullPathCell(r) + ", and B does not tell letter case apart");
+                    collides = true;
+                }
+            }
+            if (collides) {
+                host.setProgressPosition(int64_t(i));
+                host.keepAlive();
+                continue;
+            }
+            foldedSeen.push_back(rel);
+        }
         bool present = false;
         const std::size_t q = cursor + 1;
         if (q < nB && !hasMark(b, q) && matches(in.settings, a, i, b, q) && b.fullPathCell(q) == T) {
@@ -176,6 +201,13 @@ ReferencePlan referenceAMasterB(PlanInput& in, PlannerHost& host) {
                 if (r) {
                     b.mark(*r);
                     present = matches(in.settings, a, i, b, *r);
+                    // The same file under another name: it takes A's spelling within its folder.
+                    const std::string from(b.fullPath(*r));
+                    if (present && folds && nameAfterLastSeparator(from) != nameAfterLastSeparator(T)) {
+                        list.push_back("Move-Rename " + from + "*" + from.substr(0, from.rfind(kSeparator) + 1) +
+                                       nameAfterLastSeparator(T));
+                        moveSources.insert(from);
+                    }
                 }
                 break;
             }

@@ -66,6 +66,15 @@ public:
     std::string lockKey() override { return inner_->lockKey(); }
     FolderAncestry ancestry() override { return inner_->ancestry(); }
     bool isFileSystemTop() override { return inner_->isFileSystemTop(); }
+    bool foldsLetterCase(bool mayWrite) override { return inner_->foldsLetterCase(mayWrite); }
+    std::vector<std::string> recoverInterruptedWork(Disposal* disposal) override {
+        return inner_->recoverInterruptedWork(disposal);
+    }
+    void closeJournal() override { inner_->closeJournal(); }
+    CopyResult moveByCopy(const std::string& source, const FileStamp* planned, const std::string& destination,
+                          CopyObserver& observer, const CopyOptions& options) override {
+        return inner_->moveByCopy(source, planned, destination, observer, options);
+    }
     FolderRead readFolder(const std::string& folder, const FolderReadOptions& options) override;
     EntryFacts entryAt(const std::string& path) override;
     bool sameEntry(const std::string& first, const std::string& second) override;
