@@ -19,11 +19,11 @@ _paritas_cli() {
     local options
     case $command in
     scan) options="--no-subfolders --quiet --log-file --threads" ;;
-    plan) options="--no-subfolders --criteria --keep-older --keep-other --format --quiet --log-file --threads" ;;
-    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --quiet --log-file --threads" ;;
+    plan) options="--no-subfolders --criteria --keep-older --keep-other --format --hard-links --xattrs --quiet --log-file --threads" ;;
+    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --hard-links --xattrs --quiet --log-file --threads" ;;
     dedupe) options="--no-subfolders --criteria --dry-run --wait --trash --versions --versions-keep --quiet --log-file --threads" ;;
     crc) options="--no-subfolders --criteria --quiet --log-file --threads" ;;
-    jobs) options="--log --dry-run --max-delete --wait --trash --delete --versions --versions-keep --verify --criteria --quiet --log-file --threads" ;;
+    jobs) options="--log --dry-run --max-delete --wait --trash --delete --versions --versions-keep --verify --hard-links --xattrs --criteria --quiet --log-file --threads" ;;
     *) return 0 ;;
     esac
 

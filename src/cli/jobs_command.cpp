@@ -11,6 +11,7 @@
 #include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
 #include "core/settings/config_file.h"
+#include "core/settings/metadata_settings.h"
 #include "core/settings/removal_settings.h"
 #include "core/settings/settings_folder.h"
 
@@ -45,7 +46,7 @@ std::vector<Job> readJobs(const std::string& file) {
 // The settings the window would run the jobs with: config.ini's and unattended.ini's where they are
 // (as the window finds them), else the window's defaults; never a prompt. --criteria overrides the
 // file's criteria; --trash, --delete, --versions, --versions-keep and --verify what becomes of removed
-// files and whether copies are verified.
+// files and whether copies are verified; --hard-links and --xattrs add to what backups keep.
 Settings jobSettings(const Options& o) {
     ConfigFile config;
     std::error_code ec;
@@ -54,8 +55,11 @@ Settings jobSettings(const Options& o) {
         const std::string folder = settingsFolderFor(here);
         if (const auto lines = readTextLines(folder + kConfigFileName))
             applyConfigLines(*lines, config);
-        if (const auto lines = readTextLines(folder + kUnattendedFileName))
-            readRemovalSettings(readKeyValues(*lines), config.settings);
+        if (const auto lines = readTextLines(folder + kUnattendedFileName)) {
+            const KeyValueFile unattended = readKeyValues(*lines);
+            readRemovalSettings(unattended, config.settings);
+            readMetadataSettings(unattended, config.settings);
+        }
     }
     Settings s = config.settings;
     if (o.trashGiven || o.deleteGiven || o.versionsGiven || o.keepDaysGiven) {
@@ -67,6 +71,8 @@ Settings jobSettings(const Options& o) {
     }
     if (o.verifyGiven)
         s.verifyCopies = true;
+    s.hardLinks = s.hardLinks || o.settings.hardLinks;
+    s.compareAttributes = s.compareAttributes || o.settings.compareAttributes;
     s.CheckDelete = s.CheckCreate = s.CheckCopy = false;
     if (o.criteriaGiven) {
         s.CheckSize = o.settings.CheckSize;

@@ -88,13 +88,21 @@ void RunSession::releaseLock() {
     lock_.reset();
 }
 
+ScanOptions RunSession::scanOptions() const {
+    ScanOptions options;
+    options.includeSubfolders = request_.includeSubfolders;
+    options.threads = request_.scanThreads;
+    // Only a backup compares attributes; a read per entry is wasted on the other modes.
+    if (request_.kind == PlanKind::Backup && request_.settings.compareAttributes)
+        options.attributes = kAllAttributes;
+    return options;
+}
+
 void RunSession::scanSide(Side side, RunHost& host) {
     open(host);
     ScanResult& result = side == Side::A ? scanA_ : scanB_;
     result = {}; // a large tree's old scan goes before the new one is read
-    ScanOptions options;
-    options.includeSubfolders = request_.includeSubfolders;
-    options.threads = request_.scanThreads;
+    const ScanOptions options = scanOptions();
     host.scanStarting(side);
     Location* location = locationOf(side);
     const std::string& text = side == Side::A ? request_.locationA : request_.locationB;
@@ -114,9 +122,7 @@ void RunSession::scanBoth(RunHost& host) {
     open(host);
     scanA_ = {};
     scanB_ = {};
-    ScanOptions options;
-    options.includeSubfolders = request_.includeSubfolders;
-    options.threads = request_.scanThreads;
+    const ScanOptions options = scanOptions();
     // B is read in the background while A is scanned here; its log comes after A's, as one scan after
     // the other would give it.
     Location* b = locationOf(Side::B);
@@ -135,6 +141,8 @@ bool RunSession::plan(RunHost& host) {
                     &scanA_.inventory,  &scanB_.inventory,  request_.settings, request_.includeSubfolders};
     input.coverageA = &scanA_.coverage;
     input.coverageB = request_.kind == PlanKind::DuplicatesWithinA ? nullptr : &scanB_.coverage;
+    input.folderMetadataA = &scanA_.folderMetadata;
+    input.folderMetadataB = &scanB_.folderMetadata;
     PlannerHost& planner = host.plannerHost();
     planner.useLocations(&locations_);
     plan_ = planFor(request_.kind, input, planner);
@@ -175,7 +183,7 @@ ExecutionCounts RunSession::execute(ExecutorHost& host, StopFlags& flags) {
         }
     }
     locations_.forgetFolders(); // folders opened while planning may have changed since
-    return PerformActions(plan_.actions, locations_, plan_.written, flags, host);
+    return PerformActions(plan_.actions, locations_, plan_.written, flags, host, plan_.folderTimes);
 }
 
 bool RunSession::complete() const {

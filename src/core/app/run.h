@@ -118,6 +118,7 @@ public:
 private:
     void open(RunHost* host);
     Location* locationOf(Side side) const;
+    ScanOptions scanOptions() const;
 
     RunRequest request_;
     Locations locations_;

@@ -53,6 +53,9 @@ public:
     virtual bool sameFile(const std::string& first, const std::string& second);
     // The identities of a folder and its ancestors (folder_identity.h), for the overlap refusal.
     virtual FolderAncestry ancestry(const std::string& path);
+    // What the file system of the location `location` (a text the planner named) can hold: asked only
+    // of an existing location, and only when a comparison of metadata needs it (it probes by trying).
+    virtual FileSystemCapabilities capabilities(const std::string& location);
 
 private:
     EntryFacts entryAt(const std::string& path);
@@ -75,6 +78,10 @@ struct PlanInput {
     // part of the other side that could not be seen is deleted, moved away or overwritten.
     const ScanCoverage* coverageA = nullptr;
     const ScanCoverage* coverageB = nullptr;
+    // What the scans saw of each folder itself, position for position with the folder lists (nullptr:
+    // not known; no folder's metadata is compared then).
+    const std::vector<FolderMetadata>* folderMetadataA = nullptr;
+    const std::vector<FolderMetadata>* folderMetadataB = nullptr;
 };
 
 // The matched marks of one inventory: one per row, set on the rows a planner paired.
@@ -87,6 +94,8 @@ struct PlanResult {
     // The locations the plan changes (writtenLocations of its mode).
     std::vector<std::string> written;
     MatchMarks marksA, marksB;
+    // The folders whose times the run keeps (action_list.h).
+    FolderTimesPlan folderTimes;
     // Files and folders the plan leaves alone because the other side could not be seen there; each
     // is logged. A run with any is not a complete run.
     std::size_t leftAlone = 0;

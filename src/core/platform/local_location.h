@@ -41,6 +41,12 @@ public:
                          const CopyOptions& options) override;
     DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,
                                   const std::string& duplicate) override;
+    MetadataRead readMetadata(const std::string& path, const AttributeSelection& selection) override;
+    MetadataApplied applyMetadata(const std::string& path, const EntryMetadata& source, const MetadataStep& step,
+                                  MetadataKeeper& keeper) override;
+    LinkResult placeHardLink(const std::string& existing, const FileStamp* expected,
+                             const std::string& destination, const DestinationPlan& plan,
+                             const CopyOptions& options) override;
     void forgetFolders() override { resolver_.forgetFolders(); }
 
     // The moment between each action's last check and its act is told to `watcher` (tests change the
@@ -55,6 +61,7 @@ public:
 
 private:
     LocalLocation(std::string text, LocationResolver resolver);
+    bool isRootPath(const std::string& path) const;
     const FileSystemCapabilities* actingCapabilities();
 
     LocationResolver resolver_;

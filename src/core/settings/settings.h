@@ -43,6 +43,11 @@ struct Settings {
     int versionsKeepDays = 0;
     // Every copy is read back and its CRC compared with the source's before it takes its name.
     bool verifyCopies = false;
+    // Backup: names of A that share one file are made to share one file in B.
+    bool hardLinks = false;
+    // Backup: extended attributes and ACLs are compared too (a read per file on both sides); a change of
+    // them alone in A is then carried. Copies carry them always.
+    bool compareAttributes = false;
 };
 
 // The settings of a first start, when no config.ini exists anywhere yet. They differ from the values

@@ -155,6 +155,14 @@ TForm2::TForm2(QWidget* mainWindow)
     removed->addWidget(CheckVerify);
     applyRemovalChoice(defaults);
 
+    GroupBox6 = new QGroupBox(QStringLiteral("What a backup keeps"), this);
+    CheckHardLinks = box(GroupBox6, "Keep hard links (names that share one file)", defaults.hardLinks,
+                         "Names of A that share one file share one file in B too");
+    CheckXattrs = box(GroupBox6, "Compare ACLs and extended attributes", defaults.compareAttributes,
+                      "A change of them alone is carried; costs a read per file on both sides. Copies "
+                      "carry them always");
+    column(GroupBox6, {CheckHardLinks, CheckXattrs});
+
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
     ButtonClose = new QPushButton(QStringLiteral("Close"), this);
     BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
@@ -171,6 +179,7 @@ TForm2::TForm2(QWidget* mainWindow)
     left->addWidget(GroupBox1);
     left->addWidget(GroupBox2);
     left->addWidget(GroupBox3);
+    left->addWidget(GroupBox6);
     left->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn3);
@@ -227,6 +236,8 @@ Settings TForm2::currentSettings() const {
     s.versionsFolder = EditVersions->text().trimmed().toStdString();
     s.versionsKeepDays = SpinKeepDays->value();
     s.verifyCopies = CheckVerify->isChecked();
+    s.hardLinks = CheckHardLinks->isChecked();
+    s.compareAttributes = CheckXattrs->isChecked();
     return s;
 }
 
@@ -267,6 +278,8 @@ void TForm2::applySettings(const Settings& s) {
     Edit1->setText(QString::fromStdString(s.timeText));
     SaveLog->setChecked(s.SaveLog);
     applyRemovalChoice(s);
+    CheckHardLinks->setChecked(s.hardLinks);
+    CheckXattrs->setChecked(s.compareAttributes);
 }
 
 DeletionBound TForm2::scheduledDeletionBound() const {

@@ -56,6 +56,10 @@ public:
     QLabel* LabelKeepDays;
     QSpinBox* SpinKeepDays; // versions older than this many days are removed; 0 keeps them all
     QCheckBox* CheckVerify;
+    // What a backup keeps beyond contents (unattended.ini): hard links, and whether attributes and ACLs
+    // are compared.
+    QGroupBox* GroupBox6;
+    QCheckBox *CheckHardLinks, *CheckXattrs;
     QLabel* Label2;                           // clock while the schedule is active
     QTimer* Timer1;                           // schedule timer
     QPushButton *BitBtn3, *BitBtn1, *BitBtn2; // Save Configuration, Deactivate, Activate Schedule
@@ -86,7 +90,7 @@ public:
 
     // True when a save would write other settings or favourites than the settings files hold now:
     // config.ini's settings and favourites, and unattended.ini's deletion bound of scheduled runs and
-    // its choices for removed files and copies. Not counted: the main window's size and view (they
+    // its choices for removed files, copies and what a backup keeps. Not counted: the main window's size and view (they
     // change with every move of the mouse) and the last locations (kept without a question).
     bool changedSinceSave() const;
     // Keeps the main window's locations, mode and "Include Subfolders" in unattended.ini for the next

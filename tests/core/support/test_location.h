@@ -20,7 +20,7 @@ namespace paritas::testing {
 
 enum class LocationCall {
     Exists, ReadFolder, EntryAt, SameEntry, MakeFolder, RemoveFolder, Move, Delete, Dispose, PlaceCopy,
-    ProveDuplicate,
+    ProveDuplicate, ReadMetadata, ApplyMetadata, PlaceHardLink,
 };
 
 class TestLocation final : public Location {
@@ -72,6 +72,12 @@ public:
                          const CopyOptions& options) override;
     DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,
                                   const std::string& duplicate) override;
+    MetadataRead readMetadata(const std::string& path, const AttributeSelection& selection) override;
+    MetadataApplied applyMetadata(const std::string& path, const EntryMetadata& source, const MetadataStep& step,
+                                  MetadataKeeper& keeper) override;
+    LinkResult placeHardLink(const std::string& existing, const FileStamp* expected,
+                             const std::string& destination, const DestinationPlan& plan,
+                             const CopyOptions& options) override;
     void forgetFolders() override { inner_->forgetFolders(); }
     Location& underlying() override { return *inner_; }
 

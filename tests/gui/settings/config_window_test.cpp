@@ -376,13 +376,15 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("entry"); // what unattended.ini holds after the save
         for (const char* change : {"delete them", "versions folder", "versions days", "verify copies",
-                                   "deletion bound", "time criterion"}) {
-            const QString entry = QString(change) == "delete them"       ? "removed-files = delete"
-                                  : QString(change) == "versions folder" ? "removed-files = versions"
-                                  : QString(change) == "versions days"   ? "versions-keep-days = 7"
-                                  : QString(change) == "verify copies"   ? "verify-copies = yes"
-                                  : QString(change) == "deletion bound"  ? "max-delete-scheduled = 20%"
-                                                                         : "";
+                                   "deletion bound", "time criterion", "hard links", "compare attributes"}) {
+            const QString entry = QString(change) == "delete them"          ? "removed-files = delete"
+                                  : QString(change) == "versions folder"    ? "removed-files = versions"
+                                  : QString(change) == "versions days"      ? "versions-keep-days = 7"
+                                  : QString(change) == "verify copies"      ? "verify-copies = yes"
+                                  : QString(change) == "deletion bound"     ? "max-delete-scheduled = 20%"
+                                  : QString(change) == "hard links"         ? "hard-links = yes"
+                                  : QString(change) == "compare attributes" ? "compare-attributes = yes"
+                                                                            : "";
             QTest::newRow(change) << QString(change) << entry;
         }
     }
@@ -404,6 +406,10 @@ private slots:
             c->CheckVerify->setChecked(true);
         } else if (change == "deletion bound") {
             c->EditMaxDelete->setText("20%");
+        } else if (change == "hard links") {
+            c->CheckHardLinks->setChecked(true);
+        } else if (change == "compare attributes") {
+            c->CheckXattrs->setChecked(true);
         } else {
             c->CheckTimeStamp->setChecked(false);
         }
