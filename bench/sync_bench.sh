@@ -13,6 +13,10 @@
 #             (B a hard-linked copy of the old mirror for every run; Paritas must copy nothing)
 #   fresh     paritas-cli sync backup A NEW         rsync -a A/ NEW/ (and cp -a A NEW)     goal <= 0.8x
 #             (a never-used folder for every run, `sync` before each, the order alternated)
+#   no-op-xattrs  paritas-cli sync backup --xattrs A B   rsync -aX --delete A/ B/          goal <= 0.6x
+#             (identical trees; both read every entry's attributes on both sides)
+#   fresh-hax paritas-cli sync backup --hard-links --xattrs A NEW   rsync -aHAX A/ NEW/     goal <= 0.8x
+#             (copies carry owners, modes, times, ACLs and attributes; as fresh)
 #   sparse    a 4 GiB file holding 12 MiB of data   cp --sparse=auto                       goal <= 1 s
 #   pool      the fresh backup with --threads 1, 2, 4 and 8 (copies at once; the scan of A is a
 #             small part of it), each against rsync -a in the same round (not among the defaults)
@@ -27,7 +31,7 @@ cd "$(dirname "$0")/.."
 build=${PARITAS_BUILD_DIR:-build/bench}
 runs=${RUNS:-3}
 parts=("$@")
-[[ ${#parts[@]} -gt 0 ]] || parts=(scan no-op renamed fresh sparse)
+[[ ${#parts[@]} -gt 0 ]] || parts=(scan no-op renamed fresh sparse no-op-xattrs fresh-hax)
 
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPARITAS_BUILD_GUI=OFF -DPARITAS_BUILD_TESTS=OFF >/dev/null 2>&1
@@ -80,6 +84,42 @@ part_noop() {
     local pm rm_
     pm=$(median "${p[@]}"); rm_=$(median "${r[@]}")
     echo "no-op backup: rsync -a --delete $rm_ s, paritas-cli sync backup $pm s; ratio $(ratio "$pm" "$rm_")x rsync (goal <= 0.5x)"
+}
+
+part_noop_xattrs() {
+    local mirror="$work/noop-mirror"
+    [[ -d "$mirror" ]] || cp -a "$tree" "$mirror"
+    local p=() r=()
+    for ((run = 1; run <= runs; run++)); do
+        warm_names "$tree" "$mirror"; r+=("$(timed rsync -aX --delete "$tree/" "$mirror/")")
+        warm_names "$tree" "$mirror"; p+=("$(timed "$cli" sync backup --xattrs --criteria size,name,time "$tree" "$mirror")")
+    done
+    local pm rm_
+    pm=$(median "${p[@]}"); rm_=$(median "${r[@]}")
+    echo "no-op backup with attributes: rsync -aX --delete $rm_ s, paritas-cli sync backup --xattrs $pm s; ratio $(ratio "$pm" "$rm_")x rsync (goal <= 0.6x)"
+}
+
+part_fresh_hax() {
+    local p=() r=()
+    for ((run = 1; run <= runs; run++)); do
+        local order=(rsync paritas)
+        ((run % 2)) || order=(paritas rsync)
+        for tool in "${order[@]}"; do
+            local destination="$work/fresh-hax-$tool-$run"
+            warm_bytes "$tree"
+            sync
+            case $tool in
+            rsync) r+=("$(timed rsync -aHAX "$tree/" "$destination/")") ;;
+            paritas) p+=("$(timed "$cli" sync backup --hard-links --xattrs "$tree" "$destination")") ;;
+            esac
+        done
+        echo "  fresh-hax run $run: rsync -aHAX ${r[-1]} s, paritas ${p[-1]} s"
+    done
+    local oracle
+    oracle=$(rsync -aHAXn --itemize-changes "$tree/" "$work/fresh-hax-paritas-1/" | grep -v '^\.d\.\.t\.\.\.\.\.\. \./$' | wc -l)
+    local pm rm_
+    pm=$(median "${p[@]}"); rm_=$(median "${r[@]}")
+    echo "fresh backup keeping everything: rsync -aHAX $rm_ s, paritas-cli sync backup --hard-links --xattrs $pm s; ratio $(ratio "$pm" "$rm_")x rsync (goal <= 0.8x); rsync -aHAXn lists $oracle differences"
 }
 
 part_renamed() {
@@ -209,6 +249,8 @@ for part in "${parts[@]}"; do
     sparse) part_sparse ;;
     cold) part_cold ;;
     pool) part_pool ;;
-    *) echo "unknown part $part (scan, no-op, renamed, fresh, sparse, cold, pool)" >&2; exit 2 ;;
+    no-op-xattrs) part_noop_xattrs ;;
+    fresh-hax) part_fresh_hax ;;
+    *) echo "unknown part $part (scan, no-op, renamed, fresh, sparse, cold, pool, no-op-xattrs, fresh-hax)" >&2; exit 2 ;;
     esac
 done

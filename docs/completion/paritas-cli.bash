@@ -19,11 +19,11 @@ _paritas_cli() {
     local options
     case $command in
     scan) options="--no-subfolders --quiet --log-file --threads --exclude --include --exclude-from" ;;
-    plan) options="--no-subfolders --criteria --keep-older --keep-other --format --quiet --log-file --threads --exclude --include --exclude-from --delete-excluded" ;;
-    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --quiet --log-file --threads --exclude --include --exclude-from --delete-excluded" ;;
+    plan) options="--no-subfolders --criteria --keep-older --keep-other --format --quiet --log-file --threads --exclude --include --exclude-from --delete-excluded --hard-links --xattrs" ;;
+    sync) options="--no-subfolders --criteria --keep-older --keep-other --max-delete --wait --trash --versions --versions-keep --verify --quiet --log-file --threads --exclude --include --exclude-from --delete-excluded --hard-links --xattrs" ;;
     dedupe) options="--no-subfolders --criteria --dry-run --wait --trash --versions --versions-keep --quiet --log-file --threads --exclude --include --exclude-from" ;;
     crc) options="--no-subfolders --criteria --quiet --log-file --threads --exclude --include --exclude-from" ;;
-    jobs) options="--log --dry-run --max-delete --wait --trash --delete --versions --versions-keep --verify --criteria --quiet --log-file --threads --exclude --include --exclude-from" ;;
+    jobs) options="--log --dry-run --max-delete --wait --trash --delete --versions --versions-keep --verify --criteria --quiet --log-file --threads --exclude --include --exclude-from --hard-links --xattrs" ;;
     *) return 0 ;;
     esac
 

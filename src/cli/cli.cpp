@@ -78,6 +78,11 @@ Options:
                     top of each location) and remove those older than DAYS at the end of the run
   --verify          sync, jobs: read every copy back and compare its CRC with the source's before
                     it takes its name; a copy that differs fails and leaves the destination as it was
+  --hard-links      plan, sync, jobs: a backup links the names of A that share one file in B too
+                    (the first copied, the others "HardLink" lines to it)
+  --xattrs          plan, sync, jobs: a backup also compares ACLs and extended attributes (a read
+                    per file on both sides), so that a change of them alone is carried; copies
+                    carry them always
   -q, --quiet       print only what tells of an error
   --log-file FILE   also append every log line to FILE, each with a time stamp
   --log FILE        jobs: write the run's log to FILE as the window saves its action log (a
@@ -96,6 +101,12 @@ Locations are folders, given with or without a trailing "/"; relative ones are t
 current folder. A location that does not exist is reported and scanned as empty. The activity log
 of plan, crc and dedupe --dry-run goes to stderr; a progress line is shown there when it is a
 terminal. Dates and times follow LC_TIME.
+
+Copies and the folders a run makes keep permissions, times, ACLs and extended attributes, and owner
+and group where the process may set them (as root; anyone else keeps its own, as cp -a does). A
+backup makes B follow A in these too: a change of permissions (owner and group as root) alone becomes
+an "Attributes" line, and a folder's times are set once its contents are done. What the file system of
+B cannot hold (exFAT: owners, modes, attributes) is skipped with one line saying so.
 
 Folders that cannot be read are reported and never taken for empty: nothing on the other side is
 deleted, moved away or overwritten because of what could not be seen. Names holding "*" or a control

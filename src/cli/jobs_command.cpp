@@ -12,6 +12,7 @@
 #include "core/platform/path_text.h"
 #include "core/settings/config_file.h"
 #include "core/settings/leave_out.h"
+#include "core/settings/metadata_settings.h"
 #include "core/settings/removal_settings.h"
 #include "core/settings/settings_folder.h"
 
@@ -47,7 +48,7 @@ std::vector<Job> readJobs(const std::string& file) {
 // (as the window finds them), else the window's defaults; never a prompt. The window's "Leave out"
 // lines come along. --criteria overrides the
 // file's criteria; --trash, --delete, --versions, --versions-keep and --verify what becomes of removed
-// files and whether copies are verified.
+// files and whether copies are verified; --hard-links and --xattrs add to what backups keep.
 Settings jobSettings(const Options& o) {
     ConfigFile config;
     std::error_code ec;
@@ -60,6 +61,7 @@ Settings jobSettings(const Options& o) {
             const KeyValueFile unattended = readKeyValues(*lines);
             readRemovalSettings(unattended, config.settings);
             config.settings.leaveOut = readLeaveOut(unattended);
+            readMetadataSettings(unattended, config.settings);
         }
     }
     Settings s = config.settings;
@@ -72,6 +74,8 @@ Settings jobSettings(const Options& o) {
     }
     if (o.verifyGiven)
         s.verifyCopies = true;
+    s.hardLinks = s.hardLinks || o.settings.hardLinks;
+    s.compareAttributes = s.compareAttributes || o.settings.compareAttributes;
     s.CheckDelete = s.CheckCreate = s.CheckCopy = false;
     if (o.criteriaGiven) {
         s.CheckSize = o.settings.CheckSize;

@@ -132,6 +132,10 @@ const OptionSpec kOptions[] = {
          o.settings.verifyCopies = true;
          o.verifyGiven = true;
      }},
+    {"--hard-links", kPlan | kSync | kJobs, nullptr,
+     [](Options& o, const std::string&) { o.settings.hardLinks = true; }},
+    {"--xattrs", kPlan | kSync | kJobs, nullptr,
+     [](Options& o, const std::string&) { o.settings.compareAttributes = true; }},
     {"--log", kJobs, "a file name",
      [](Options& o, const std::string& v) { needsText(o.jobsLog, v, "the --log name"); }},
     {"--exclude", kEvery, "a pattern",

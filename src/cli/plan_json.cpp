@@ -82,6 +82,18 @@ std::string actionJson(const PlanResult& plan, std::size_t index, int mode, cons
         object["target"] = item.path;
         object["reason"] = "not in the source";
         break;
+    case ActionKind::Attributes:
+        object["kind"] = "attributes";
+        object["source"] = item.destination;
+        object["target"] = item.path;
+        object["reason"] = "the " + metadataKindsText(item.facts.metadata.differs) + " differ from the source's";
+        break;
+    case ActionKind::HardLink:
+        object["kind"] = "hard-link";
+        object["source"] = item.path;
+        object["target"] = item.destination;
+        object["reason"] = "the source's names share one file";
+        break;
     case ActionKind::Original:
         object["kind"] = "original";
         object["source"] = item.path;

@@ -99,6 +99,9 @@ ScanOptions RunSession::scanOptions(Side side, RunHost& host) {
     options.threads = request_.scanThreads;
     if (rules_ && !rules_->empty() && !(side == Side::B && deletesLeftOutOfB()))
         options.filters = rules_;
+    // Only a backup compares attributes; a read per entry is wasted on the other modes.
+    if (request_.kind == PlanKind::Backup && request_.settings.compareAttributes)
+        options.attributes = kAllAttributes;
     return options;
 }
 
@@ -201,6 +204,8 @@ bool RunSession::plan(RunHost& host) {
     input.leftOutA = &scanA_.leftOut;
     input.leftOutB = request_.kind == PlanKind::DuplicatesWithinA ? nullptr : &scanB_.leftOut;
     input.leftOutDeletedFromB = deletesLeftOutOfB() ? rules_.get() : nullptr;
+    input.folderMetadataA = &scanA_.folderMetadata;
+    input.folderMetadataB = &scanB_.folderMetadata;
     PlannerHost& planner = host.plannerHost();
     planner.useLocations(&locations_, !request_.planOnly);
     plan_ = planFor(request_.kind, input, planner);
@@ -241,7 +246,7 @@ ExecutionCounts RunSession::execute(ExecutorHost& host, StopFlags& flags) {
         }
     }
     locations_.forgetFolders(); // folders opened while planning may have changed since
-    return PerformActions(plan_.actions, locations_, plan_.written, flags, host);
+    return PerformActions(plan_.actions, locations_, plan_.written, flags, host, plan_.folderTimes);
 }
 
 bool RunSession::complete() const {

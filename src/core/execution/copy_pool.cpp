@@ -125,10 +125,12 @@ void CopyPool::work(Locations& locations) {
             Location* to = locations.holding(job.destination);
             if (!from || !to)
                 outcome.result.error = kOutsideLocations;
-            else
-                outcome.result =
-                    to->placeCopy(*from, job.source, job.sourceKnown ? &job.plannedSource : nullptr,
-                                  job.destination, job.plan, observer, options_);
+            else {
+                CopyOptions options = options_;
+                options.keeper = job.keeper;
+                outcome.result = to->placeCopy(*from, job.source, job.sourceKnown ? &job.plannedSource : nullptr,
+                                               job.destination, job.plan, observer, options);
+            }
         }
         lock.lock();
         outcomes_.emplace(ticket, std::move(outcome));

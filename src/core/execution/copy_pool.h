@@ -38,6 +38,7 @@ public:
         bool sourceKnown = false;
         FileStamp plannedSource;
         DestinationPlan plan;
+        MetadataKeeper* keeper = nullptr; // the destination's (CopyOptions::keeper)
     };
     struct Outcome {
         bool begun = false; // false: stopped before it began; nothing was done

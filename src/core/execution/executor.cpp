@@ -1,6 +1,7 @@
 #include "core/execution/executor.h"
 
 #include "core/execution/copy_pool.h"
+#include "core/execution/metadata_keeping.h"
 #include "core/execution/removed_files.h"
 
 #include "core/inventory/paths.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <sys/stat.h>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -39,6 +41,9 @@ bool promptWanted(ActionKind kind, const Settings& settings) {
     case ActionKind::DeleteFile:
     case ActionKind::RemoveFolder:
         return settings.CheckDelete;
+    case ActionKind::Attributes:
+    case ActionKind::HardLink:
+        return settings.CheckCopy;
     case ActionKind::Original:
         break;
     }
@@ -57,6 +62,10 @@ std::string promptText(const PlanItem& item) {
         return "Delete File " + item.path + std::string(kPromptTail);
     case ActionKind::RemoveFolder:
         return "Delete Dir " + item.path + std::string(kRemovePromptTail);
+    case ActionKind::Attributes:
+        return "Attributes " + item.path + std::string(kPromptTail);
+    case ActionKind::HardLink:
+        return "HardLink " + item.path + "*" + item.destination + std::string(kPromptTail);
     case ActionKind::Original:
         break;
     }
@@ -76,6 +85,10 @@ std::string failureLine(const PlanItem& item) {
         return "Failed DeleteFile " + item.path;
     case ActionKind::RemoveFolder:
         return "Failed Delete Dir " + item.path;
+    case ActionKind::Attributes:
+        return "Failed Attributes " + item.path;
+    case ActionKind::HardLink:
+        return "Failed HardLink to " + item.destination;
     case ActionKind::Original:
         break;
     }
@@ -160,7 +173,7 @@ private:
     Location& from_;
     Location& to_;
     const PlanItem& item_;
-    const CopyOptions& options_;
+    const CopyOptions options_;
 };
 
 // A move across a mount: a copy, then the source removed only while unchanged (Location::moveByCopy).
@@ -182,10 +195,10 @@ private:
 class Run {
 public:
     // `keeper`: where removed and replaced files go; nullptr deletes them.
-    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations,
-        int copyWorkers, RemovedFileKeeper* keeper, bool verifyCopies)
-        : flags_(flags), host_(host), actions_(actions), locations_(locations),
-          keeper_(keeper), copyOptions_{keeper, verifyCopies, nullptr} {
+    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations, int copyWorkers,
+        RemovedFileKeeper* keeper, bool verifyCopies, MetadataKeeping& metadata)
+        : flags_(flags), host_(host), actions_(actions), locations_(locations), keeper_(keeper),
+          copyOptions_{keeper, verifyCopies, nullptr}, metadata_(metadata) {
         outcomes_.prepare(actions_);
         if (copyWorkers > 1)
             pool_ = std::make_unique<CopyPool>(copyWorkers, locations_, copyOptions_);
@@ -228,7 +241,8 @@ public:
         if (pendingPaths_.count(item.path) || pendingPaths_.count(item.destination) ||
             pendingSources_.count(item.destination))
             return false;
-        CopyPool::Job job{item.path, item.destination, facts.sourceKnown, facts.source, facts.destination};
+        CopyPool::Job job{item.path, item.destination, facts.sourceKnown, facts.source, facts.destination,
+                          metadata_.keeperFor(item.destination)};
         const uint64_t ticket = pool_->submit(std::move(job));
         pendingPaths_.insert(item.destination);
         ++pendingSources_[item.path];
@@ -288,9 +302,17 @@ public:
         case ActionKind::RemoveFolder:
             succeeded = removeFolder(item);
             break;
+        case ActionKind::Attributes:
+            succeeded = attributes(item);
+            break;
+        case ActionKind::HardLink:
+            succeeded = hardLink(item);
+            break;
         case ActionKind::Original:
             break;
         }
+        metadata_.touched(item);
+        metadata_.report(host_);
         // A removed folder frees its name and a move may move a folder: the workers' open folders
         // are looked up again before their next copy, as this thread's are.
         if (pool_ && (item.kind == ActionKind::RemoveFolder || item.kind == ActionKind::MoveRename))
@@ -367,6 +389,8 @@ private:
         }
         const PlanItem& item = actions_[copy.index];
         const bool ok = copyReport(item, outcome.result);
+        metadata_.touched(item);
+        metadata_.report(host_);
         outcomes_.done(item, ok);
         afterLine(copy.index);
     }
@@ -408,6 +432,8 @@ private:
         if (!location)
             return false;
         const FsResult made = location->makeFolder(item.path);
+        if (made.ok())
+            metadata_.startFolder(item.path, host_);
         report(made.error, "Success CreateDir ", "Failed CreateDir ", item.path);
         return made.ok() || (made.error == EEXIST && location->realFolderAt(item.path));
     }
@@ -438,8 +464,85 @@ private:
         Location* to = from ? locationOf(item.destination, item) : nullptr;
         if (!to)
             return false;
-        ItemCopy task(*from, *to, item, copyOptions_);
+        ItemCopy task(*from, *to, item, copyOptionsFor(item.destination));
         return copyReport(item, host_.copyWithProgress(task, LastPathPart(item.path), flags_));
+    }
+
+    CopyOptions copyOptionsFor(const std::string& destination) {
+        CopyOptions options = copyOptions_;
+        options.keeper = metadata_.keeperFor(destination);
+        return options;
+    }
+
+    // A change of metadata alone: the entry takes its source's metadata, while the source is still as
+    // planned and the entry still the planned file (or a folder).
+    bool attributes(const PlanItem& item) {
+        constexpr std::string_view kFailure = "Failed Attributes ";
+        Location* to = locationOf(item.path, item);
+        Location* from = to ? locationOf(item.destination, item) : nullptr;
+        MetadataKeeper* keeper = from ? metadata_.keeperFor(item.path) : nullptr;
+        if (!from)
+            return false;
+        if (!keeper)
+            return fail(kFailure, item.path, failureText(kOutsideLocations));
+        const MetadataRead read = from->readMetadata(item.destination, kAllAttributes);
+        if (!read.ok())
+            return fail(kFailure, item.path,
+                        reasonOf(read.error == ENOENT ? kChangedSincePlanning : read.error, read.detail));
+        const MetadataFacts& planned = item.facts.metadata;
+        const EntryMetadata& now = read.metadata;
+        if (now.type != (planned.mode & S_IFMT) ||
+            !(ownershipOf(now) == OwnershipFacts{planned.mode & 07777, planned.owner, planned.group}))
+            return fail(kFailure, item.path, failureText(kChangedSincePlanning) + ": " + item.destination);
+        EntryMetadata wanted = now;
+        // A file takes its source's times only where they fall into the two seconds the planner judged
+        // its content by; else the entry keeps its own (a content the criteria did not compare could
+        // otherwise pass for the source's).
+        if (item.facts.sourceKnown && !now.isFolder() && !now.isLink() &&
+            timeStep(now.modifiedTime.tv_sec) != timeStep(item.facts.source.modifiedTime)) {
+            wanted.accessTime = {0, UTIME_OMIT};
+            wanted.modifiedTime = {0, UTIME_OMIT};
+        }
+        const MetadataStep step{MetadataStep::Kind::Entry, item.facts.sourceKnown ? &item.facts.source : nullptr};
+        const MetadataApplied applied = to->applyMetadata(item.path, wanted, step, *keeper);
+        if (!applied.ok())
+            return fail(kFailure, item.path, reasonOf(applied.error, applied.detail));
+        return succeed("Success Attributes ", item.path);
+    }
+
+    // A second name of a file of this location; where the file system holds none, a copy of the file.
+    bool hardLink(const PlanItem& item) {
+        constexpr std::string_view kFailure = "Failed HardLink to ";
+        Location* to = locationOf(item.destination, item);
+        Location* from = to ? locationOf(item.path, item) : nullptr;
+        if (!from)
+            return false;
+        const FileStamp* existing = item.facts.sourceKnown ? &item.facts.source : nullptr;
+        const CopyOptions options = copyOptionsFor(item.destination);
+        if (from == to) {
+            const LinkResult linked = to->placeHardLink(item.path, existing, item.destination, item.facts.destination, options);
+            if (linked.ok()) {
+                succeed("Success HardLink to ", item.destination);
+                if (keeper_ && !linked.keptAt.empty())
+                    host_.log(keeper_->keptLine(linked.keptAt, true));
+                return true;
+            }
+            if (linked.outcome == LinkOutcome::Failed)
+                return fail(kFailure, item.destination, reasonOf(linked.error, linked.detail));
+        }
+        ItemCopy task(*from, *to, item, options);
+        const CopyResult copied = host_.copyWithProgress(task, LastPathPart(item.destination), flags_);
+        if (copied.ok()) {
+            succeed("Success HardLink to ", item.destination);
+            if (keeper_ && !copied.keptAt.empty())
+                host_.log(keeper_->keptLine(copied.keptAt, true));
+            return true;
+        }
+        if (copied.outcome == CopyOutcome::Cancelled) {
+            ++counts_.cancelled;
+            return fail(kFailure, item.destination, "the copy was cancelled");
+        }
+        return fail(kFailure, item.destination, reasonOf(copied.error, copied.detail));
     }
 
     bool copyReport(const PlanItem& item, const CopyResult& result) {
@@ -507,6 +610,7 @@ private:
     Locations& locations_;
     RemovedFileKeeper* keeper_;
     CopyOptions copyOptions_;
+    MetadataKeeping& metadata_;
     LineOutcomes outcomes_;
     ExecutionCounts counts_;
     std::unique_ptr<CopyPool> pool_;
@@ -566,9 +670,13 @@ std::string executionStatusText(const ExecutionCounts& counts) {
     return "Synchronize Progress : Good Actions (" + good + ") Bad Actions (" + bad + ")";
 }
 
-ExecutionCounts PerformActions(ActionList actions, Locations& locations,
-                               const std::vector<std::string>& written, StopFlags& flags,
-                               ExecutorHost& host) {
+ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
+                               StopFlags& flags, ExecutorHost& host) {
+    return PerformActions(std::move(actions), locations, written, flags, host, FolderTimesPlan{});
+}
+
+ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
+                               StopFlags& flags, ExecutorHost& host, const FolderTimesPlan& folderTimes) {
     host.runStarted();
     flags.action = false;
     host.log("Actions Started at " + nowDateTimeText());
@@ -587,7 +695,13 @@ ExecutionCounts PerformActions(ActionList actions, Locations& locations,
 
     // Copies may run on a pool beside the caller; every other item waits for the copies before it,
     // and every outcome is reported in list order (see Run::dispatch).
-    Run run(flags, host, actions, locations, host.copyWorkers(), keeper.get(), settings.verifyCopies);
+    MetadataKeeping metadata(locations, written, folderTimes);
+    // A run without actions leaves the locations untouched (a probe would change them).
+    if (std::any_of(actions.begin(), actions.end(), [](const PlanItem& item) { return item.isAction(); })) {
+        metadata.learnWhatIsNotHeld();
+        metadata.report(host);
+    }
+    Run run(flags, host, actions, locations, host.copyWorkers(), keeper.get(), settings.verifyCopies, metadata);
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
         if (run.dispatch(index)) {
@@ -608,6 +722,8 @@ ExecutionCounts PerformActions(ActionList actions, Locations& locations,
     }
     run.reportPending(true);
     run.finishPool();
+    metadata.finishFolders(host);
+    metadata.report(host);
     // Every temporary name of the run is settled by now: the journals go (one that still names a
     // leftover stays for the next run).
     for (std::size_t i = 0; i < locations.size(); ++i)

@@ -130,7 +130,15 @@ std::string reasonLine(std::string_view why);
 // Runs the list (its own copy, see above) on `locations`, checking each item against the facts it was
 // planned on. `written`: the locations the run writes (their versions folders are pruned at the end).
 // Clears flags.action at the start; never reads jobList.
-ExecutionCounts PerformActions(ActionList actions, Locations& locations,
-                               const std::vector<std::string>& written, StopFlags& flags, ExecutorHost& host);
+ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
+                               StopFlags& flags, ExecutorHost& host);
+// The same, keeping the metadata of the folders as `folderTimes` says (a plan's FolderTimesPlan):
+// a folder a line makes takes its source's owner, attributes and permissions at once, and after the
+// last line every folder made or changed takes its source's times, subfolders first. Copies, made
+// folders and the attributes and hard-link lines carry all the metadata the written locations hold;
+// what one cannot hold is logged once per kind (MetadataKeeper), when the actions start or when it is
+// first met. Without `folderTimes`, folders keep what the file system gives them.
+ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
+                               StopFlags& flags, ExecutorHost& host, const FolderTimesPlan& folderTimes);
 
 } // namespace paritas

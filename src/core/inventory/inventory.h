@@ -15,11 +15,17 @@
 // cells are made when read.
 //
 // Beside the five columns every row keeps what the scan saw of the file: its modified time as a true
-// time (seconds since the epoch and nanoseconds) and its inode. Planners compare times as true times
+// time (seconds since the epoch and nanoseconds), its inode, its link count, and its type, permission
+// bits, owner, group and device (as an index into a small table of the combinations the scan met: a
+// tree holds few of them, so a row grows by 8 bytes, not 24), and, when the scan read them, a digest of
+// its extended attributes and ACLs (8 bytes a row, only then). Planners compare times as true times
 // (the packed value is local, signed and clamped, so it orders dates from 2044 on and the repeated
 // autumn hour wrongly) and hand the facts to the executor, which checks them before it acts.
 
 #include "core/platform/file_stamp.h"
+#include "core/platform/folder_listing.h"
+#include "core/platform/hard_links.h"
+#include "core/platform/metadata.h"
 #include "core/platform/object_id.h"
 
 #include <algorithm>
@@ -27,6 +33,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace paritas {
@@ -83,10 +90,22 @@ struct ScanLeftOut {
     }
 };
 
+// What a scan saw of one folder itself (position for position with its folder list).
+struct FolderMetadata {
+    EntryOwnership ownership; // unknown (mode 0) when the folder could not be read
+    int64_t modifiedTime = 0;
+    int32_t modifiedNanos = 0;
+    uint64_t attributes = 0; // digest (metadata.h), when the scan read attributes
+    bool known() const { return ownership.known(); }
+};
+
 class Inventory {
 public:
     void clear();
     void addFile(std::string_view folder, std::string_view name, const FileStamp& stamp);
+    // With what the scan's stat said of it, and its attributes' digest (0: none, or not read).
+    void addFile(std::string_view folder, std::string_view name, const FileStamp& stamp,
+                 const EntryOwnership& ownership, uint64_t attributes = 0);
     // A row known only by its packed time (tests and in-memory tables): its true time is taken as
     // twice the packed value in seconds, so that true-time comparisons order and equate such rows
     // exactly as their packed values; no inode.
@@ -102,6 +121,17 @@ public:
     int64_t modifiedTime(std::size_t row) const { return rows_[row].modifiedTime; }
     int64_t timeStepOf(std::size_t row) const { return timeStep(rows_[row].modifiedTime); }
     FileStamp stamp(std::size_t row) const;
+    // Owner, mode and links, as the scan saw them; unknown for a row added without them.
+    bool ownershipKnown(std::size_t row) const { return rows_[row].ownership != kNoOwnership; }
+    EntryOwnership ownership(std::size_t row) const;
+    OwnershipFacts ownershipFacts(std::size_t row) const;
+    bool isLink(std::size_t row) const;
+    LinkFacts linkFacts(std::size_t row) const;
+    // The digest of the row's attributes; 0 when it holds none or they were not read.
+    uint64_t attributes(std::size_t row) const { return row < attributes_.size() ? attributes_[row] : 0; }
+    // The scan read every row's attributes (set by the scan that asked for them).
+    bool attributesRead() const { return attributesRead_; }
+    void setAttributesRead(bool read) { attributesRead_ = read; }
     // Hints for lookups made ahead of time: fetch a row's facts, or its name, into the cache.
     void prefetchRow(std::size_t row) const { __builtin_prefetch(&rows_[row]); }
     void prefetchName(std::size_t row) const {
@@ -135,7 +165,23 @@ private:
         uint64_t inode;
         int32_t fileTime;
         uint32_t nanos;
+        uint32_t ownership; // index into owners_, or kNoOwnership
+        uint32_t links;
     };
+    struct Owners {
+        uint32_t mode, owner, group;
+        uint64_t device;
+        bool operator==(const Owners&) const = default;
+    };
+    struct OwnersHash {
+        std::size_t operator()(const Owners& o) const {
+            uint64_t h = (uint64_t(o.mode) << 32 | o.owner) * 0x9e3779b97f4a7c15ull;
+            h ^= (uint64_t(o.group) << 32 ^ o.device) * 0xc2b2ae3d27d4eb4full;
+            return std::size_t(h ^ (h >> 29));
+        }
+    };
+    static constexpr uint32_t kNoOwnership = 0xffffffffu;
+    uint32_t ownersIndex(const EntryOwnership& ownership);
     static constexpr std::size_t kBlockSize = 1 << 20;
 
     const char* at(uint64_t offset) const { return blocks_[offset / kBlockSize].get() + offset % kBlockSize; }
@@ -143,6 +189,11 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;
     std::size_t blockUsed_ = kBlockSize;
     std::vector<Row> rows_;
+    std::vector<Owners> owners_;
+    std::unordered_map<Owners, uint32_t, OwnersHash> ownersIndex_;
+    uint32_t lastOwners_ = kNoOwnership; // rows of one folder mostly share it
+    std::vector<uint64_t> attributes_;  // empty while every row's digest is 0
+    bool attributesRead_ = false;
     int64_t sizeTotal_ = 0;
 };
 

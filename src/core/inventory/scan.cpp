@@ -105,9 +105,12 @@ private:
 // Entries the filter rules leave out (when `filter` is given) are neither listed nor told of.
 void takeFiles(const std::string& folder, bool isLocation, bool walked, const FolderRead& read,
                Inventory& inventory, FileTimePacker& packTime, ScanCoverage& coverage, FileReport& report,
-               ScanFilter* filter) {
+               ScanFilter* filter, std::vector<FolderMetadata>& folderMetadata) {
     report.beginFolder();
     coverage.folderIds.push_back(read.openError == 0 ? read.id : ObjectId{});
+    folderMetadata.push_back(read.openError == 0 ? FolderMetadata{read.self.ownership, read.self.modifiedTime,
+                                                                  read.self.modifiedNanos, read.self.attributes}
+                                                 : FolderMetadata{});
     if (read.vanished)
         return;
     const int error = read.openError != 0 ? read.openError : read.searchDenied ? EACCES : 0;
@@ -156,7 +159,8 @@ void takeFiles(const std::string& folder, bool isLocation, bool walked, const Fo
         }
         inventory.addFile(folder, name,
                           FileStamp{entry.size, packTime(entry.modifiedTime), entry.modifiedTime,
-                                    entry.modifiedNanos, entry.inode});
+                                    entry.modifiedNanos, entry.inode},
+                          entry.ownership, entry.attributes);
         report.row();
     }
 }
@@ -227,6 +231,8 @@ ScanResult scanLocation(Location& location, const ScanOptions& options, Side sid
         WalkOptions walk;
         walk.subfolders = options.includeSubfolders;
         walk.threads = options.threads;
+        walk.attributes = options.attributes;
+        result.inventory.setAttributesRead(options.attributes.any());
         std::optional<ScanFilter> filter;
         if (options.filters != nullptr && !options.filters->empty()) {
             walk.filters = options.filters.get();
@@ -235,7 +241,7 @@ ScanResult scanLocation(Location& location, const ScanOptions& options, Side sid
         FileTimePacker packTime;
         const FolderCommit take = [&](std::size_t k, const std::string& folder, const FolderRead& read) {
             takeFiles(folder, k == 0, options.includeSubfolders, read, result.inventory, packTime, coverage,
-                      report, filter ? &*filter : nullptr);
+                      report, filter ? &*filter : nullptr, result.folderMetadata);
         };
         result.folders = walkTree(location, walk, host, take, &coverage.skippedNames, &result.leftOut);
         std::sort(result.leftOut.holdingFolders.begin(), result.leftOut.holdingFolders.end());

@@ -49,6 +49,9 @@ struct ScanResult {
     bool locationExists = false;
     ScanCoverage coverage; // what could not be seen
     ScanLeftOut leftOut;   // what the filter rules left out
+    // Each folder's own owner, mode and times, position for position with `folders` (unknown for one
+    // that could not be read); empty when the location is missing.
+    std::vector<FolderMetadata> folderMetadata;
 };
 
 // Scans location (an absolute folder path ending with the separator) into a new folder list and
@@ -71,6 +74,9 @@ struct ScanOptions {
     // folder is not walked; the result's leftOut counts them. The rules are only read, and may be shared
     // by scans running at once.
     std::shared_ptr<const FilterRules> filters;
+    // Read the attributes of every entry (a digest each, Inventory::attributes): one call per entry.
+    // None: not read.
+    AttributeSelection attributes;
 };
 ScanResult scanLocation(std::string_view location, const ScanOptions& options, Side side, ScanHost& host);
 // The same through a location of any kind (location.h): its folders are read through it.

@@ -26,6 +26,7 @@ FolderRead readFolder(Location& location, const std::string& path, bool isRoot, 
     FolderReadOptions read;
     read.fileFacts = options.fileFacts;
     read.isRoot = isRoot;
+    read.attributes = options.attributes;
     return location.readFolder(path, read);
 }
 

@@ -14,10 +14,20 @@
 
 #include "core/platform/file_copy.h"
 #include "core/platform/file_stamp.h"
+#include "core/platform/metadata.h"
 
 #include <cstdint>
 
 namespace paritas {
+
+// An attributes item: what the planner saw of the source's entry, which must still look so when the
+// line runs, and what differed.
+struct MetadataFacts {
+    uint32_t mode = 0; // type and permission bits
+    uint32_t owner = 0;
+    uint32_t group = 0;
+    MetadataKinds differs; // the kinds that differ from the entry's as planned
+};
 
 struct ActionFacts {
     static constexpr uint32_t kNone = 0xffffffffu;
@@ -27,9 +37,13 @@ struct ActionFacts {
     uint32_t original = kNone;
     bool sourceKnown = false;
     // Copy and Move-Rename: the source. DeleteFile: the file to delete. Original: the kept file.
+    // Attributes: the entry to change. HardLink: the file the new name joins.
     FileStamp source;
-    // Copy: what may stand at the destination when the copy is placed.
+    // Copy, HardLink: what may stand at the destination when the copy is placed.
     DestinationPlan destination;
+    // Attributes: the source's metadata as planned. `source` above is then the stamp of the entry to
+    // change (files and links).
+    MetadataFacts metadata;
 };
 
 } // namespace paritas

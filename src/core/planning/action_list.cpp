@@ -17,6 +17,10 @@ std::string_view prefixOf(const PlanItem& item) {
         return kDeleteFilePrefix;
     case ActionKind::RemoveFolder:
         return kRemoveDirPrefix;
+    case ActionKind::Attributes:
+        return kAttributesPrefix;
+    case ActionKind::HardLink:
+        return kHardLinkPrefix;
     case ActionKind::Original:
         break;
     }
@@ -24,7 +28,7 @@ std::string_view prefixOf(const PlanItem& item) {
 }
 
 bool hasDestination(ActionKind kind) {
-    return kind == ActionKind::MoveRename || kind == ActionKind::Copy;
+    return kind == ActionKind::MoveRename || kind == ActionKind::Copy || kind == ActionKind::HardLink;
 }
 
 PlanItem itemOf(ActionKind kind, std::string path, std::string destination = {}) {
@@ -85,6 +89,33 @@ PlanItem originalItem(std::string file, bool marked) {
     PlanItem item = itemOf(ActionKind::Original, std::move(file));
     item.markedOriginal = marked;
     return item;
+}
+
+PlanItem attributesItem(std::string entry, std::string source) {
+    return itemOf(ActionKind::Attributes, std::move(entry), std::move(source));
+}
+PlanItem hardLinkItem(std::string existing, std::string name) {
+    return itemOf(ActionKind::HardLink, std::move(existing), std::move(name));
+}
+
+const MirroredLocation* mirrorOf(const std::vector<MirroredLocation>& mirrors, std::string_view folder) {
+    const MirroredLocation* best = nullptr;
+    for (const MirroredLocation& mirror : mirrors) {
+        const std::string_view location = mirror.location;
+        const bool holds = folder.substr(0, location.size()) == location ||
+                           (!location.empty() && folder == location.substr(0, location.size() - 1));
+        if (holds && (!best || location.size() > best->location.size()))
+            best = &mirror;
+    }
+    return best;
+}
+
+std::string mirroredPath(const MirroredLocation& mirror, std::string_view folder) {
+    if (folder.size() < mirror.location.size())
+        return mirror.source.substr(0, mirror.source.size() - 1); // the location itself
+    std::string path = mirror.source;
+    path += folder.substr(mirror.location.size());
+    return path;
 }
 
 const std::string& shownPath(const PlanItem& item) {

@@ -37,11 +37,28 @@
 // otherwise gets A's spelling by a "Move-Rename " within its folder (a case-only rename in A), and of
 // two or more rows of A whose paths differ only in letter case only the first is planned: B could
 // hold just one of them, so the others are reported and left out (the run is incomplete).
+//
+// Metadata (B follows A): a file or link of B that stays at its target, or is moved there, and whose
+// permissions (owner and group as root; attributes and ACLs with Settings::compareAttributes) differ
+// from its row of A's gets an "Attributes " line right after. Folders of both sides whose metadata
+// differs get theirs after everything else, subfolders first; a folder whose times alone differ takes
+// A's times at the end of the run without a line (FolderTimesPlan::stale), as every folder a line
+// touches does. What B's file system cannot hold is not compared. What the scan of either side could
+// not see is not compared.
+//
+// Hard links (Settings::hardLinks): the names of A that share one file form a group; its first name
+// (in row order) is planned as any row, each other one becomes "HardLink " + the first name's target
+// + "*" + its own target after the line that puts the first in place, replacing what stands there
+// unless it is that file already. A name of B that shares its file with a name whose row of A is
+// another file is copied anew (it stays, in A, a file of its own).
 
 #include "core/planning/plan_support.h"
 
+#include <map>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <unordered_map>
 
 namespace paritas {
 namespace {
@@ -84,11 +101,15 @@ public:
         indexFoldersOfB();
         findLeftOutRowsOfB();
         leaveAloneWhatAHides();
+        groupHardLinksOfA();
+        planFolderMetadata();
         planFolderCreation();
         planFiles();
         planDeletions();
         planFolderRemovals();
         planCopiesOntoRemovedFolders();
+        for (auto& [item, facts] : closingFolders_)
+            out_.add(std::move(item), facts);
         result_.leftAlone = leftAlone_.report(in_.locationA) + notEmptied_.report(in_.locationB) + notCarried_;
         result_.countText = "Actions: " + std::to_string(result_.actions.size());
         return std::move(result_);
@@ -193,7 +214,7 @@ private:
                 host_.keepAlive();
                 continue;
             }
-            if (!quickCheck(i, target) && !search(i, target))
+            if (!linkedName(i, target) && !quickCheck(i, target) && !search(i, target))
                 planCopy(i, target);
             host_.setProgressPosition(int64_t(i));
             host_.keepAlive();
@@ -208,6 +229,7 @@ private:
             return false;
         markB(next);
         cursor_ = next;
+        stays(i, next, target);
         return true;
     }
 
@@ -244,6 +266,7 @@ private:
         if (b_.fullPath(m) == target) {
             markB(m);
             cursor_ = m;
+            stays(i, m, target);
             return true;
         }
         if (!host_.fileExists(target)) {
@@ -255,6 +278,9 @@ private:
                                            factsOfSource(b_, m, out_.creatorOfFolderOf(target)));
             markB(m);
             moveLine_[m] = line;
+            const FileStamp moved = b_.stamp(m); // a move keeps the file
+            madeBy(i, line, &moved);
+            planAttributes(i, m, target, line);
             return true;
         }
         // Something stands at the target: the unmarked row there decides (later rows cannot change it).
@@ -272,6 +298,7 @@ private:
             return false;
         if (foldsB_)
             planCaseRename(occupant, target);
+        stays(i, occupant, target);
         return true;
     }
 
@@ -314,7 +341,7 @@ private:
                 deferred_.push_back({std::move(line), i, target});
                 return;
             }
-            out_.add(std::move(line), copyFacts(i, nothingThere(), out_.creatorOfFolderOf(target)));
+            madeBy(i, out_.add(std::move(line), copyFacts(i, nothingThere(), out_.creatorOfFolderOf(target))));
             return;
         }
         // A file stands at the target. One that a planned move takes away is no reason to skip the copy.
@@ -329,7 +356,7 @@ private:
                 markB(twin); // the copy goes over it: it is the file at the target
         }
         if (leaving != ActionFacts::kNone) {
-            out_.add(std::move(line), copyFacts(i, nothingThere(), leaving));
+            madeBy(i, out_.add(std::move(line), copyFacts(i, nothingThere(), leaving)));
             return;
         }
         const std::optional<FileFacts> facts = host_.fileFacts(target);
@@ -337,8 +364,224 @@ private:
         const bool same = facts && (!c_.size || facts->size == a_.size(i)) &&
                           (!c_.time || timeStep(facts->modifiedTime) == a_.timeStepOf(i));
         if (!same)
-            out_.add(std::move(line),
-                     copyFacts(i, facts ? plannedFile(*facts) : nothingThere(), ActionFacts::kNone));
+            madeBy(i, out_.add(std::move(line),
+                               copyFacts(i, facts ? plannedFile(*facts) : nothingThere(), ActionFacts::kNone)));
+    }
+
+    // ---- metadata ----
+
+    // Row i of A stays at its target as row j of B: its metadata follows A's, and with hard links its
+    // file must be shared in B only as A's is.
+    void stays(std::size_t i, std::size_t j, const std::string& target) {
+        if (hardLinks_ && sharedApart(i, j)) {
+            madeBy(i, out_.add(copyItem(std::string(a_.fullPath(i)), target),
+                               copyFacts(i, plannedFile(b_.stamp(j)), ActionFacts::kNone)));
+            return;
+        }
+        const FileStamp there = b_.stamp(j);
+        madeBy(i, ActionFacts::kNone, &there);
+        planAttributes(i, j, target, ActionFacts::kNone);
+    }
+
+    // The kinds of metadata in which row j of B differs from row i of A, as far as B can hold them.
+    MetadataKinds metadataDifferences(const MetadataFacts& a, uint64_t attributesA, const EntryOwnership& b,
+                                      uint64_t attributesB) {
+        const bool link = S_ISLNK(a.mode);
+        if ((a.mode & S_IFMT) != (b.mode & S_IFMT))
+            return {}; // no change of metadata alone
+        // A link's permission bits mean nothing on Linux and cannot be set.
+        const MetadataComparison comparison{.owners = canKeepOwners(), .permissions = !link};
+        MetadataKinds kinds = ownershipDifferences({a.mode & 07777, a.owner, a.group},
+                                                   {b.mode & 07777, b.owner, b.group}, comparison);
+        if (compareAttributes_ && attributesA != kAttributesUnread && attributesB != kAttributesUnread &&
+            attributesA != attributesB)
+            kinds.add(MetadataKind::ExtendedAttributes);
+        return heldInB(kinds);
+    }
+
+    // The kinds of `kinds` that B's file system holds (asked of it once, and only here).
+    MetadataKinds heldInB(MetadataKinds kinds) {
+        if (kinds.empty())
+            return kinds;
+        if (!capabilitiesOfB_)
+            capabilitiesOfB_ = host_.capabilities(in_.locationB);
+        MetadataKinds held;
+        for (const MetadataKind kind : {MetadataKind::Owners, MetadataKind::Permissions})
+            if (kinds.has(kind) && capabilitiesOfB_->ownersAndModes)
+                held.add(kind);
+        if (kinds.has(MetadataKind::ExtendedAttributes) && capabilitiesOfB_->extendedAttributes)
+            held.add(MetadataKind::ExtendedAttributes);
+        if (kinds.has(MetadataKind::HardLinks) && capabilitiesOfB_->hardLinks)
+            held.add(MetadataKind::HardLinks);
+        return held;
+    }
+
+    // "Attributes " + target when row j of B (at the target once line `after` is done) differs from row
+    // i of A in metadata alone.
+    void planAttributes(std::size_t i, std::size_t j, const std::string& target, uint32_t after) {
+        if (!a_.ownershipKnown(i) || !b_.ownershipKnown(j))
+            return;
+        const EntryOwnership a = a_.ownership(i);
+        const MetadataFacts source{a.mode, a.owner, a.group, {}};
+        const MetadataKinds kinds =
+            metadataDifferences(source, a_.attributes(i), b_.ownership(j), b_.attributes(j));
+        if (kinds.empty())
+            return;
+        ActionFacts facts = factsOfSource(b_, j, after);
+        facts.metadata = source;
+        facts.metadata.differs = kinds;
+        out_.add(attributesItem(target, std::string(a_.fullPath(i))), facts);
+    }
+
+    // The folders both sides hold: "Attributes " where their metadata differs; where their times alone
+    // differ, they take A's at the end of the run. A line that takes none of the owner's permissions
+    // away comes first, parents first (it may open a folder the other lines put files into, for a run
+    // without root's powers); every other one after everything else, subfolders first, so that a
+    // folder made read-only keeps no line from its contents.
+    void planFolderMetadata() {
+        if (!in_.folderMetadataA || !in_.folderMetadataB)
+            return;
+        const FolderList& foldersA = *in_.foldersA;
+        const std::vector<FolderMetadata>& metadataA = *in_.folderMetadataA;
+        const std::vector<FolderMetadata>& metadataB = *in_.folderMetadataB;
+        if (metadataA.size() != foldersA.size() || metadataB.size() != in_.foldersB->size())
+            return;
+        const std::string_view stemA = locationStem(in_.locationA);
+        const std::string_view stemB = locationStem(in_.locationB);
+        std::vector<std::pair<PlanItem, ActionFacts>> opening;
+        // The location itself keeps its own metadata.
+        for (std::size_t k = foldersA.size(); k-- > 1;) {
+            const std::string_view part = folderPart(foldersA[k], in_.locationA);
+            if (blindA_.coversItself(part.substr(1)) || blindB_.coversItself(part.substr(1)))
+                continue;
+            const auto inB = folderIndexB_.find(std::string(stemB) + std::string(part) + kSeparator);
+            if (inB == folderIndexB_.end())
+                continue; // made by this run, with A's metadata
+            const FolderMetadata& a = metadataA[k];
+            const FolderMetadata& b = metadataB[inB->second];
+            if (!a.known() || !b.known())
+                continue;
+            const MetadataFacts source{a.ownership.mode, a.ownership.owner, a.ownership.group, {}};
+            const MetadataKinds kinds = metadataDifferences(source, a.attributes, b.ownership, b.attributes);
+            const std::string folder = std::string(stemB) + std::string(part);
+            if (!kinds.empty()) {
+                ActionFacts facts;
+                facts.metadata = source;
+                facts.metadata.differs = kinds;
+                const bool opens = (a.ownership.mode & S_IRWXU & b.ownership.mode) == (b.ownership.mode & S_IRWXU);
+                (opens ? opening : closingFolders_)
+                    .emplace_back(attributesItem(folder, std::string(stemA) + std::string(part)), facts);
+            } else if (timesDiffer(a, b)) {
+                result_.folderTimes.stale.push_back(folder);
+            }
+        }
+        for (auto line = opening.rbegin(); line != opening.rend(); ++line)
+            out_.add(std::move(line->first), line->second);
+        // B itself keeps its owner and permissions, and takes A's times as every folder does.
+        if (!metadataA.empty() && !metadataB.empty() && metadataA[0].known() && metadataB[0].known() &&
+            timesDiffer(metadataA[0], metadataB[0]))
+            result_.folderTimes.stale.push_back(std::string(stemB));
+    }
+
+    // Folder times differ by more than B's file system can tell apart.
+    bool timesDiffer(const FolderMetadata& a, const FolderMetadata& b) {
+        const int64_t difference = (a.modifiedTime - b.modifiedTime) * 1000000000 +
+                                   (int64_t(a.modifiedNanos) - int64_t(b.modifiedNanos));
+        if (difference == 0)
+            return false;
+        if (!capabilitiesOfB_)
+            capabilitiesOfB_ = host_.capabilities(in_.locationB);
+        const int64_t step = capabilitiesOfB_->timeGranularityNs;
+        return step > 0 && (difference >= step || difference <= -step);
+    }
+
+    // ---- hard links ----
+
+    // Each row of A that shares its file with an earlier row: the group's first row.
+    void groupHardLinksOfA() {
+        if (!hardLinks_)
+            return;
+        std::vector<LinkFacts> facts(a_.fileCount());
+        bool any = false;
+        for (std::size_t i = 0; i < a_.fileCount(); ++i) {
+            facts[i] = a_.isLink(i) ? LinkFacts{} : a_.linkFacts(i); // a symbolic link is a name of its own
+            any = any || facts[i].links > 1;
+        }
+        if (!any)
+            return;
+        for (const HardLinkGroup& group : groupHardLinks(facts))
+            for (const std::size_t row : group.rows)
+                firstOfGroup_.emplace(uint32_t(row), uint32_t(group.rows.front()));
+    }
+
+    // Where the first name of a group stands in B once its line `line` is done (kNone: it stands
+    // already), with the stamp its file has there when known.
+    struct PlacedName {
+        uint32_t line = ActionFacts::kNone;
+        bool stampKnown = false;
+        FileStamp stamp;
+    };
+
+    void madeBy(std::size_t i, uint32_t line, const FileStamp* stamp = nullptr) {
+        if (firstOfGroup_.empty())
+            return;
+        const auto first = firstOfGroup_.find(uint32_t(i));
+        if (first == firstOfGroup_.end() || first->second != i)
+            return; // only the first name of a group is linked to
+        PlacedName placed{line, stamp != nullptr, stamp ? *stamp : FileStamp{}};
+        placed_.insert_or_assign(uint32_t(i), placed);
+    }
+
+    // Row i of B's name j shares its file in B with a name whose row of A is another file.
+    bool sharedApart(std::size_t i, std::size_t j) {
+        const LinkFacts b = b_.linkFacts(j);
+        if (b.links <= 1 || b_.isLink(j))
+            return false;
+        const LinkFacts a = a_.linkFacts(i);
+        const auto [partner, added] = partnerInA_.try_emplace(identity(b), identity(a));
+        return !added && partner->second != identity(a);
+    }
+
+    static std::pair<uint64_t, uint64_t> identity(const LinkFacts& facts) { return {facts.device, facts.inode}; }
+
+    // Row i shares its file with an earlier row of A: its target becomes a second name of the first
+    // row's. False when that cannot be planned (the first row was not put in place, a folder or
+    // something unlisted stands at the target): the row is then planned as any other.
+    bool linkedName(std::size_t i, const std::string& target) {
+        if (firstOfGroup_.empty())
+            return false;
+        const auto first = firstOfGroup_.find(uint32_t(i));
+        if (first == firstOfGroup_.end() || first->second == i)
+            return false;
+        const auto placed = placed_.find(first->second);
+        // Where B holds no hard links each name stays a copy of its own (and is no difference).
+        if (placed == placed_.end() || folderOfBAt(target) || heldInB(MetadataKind::HardLinks).empty())
+            return false;
+        const std::string existing = in_.locationB + std::string(relativePath(a_.fullPath(first->second), in_.locationA));
+        buildIndexes();
+        const uint32_t there = unmarkedRowAt(target);
+        if (there == kNone && host_.fileExists(target))
+            return false;
+        if (there != kNone && moveLine_[there] != ActionFacts::kNone)
+            return false;
+        const PlacedName& name = placed->second;
+        if (there != kNone && name.line == ActionFacts::kNone && name.stampKnown) {
+            const uint32_t existingRow = rowAt(existing);
+            if (existingRow != kNone && identity(b_.linkFacts(existingRow)) == identity(b_.linkFacts(there))) {
+                markB(there); // linked already
+                partnerInA_.try_emplace(identity(b_.linkFacts(there)), identity(a_.linkFacts(i)));
+                return true;
+            }
+        }
+        ActionFacts facts;
+        facts.after = name.line != ActionFacts::kNone ? name.line : out_.creatorOfFolderOf(target);
+        facts.sourceKnown = name.stampKnown;
+        facts.source = name.stamp;
+        facts.destination = there != kNone ? plannedFile(b_.stamp(there)) : nothingThere();
+        if (there != kNone)
+            markB(there);
+        out_.add(hardLinkItem(existing, target), facts);
+        return true;
     }
 
     ActionFacts copyFacts(std::size_t i, DestinationPlan destination, uint32_t after) const {
@@ -593,6 +836,17 @@ private:
     RowGroups foldedA_;
     std::unordered_multimap<uint64_t, uint32_t> firstSpelling_; // folded relative path's hash -> rows of A
     std::size_t notCarried_ = 0; // rows of A that B cannot hold beside another spelling
+    // Metadata and hard links.
+    const bool hardLinks_ = in_.settings.hardLinks;
+    const bool compareAttributes_ =
+        in_.settings.compareAttributes && a_.attributesRead() && b_.attributesRead();
+    std::optional<FileSystemCapabilities> capabilitiesOfB_;
+    // Attributes lines of folders that take permissions away: after every other line.
+    std::vector<std::pair<PlanItem, ActionFacts>> closingFolders_;
+    std::unordered_map<uint32_t, uint32_t> firstOfGroup_; // row of A in a group -> the group's first row
+    std::unordered_map<uint32_t, PlacedName> placed_;     // first rows of groups, once planned
+    // A file of B shared by several names -> the file of A its first name stands for.
+    std::map<std::pair<uint64_t, uint64_t>, std::pair<uint64_t, uint64_t>> partnerInA_;
 };
 
 } // namespace

@@ -62,6 +62,13 @@ bool PlannerHost::foldsLetterCase(const std::string& location) {
     Location* holder = locations_ ? locations_->holding(location) : nullptr;
     return holder && holder->foldsLetterCase(mayProbe_);
 }
+FileSystemCapabilities PlannerHost::capabilities(const std::string& location) {
+    // A location that does not exist yet is not probed: it would learn nothing, and keep that.
+    if (Location* at = locations_ ? locations_->withText(location) : nullptr; at && at->exists())
+        return at->capabilities();
+    return {};
+}
+
 FolderAncestry PlannerHost::ancestry(const std::string& path) {
     if (Location* location = locations_ ? locations_->withText(path) : nullptr)
         return location->ancestry();
@@ -428,6 +435,15 @@ bool BlindSpots::covers(std::string_view relative) const {
     return !empty() && !spotOf(relative).empty();
 }
 
+bool BlindSpots::coversItself(std::string_view relative) const {
+    if (empty())
+        return false;
+    while (!relative.empty() && relative.back() == kSeparator)
+        relative.remove_suffix(1);
+    const std::string probe(relative);
+    return folders_.count(probe) > 0 || entries_.count(probe) > 0 || covers(relative);
+}
+
 std::size_t LeftAlone::report(const std::string& otherLocation) {
     std::size_t total = 0;
     std::vector<std::pair<std::string, std::size_t>> spots(counts_.begin(), counts_.end());
@@ -448,6 +464,23 @@ PlanWriter::PlanWriter(PlanResult& result, PlanKind kind, const std::string& loc
     result_.written = writtenLocations(kind, locationA, locationB);
     result_.locations = kind == PlanKind::DuplicatesWithinA ? std::vector<std::string>{locationA}
                                                             : std::vector<std::string>{locationA, locationB};
+    // B follows A in every folder in a backup; the other modes make folders for the other side's.
+    std::vector<MirroredLocation>& mirrors = result_.folderTimes.mirrors;
+    switch (kind) {
+    case PlanKind::Backup:
+        mirrors.push_back({locationB, locationA, true});
+        break;
+    case PlanKind::FolderSynch:
+        mirrors.push_back({locationB, locationA, false});
+        mirrors.push_back({locationA, locationB, false});
+        break;
+    case PlanKind::CopyMissing:
+        mirrors.push_back({locationB, locationA, false});
+        break;
+    case PlanKind::DeleteDuplicates:
+    case PlanKind::DuplicatesWithinA:
+        break;
+    }
 }
 
 uint32_t PlanWriter::add(PlanItem item, ActionFacts facts) {

@@ -330,6 +330,9 @@ public:
     bool empty() const { return folders_.empty() && entries_.empty(); }
     // True when the relative path of a file or folder lies in or below a spot.
     bool covers(std::string_view relative) const;
+    // covers(), or `relative` is a spot itself (a folder whose contents could not be read: its own
+    // metadata is known, but what it holds is not, so nothing about it is changed).
+    bool coversItself(std::string_view relative) const;
     // The spot that covers `relative`, for log lines; empty when none.
     std::string spotOf(std::string_view relative) const;
     // A spot at or below the folder `relative` (which therefore holds something unknown); empty when

@@ -58,6 +58,9 @@ public:
     // Two spellings that differ only in letter case name one entry in the location `location`
     // (Location::foldsLetterCase; learnt without writing unless the run writes anyway).
     virtual bool foldsLetterCase(const std::string& location);
+    // What the file system of the location `location` (a text the planner named) can hold: asked only
+    // of an existing location, and only when a comparison of metadata needs it (it probes by trying).
+    virtual FileSystemCapabilities capabilities(const std::string& location);
 
 private:
     EntryFacts entryAt(const std::string& path);
@@ -90,6 +93,10 @@ struct PlanInput {
     // and folders of B they leave out are deleted and removed like anything A lacks, but a left-out
     // row is never taken as a file moved from elsewhere (nullptr: no such deletion).
     const FilterRules* leftOutDeletedFromB = nullptr;
+    // What the scans saw of each folder itself, position for position with the folder lists (nullptr:
+    // not known; no folder's metadata is compared then).
+    const std::vector<FolderMetadata>* folderMetadataA = nullptr;
+    const std::vector<FolderMetadata>* folderMetadataB = nullptr;
 };
 
 // The matched marks of one inventory: one per row, set on the rows a planner paired.
@@ -102,6 +109,8 @@ struct PlanResult {
     // The locations the plan changes (writtenLocations of its mode).
     std::vector<std::string> written;
     MatchMarks marksA, marksB;
+    // The folders whose times the run keeps (action_list.h).
+    FolderTimesPlan folderTimes;
     // Files and folders the plan leaves alone because the other side could not be seen there; each
     // is logged. A run with any is not a complete run.
     std::size_t leftAlone = 0;

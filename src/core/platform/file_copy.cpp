@@ -4,6 +4,7 @@
 #include "core/platform/capabilities.h"
 #include "core/platform/file_ops.h"
 #include "core/platform/file_queries.h"
+#include "core/platform/metadata.h"
 #include "core/platform/placement.h"
 #include "core/platform/unique_fd.h"
 #include "core/platform/work_journal.h"
@@ -328,6 +329,47 @@ CopyResult linkUnnamedAsNew(FileHandle& out, int dir, const std::string& name) {
     return copied();
 }
 
+// The new content takes the source's metadata before it takes a name: with a keeper all of it
+// (metadata.h), else the rwx bits and the times.
+CopyResult keepMetadata(int in, const struct stat& before, int out, const CopyOptions& options) {
+    if (!options.keeper) {
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        if (::futimens(out, times) != 0)
+            return failed(errno);
+        if (::fchmod(out, before.st_mode & 0777) != 0)
+            return failed(errno);
+        return copied();
+    }
+    EntryMetadata source = metadataFromStat(before);
+    AttributesRead attributes = readAttributes(in, kAllAttributes);
+    if (!attributes.ok())
+        return failed(attributes.error, "the source's " + attributes.detail);
+    source.attributesRead = kAllAttributes;
+    source.attributes = std::move(attributes.attributes);
+    const MetadataApplied applied = applyToNewFile(out, source, *options.keeper);
+    if (!applied.ok())
+        return failed(applied.error, applied.detail);
+    return copied();
+}
+
+// A link's metadata, on its temporary name: with a keeper its owner, attributes and times, else its
+// times.
+CopyResult keepLinkMetadata(int sourceDir, const std::string& sourceName, const struct stat& link, int dir,
+                            const std::string& name, const CopyOptions& options) {
+    if (!options.keeper) {
+        const timespec times[2] = {link.st_atim, link.st_mtim};
+        return ::utimensat(dir, name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? copied() : failed(errno);
+    }
+    EntryMetadata source = metadataFromStat(link);
+    AttributesRead attributes = readAttributesAt(sourceDir, sourceName, kAllAttributes);
+    if (!attributes.ok())
+        return failed(attributes.error, "the source's " + attributes.detail);
+    source.attributesRead = kAllAttributes;
+    source.attributes = std::move(attributes.attributes);
+    const MetadataApplied applied = applyToLink(dir, name, source, *options.keeper);
+    return applied.ok() ? copied() : failed(applied.error, applied.detail);
+}
+
 CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std::string& name,
                            const DestinationPlan& plan, CopyObserver& observer, const OldVersion& old,
                            const CopyOptions& options) {
@@ -355,11 +397,8 @@ CopyResult copyRegularFile(int in, const struct stat& before, int dir, const std
             !compared.ok())
             return compared;
 
-    const timespec times[2] = {before.st_atim, before.st_mtim};
-    if (::futimens(out.get(), times) != 0)
-        return failed(errno);
-    if (::fchmod(out.get(), before.st_mode & 0777) != 0)
-        return failed(errno);
+    if (CopyResult kept = keepMetadata(in, before, out.get(), options); !kept.ok())
+        return kept;
 
     if (!temporary.held()) {
         if (plan.kind == DestinationPlan::Kind::Nothing)
@@ -394,7 +433,7 @@ std::string readLinkAt(int dir, const std::string& name, std::size_t sizeHint, i
 
 CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const struct stat& link, int dir,
                             const std::string& name, const DestinationPlan& plan, CopyObserver& observer,
-                            const OldVersion& old, const FileSystemCapabilities* capabilities) {
+                            const OldVersion& old, const CopyOptions& options) {
     int error = 0;
     const std::string target =
         readLinkAt(sourceDir, sourceName, static_cast<std::size_t>(link.st_size), error);
@@ -417,13 +456,12 @@ CopyResult copySymbolicLink(int sourceDir, const std::string& sourceName, const 
     }
     if (!temporary.held())
         return failed(EEXIST);
-    const timespec times[2] = {link.st_atim, link.st_mtim};
-    if (::utimensat(dir, temporary.name().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        return failed(errno);
+    if (CopyResult kept = keepLinkMetadata(sourceDir, sourceName, link, dir, temporary.name(), options); !kept.ok())
+        return kept;
     observer.progress(total, total);
     if (observer.cancelRequested())
         return cancelled();
-    return placed(placeHeld(dir, temporary, name, plan, old, capabilities));
+    return placed(placeHeld(dir, temporary, name, plan, old, options.capabilities));
 }
 
 } // namespace
@@ -481,7 +519,7 @@ CopyResult copyFileBeneath(LocationResolver& sourceSide, const std::string& sour
             return failed(ready);
     if (S_ISLNK(st.st_mode))
         return copySymbolicLink(from.folder.get(), from.name, st, to.folder.get(), to.name, plan, observer,
-                                old, options.capabilities);
+                                old, options);
     return copyRegularFile(in.get(), st, to.folder.get(), to.name, plan, observer, old, options);
 }
 

@@ -37,7 +37,7 @@
 // A symbolic link is copied as a link holding the same target text, placed the same way. Anything
 // that is neither a regular file nor a link (a folder, a FIFO, a device) is refused. The permission
 // bits (rwx for user, group, others; never set-user-id or set-group-id) and the modified time,
-// nanoseconds included, are kept; the owner is not. A source that changes size or modified time while
+// nanoseconds included, are kept; the owner is not, unless CopyOptions::keeper asks for everything. A source that changes size or modified time while
 // it is being copied fails the copy (kChangedWhileCopied), because the result would carry the old
 // time with new bytes; one that is no longer a file or link fails with kNoLongerAFile.
 
@@ -53,6 +53,7 @@ namespace paritas {
 
 struct FileSystemCapabilities;
 class TemporaryNameLog;
+class MetadataKeeper;
 
 // Told how a copy advances, asked between chunks whether to give up.
 struct CopyObserver {
@@ -102,6 +103,13 @@ struct CopyOptions {
     // Told before any temporary name is made in the destination's folder (work_journal.h), so that a
     // run killed meanwhile is mended by the next; nullptr: nothing is recorded.
     TemporaryNameLog* journal = nullptr;
+    // With a keeper the copy carries all of the source's metadata before it takes its name, in the order
+    // of metadata.h: owner and group (where the process may set them), the extended attributes and ACLs
+    // (kAllAttributes), the permission bits (set-user-id and set-group-id with the owner and group they
+    // belong to), the access and modified times; a link its owner, its attributes and its own times.
+    // What the destination's file system cannot hold is told to the keeper, once per kind, and is no
+    // failure. Without one: the rwx bits and the times only, as described above.
+    MetadataKeeper* keeper = nullptr;
 };
 
 // Copies in chunks of this size, so that progress and cancel come at least this often.

@@ -49,6 +49,11 @@ bool isDotOrDotDot(const char* name) {
 
 using FileDescriptor = UniqueFd;
 
+EntryOwnership entryOwnershipOf(const struct stat& st) {
+    return {static_cast<uint32_t>(st.st_mode), st.st_uid, st.st_gid, static_cast<uint32_t>(st.st_nlink),
+            static_cast<uint64_t>(st.st_dev)};
+}
+
 } // namespace
 
 FolderListing::FolderListing() = default;
@@ -75,6 +80,11 @@ bool listFolderSorted(const std::string& path, const ListingOptions& options, Fo
             return false;
         }
         listing.folderId_ = ObjectId{static_cast<uint64_t>(self.st_dev), static_cast<uint64_t>(self.st_ino)};
+        FolderSelf& facts = listing.folderSelf_;
+        facts.ownership = entryOwnershipOf(self);
+        facts.modifiedTime = static_cast<int64_t>(self.st_mtim.tv_sec);
+        facts.modifiedNanos = static_cast<int32_t>(self.st_mtim.tv_nsec);
+        facts.attributes = options.attributes.any() ? attributesDigestOf(folder.get(), options.attributes) : 0;
     }
 
     // Read every raw entry record into one buffer; names stay where the kernel wrote them.
@@ -141,6 +151,9 @@ bool listFolderSorted(const std::string& path, const ListingOptions& options, Fo
             entry.modifiedTime = static_cast<int64_t>(st.st_mtim.tv_sec);
             entry.modifiedNanos = static_cast<int32_t>(st.st_mtim.tv_nsec);
             entry.inode = static_cast<uint64_t>(st.st_ino);
+            entry.ownership = entryOwnershipOf(st);
+            if (options.attributes.any())
+                entry.attributes = attributesDigestAt(folder.get(), std::string(entry.name), options.attributes);
         }
     }
     if (options.fileFacts && !statted && !listing.entries_.empty()) {

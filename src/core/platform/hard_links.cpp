@@ -1,6 +1,9 @@
 #include "core/platform/hard_links.h"
 
+#include "core/platform/capabilities.h"
 #include "core/platform/entry_handle.h"
+#include "core/platform/file_queries.h"
+#include "core/platform/placement.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,7 +24,7 @@ Identity identityOf(const LinkFacts& facts) {
 }
 
 LinkResult linkFailed(int error) {
-    return {LinkOutcome::Failed, error};
+    return {LinkOutcome::Failed, error, {}, {}};
 }
 
 // Why a name that was to be free is taken: a folder standing there, or something that appeared since
@@ -75,6 +78,85 @@ std::vector<std::size_t> hardLinkMismatches(std::span<const LinkFacts> a, std::s
     return mismatches;
 }
 
+namespace {
+
+// What a failed linkat says: the name is taken, the file system holds no (more) links here (told to
+// `keeper` where it holds none at all), or a failure of this one link.
+LinkResult linkRefused(int error, int dir, const std::string& name, const struct stat& existing,
+                       MetadataKeeper* keeper) {
+    switch (error) {
+    case EEXIST:
+        return linkFailed(takenReason(dir, name));
+    case EPERM:
+        // Also the kernel's guard against linking other users' files (protected_hardlinks).
+        if (::geteuid() != 0 && existing.st_uid != ::geteuid())
+            return linkFailed(error);
+        [[fallthrough]];
+    case EOPNOTSUPP:
+    case ENOSYS:
+        if (keeper)
+            keeper->refused(MetadataKind::HardLinks, existing.st_dev);
+        return {LinkOutcome::NotHeld, error, {}, {}};
+    case EMLINK: // this file has all the names it may have
+    case EXDEV:  // the new name lies on another file system below the location
+        return {LinkOutcome::NotHeld, error, {}, {}};
+    default:
+        return linkFailed(error);
+    }
+}
+
+} // namespace
+
+LinkResult placeHardLinkBeneath(LocationResolver& locations, const std::string& existingPath,
+                                const FileStamp* expected, const std::string& newPath,
+                                const DestinationPlan& plan, const CopyOptions& options) {
+    const ResolvedPath from = locations.resolve(existingPath);
+    if (!from.ok())
+        return linkFailed(from.error);
+    const detail::EntryHandle existing = detail::EntryHandle::openPath(from.folder.get(), from.name);
+    if (!existing.valid())
+        return linkFailed(existing.error() == ENOENT ? kChangedSincePlanning : existing.error());
+    struct stat st {};
+    if (const int error = existing.stat(st); error != 0)
+        return linkFailed(error);
+    if (S_ISDIR(st.st_mode) || (expected && !sameFileOn(options.capabilities, stampOf(st), *expected)))
+        return linkFailed(kChangedSincePlanning);
+    if ((options.capabilities && !options.capabilities->hardLinks) ||
+        (options.keeper && !options.keeper->mayTry(MetadataKind::HardLinks, st.st_dev)))
+        return {LinkOutcome::NotHeld, 0, {}, {}};
+    const ResolvedPath to = locations.resolve(newPath);
+    if (!to.ok())
+        return linkFailed(to.error);
+    const int dir = to.folder.get();
+    if (plan.kind == DestinationPlan::Kind::Nothing) {
+        // linkat never replaces: the name is given only while it is free.
+        if (::linkat(AT_FDCWD, existing.procPath(), dir, to.name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return {LinkOutcome::Linked, 0, {}, {}};
+        return linkRefused(errno, dir, to.name, st, options.keeper);
+    }
+    // A file there that is to be kept must have somewhere to go before anything changes.
+    struct stat there {};
+    if (options.disposal && ::fstatat(dir, to.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(there.st_mode))
+        if (const Disposed ready = options.disposal->ready(dir, newPath); !ready.ok())
+            return {LinkOutcome::Failed, ready.error, ready.detail, {}};
+    placement::TemporaryName held(dir);
+    for (int attempt = 0; attempt < 16 && !held.held(); ++attempt) {
+        std::string name = copyTemporaryName();
+        if (::linkat(AT_FDCWD, existing.procPath(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            held.hold(std::move(name));
+        else if (errno != EEXIST)
+            return linkRefused(errno, dir, to.name, st, options.keeper);
+    }
+    if (!held.held())
+        return linkFailed(EEXIST);
+    const placement::OldVersion old{options.disposal, &newPath, options.between};
+    const Disposed placed = placement::placeHeld(dir, held, to.name, plan, old, options.capabilities);
+    if (!placed.ok())
+        return {LinkOutcome::Failed, placed.error, placed.detail, {}};
+    return {LinkOutcome::Linked, 0, {}, placed.keptAt};
+}
+
 LinkResult linkBeneath(LocationResolver& locations, const std::string& existingPath,
                        const FileStamp* expected, const std::string& newPath, MetadataKeeper& keeper) {
     const ResolvedPath from = locations.resolve(existingPath);
@@ -92,11 +174,11 @@ LinkResult linkBeneath(LocationResolver& locations, const std::string& existingP
     if (!to.ok())
         return linkFailed(to.error);
     if (!keeper.mayTry(MetadataKind::HardLinks, st.st_dev))
-        return {LinkOutcome::NotHeld, 0};
+        return {LinkOutcome::NotHeld, 0, {}, {}};
     // Through the descriptor, so that the name is given to the very file checked above (a link
     // included: the /proc entry leads to the link itself). linkat never replaces.
     if (::linkat(AT_FDCWD, existing.procPath(), to.folder.get(), to.name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return {LinkOutcome::Linked, 0};
+        return {LinkOutcome::Linked, 0, {}, {}};
     const int error = errno;
     switch (error) {
     case EEXIST:
@@ -109,10 +191,10 @@ LinkResult linkBeneath(LocationResolver& locations, const std::string& existingP
     case EOPNOTSUPP:
     case ENOSYS:
         keeper.refused(MetadataKind::HardLinks, st.st_dev);
-        return {LinkOutcome::NotHeld, error};
+        return {LinkOutcome::NotHeld, error, {}, {}};
     case EMLINK: // this file has all the names it may have
     case EXDEV:  // the new name lies on another file system below the location
-        return {LinkOutcome::NotHeld, error};
+        return {LinkOutcome::NotHeld, error, {}, {}};
     default:
         return linkFailed(error);
     }

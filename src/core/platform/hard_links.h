@@ -10,6 +10,7 @@
 // names lie outside A); it is still one group.
 
 #include "core/platform/beneath.h"
+#include "core/platform/file_copy.h"
 #include "core/platform/file_stamp.h"
 #include "core/platform/metadata.h"
 
@@ -49,7 +50,9 @@ enum class LinkOutcome {
 
 struct LinkResult {
     LinkOutcome outcome = LinkOutcome::Failed;
-    int error = 0; // errno or a code of beneath.h
+    int error = 0;      // errno or a code of beneath.h
+    std::string detail; // more about a failure, for the reason line
+    std::string keptAt; // where a replaced old version went when it was kept (placeHardLinkBeneath)
     bool ok() const { return outcome == LinkOutcome::Linked; }
 };
 
@@ -60,5 +63,16 @@ struct LinkResult {
 // as are a full link count and a second name on another file system below the location.
 LinkResult linkBeneath(LocationResolver& locations, const std::string& existingPath,
                        const FileStamp* expected, const std::string& newPath, MetadataKeeper& keeper);
+
+// linkBeneath placed as a copy is (placement.h): nothing expected at `newPath` (plan Nothing): linked
+// there, never replacing; a file expected there (Planned): linked under a temporary name in its folder
+// and put in place of only that file, the old version going where options.disposal sends it (and
+// returning when it cannot be kept); Anything: in place of whatever file stands there. With `expected`
+// the file at `existingPath` must still be that one (compared as options.capabilities allow). The
+// hard links a file system lacks (options.capabilities, options.keeper) answer NotHeld, changing
+// nothing.
+LinkResult placeHardLinkBeneath(LocationResolver& locations, const std::string& existingPath,
+                                const FileStamp* expected, const std::string& newPath,
+                                const DestinationPlan& plan, const CopyOptions& options);
 
 } // namespace paritas

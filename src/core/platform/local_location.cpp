@@ -217,6 +217,7 @@ FolderRead LocalLocation::readFolder(const std::string& folder, const FolderRead
     listingOptions.fileFacts = options.fileFacts;
     listingOptions.followLinkAtPath = options.isRoot; // the root may be a link the user chose
     listingOptions.folderId = true;
+    listingOptions.attributes = options.attributes;
     if (!listFolderSorted(folder, listingOptions, listing)) {
         // A folder removed (or replaced by a file) since its parent was read is taken as read a moment
         // later: it holds nothing, and nothing is unknown. Only the root must be there.
@@ -226,6 +227,7 @@ FolderRead LocalLocation::readFolder(const std::string& folder, const FolderRead
         return read;
     }
     read.id = listing.folderId();
+    read.self = listing.folderSelf();
     read.searchDenied = listing.searchDenied();
     std::size_t bytes = 0;
     for (const FolderEntry& entry : listing)
@@ -243,6 +245,8 @@ FolderRead LocalLocation::readFolder(const std::string& folder, const FolderRead
         e.modifiedTime = entry.modifiedTime;
         e.modifiedNanos = entry.modifiedNanos;
         e.inode = entry.inode;
+        e.ownership = entry.ownership;
+        e.attributes = entry.attributes;
         read.names.append(entry.name);
         read.entries.push_back(e);
     }
@@ -255,7 +259,7 @@ EntryFacts LocalLocation::entryAt(const std::string& path) {
         return facts;
     // The location itself is the folder the user chose: it may be a link to one.
     struct stat st {};
-    if (path == text() || path + std::string(1, kSeparator) == text()) {
+    if (isRootPath(path)) {
         if (::stat(text().c_str(), &st) != 0) {
             facts.error = errno == ENOENT ? 0 : errno;
             return facts;
@@ -321,6 +325,67 @@ CopyResult LocalLocation::moveByCopy(const std::string& source, const FileStamp*
     moving.sourceCapabilities = moving.capabilities;
     moving.journal = journal_.get();
     return copyThenDeleteIfUnchanged(resolver_, source, planned, destination, observer, moving);
+}
+
+bool LocalLocation::isRootPath(const std::string& path) const {
+    return path == text() || path + std::string(1, kSeparator) == text();
+}
+
+MetadataRead LocalLocation::readMetadata(const std::string& path, const AttributeSelection& selection) {
+    if (!isRootPath(path))
+        return readMetadataBeneath(resolver_, path, selection);
+    // The location itself may be a link the user chose: its folder is read.
+    const UniqueFd root(::open(text().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid()) {
+        MetadataRead read;
+        read.error = errno;
+        return read;
+    }
+    return paritas::readMetadata(root.get(), selection);
+}
+
+MetadataApplied LocalLocation::applyMetadata(const std::string& path, const EntryMetadata& source,
+                                             const MetadataStep& step, MetadataKeeper& keeper) {
+    UniqueFd root;
+    ResolvedPath at;
+    if (isRootPath(path)) {
+        root = UniqueFd(::open(text().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!root.valid())
+            return {errno, {}};
+    } else {
+        at = resolver_.resolve(path);
+        if (!at.ok())
+            return {at.error == ENOENT ? kChangedSincePlanning : at.error, {}};
+    }
+    if (step.kind == MetadataStep::Kind::Entry) {
+        if (root.valid())
+            return {EISDIR, "the location itself keeps its own"};
+        return updateMetadataAt(at.folder.get(), at.name, source, step.expected, keeper);
+    }
+    // A folder the run made: opened as the folder itself, never through a link that took its place.
+    const UniqueFd folder(root.valid() ? std::move(root)
+                                       : UniqueFd(::openat(at.folder.get(), at.name.c_str(),
+                                                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
+    if (!folder.valid())
+        return {errno == ENOENT || errno == ELOOP || errno == ENOTDIR ? kChangedSincePlanning : errno, {}};
+    switch (step.kind) {
+    case MetadataStep::Kind::NewFolder:
+        return applyToNewFolder(folder.get(), source, keeper);
+    case MetadataStep::Kind::FinishFolder:
+        return finishFolder(folder.get(), source, keeper);
+    case MetadataStep::Kind::FolderTimes:
+    case MetadataStep::Kind::Entry:
+        break;
+    }
+    return finishFolderTimes(folder.get(), source, keeper);
+}
+
+LinkResult LocalLocation::placeHardLink(const std::string& existing, const FileStamp* expected,
+                                        const std::string& destination, const DestinationPlan& plan,
+                                        const CopyOptions& options) {
+    CopyOptions placing = watched(options, watcher_);
+    placing.capabilities = actingCapabilities();
+    return placeHardLinkBeneath(resolver_, existing, expected, destination, plan, placing);
 }
 
 FsResult LocalLocation::makeFolder(const std::string& path) {

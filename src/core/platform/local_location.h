@@ -46,6 +46,12 @@ public:
                          const CopyOptions& options) override;
     DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,
                                   const std::string& duplicate) override;
+    MetadataRead readMetadata(const std::string& path, const AttributeSelection& selection) override;
+    MetadataApplied applyMetadata(const std::string& path, const EntryMetadata& source, const MetadataStep& step,
+                                  MetadataKeeper& keeper) override;
+    LinkResult placeHardLink(const std::string& existing, const FileStamp* expected,
+                             const std::string& destination, const DestinationPlan& plan,
+                             const CopyOptions& options) override;
     void forgetFolders() override { resolver_.forgetFolders(); }
     CopyResult moveByCopy(const std::string& source, const FileStamp* planned, const std::string& destination,
                           CopyObserver& observer, const CopyOptions& options) override;
@@ -62,6 +68,7 @@ public:
 
 private:
     LocalLocation(std::string text, LocationResolver resolver);
+    bool isRootPath(const std::string& path) const;
     const FileSystemCapabilities* actingCapabilities();
 
     LocationResolver resolver_;

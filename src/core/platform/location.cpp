@@ -2,6 +2,8 @@
 
 #include "core/platform/path_text.h"
 
+#include <cerrno>
+
 namespace paritas {
 
 bool Location::holds(std::string_view path) const {
@@ -9,6 +11,26 @@ bool Location::holds(std::string_view path) const {
     if (path == text_ || path == stem)
         return true;
     return path.size() > text_.size() && path.compare(0, text_.size(), text_) == 0;
+}
+
+MetadataRead Location::readMetadata(const std::string& /*path*/, const AttributeSelection& /*selection*/) {
+    MetadataRead read;
+    read.error = EOPNOTSUPP;
+    return read;
+}
+
+MetadataApplied Location::applyMetadata(const std::string& /*path*/, const EntryMetadata& /*source*/,
+                                        const MetadataStep& /*step*/, MetadataKeeper& keeper) {
+    for (const MetadataKind kind : {MetadataKind::Owners, MetadataKind::Permissions, MetadataKind::Times,
+                                    MetadataKind::ExtendedAttributes, MetadataKind::AccessControlLists})
+        keeper.refused(kind, 0);
+    return {};
+}
+
+LinkResult Location::placeHardLink(const std::string& /*existing*/, const FileStamp* /*expected*/,
+                                   const std::string& /*destination*/, const DestinationPlan& /*plan*/,
+                                   const CopyOptions& /*options*/) {
+    return {LinkOutcome::NotHeld, 0, {}, {}};
 }
 
 Locations Locations::forAnotherThread() const {

@@ -18,7 +18,10 @@
 //   moveIfUnchanged    moves only the planned file, never onto anything (EEXIST)
 //   deleteIfUnchanged  removes only the planned file; disposeIfUnchanged hands it to a Disposal
 //   placeCopy          the destination holds what stood there before or the complete copy, never
-//                      anything in between, and a copy replaces only what its plan expected
+//                      anything in between, and a copy replaces only what its plan expected; with
+//                      CopyOptions::keeper it carries the source's metadata (metadata.h)
+//   placeHardLink      as placeCopy, with a second name of a file standing here instead of a copy
+//   applyMetadata      changes only the planned entry (its stamp, its type), never following a link
 // A planned stamp that no longer matches fails with kChangedSincePlanning.
 //
 // Threads: one object serves one thread at a time. forAnotherThread() gives a handle for another
@@ -33,6 +36,8 @@
 #include "core/platform/file_ops.h"
 #include "core/platform/file_stamp.h"
 #include "core/platform/folder_listing.h"
+#include "core/platform/hard_links.h"
+#include "core/platform/metadata.h"
 
 #include <memory>
 #include <string>
@@ -54,6 +59,23 @@ struct EntryFacts {
 struct FolderReadOptions {
     bool fileFacts = true; // size, times and inode of every entry that is not a folder
     bool isRoot = false;   // the location itself (which may be a link the user chose)
+    // Digests of the attributes of every entry that is not a folder and of the folder itself (none:
+    // not read; a call per entry).
+    AttributeSelection attributes;
+};
+
+// What applyMetadata does with the entry at a path.
+struct MetadataStep {
+    enum class Kind {
+        NewFolder,    // a folder this run made: owner, attributes, permissions it can still be filled with
+        FinishFolder, // a folder whose contents are done: its exact permissions and its times
+        FolderTimes,  // a folder that stood already, whose contents are done: its times
+        Entry,        // an entry that stands already (a change of metadata alone): what differs
+    };
+    Kind kind = Kind::Entry;
+    // Entry: the file or link must still be this one (size, modified time, inode), or nothing changes
+    // (kChangedSincePlanning). nullptr for a folder.
+    const FileStamp* expected = nullptr;
 };
 
 class Location {
@@ -124,6 +146,22 @@ public:
     // and holds the same bytes.
     virtual DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,
                                           const std::string& duplicate) = 0;
+    // ---- metadata (metadata.h) ----
+    // The metadata of the entry at `path`, never following a link there (the location itself may be a
+    // link the user chose). Default: EOPNOTSUPP, a location that keeps none.
+    virtual MetadataRead readMetadata(const std::string& path, const AttributeSelection& selection);
+    // Gives the entry at `path` `source`'s metadata as `step` says; what the file system cannot hold is
+    // told to `keeper` (once per kind) and is no failure. Default: every kind refused.
+    virtual MetadataApplied applyMetadata(const std::string& path, const EntryMetadata& source,
+                                          const MetadataStep& step, MetadataKeeper& keeper);
+    // Makes `destination` a second name of the file at `existing` (both here), placed as `plan` allows
+    // with the disposal of `options` (as a copy is placed); with `expected`, the file at `existing` must
+    // still be that one. NotHeld where the file system holds no (more) hard links there: nothing was
+    // changed, and the caller may copy instead. Default: NotHeld.
+    virtual LinkResult placeHardLink(const std::string& existing, const FileStamp* expected,
+                                     const std::string& destination, const DestinationPlan& plan,
+                                     const CopyOptions& options);
+
     // Folders may have been removed or moved: forget what is kept open.
     virtual void forgetFolders() {}
     // A move that failed with kMoveAcrossFileSystems (a mount between `source` and `destination`):

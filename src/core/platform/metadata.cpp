@@ -189,6 +189,46 @@ AttributesRead readAttributesAt(int dir, const std::string& name, const Attribut
     return read;
 }
 
+AttributesRead readAttributes(int fd, const AttributeSelection& selection) {
+    AttributesRead read;
+    if (selection.any())
+        read.error = readAttributes(EntryHandle::borrow(fd), selection, read.attributes, read.detail);
+    return read;
+}
+
+uint64_t attributesDigest(const std::vector<ExtendedAttribute>& attributes) {
+    // FNV-1a over name, NUL, length and value of each attribute in name order.
+    uint64_t hash = 0xcbf29ce484222325ull;
+    const auto mix = [&hash](const void* data, std::size_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i)
+            hash = (hash ^ bytes[i]) * 0x100000001b3ull;
+    };
+    bool any = false;
+    for (const ExtendedAttribute& attribute : attributes) {
+        if (attribute.name == "security.selinux")
+            continue;
+        any = true;
+        mix(attribute.name.data(), attribute.name.size() + 1);
+        const uint64_t size = attribute.value.size();
+        mix(&size, sizeof size);
+        mix(attribute.value.data(), attribute.value.size());
+    }
+    if (!any)
+        return 0;
+    return hash <= kAttributesUnread ? hash + 2 : hash;
+}
+
+uint64_t attributesDigestAt(int dir, const std::string& name, const AttributeSelection& selection) {
+    const AttributesRead read = readAttributesAt(dir, name, selection);
+    return read.ok() ? attributesDigest(read.attributes) : kAttributesUnread;
+}
+
+uint64_t attributesDigestOf(int fd, const AttributeSelection& selection) {
+    const AttributesRead read = readAttributes(fd, selection);
+    return read.ok() ? attributesDigest(read.attributes) : kAttributesUnread;
+}
+
 MetadataRead readMetadataBeneath(LocationResolver& locations, const std::string& path,
                                  const AttributeSelection& selection) {
     const ResolvedPath resolved = locations.resolve(path);

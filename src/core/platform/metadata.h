@@ -144,6 +144,21 @@ struct AttributesRead {
     bool ok() const { return error == 0; }
 };
 AttributesRead readAttributesAt(int dir, const std::string& name, const AttributeSelection& selection);
+// The same from an open descriptor (a copy's source; not O_PATH).
+AttributesRead readAttributes(int fd, const AttributeSelection& selection);
+
+// Every attribute a copy carries: user.* and the ACLs (trusted.* and security.* too as root).
+inline constexpr AttributeSelection kAllAttributes{.extendedAttributes = true, .accessControlLists = true};
+
+// A scan keeps 64 bits per entry for its attributes instead of the attributes themselves: equal digests
+// mean equal attributes (names and values; security.selinux left out, since the policy labels every new
+// file and a copy never takes a label away). 0: none; kAttributesUnread: they could not be read (the
+// planner then sees no difference).
+inline constexpr uint64_t kAttributesUnread = 1;
+uint64_t attributesDigest(const std::vector<ExtendedAttribute>& attributes);
+// The digest of `name` in the open folder `dir` (one listxattr call where it holds none).
+uint64_t attributesDigestAt(int dir, const std::string& name, const AttributeSelection& selection);
+uint64_t attributesDigestOf(int fd, const AttributeSelection& selection);
 // A path resolved beneath its location.
 MetadataRead readMetadataBeneath(LocationResolver& locations, const std::string& path,
                                  const AttributeSelection& selection);
@@ -243,6 +258,8 @@ MetadataApplied applyToNewFile(int fd, const EntryMetadata& source, MetadataKeep
 // (not root). finishFolder sets the exact bits and the times once the folder's contents are done.
 MetadataApplied applyToNewFolder(int fd, const EntryMetadata& source, MetadataKeeper& keeper);
 MetadataApplied finishFolder(int fd, const EntryMetadata& source, MetadataKeeper& keeper);
+// The times alone, for a folder that stood already and whose contents a run changed.
+MetadataApplied finishFolderTimes(int fd, const EntryMetadata& source, MetadataKeeper& keeper);
 
 // A new symbolic link `name` in `dir`: owner and group, attributes (trusted.* and security.*; no
 // user.* or ACLs exist on links), its own times. Never follows the link.

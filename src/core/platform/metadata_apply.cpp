@@ -255,6 +255,12 @@ MetadataApplied finishFolder(int fd, const EntryMetadata& source, MetadataKeeper
     return applier.run({.permissions = true, .times = true, .timesRefusable = true});
 }
 
+MetadataApplied finishFolderTimes(int fd, const EntryMetadata& source, MetadataKeeper& keeper) {
+    const EntryHandle entry = EntryHandle::borrow(fd);
+    Applier applier(entry, source, keeper);
+    return applier.run({.times = true, .timesRefusable = true});
+}
+
 MetadataApplied applyToLink(int dir, const std::string& name, const EntryMetadata& source,
                             MetadataKeeper& keeper) {
     const EntryHandle entry = EntryHandle::openPath(dir, name);

@@ -47,6 +47,11 @@ struct Settings {
     // "Leave out": the configuration window's box, one line a pattern in ignore-file syntax (filters.h),
     // as typed (comments and blank lines included). Every run of the window and every job obeys them.
     std::vector<std::string> leaveOut;
+    // Backup: names of A that share one file are made to share one file in B.
+    bool hardLinks = false;
+    // Backup: extended attributes and ACLs are compared too (a read per file on both sides); a change of
+    // them alone in A is then carried. Copies carry them always.
+    bool compareAttributes = false;
 };
 
 // The settings of a first start, when no config.ini exists anywhere yet. They differ from the values

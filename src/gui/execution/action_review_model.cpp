@@ -43,7 +43,8 @@ void ActionReviewModel::fill(const ActionList* items) {
 }
 
 bool ActionReviewModel::overwrites(const PlanItem& item) {
-    return item.kind == ActionKind::Copy && item.facts.destination.kind == DestinationPlan::Kind::Planned;
+    return (item.kind == ActionKind::Copy || item.kind == ActionKind::HardLink) &&
+           item.facts.destination.kind == DestinationPlan::Kind::Planned;
 }
 
 uint64_t ActionReviewModel::bytesOf(const PlanItem& item) {
@@ -113,9 +114,10 @@ std::vector<int> ActionReviewModel::rowsUnder(const std::string& folder) const {
         return rows;
     for (std::size_t i = 0; i < size(); ++i) {
         const PlanItem& it = item(i);
-        const bool under =
-            isUnder(it.path, folder) || ((it.kind == ActionKind::MoveRename || it.kind == ActionKind::Copy) &&
-                                         isUnder(it.destination, folder));
+        const bool under = isUnder(it.path, folder) ||
+                           ((it.kind == ActionKind::MoveRename || it.kind == ActionKind::Copy ||
+                             it.kind == ActionKind::HardLink) &&
+                            isUnder(it.destination, folder));
         if (under)
             rows.push_back(int(i));
     }
@@ -152,6 +154,10 @@ QString ActionReviewModel::summary() const {
         parts << QStringLiteral("%1 file deletions").arg(n(kinds(ActionKind::DeleteFile)));
     if (kinds(ActionKind::RemoveFolder) > 0)
         parts << QStringLiteral("%1 folder removals").arg(n(kinds(ActionKind::RemoveFolder)));
+    if (kinds(ActionKind::Attributes) > 0)
+        parts << QStringLiteral("%1 changes of attributes").arg(n(kinds(ActionKind::Attributes)));
+    if (kinds(ActionKind::HardLink) > 0)
+        parts << QStringLiteral("%1 hard links").arg(n(kinds(ActionKind::HardLink)));
     const QString ticked = QStringLiteral("%1 of %2 lines ticked").arg(n(tickedLines_), n(size()));
     return parts.isEmpty() ? ticked : ticked + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
 }

@@ -66,7 +66,7 @@ private:
     const ActionList* items_ = nullptr;
     std::vector<char> ticks_;
     // Ticked lines per ActionKind, ticked overwrites, ticked bytes.
-    std::array<std::size_t, 6> tickedKinds_{};
+    std::array<std::size_t, kActionKindCount> tickedKinds_{};
     std::size_t tickedLines_ = 0;
     std::size_t tickedOverwrites_ = 0;
     uint64_t tickedBytes_ = 0;

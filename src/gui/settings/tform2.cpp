@@ -172,6 +172,14 @@ TForm2::TForm2(QWidget* mainWindow)
                                  2 * MemoLeaveOut->frameWidth() + 8);
     column(GroupBox6, {MemoLeaveOut});
 
+    GroupBox7 = new QGroupBox(QStringLiteral("What a backup keeps"), this);
+    CheckHardLinks = box(GroupBox7, "Keep hard links (names that share one file)", defaults.hardLinks,
+                         "Names of A that share one file share one file in B too");
+    CheckXattrs = box(GroupBox7, "Compare ACLs and extended attributes", defaults.compareAttributes,
+                      "A change of them alone is carried; costs a read per file on both sides. Copies "
+                      "carry them always");
+    column(GroupBox7, {CheckHardLinks, CheckXattrs});
+
     BitBtn3 = new QPushButton(QStringLiteral("Save Configuration"), this);
     ButtonClose = new QPushButton(QStringLiteral("Close"), this);
     BitBtn1 = new QPushButton(QStringLiteral("Deactivate Schedule"), this);
@@ -188,6 +196,7 @@ TForm2::TForm2(QWidget* mainWindow)
     left->addWidget(GroupBox1);
     left->addWidget(GroupBox2);
     left->addWidget(GroupBox3);
+    left->addWidget(GroupBox7);
     left->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn3);
@@ -246,6 +255,8 @@ Settings TForm2::currentSettings() const {
     s.versionsKeepDays = SpinKeepDays->value();
     s.verifyCopies = CheckVerify->isChecked();
     s.leaveOut = leaveOutLines(MemoLeaveOut->toPlainText().toStdString());
+    s.hardLinks = CheckHardLinks->isChecked();
+    s.compareAttributes = CheckXattrs->isChecked();
     return s;
 }
 
@@ -300,6 +311,8 @@ void TForm2::applySettings(const Settings& s) {
     SaveLog->setChecked(s.SaveLog);
     applyRemovalChoice(s);
     applyLeaveOut(s.leaveOut);
+    CheckHardLinks->setChecked(s.hardLinks);
+    CheckXattrs->setChecked(s.compareAttributes);
 }
 
 DeletionBound TForm2::scheduledDeletionBound() const {

@@ -61,6 +61,10 @@ public:
     // job leaves out (unattended.ini, leave_out.h).
     QGroupBox* GroupBox6;
     QPlainTextEdit* MemoLeaveOut;
+    // What a backup keeps beyond contents (unattended.ini): hard links, and whether attributes and ACLs
+    // are compared.
+    QGroupBox* GroupBox7;
+    QCheckBox *CheckHardLinks, *CheckXattrs;
     QLabel* Label2;                           // clock while the schedule is active
     QTimer* Timer1;                           // schedule timer
     QPushButton *BitBtn3, *BitBtn1, *BitBtn2; // Save Configuration, Deactivate, Activate Schedule
@@ -91,8 +95,9 @@ public:
 
     // True when a save would write other settings or favourites than the settings files hold now:
     // config.ini's settings and favourites, and unattended.ini's deletion bound of scheduled runs, its
-    // choices for removed files and copies, and its "Leave out" lines. Not counted: the main window's size
-    // and view (they change with every move of the mouse) and the last locations (kept without a question).
+    // choices for removed files and copies, what a backup keeps, and its "Leave out" lines. Not counted:
+    // the main window's size and view (they change with every move of the mouse) and the last locations
+    // (kept without a question).
     bool changedSinceSave() const;
     // Keeps the main window's locations, mode and "Include Subfolders" in unattended.ini for the next
     // start (last_run.h); the rest of the file stays as it is on disk. Quietly does nothing when the

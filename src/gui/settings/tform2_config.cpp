@@ -1,7 +1,7 @@
 // The settings files: loaded once at start-up (written at the first start), saved on request.
 // config.ini keeps its 39 fixed lines and its favourite lines for every reader of it; what it has no
 // line for (the mass-deletion bound of scheduled runs, what becomes of removed files, copy
-// verification, the "Leave out" lines) goes into unattended.ini beside it.
+// verification, what a backup keeps, the "Leave out" lines) goes into unattended.ini beside it.
 
 #include "core/app/text_file.h"
 #include "core/platform/datetime.h"
@@ -10,6 +10,7 @@
 #include "core/settings/config_file.h"
 #include "core/settings/last_run.h"
 #include "core/settings/leave_out.h"
+#include "core/settings/metadata_settings.h"
 #include "core/settings/removal_settings.h"
 #include "core/settings/settings_folder.h"
 #include "gui/app/dialog_seam.h"
@@ -161,6 +162,10 @@ void TForm2::loadUnattended() {
     readRemovalSettings(unattended_, removal);
     applyRemovalChoice(removal);
     applyLeaveOut(readLeaveOut(unattended_));
+    Settings kept = currentSettings();
+    readMetadataSettings(unattended_, kept);
+    CheckHardLinks->setChecked(kept.hardLinks);
+    CheckXattrs->setChecked(kept.compareAttributes);
 }
 
 bool TForm2::Saveconfig() {
@@ -209,6 +214,7 @@ bool TForm2::Saveconfig() {
     unattended_.set(kMaxDeleteKey, bound);
     storeRemovalSettings(config.settings, unattended_);
     storeLeaveOut(config.settings.leaveOut, unattended_);
+    storeMetadataSettings(config.settings, unattended_);
     if (main_)
         storeLastRun(lastRunOf(*main_), unattended_);
     const std::string second = settingsFolder_ + kUnattendedFileName;
@@ -278,8 +284,10 @@ bool TForm2::changedSinceSave() const {
         readKeyValueFile(settingsFolder_ + kUnattendedFileName).value_or(KeyValueFile{});
     Settings kept;
     readRemovalSettings(unattended, kept);
+    readMetadataSettings(unattended, kept);
     if (shown.removedFiles != kept.removedFiles || shown.versionsFolder != kept.versionsFolder ||
         shown.versionsKeepDays != kept.versionsKeepDays || shown.verifyCopies != kept.verifyCopies ||
+        shown.hardLinks != kept.hardLinks || shown.compareAttributes != kept.compareAttributes ||
         shown.leaveOut != readLeaveOut(unattended))
         return true;
     const DeletionBound keptBound =

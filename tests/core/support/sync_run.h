@@ -39,7 +39,7 @@ inline Settings quietSettings() {
 // Runs a planner's plan on local locations, as a run does.
 inline ExecutionCounts runPlanned(const PlanResult& plan, StopFlags& flags, ExecutorHost& host) {
     Locations locations = localLocations(plan.locations);
-    return PerformActions(plan.actions, locations, plan.written, flags, host);
+    return PerformActions(plan.actions, locations, plan.written, flags, host, plan.folderTimes);
 }
 
 // mode: 0 backup, 1 folder synch, 2 copy missing, 3 duplicates in B. With `execute` false only plans.
@@ -50,12 +50,17 @@ inline SyncRun syncOnce(int mode, const std::string& locationA, const std::strin
     host.settingsValue = settings;
     host.workers = copyWorkers;
     SyncRun run;
-    run.a = scanLocation(locationA, true, Side::A, host);
-    run.b = scanLocation(locationB, true, Side::B, host);
+    ScanOptions scan;
+    if (mode == 0 && settings.compareAttributes)
+        scan.attributes = kAllAttributes;
+    run.a = scanLocation(locationA, scan, Side::A, host);
+    run.b = scanLocation(locationB, scan, Side::B, host);
     PlanInput input{locationA,        locationB,        &run.a.folders, &run.b.folders,
                     &run.a.inventory, &run.b.inventory, settings,       true};
     input.coverageA = &run.a.coverage;
     input.coverageB = &run.b.coverage;
+    input.folderMetadataA = &run.a.folderMetadata;
+    input.folderMetadataB = &run.b.folderMetadata;
     run.plan = planForMode(mode, input, host);
     if (execute && !run.plan.refused) {
         StopFlags flags;

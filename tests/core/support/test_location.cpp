@@ -149,6 +149,30 @@ DuplicateProof TestLocation::proveDuplicate(Location& keptSide, const std::strin
     return inner_->proveDuplicate(keptSide, kept, duplicate);
 }
 
+MetadataRead TestLocation::readMetadata(const std::string& path, const AttributeSelection& selection) {
+    if (const int error = failure(LocationCall::ReadMetadata, path)) {
+        MetadataRead read;
+        read.error = error;
+        return read;
+    }
+    return inner_->readMetadata(path, selection);
+}
+
+MetadataApplied TestLocation::applyMetadata(const std::string& path, const EntryMetadata& source,
+                                            const MetadataStep& step, MetadataKeeper& keeper) {
+    if (const int error = failure(LocationCall::ApplyMetadata, path))
+        return {error, {}};
+    return inner_->applyMetadata(path, source, step, keeper);
+}
+
+LinkResult TestLocation::placeHardLink(const std::string& existing, const FileStamp* expected,
+                                       const std::string& destination, const DestinationPlan& plan,
+                                       const CopyOptions& options) {
+    if (const int error = failure(LocationCall::PlaceHardLink, destination))
+        return {LinkOutcome::Failed, error, {}, {}};
+    return inner_->placeHardLink(existing, expected, destination, plan, options);
+}
+
 std::unique_ptr<Location> TestLocationsFor::open(const std::string& text) {
     auto location = std::make_unique<TestLocation>(text);
     made_.emplace_back(location->text(), location.get());

@@ -30,6 +30,9 @@ enum class LocationCall {
     Dispose,
     PlaceCopy,
     ProveDuplicate,
+    ReadMetadata,
+    ApplyMetadata,
+    PlaceHardLink,
 };
 
 class TestLocation final : public Location {
@@ -91,6 +94,12 @@ public:
                          const CopyOptions& options) override;
     DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,
                                   const std::string& duplicate) override;
+    MetadataRead readMetadata(const std::string& path, const AttributeSelection& selection) override;
+    MetadataApplied applyMetadata(const std::string& path, const EntryMetadata& source, const MetadataStep& step,
+                                  MetadataKeeper& keeper) override;
+    LinkResult placeHardLink(const std::string& existing, const FileStamp* expected,
+                             const std::string& destination, const DestinationPlan& plan,
+                             const CopyOptions& options) override;
     void forgetFolders() override { inner_->forgetFolders(); }
     Location& underlying() override { return *inner_; }
 

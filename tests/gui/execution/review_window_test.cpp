@@ -327,6 +327,32 @@ private slots:
         QCOMPARE(readFile(t.b + "/new.txt").size(), 3000);
     }
 
+    // A change of permissions alone in A is a line of its own in a backup's review: not red (nothing
+    // is lost), counted in the summary, run and logged like every line.
+    void aChangeOfPermissionsAloneIsShownAsAnAttributesLineThatDestroysNothing() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        writeFile(t.a + "/same.txt", "same", 1700000000);
+        writeFile(t.b + "/same.txt", "same", 1700000000);
+        QVERIFY(QFile::setPermissions(t.a + "/same.txt", QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QVERIFY(QFile::setPermissions(t.b + "/same.txt", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                             QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        t.setOn(f);
+        f->setModeIndex(0);
+        f->BitBtn6Click();
+        ActionReviewModel* m = review->model();
+        QCOMPARE(shown(), std::vector<std::string>{"Attributes " + t.b.toStdString() + "/same.txt"});
+        QVERIFY(m->data(m->index(0), Qt::ForegroundRole).isNull());
+        QVERIFY(m->data(m->index(0), Qt::DecorationRole).isNull());
+        QVERIFY(m->flags(m->index(0)) & Qt::ItemIsUserCheckable);
+        QVERIFY2(m->summary().contains("1 changes of attributes"), qPrintable(m->summary()));
+        QVERIFY(!m->ticksDestroyData());
+        dialogs.answers = {Answer::Ok};
+        review->BitBtn3Click();
+        QCOMPARE(QFile::permissions(t.b + "/same.txt"), QFile::permissions(t.a + "/same.txt"));
+        QVERIFY(logHas(f, "Success Attributes " + t.b + "/same.txt"));
+    }
+
     void whileARunIsUnderWayCommandsThatPlanAnewAreUnavailable() {
         f->beginBusy();
         QVERIFY(!f->DeleteduplicateswithinA1->isEnabled());

@@ -377,13 +377,16 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("entry"); // what unattended.ini holds after the save
         for (const char* change : {"delete them", "versions folder", "versions days", "verify copies",
-                                   "deletion bound", "leave out", "time criterion"}) {
+                                   "deletion bound", "leave out", "time criterion",
+                                   "hard links", "compare attributes"}) {
             const QString entry = QString(change) == "delete them"       ? "removed-files = delete"
                                   : QString(change) == "versions folder" ? "removed-files = versions"
                                   : QString(change) == "versions days"   ? "versions-keep-days = 7"
                                   : QString(change) == "verify copies"   ? "verify-copies = yes"
                                   : QString(change) == "deletion bound"  ? "max-delete-scheduled = 20%"
                                   : QString(change) == "leave out"       ? "leave-out = node_modules/"
+                                  : QString(change) == "hard links"      ? "hard-links = yes"
+                                  : QString(change) == "compare attributes" ? "compare-attributes = yes"
                                                                          : "";
             QTest::newRow(change) << QString(change) << entry;
         }
@@ -408,6 +411,10 @@ private slots:
             c->EditMaxDelete->setText("20%");
         } else if (change == "leave out") {
             c->MemoLeaveOut->setPlainText("node_modules/");
+        } else if (change == "hard links") {
+            c->CheckHardLinks->setChecked(true);
+        } else if (change == "compare attributes") {
+            c->CheckXattrs->setChecked(true);
         } else {
             c->CheckTimeStamp->setChecked(false);
         }
