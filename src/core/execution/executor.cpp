@@ -181,7 +181,8 @@ private:
 
 class ItemCopy final : public CopyTask {
 public:
-    ItemCopy(Location& from, Location& to, const PlanItem& item, const CopyOptions& options, const RunBytes& bytes)
+    ItemCopy(Location& from, Location& to, const PlanItem& item, const CopyOptions& options,
+             const RunBytes& bytes)
         : from_(from), to_(to), item_(item), options_(options), bytes_(bytes) {}
     CopyResult run(CopyObserver& observer) override {
         RunBytesObserver reporting(observer, bytes_, plannedBytes(item_));
@@ -201,10 +202,10 @@ private:
 class Run {
 public:
     // `keeper`: where removed and replaced files go; nullptr deletes them.
-    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations, int copyWorkers,
-        RemovedFileKeeper* keeper, bool verifyCopies)
-        : flags_(flags), host_(host), actions_(actions), locations_(locations), keeper_(keeper),
-          copyOptions_{keeper, verifyCopies, nullptr}, bytes_{host, 0, 0} {
+    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations,
+        int copyWorkers, RemovedFileKeeper* keeper, bool verifyCopies)
+        : flags_(flags), host_(host), actions_(actions), locations_(locations),
+          keeper_(keeper), copyOptions_{keeper, verifyCopies, nullptr}, bytes_{host, 0, 0} {
         outcomes_.prepare(actions_);
         for (const PlanItem& item : actions_)
             bytes_.planned += plannedBytes(item);
@@ -240,7 +241,8 @@ public:
             return false;
         const ActionFacts& facts = item.facts;
         if (const uint64_t largest = host_.largestPooledCopy();
-            largest != UINT64_MAX && (!facts.sourceKnown || static_cast<uint64_t>(facts.source.size) > largest))
+            largest != UINT64_MAX &&
+            (!facts.sourceKnown || static_cast<uint64_t>(facts.source.size) > largest))
             return false;
         if (facts.after != ActionFacts::kNone &&
             (pendingLines_.count(facts.after) || !outcomes_.blocked(item, actions_).empty()))
@@ -294,7 +296,7 @@ public:
                 return;
             }
         }
-        const ExecutionCounts before = counts_;
+        const Tally before = tally();
         bool succeeded = false;
         switch (item.kind) {
         case ActionKind::CreateFolder:
@@ -392,15 +394,24 @@ private:
             return;
         }
         const PlanItem& item = actions_[copy.index];
-        const ExecutionCounts before = counts_;
+        const Tally before = tally();
         const bool ok = copyReport(item, outcome.result);
         countOutcome(item, before);
         outcomes_.done(item, ok);
         afterLine(copy.index);
     }
 
-    // After an item was tried: what a good line did, and the bytes of a copy that was not cancelled.
-    void countOutcome(const PlanItem& item, const ExecutionCounts& before) {
+    // The counts that tell what became of the item being tried (not the whole counts: the failures'
+    // texts would be copied for every line).
+    struct Tally {
+        int good;
+        int cancelled;
+    };
+    Tally tally() const { return {counts_.good, counts_.cancelled}; }
+
+    // After an item was tried: what a good line did, and the bytes of a copy that was not cancelled;
+    // a cancelled copy's bytes, reported while it was written, are taken back.
+    void countOutcome(const PlanItem& item, const Tally& before) {
         if (counts_.good > before.good) {
             switch (item.kind) {
             case ActionKind::CreateFolder:
@@ -425,6 +436,8 @@ private:
         }
         if (counts_.cancelled == before.cancelled)
             copyHandled(item);
+        else if (plannedBytes(item) > 0)
+            host_.setBytesProgress(bytes_.done, bytes_.planned);
     }
 
     // A copy line is done with (copied, failed or left out at its prompt): its planned bytes count.
@@ -464,8 +477,8 @@ private:
     Location* locationOf(const std::string& path, const PlanItem& item) {
         if (Location* location = locations_.holding(path))
             return location;
-        failWith(failureLine(item), isAbsolutePath(path) ? failureText(kOutsideLocations)
-                                                         : std::string(kNotAbsoluteReason));
+        failWith(failureLine(item),
+                 isAbsolutePath(path) ? failureText(kOutsideLocations) : std::string(kNotAbsoluteReason));
         return nullptr;
     }
 
@@ -626,8 +639,9 @@ std::string executionStatusText(const ExecutionCounts& counts) {
     return "Synchronize Progress : Good Actions (" + good + ") Bad Actions (" + bad + ")";
 }
 
-ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
-                               StopFlags& flags, ExecutorHost& host) {
+ExecutionCounts PerformActions(ActionList actions, Locations& locations,
+                               const std::vector<std::string>& written, StopFlags& flags,
+                               ExecutorHost& host) {
     host.runStarted();
     flags.action = false;
     host.log("Actions Started at " + nowDateTimeText());

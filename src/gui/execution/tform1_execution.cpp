@@ -227,9 +227,10 @@ void TForm1::reportRunEnd(const ExecutionCounts& counts) {
     const RunRequest& request = session_.request();
     const bool nothingToDo = !holdsAnAction(session_.actions()) && counts.good + counts.bad == 0;
     const QString text = runEndingText(counts, request.settings, request.kind, nothingToDo);
-    if (DialogSeam::current().endOfRun(this, text, runEndingIsWarning(counts)))
-        showRunLog();
+    const bool showLog = DialogSeam::current().endOfRun(this, text, runEndingIsWarning(counts));
     takeBackKeyboard();
+    if (showLog)
+        showRunLog();
 }
 
 void TForm1::showRunLog() {

@@ -24,8 +24,8 @@
 #include "gui/jobs/job_list_ending.h"
 #include "gui/settings/tform2.h"
 
-#include "core/base/modes.h"
 #include "core/app/text_file.h"
+#include "core/base/modes.h"
 #include "core/jobs/job_runner.h"
 #include "core/platform/path_text.h"
 
@@ -112,7 +112,8 @@ public:
         f_.lblActionCount->setToolTip({});
         if (const auto& refusal = run.refusal()) {
             const QString actions = QString::number(run.actions().size());
-            const QString prefix = count.startsWith(QStringLiteral("Actions: ")) ? QStringLiteral("Actions: ") : QString();
+            const QString prefix =
+                count.startsWith(QStringLiteral("Actions: ")) ? QStringLiteral("Actions: ") : QString();
             count = prefix + QStringLiteral("0 of ") + actions;
             f_.lblActionCount->setToolTip(QStringLiteral("Refused, none of the %1 planned actions ran: %2")
                                               .arg(actions, text(refusal->reason)));
@@ -130,9 +131,7 @@ public:
 
     const std::vector<EndedJob>& ended() const { return ended_; }
     // The locations of the last job that was scanned, when a job acted on anything.
-    std::optional<RunLocations> toScanAgain() const {
-        return changedAnything_ ? lastScanned_ : std::nullopt;
-    }
+    std::optional<RunLocations> toScanAgain() const { return changedAnything_ ? lastScanned_ : std::nullopt; }
 
 private:
     TForm1& f_;
@@ -318,9 +317,11 @@ void TForm1::StartJoblist() {
     if (scheduled)
         return; // nobody may be at the desk: the label and the log say how it went
     const QString ending = jobListEndingText(host.ended(), waiting, stopped);
-    if (DialogSeam::current().endOfRun(this, ending, jobListEndingIsWarning(host.ended(), waiting, stopped)))
-        showRunLog();
+    const bool showLog =
+        DialogSeam::current().endOfRun(this, ending, jobListEndingIsWarning(host.ended(), waiting, stopped));
     takeBackKeyboard();
+    if (showLog)
+        showRunLog();
 }
 
 } // namespace paritas::gui

@@ -12,6 +12,7 @@
 #include "gui/app/log_view.h"
 #include "gui/execution/action_review_model.h"
 #include "gui/execution/run_ending.h"
+#include "gui/execution/tform11.h"
 #include "gui/execution/tform3.h"
 #include "gui/execution/tprogressform.h"
 
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
@@ -43,8 +45,10 @@ void addCopyJob(TForm1* f, const QString& a, const QString& b) {
 // "Good Actions (g) Bad Actions (b)" of the progress label, as "g done, b failed".
 QString labelCounts(const QLabel* label) {
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("Good Actions ?\\((\\d+)\\) Bad Actions ?\\((\\d+)\\)")).match(label->text());
-    return m.hasMatch() ? m.captured(1) + " done, " + m.captured(2) + " failed" : QStringLiteral("<no counts>");
+        QRegularExpression(QStringLiteral("Good Actions ?\\((\\d+)\\) Bad Actions ?\\((\\d+)\\)"))
+            .match(label->text());
+    return m.hasMatch() ? m.captured(1) + " done, " + m.captured(2) + " failed"
+                        : QStringLiteral("<no counts>");
 }
 
 // Types `text` where the system sends keys: into the window that has the keyboard, which hands them
@@ -101,6 +105,9 @@ private slots:
         addCopyJob(f, t.a, t.b);
         QLineEdit* entry = f->ShellComboBox1->lineEdit();
         entry->setFocus();
+        // The drop-down's line edit hands its focus to the drop-down, which passes the keys on.
+        QWidget* hadFocus = QApplication::focusWidget();
+        QCOMPARE(hadFocus, static_cast<QWidget*>(f->ShellComboBox1));
         w.form2->CheckBoxConfirm->setChecked(false);
         if (jobList)
             f->BitBtn3Click();
@@ -109,7 +116,7 @@ private slots:
         QCOMPARE(readFile(t.b + "/x.txt"), QByteArray("x"));
         QVERIFY(!w.form11->isVisible());
         QTRY_VERIFY(QGuiApplication::focusWindow() == f->windowHandle());
-        QCOMPARE(QApplication::focusWidget(), entry); // where the user had it
+        QCOMPARE(QApplication::focusWidget(), hadFocus); // where the user had it
         QVERIFY(typeAsTheUser(t.root.filePath("typed")));
         QCOMPARE(entry->text(), t.root.filePath("typed"));
     }
@@ -162,11 +169,14 @@ private slots:
         const QStringList box = dialogs.warnings[0].split('\n');
         QCOMPARE(box[0], QStringLiteral("Job list FINISHED!"));
         QCOMPARE(box[1], QStringLiteral("2 jobs: 1 finished, 1 refused"));
-        QVERIFY2(box[2].startsWith("Job 1 refused: ") && box[2].contains("does not exist"), qPrintable(box[2]));
+        QVERIFY2(box[2].startsWith("Job 1 refused: ") && box[2].contains("does not exist"),
+                 qPrintable(box[2]));
         QCOMPARE(box[3], QStringLiteral("Actions: 5 done, 0 failed, 0 skipped"));
         QCOMPARE(box[4], QStringLiteral("5 files copied (5 bytes)."));
-        QVERIFY(cell(f, 0, 0) == "Refused" && f->StringGrid3->item(0, 0)->toolTip().contains("does not exist"));
-        QVERIFY(f->Label9->text().startsWith("Job list FINISHED: 2 jobs: 1 finished, 1 refused; Job 1 refused: "));
+        QVERIFY(cell(f, 0, 0) == "Refused" &&
+                f->StringGrid3->item(0, 0)->toolTip().contains("does not exist"));
+        QVERIFY(f->Label9->text().startsWith(
+            "Job list FINISHED: 2 jobs: 1 finished, 1 refused; Job 1 refused: "));
     }
 
     // A stopped copy ended with "Synchronisation FINISHED!" over a full bar, and the box said "0
@@ -204,8 +214,10 @@ private slots:
         QVERIFY(logHas(f, "Actions summary: " + box[1]));
         QVERIFY2(box.contains("  Failed Copy-File to " + t.b + "/a-large.bin: the copy was cancelled"),
                  qPrintable(box.join('\n')));
-        QVERIFY2(f->ProgressBar1->value() < f->ProgressBar1->maximum(),
-                 qPrintable(QStringLiteral("%1 of %2").arg(f->ProgressBar1->value()).arg(f->ProgressBar1->maximum())));
+        QVERIFY2(
+            f->ProgressBar1->value() < f->ProgressBar1->maximum(),
+            qPrintable(
+                QStringLiteral("%1 of %2").arg(f->ProgressBar1->value()).arg(f->ProgressBar1->maximum())));
     }
 
     // One count of failures: a line not run after an earlier failure is a bad action on the label,
@@ -248,8 +260,10 @@ private slots:
         f->setModeIndex(2);
         f->BitBtn6Click();
         QVERIFY(!w.form3->isVisible());
-        QCOMPARE(dialogs.messages, QStringList({nothingToDoText(PlanKind::CopyMissing, f->currentSettings())}));
-        QVERIFY(dialogs.messages[0].startsWith("Nothing to do: every file of A is already in B (compared by "));
+        QCOMPARE(dialogs.messages,
+                 QStringList({nothingToDoText(PlanKind::CopyMissing, f->currentSettings())}));
+        QVERIFY(
+            dialogs.messages[0].startsWith("Nothing to do: every file of A is already in B (compared by "));
         QVERIFY(!f->isBusy());
     }
 

@@ -2,6 +2,7 @@
 #include "support/gui_fixture.h"
 
 #include "gui/execution/action_review_model.h"
+#include "gui/execution/run_ending.h"
 #include "gui/execution/tform11.h"
 #include "gui/execution/tform3.h"
 #include "gui/execution/tprogressform.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTreeView>
 #include <algorithm>
@@ -82,7 +84,8 @@ private slots:
         QVERIFY(QFile::exists(t.b + "/keep1.txt"));
         QVERIFY(QFile::exists(t.b + "/keep2.txt"));
         QVERIFY(!QFile::exists(t.b + "/gone.txt"));
-        QVERIFY(dialogs.messages.last().startsWith("Synchronisation FINISHED!\n1 done, 0 failed, 0 skipped\n"));
+        QVERIFY(
+            dialogs.messages.last().startsWith("Synchronisation FINISHED!\n1 done, 0 failed, 0 skipped\n"));
         QCOMPARE(f->Label9->text(),
                  QStringLiteral("Synchronize Progress : Good Actions (1) Bad Actions (0)"));
         QVERIFY(f->BitBtn6->isEnabled());
@@ -105,7 +108,8 @@ private slots:
     }
 
     void selectingALineShowsThePathItNames() {
-        plan({cp("/a/src.txt", "/b/dst.txt"), create("/b/folder"), removeDir("/b/old"), original("/a/kept", true)});
+        plan({cp("/a/src.txt", "/b/dst.txt"), create("/b/folder"), removeDir("/b/old"),
+              original("/a/kept", true)});
         review->selectRow(0);
         QCOMPARE(review->Label1->text(), QStringLiteral("/a/src.txt"));
         QVERIFY(!review->OriginalToDup->isEnabled());
@@ -363,29 +367,36 @@ private slots:
                            criteriaText(f->currentSettings()) + '.');
         const QLabel* summary = review->LabelSummary;
         const QRect needed = summary->fontMetrics().boundingRect(QRect(0, 0, summary->width(), 100000),
-                                                                  Qt::TextWordWrap, text);
+                                                                 Qt::TextWordWrap, text);
         QVERIFY2(needed.height() <= summary->height() && needed.width() <= summary->width(),
-                 qPrintable(QStringLiteral("%1x%2 in %3x%4").arg(needed.width()).arg(needed.height())
-                                .arg(summary->width()).arg(summary->height())));
+                 qPrintable(QStringLiteral("%1x%2 in %3x%4")
+                                .arg(needed.width())
+                                .arg(needed.height())
+                                .arg(summary->width())
+                                .arg(summary->height())));
         QVERIFY(summary->geometry().bottom() < review->CheckListBox1->y());
         QVERIFY(summary->geometry().top() > review->Label1->geometry().bottom());
 
         dialogs.answers = {Answer::Cancel, Answer::Cancel};
         review->BitBtn3Click();
-        QVERIFY(dialogs.confirmations[0].startsWith("Action list is prepared. Continue with actions? (Warning! "
-                                                    "Actions are non reversable"));
-        QVERIFY2(dialogs.confirmations[0].endsWith("\n\n4 files go to the trash (3 deletions, 1 replaced by a "
-                                                   "copy); the file manager can put them back."),
-                 qPrintable(dialogs.confirmations[0]));
+        QVERIFY(
+            dialogs.confirmations[0].startsWith("Action list is prepared. Continue with actions? (Warning! "
+                                                "Actions are non reversable"));
+        QVERIFY2(
+            dialogs.confirmations[0].endsWith("\n\n4 files go to the trash (3 deletions, 1 replaced by a "
+                                              "copy); the file manager can put them back."),
+            qPrintable(dialogs.confirmations[0]));
         w.form2->RadioDelete->setChecked(true);
         review->BitBtn3Click();
-        QVERIFY2(dialogs.confirmations[1].endsWith("\n\n4 files are deleted for good (3 deletions, 1 replaced by "
-                                                   "a copy)."),
-                 qPrintable(dialogs.confirmations[1]));
+        QVERIFY2(
+            dialogs.confirmations[1].endsWith("\n\n4 files are deleted for good (3 deletions, 1 replaced by "
+                                              "a copy)."),
+            qPrintable(dialogs.confirmations[1]));
         // Confirmed with the trash: the box at the end says where they went.
         w.form2->RadioTrash->setChecked(true);
         review->BitBtn3Click();
-        QVERIFY2(dialogs.messages.last().contains("\n4 files went to the trash"), qPrintable(dialogs.messages.last()));
+        QVERIFY2(dialogs.messages.last().contains("\n4 files went to the trash"),
+                 qPrintable(dialogs.messages.last()));
     }
 
     void whileARunIsUnderWayCommandsThatPlanAnewAreUnavailable() {
