@@ -202,10 +202,10 @@ private:
 class Run {
 public:
     // `keeper`: where removed and replaced files go; nullptr deletes them.
-    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations,
-        int copyWorkers, RemovedFileKeeper* keeper, bool verifyCopies)
-        : flags_(flags), host_(host), actions_(actions), locations_(locations),
-          keeper_(keeper), copyOptions_{keeper, verifyCopies, nullptr}, bytes_{host, 0, 0} {
+    Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations, int copyWorkers,
+        RemovedFileKeeper* keeper, bool verifyCopies)
+        : flags_(flags), host_(host), actions_(actions), locations_(locations), keeper_(keeper),
+          copyOptions_{keeper, verifyCopies, nullptr}, bytes_{host, 0, 0} {
         outcomes_.prepare(actions_);
         for (const PlanItem& item : actions_)
             bytes_.planned += plannedBytes(item);
@@ -232,7 +232,7 @@ public:
     // paths lie in the run's locations, the item it depends on is done, and no copy under way writes
     // where it reads or writes. False for every other item, which the caller then handles in turn.
     bool dispatch(std::size_t index) {
-        if (!pool_ || stopped_)
+        if (!pool_ || stopped_ || flags_.action) // a stop asked for (a signal, too) hands over no more copies
             return false;
         const PlanItem& item = actions_[index];
         if (item.kind != ActionKind::Copy || promptWanted(ActionKind::Copy, host_.settings()))
@@ -241,8 +241,7 @@ public:
             return false;
         const ActionFacts& facts = item.facts;
         if (const uint64_t largest = host_.largestPooledCopy();
-            largest != UINT64_MAX &&
-            (!facts.sourceKnown || static_cast<uint64_t>(facts.source.size) > largest))
+            largest != UINT64_MAX && (!facts.sourceKnown || static_cast<uint64_t>(facts.source.size) > largest))
             return false;
         if (facts.after != ActionFacts::kNone &&
             (pendingLines_.count(facts.after) || !outcomes_.blocked(item, actions_).empty()))
@@ -477,8 +476,8 @@ private:
     Location* locationOf(const std::string& path, const PlanItem& item) {
         if (Location* location = locations_.holding(path))
             return location;
-        failWith(failureLine(item),
-                 isAbsolutePath(path) ? failureText(kOutsideLocations) : std::string(kNotAbsoluteReason));
+        failWith(failureLine(item), isAbsolutePath(path) ? failureText(kOutsideLocations)
+                                                         : std::string(kNotAbsoluteReason));
         return nullptr;
     }
 
@@ -639,9 +638,8 @@ std::string executionStatusText(const ExecutionCounts& counts) {
     return "Synchronize Progress : Good Actions (" + good + ") Bad Actions (" + bad + ")";
 }
 
-ExecutionCounts PerformActions(ActionList actions, Locations& locations,
-                               const std::vector<std::string>& written, StopFlags& flags,
-                               ExecutorHost& host) {
+ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
+                               StopFlags& flags, ExecutorHost& host) {
     host.runStarted();
     flags.action = false;
     host.log("Actions Started at " + nowDateTimeText());

@@ -24,8 +24,8 @@
 #include "gui/jobs/job_list_ending.h"
 #include "gui/settings/tform2.h"
 
-#include "core/app/text_file.h"
 #include "core/base/modes.h"
+#include "core/app/text_file.h"
 #include "core/jobs/job_runner.h"
 #include "core/platform/path_text.h"
 
