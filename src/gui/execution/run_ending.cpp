@@ -58,13 +58,15 @@ QString runCountsText(const ExecutionCounts& counts) {
     if (counts.cancelled > 0)
         failures << locale.toString(counts.cancelled) + QStringLiteral(" cancelled");
     if (counts.dependencySkipped > 0)
-        failures << locale.toString(counts.dependencySkipped) + QStringLiteral(" not run after an earlier failure");
+        failures << locale.toString(counts.dependencySkipped) +
+                        QStringLiteral(" not run after an earlier failure");
     if (counts.promptSkipped > 0)
         skips << locale.toString(counts.promptSkipped) + QStringLiteral(" left out at the prompt");
     if (counts.notReached > 0)
         skips << locale.toString(counts.notReached) + QStringLiteral(" not reached");
     return locale.toString(counts.good) + QStringLiteral(" done, ") +
-           withDetails(locale.toString(counts.bad) + QStringLiteral(" failed"), failures) + QStringLiteral(", ") +
+           withDetails(locale.toString(counts.bad) + QStringLiteral(" failed"), failures) +
+           QStringLiteral(", ") +
            withDetails(locale.toString(counts.promptSkipped + counts.notReached) + QStringLiteral(" skipped"),
                        skips);
 }
@@ -73,7 +75,8 @@ QString runDoneText(const ExecutionCounts& counts) {
     QStringList parts;
     if (counts.copied > 0)
         parts << countOf(uint64_t(counts.copied), "file copied", "files copied") +
-                     (counts.bytesCopied > 0 ? QStringLiteral(" (%1)").arg(sizeText(counts.bytesCopied)) : QString());
+                     (counts.bytesCopied > 0 ? QStringLiteral(" (%1)").arg(sizeText(counts.bytesCopied))
+                                             : QString());
     if (counts.moved > 0)
         parts << countOf(uint64_t(counts.moved), "file moved", "files moved");
     if (counts.deleted > 0)
@@ -89,11 +92,13 @@ bool runEndingIsWarning(const ExecutionCounts& counts) {
     return counts.bad > 0 || counts.promptSkipped > 0 || counts.notReached > 0 || counts.stopped;
 }
 
-QString runEndingText(const ExecutionCounts& counts, const Settings& settings, PlanKind kind, bool nothingToDo) {
+QString runEndingText(const ExecutionCounts& counts, const Settings& settings, PlanKind kind,
+                      bool nothingToDo) {
     QStringList lines;
     // The first line of a finished run is the one it always was; a stopped run no longer claims to
     // have finished.
-    lines << (counts.stopped ? QStringLiteral("Synchronisation Stopped") : QStringLiteral("Synchronisation FINISHED!"));
+    lines << (counts.stopped ? QStringLiteral("Synchronisation Stopped")
+                             : QStringLiteral("Synchronisation FINISHED!"));
     if (nothingToDo) {
         lines << nothingToDoText(kind, settings);
         return lines.join('\n');
@@ -104,8 +109,9 @@ QString runEndingText(const ExecutionCounts& counts, const Settings& settings, P
     if (const QString kept = keptAsideText(counts, settings); !kept.isEmpty())
         lines << kept;
     if (!counts.firstFailures.empty()) {
-        lines << (std::size_t(counts.bad) > counts.firstFailures.size() ? QStringLiteral("The first failures:")
-                                                                        : QStringLiteral("Failures:"));
+        lines << (std::size_t(counts.bad) > counts.firstFailures.size()
+                      ? QStringLiteral("The first failures:")
+                      : QStringLiteral("Failures:"));
         for (const std::string& failure : counts.firstFailures)
             lines << QStringLiteral("  ") + QString::fromStdString(failure);
     }
@@ -154,28 +160,32 @@ QString removalNote(uint64_t deletions, uint64_t replaced, const Settings& setti
     const QString why = QStringLiteral(" (") + details.join(QStringLiteral(", ")) + ')';
     switch (settings.removedFiles) {
     case RemovedFiles::Trash:
-        return files + (one ? QStringLiteral(" goes") : QStringLiteral(" go")) + QStringLiteral(" to the trash") +
-               why + QStringLiteral("; the file manager can put them back.");
+        return files + (one ? QStringLiteral(" goes") : QStringLiteral(" go")) +
+               QStringLiteral(" to the trash") + why +
+               QStringLiteral("; the file manager can put them back.");
     case RemovedFiles::Versions:
         return files + (one ? QStringLiteral(" goes") : QStringLiteral(" go")) +
                QStringLiteral(" to the versions folder") + why + QStringLiteral(", ") +
-               (settings.versionsFolder.empty() ? QStringLiteral(".paritas-versions at the top of each location")
-                                                : QString::fromStdString(settings.versionsFolder)) +
+               (settings.versionsFolder.empty()
+                    ? QStringLiteral(".paritas-versions at the top of each location")
+                    : QString::fromStdString(settings.versionsFolder)) +
                '.';
     case RemovedFiles::Delete:
         break;
     }
-    return files + (one ? QStringLiteral(" is") : QStringLiteral(" are")) + QStringLiteral(" deleted for good") +
-           why + '.';
+    return files + (one ? QStringLiteral(" is") : QStringLiteral(" are")) +
+           QStringLiteral(" deleted for good") + why + '.';
 }
 
 QString runBytesDoneText(uint64_t done, uint64_t planned, int64_t elapsedMs) {
     const int64_t seconds = std::max<int64_t>(0, (elapsedMs + 500) / 1000);
-    const QString took = seconds >= 3600 ? QStringLiteral("%1:%2:%3")
-                                               .arg(seconds / 3600)
-                                               .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-                                               .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-                                         : QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    const QString took =
+        seconds >= 3600
+            ? QStringLiteral("%1:%2:%3")
+                  .arg(seconds / 3600)
+                  .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                  .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+            : QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
     return sizeText(done) + QStringLiteral(" of ") + sizeText(planned) + QStringLiteral(" done in ") + took;
 }
 

@@ -37,7 +37,8 @@ QString runDoneText(const ExecutionCounts& counts);
 // The box at the end of a run: "Synchronisation FINISHED!" (or "Synchronisation Stopped" when a stop
 // ended it), the counts, what the lines did, where removed files went, the first failures with their
 // reasons, the criteria. `nothingToDo`: the plan held no action; the box says so in place of the counts.
-QString runEndingText(const ExecutionCounts& counts, const Settings& settings, PlanKind kind, bool nothingToDo);
+QString runEndingText(const ExecutionCounts& counts, const Settings& settings, PlanKind kind,
+                      bool nothingToDo);
 // Whether that box is a warning: a line failed or was skipped, or a stop ended the run.
 bool runEndingIsWarning(const ExecutionCounts& counts);
 
