@@ -114,9 +114,15 @@ public:
             const QString actions = QString::number(run.actions().size());
             const QString prefix =
                 count.startsWith(QStringLiteral("Actions: ")) ? QStringLiteral("Actions: ") : QString();
-            count = prefix + QStringLiteral("0 of ") + actions;
-            f_.lblActionCount->setToolTip(QStringLiteral("Refused, none of the %1 planned actions ran: %2")
-                                              .arg(actions, text(refusal->reason)));
+            // Refused before a plan was made (a location missing): no "0 of 0".
+            if (run.actions().empty()) {
+                count = prefix + QStringLiteral("0");
+                f_.lblActionCount->setToolTip(QStringLiteral("Refused: ") + text(refusal->reason));
+            } else {
+                count = prefix + QStringLiteral("0 of ") + actions;
+                f_.lblActionCount->setToolTip(QStringLiteral("Refused, none of the %1 planned actions ran: %2")
+                                                  .arg(actions, text(refusal->reason)));
+            }
         }
         f_.lblActionCount->setText(count);
         f_.flushProgress();

@@ -8,6 +8,7 @@
 #include "core/app/run_lock.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
@@ -338,6 +339,23 @@ private slots:
         for (const QString& line : f->activityLog().lines())
             logged = logged || line.startsWith("Job 1 refused: ");
         QVERIFY(logged);
+    }
+
+    // A job refused before anything was planned shows no "0 of 0" actions; the tooltip says why.
+    void aJobRefusedBeforeItsPlanCountsNoActions() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        f->Edit1->setText(t.root.filePath("unplugged") + "/");
+        f->Edit2->setText(t.b + "/");
+        f->setModeIndex(0);
+        f->BitBtn1Click();
+        f->BitBtn3Click();
+        QCOMPARE(statuses(f), QStringList({"Refused", ""}));
+        QVERIFY2(!f->lblActionCount->text().contains(" of "), qPrintable(f->lblActionCount->text()));
+        QVERIFY(f->lblActionCount->text().endsWith('0'));
+        QVERIFY2(f->lblActionCount->toolTip().startsWith("Refused: ") &&
+                     f->lblActionCount->toolTip().contains("does not exist"),
+                 qPrintable(f->lblActionCount->toolTip()));
     }
 
     // Another program (cron's paritas-cli) works on B: the window runs nothing there and says so.
