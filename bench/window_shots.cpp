@@ -1,7 +1,8 @@
 // Screenshots of every window as a user meets them, for a person to look at (not a test): the main
 // window at its design, minimum and maximised sizes, the secondary windows, a review of the whole
-// tree, a run in progress with its counts, the CRC compare, a large copy with its copy window, and
-// the message boxes on the way. bench/window_shots.sh runs it under Xvfb with a window manager, so
+// tree, a run in progress with its counts, the CRC compare filtered to its differences, the main
+// window after a job list and after a scheduled run the mass-deletion guard refused, a large copy
+// with its copy window stopped half-way, and the message boxes on the way. bench/window_shots.sh runs it under Xvfb with a window manager, so
 // the shots (`import -window root`) show the title bars too.
 //
 //   window_shots OUT_DIR POINT_SIZE TREE      POINT_SIZE 0 keeps the default font
@@ -23,10 +24,15 @@
 #include "gui/jobs/tform9.h"
 #include "gui/settings/tform2.h"
 
+#include "core/base/modes.h"
+#include "core/jobs/job_list.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -86,6 +92,31 @@ void showAlone(QWidget* window, const QString& name) {
     settle(600);
     shoot(name);
     window->hide();
+}
+
+// Gives `count` files under `folder` other bytes of the same size and time: a CRC compare pairs them
+// and finds them different.
+void alterFiles(const QString& folder, int count) {
+    QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+    for (int altered = 0; altered < count && files.hasNext(); ++altered) {
+        const QString path = files.next();
+        const QDateTime modified = QFileInfo(path).lastModified();
+        QFile file(path);
+        file.open(QIODevice::ReadWrite);
+        const qint64 size = file.size();
+        file.seek(0);
+        file.write(QByteArray(int(size), 'X'));
+        file.setFileTime(modified, QFileDevice::FileModificationTime);
+    }
+}
+
+void writeSmallFiles(const QString& folder, int count) {
+    QDir().mkpath(folder);
+    for (int i = 0; i < count; ++i) {
+        QFile file(QStringLiteral("%1/note-%2.txt").arg(folder).arg(i));
+        file.open(QIODevice::WriteOnly);
+        file.write("a note");
+    }
 }
 
 void writeBigFile(const QString& path, qint64 bytes) {
@@ -180,22 +211,65 @@ int main(int argc, char** argv) {
     settle(500);
     shoot(QStringLiteral("main-window-after-run"));
 
-    // The CRC compare of the tree against its copy.
+    // The CRC compare of the tree against its copy, three files of which were changed since, then
+    // filtered to the differences.
+    alterFiles(work.filePath("backup"), 3);
     f->CRCMatchingAB1Click();
     settle(800);
     shoot(QStringLiteral("crc-paired"));
     QTimer::singleShot(2500, [] { shoot(QStringLiteral("crc-running")); });
     w.crcMatch->BitBtn3Click();
+    w.crcMatch->CheckDifferences->setChecked(true);
+    settle(600);
+    shoot(QStringLiteral("crc-differences"));
     w.crcMatch->hide();
 
-    // One large file: the copy window, with speed and time left, and the main bar showing its bytes.
+    // A job list run by hand: a copy of a few notes, then a backup from a folder that is not there
+    // (refused by the planner); the box that sums the jobs up, then the main window after it.
+    writeSmallFiles(work.filePath("notes/A"), 5);
+    QDir().mkpath(work.filePath("notes/B"));
+    const auto job = [](const QString& a, int mode, const QString& b) {
+        return paritas::Job{paritas::kJobWaiting, a.toStdString(), std::string(paritas::kModeNames[std::size_t(mode)]),
+                            b.toStdString(), "Yes"};
+    };
+    f->ListJobs({job(work.filePath("notes/A") + '/', 2, work.filePath("notes/B") + '/'),
+                 job(work.filePath("unplugged") + '/', 0, work.filePath("notes/B") + '/')});
+    f->StartJoblist();
+    settle(800);
+    shoot(QStringLiteral("main-window-after-job-list"));
+
+    // A scheduled run the mass-deletion guard refuses: a backup from an empty folder would delete
+    // every file of its copy.
+    QDir().mkpath(work.filePath("guarded/A"));
+    writeSmallFiles(work.filePath("guarded/B"), 12);
+    f->ListJobs({job(work.filePath("guarded/A") + '/', 0, work.filePath("guarded/B") + '/')});
+    std::time_t moment = std::time(nullptr);
+    w.form2->clock = [&moment] { return moment; };
+    w.form2->Every->setChecked(true);
+    w.form2->Edit1->setText(QString::fromStdString(paritas::timeText(moment + 2)));
+    w.form2->SaveLog->setChecked(true);
+    w.form2->BitBtn2Click();
+    moment += 2;
+    w.form2->Timer1Timer();
+    settle(800);
+    shoot(QStringLiteral("main-window-after-refused-scheduled-run"));
+    w.form2->BitBtn1Click();
+    w.form2->clock = nullptr;
+    w.form2->SaveLog->setChecked(false);
+
+    // One large file: the copy window, with speed and time left, and the main bar showing the run's
+    // bytes; stopped half-way with "Stop All Actions" (its message and the ending photographed).
     QDir().mkpath(work.filePath("large/A"));
     QDir().mkpath(work.filePath("large/B"));
-    writeBigFile(work.filePath("large/A/holiday-video-2026.mkv"), qint64(6) << 30);
+    writeBigFile(work.filePath("large/A/holiday-video-2026.mkv"), qint64(2) << 30);
     f->Edit1->setText(work.filePath("large/A") + '/');
     f->Edit2->setText(work.filePath("large/B") + '/');
+    f->setModeIndex(2);
     QTimer::singleShot(900, [] { shoot(QStringLiteral("copy-window")); });
+    QTimer::singleShot(1600, [f] { f->BitBtn5Click(); });
     f->BitBtn6Click();
+    settle(800);
+    shoot(QStringLiteral("main-window-after-stopped-copy"));
 
     // Leaving with a changed setting asks first (photographed and cancelled).
     w.form2->CheckTimeStamp->setChecked(!w.form2->CheckTimeStamp->isChecked());

@@ -159,13 +159,48 @@ std::string reasonOf(int error, const std::string& detail) {
     return detail.empty() ? failureText(error) : failureText(error) + ": " + detail;
 }
 
+// The planned size of a copy item; 0 for other items and copies whose size was not planned.
+uint64_t plannedBytes(const PlanItem& item) {
+    return item.kind == ActionKind::Copy && item.facts.sourceKnown && item.facts.source.size > 0
+               ? static_cast<uint64_t>(item.facts.source.size)
+               : 0;
+}
+
+// The bytes of a run's copies, as the host is told them (ExecutorHost::setBytesProgress).
+struct RunBytes {
+    ExecutorHost& host;
+    uint64_t planned = 0;
+    uint64_t done = 0; // of the copy lines handled
+};
+
+// Tells the host of the run's bytes while one copy writes, then passes the report on.
+class RunBytesObserver final : public CopyObserver {
+public:
+    RunBytesObserver(CopyObserver& inner, const RunBytes& bytes, uint64_t cap)
+        : inner_(inner), bytes_(bytes), cap_(cap) {}
+    void progress(uint64_t done, uint64_t total) override {
+        if (bytes_.planned > 0)
+            bytes_.host.setBytesProgress(bytes_.done + std::min(done, cap_), bytes_.planned);
+        inner_.progress(done, total);
+    }
+    bool cancelRequested() override { return inner_.cancelRequested(); }
+    void beforeReadBack(int newContent) override { inner_.beforeReadBack(newContent); }
+
+private:
+    CopyObserver& inner_;
+    const RunBytes& bytes_;
+    uint64_t cap_;
+};
+
 class ItemCopy final : public CopyTask {
 public:
-    ItemCopy(Location& from, Location& to, const PlanItem& item, const CopyOptions& options)
-        : from_(from), to_(to), item_(item), options_(options) {}
+    ItemCopy(Location& from, Location& to, const PlanItem& item, const CopyOptions& options,
+             const RunBytes& bytes)
+        : from_(from), to_(to), item_(item), options_(options), bytes_(bytes) {}
     CopyResult run(CopyObserver& observer) override {
+        RunBytesObserver reporting(observer, bytes_, plannedBytes(item_));
         const FileStamp* source = item_.facts.sourceKnown ? &item_.facts.source : nullptr;
-        return to_.placeCopy(from_, item_.path, source, item_.destination, item_.facts.destination, observer,
+        return to_.placeCopy(from_, item_.path, source, item_.destination, item_.facts.destination, reporting,
                              options_);
     }
 
@@ -174,6 +209,7 @@ private:
     Location& to_;
     const PlanItem& item_;
     const CopyOptions options_;
+    const RunBytes& bytes_;
 };
 
 // A move across a mount: a copy, then the source removed only while unchanged (Location::moveByCopy).
@@ -198,8 +234,11 @@ public:
     Run(StopFlags& flags, ExecutorHost& host, const ActionList& actions, Locations& locations, int copyWorkers,
         RemovedFileKeeper* keeper, bool verifyCopies, MetadataKeeping& metadata)
         : flags_(flags), host_(host), actions_(actions), locations_(locations), keeper_(keeper),
-          copyOptions_{keeper, verifyCopies, nullptr}, metadata_(metadata) {
+          copyOptions_{keeper, verifyCopies, nullptr}, metadata_(metadata), bytes_{host, 0, 0} {
         outcomes_.prepare(actions_);
+        for (const PlanItem& item : actions_)
+            bytes_.planned += plannedBytes(item);
+        host_.setBytesProgress(0, bytes_.planned);
         if (copyWorkers > 1)
             pool_ = std::make_unique<CopyPool>(copyWorkers, locations_, copyOptions_);
     }
@@ -222,7 +261,7 @@ public:
     // paths lie in the run's locations, the item it depends on is done, and no copy under way writes
     // where it reads or writes. False for every other item, which the caller then handles in turn.
     bool dispatch(std::size_t index) {
-        if (!pool_ || stopped_)
+        if (!pool_ || stopped_ || flags_.action) // a stop asked for (a signal, too) hands over no more copies
             return false;
         const PlanItem& item = actions_[index];
         if (item.kind != ActionKind::Copy || promptWanted(ActionKind::Copy, host_.settings()))
@@ -272,12 +311,14 @@ public:
             failWith(failureLine(item), why);
             ++counts_.dependencySkipped;
             outcomes_.done(item, false);
+            copyHandled(item);
             return;
         }
         if (promptWanted(item.kind, host_.settings())) {
             const PromptAnswer answer = host_.confirm(promptText(item));
             if (answer == PromptAnswer::Cancel) {
                 ++counts_.promptSkipped;
+                copyHandled(item);
                 return;
             }
             if (answer == PromptAnswer::NoToAll) {
@@ -285,6 +326,7 @@ public:
                 return;
             }
         }
+        const Tally before = tally();
         bool succeeded = false;
         switch (item.kind) {
         case ActionKind::CreateFolder:
@@ -313,6 +355,7 @@ public:
         }
         metadata_.touched(item);
         metadata_.report(host_);
+        countOutcome(item, before);
         // A removed folder frees its name and a move may move a folder: the workers' open folders
         // are looked up again before their next copy, as this thread's are.
         if (pool_ && (item.kind == ActionKind::RemoveFolder || item.kind == ActionKind::MoveRename))
@@ -321,6 +364,7 @@ public:
     }
 
     const ExecutionCounts& counts() const { return counts_; }
+    ExecutionCounts& counts() { return counts_; }
     // The workers end here, before the keeper they use.
     void finishPool() { pool_.reset(); }
     // Counts the action items from `index` on as not reached (the run was stopped before them).
@@ -388,11 +432,61 @@ private:
             return;
         }
         const PlanItem& item = actions_[copy.index];
+        const Tally before = tally();
         const bool ok = copyReport(item, outcome.result);
         metadata_.touched(item);
         metadata_.report(host_);
+        countOutcome(item, before);
         outcomes_.done(item, ok);
         afterLine(copy.index);
+    }
+
+    // The counts that tell what became of the item being tried (not the whole counts: the failures'
+    // texts would be copied for every line).
+    struct Tally {
+        int good;
+        int cancelled;
+    };
+    Tally tally() const { return {counts_.good, counts_.cancelled}; }
+
+    // After an item was tried: what a good line did, and the bytes of a copy that was not cancelled;
+    // a cancelled copy's bytes, reported while it was written, are taken back.
+    void countOutcome(const PlanItem& item, const Tally& before) {
+        if (counts_.good > before.good) {
+            switch (item.kind) {
+            case ActionKind::CreateFolder:
+                ++counts_.created;
+                break;
+            case ActionKind::MoveRename:
+                ++counts_.moved;
+                break;
+            case ActionKind::Copy:
+                ++counts_.copied;
+                counts_.bytesCopied += plannedBytes(item);
+                break;
+            case ActionKind::DeleteFile:
+                ++counts_.deleted;
+                break;
+            case ActionKind::RemoveFolder:
+                ++counts_.removedFolders;
+                break;
+            case ActionKind::Original:
+                break;
+            }
+        }
+        if (counts_.cancelled == before.cancelled)
+            copyHandled(item);
+        else if (plannedBytes(item) > 0)
+            host_.setBytesProgress(bytes_.done, bytes_.planned);
+    }
+
+    // A copy line is done with (copied, failed or left out at its prompt): its planned bytes count.
+    void copyHandled(const PlanItem& item) {
+        const uint64_t bytes = plannedBytes(item);
+        if (bytes == 0)
+            return;
+        bytes_.done += bytes;
+        host_.setBytesProgress(bytes_.done, bytes_.planned);
     }
 
     bool succeed(std::string_view text, const std::string& path) {
@@ -405,6 +499,9 @@ private:
         if (!reason.empty())
             host_.log(reasonLine(reason));
         ++counts_.bad;
+        if (counts_.firstFailures.size() < ExecutionCounts::kFailuresKept)
+            counts_.firstFailures.push_back(reason.empty() ? failureLine
+                                                           : failureLine + ": " + std::string(reason));
         return false;
     }
     bool fail(std::string_view text, const std::string& path, std::string_view reason = {}) {
@@ -464,7 +561,7 @@ private:
         Location* to = from ? locationOf(item.destination, item) : nullptr;
         if (!to)
             return false;
-        ItemCopy task(*from, *to, item, copyOptionsFor(item.destination));
+        ItemCopy task(*from, *to, item, copyOptionsFor(item.destination), bytes_);
         return copyReport(item, host_.copyWithProgress(task, LastPathPart(item.path), flags_));
     }
 
@@ -530,7 +627,7 @@ private:
             if (linked.outcome == LinkOutcome::Failed)
                 return fail(kFailure, item.destination, reasonOf(linked.error, linked.detail));
         }
-        ItemCopy task(*from, *to, item, options);
+        ItemCopy task(*from, *to, item, options, bytes_);
         const CopyResult copied = host_.copyWithProgress(task, LastPathPart(item.destination), flags_);
         if (copied.ok()) {
             succeed("Success HardLink to ", item.destination);
@@ -548,8 +645,10 @@ private:
     bool copyReport(const PlanItem& item, const CopyResult& result) {
         if (result.ok()) {
             succeed("Success Copy-File to ", item.destination);
-            if (keeper_ && !result.keptAt.empty())
+            if (keeper_ && !result.keptAt.empty()) {
                 host_.log(keeper_->keptLine(result.keptAt, true));
+                ++counts_.keptAside;
+            }
             return true;
         }
         if (result.outcome == CopyOutcome::Cancelled) {
@@ -593,6 +692,7 @@ private:
             return fail(kFailure, item.path, reasonOf(kept.error, kept.detail));
         succeed("Success DeleteFile ", item.path);
         host_.log(keeper_->keptLine(kept.keptAt, false));
+        ++counts_.keptAside;
         return true;
     }
 
@@ -613,6 +713,7 @@ private:
     MetadataKeeping& metadata_;
     LineOutcomes outcomes_;
     ExecutionCounts counts_;
+    RunBytes bytes_;
     std::unique_ptr<CopyPool> pool_;
     std::deque<Pending> pending_;
     std::unordered_set<std::string> pendingPaths_;        // written by copies under way
@@ -736,9 +837,12 @@ ExecutionCounts PerformActions(ActionList actions, Locations& locations, const s
         if (const std::string hint = keeper->restoreHint(); !hint.empty())
             host.log(hint);
     }
+    ExecutionCounts& counts = run.counts();
+    counts.stopped = run.stopped();
+    counts.removedTo = keeper ? settings.removedFiles : RemovedFiles::Delete;
     host.runFinished();
     host.log("Actions Finished at " + nowDateTimeText());
-    return run.counts();
+    return counts;
 }
 
 } // namespace paritas

@@ -96,6 +96,13 @@ public:
     // whose size was not planned, run one at a time through copyWithProgress. The windows keep their
     // copy progress window for long copies this way.
     virtual uint64_t largestPooledCopy() { return UINT64_MAX; }
+    // The bytes of the whole run: `done` of `planned`, the planned sizes of its copy lines (a copy
+    // whose size was not planned counts 0). Called when the run starts (done 0), after each copy line
+    // is reported (a copied or failed line counts its planned size, a cancelled one and the lines a
+    // stop did not reach count nothing), and while a copy runs through copyWithProgress, as it writes
+    // (at most its planned size). `done` goes back only when a copy under way is cancelled (what it
+    // wrote is thrown away) and reaches `planned` only when every copy line was handled.
+    virtual void setBytesProgress(uint64_t /*done*/, uint64_t /*planned*/) {}
 };
 
 // Copies that run at once when a host wants a pool and the user has not chosen: measured best for
@@ -117,6 +124,18 @@ struct ExecutionCounts {
     int notReached = 0;        // action lines after the line at which the run was stopped
     // Bad lines that were tried and failed.
     int failed() const { return bad - cancelled - dependencySkipped; }
+
+    // The good lines by what they did.
+    int created = 0, moved = 0, copied = 0, deleted = 0, removedFolders = 0;
+    uint64_t bytesCopied = 0; // the planned sizes of the good copies
+    // Deleted files and old versions under copies that went where removedTo says (not deleted).
+    int keptAside = 0;
+    RemovedFiles removedTo = RemovedFiles::Delete; // the choice the run was started with
+    // A stop request (a stop button, No to All, Cancel All) ended the run before its end.
+    bool stopped = false;
+    // The first few failure lines, each with its reason after ": " when it has one.
+    std::vector<std::string> firstFailures;
+    static constexpr std::size_t kFailuresKept = 3;
 };
 
 // "Synchronize Progress : Good Actions (g) Bad Actions (b)", or above 100 failures the red variant

@@ -24,6 +24,16 @@ public:
         const OpenQuestion asking;
         QMessageBox::critical(parent, QStringLiteral("Paritas"), text);
     }
+    bool endOfRun(QWidget* parent, const QString& text, bool warning) override {
+        const OpenQuestion asking;
+        QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("Paritas"),
+                        text, QMessageBox::Ok, parent);
+        QPushButton* showLog = box.addButton(QStringLiteral("Show &Log"), QMessageBox::ActionRole);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        box.exec();
+        return box.clickedButton() == showLog;
+    }
     using DialogSeam::confirm;
     Answer confirm(QWidget* parent, const QString& text, bool withNoToAll, Answer defaultAnswer) override {
         const OpenQuestion asking;
@@ -122,6 +132,14 @@ void DialogSeam::install(DialogSeam* seam) {
 
 QString DialogSeam::folderName(QWidget*, const QString&, const QString&) {
     return {};
+}
+
+bool DialogSeam::endOfRun(QWidget* parent, const QString& text, bool warning) {
+    if (warning)
+        this->warning(parent, text);
+    else
+        message(parent, text);
+    return false;
 }
 
 bool DialogSeam::questionOpen() {

@@ -23,6 +23,10 @@ public:
     virtual void message(QWidget* parent, const QString& text) = 0;
     // The same with a warning icon (a run in which something failed).
     virtual void warning(QWidget* parent, const QString& text) = 0;
+    // The box at the end of a run: `text` with OK and "Show Log" (a warning box when `warning`). True
+    // when the user asked to see the log. A seam that does not offer the log shows message() or
+    // warning() and answers false.
+    virtual bool endOfRun(QWidget* parent, const QString& text, bool warning);
     // The general error box (a file that cannot be written and the like).
     virtual void error(QWidget* parent, const QString& text) = 0;
     // A confirmation with OK and Cancel (withNoToAll adds "No to All"); closing the box is Cancel.

@@ -76,6 +76,20 @@ LocationChooser::LocationChooser(QTreeView* tree, QComboBox* combo, QLineEdit* e
     QTimer::singleShot(kRevealHomeMs, this, [this] { revealingHome_ = false; });
     attachModel();
     openAtHome();
+    connect(edit_, &QLineEdit::textChanged, this, &LocationChooser::followLocation);
+}
+
+void LocationChooser::followLocation(const QString& location) {
+    const QString folder = location.isEmpty() ? QString() : QDir::cleanPath(location);
+    if (!folder.isEmpty() && folder == selectedFolder())
+        return;
+    following_ = true;
+    delay_->stop();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir() || !selectFolder(folder)) {
+        tree_->selectionModel()->clearSelection();
+        combo_->setEditText(location);
+    }
+    following_ = false;
 }
 
 void LocationChooser::attachModel() {
@@ -92,7 +106,8 @@ void LocationChooser::attachModel() {
     connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         revealingHome_ = false;
         fillCombo();
-        delay_->start();
+        if (!following_)
+            delay_->start();
     });
     // The model loads and sorts folders in the background: the home folder's row is known only then.
     connect(model_, &QFileSystemModel::directoryLoaded, this, &LocationChooser::revealHome);

@@ -4,6 +4,8 @@
 // both ways to the tree, and the read-only location box. A selection change is reported after 50 ms;
 // a double click at once. The location text is the selected folder with exactly one trailing
 // separator; with no folder selected it stays empty (a lone "/" would be the whole file system).
+// The other way round, a location box set from elsewhere (a job of the job list, a favourite) has the
+// tree select its folder and the drop-down show it, so that what the user sees is what runs.
 //
 // Linux desktop habits on top:
 //   - dot-folders are listed (they are synchronised like any other); the tree's context menu hides
@@ -46,6 +48,10 @@ public:
     // A path typed or pasted into the drop-down, as Enter hands it over: selects the folder, or says
     // why not (through the dialog seam). Returns true when a folder was selected.
     bool chooseTyped(const QString& text);
+    // Shows the location the box holds: its folder selected in the tree and named in the drop-down,
+    // or, for a folder that is not there, no selection and the text in the drop-down. The box keeps
+    // its text.
+    void followLocation(const QString& location);
 
     // The folders whose subfolders are listed in the drop-down as mounted drives (tests set their
     // own); by default /media/$USER, /run/media/$USER and /mnt.
@@ -84,6 +90,7 @@ private:
     QMenu* popup_;
     QAction* hiddenAction_;
     bool typedPending_ = false;
+    bool following_ = false; // a selection made to follow the box is not taken into it again
     bool revealingHome_ = true; // until the home folder stands sorted in the tree, or the user acts
 };
 

@@ -172,6 +172,16 @@ void LogView::selectAll() {
     viewport()->update();
 }
 
+void LogView::selectLines(std::size_t first, std::size_t last) {
+    if (store_.empty() || first >= store_.size())
+        return;
+    anchor_ = first;
+    cursor_ = std::min(last, store_.size() - 1);
+    updateRanges();
+    verticalScrollBar()->setValue(int(std::min<std::size_t>(first, INT32_MAX)));
+    viewport()->update();
+}
+
 QString LogView::selectedText() const {
     if (!hasSelection())
         return {};

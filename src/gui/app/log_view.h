@@ -20,6 +20,8 @@ public:
     // The store gained or lost lines: the scroll range follows and the view repaints.
     void storeChanged();
     void selectAll();
+    // Selects lines first..last (clamped to the store) and scrolls the first of them to the top.
+    void selectLines(std::size_t first, std::size_t last);
     // The selected lines, joined by line breaks; empty without a selection.
     QString selectedText() const;
     void copySelection() const;

@@ -17,9 +17,12 @@ int clampToInt(int64_t value) {
 } // namespace
 
 ProgressArea::ProgressArea(QProgressBar* bar, QLabel* label)
-    : bar_(bar), label_(label), maximum_(bar->maximum()), position_(bar->value()), status_(label->text()),
-      colour_(label->palette().color(QPalette::WindowText)),
-      repaint_(std::make_unique<RepaintThrottle>([this] { update(); })) {}
+    : bar_(bar), label_(label), detail_(new QLabel(bar->parentWidget())), maximum_(bar->maximum()),
+      position_(bar->value()), status_(label->text()), colour_(label->palette().color(QPalette::WindowText)),
+      repaint_(std::make_unique<RepaintThrottle>([this] { update(); })) {
+    detail_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    detail_->hide();
+}
 
 ProgressArea::~ProgressArea() = default;
 
@@ -43,6 +46,11 @@ void ProgressArea::setStatusColour(const QColor& colour) {
     repaint_->request();
 }
 
+void ProgressArea::setDetail(const QString& text) {
+    detailText_ = text;
+    repaint_->request();
+}
+
 void ProgressArea::flush() {
     repaint_->flush();
 }
@@ -59,6 +67,8 @@ void ProgressArea::update() {
     if (label_->text() != status_) {
         label_->setText(status_);
         fitLabel();
+    } else if (placedDetail_ != detailText_) {
+        placeDetail();
     }
 }
 
@@ -68,6 +78,24 @@ void ProgressArea::fitLabel() {
     const int needed = label_->fontMetrics().horizontalAdvance(label_->text()) + 2 * label_->margin() + 2;
     label_->resize(std::max(1, std::min(needed, room)),
                    std::max(label_->height(), label_->sizeHint().height()));
+    placeDetail();
+}
+
+void ProgressArea::placeDetail() {
+    constexpr int kGap = 16;
+    const int left = label_->x() + label_->width() + kGap;
+    const int width = bar_->x() + bar_->width() - left;
+    const QFontMetrics metrics = detail_->fontMetrics();
+    placedDetail_ = detailText_;
+    // The whole text is its tooltip, also when the row cuts it short.
+    detail_->setToolTip(detailText_);
+    if (detailText_.isEmpty() || width < metrics.averageCharWidth() * 12) {
+        detail_->hide();
+        return;
+    }
+    detail_->setGeometry(left, label_->y(), width, label_->height());
+    detail_->setText(metrics.elidedText(detailText_, Qt::ElideRight, width));
+    detail_->show();
 }
 
 } // namespace paritas::gui

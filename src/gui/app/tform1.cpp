@@ -534,6 +534,10 @@ void TForm1::setProgressStatusColour(const QColor& colour) {
     progress_->setStatusColour(colour);
 }
 
+void TForm1::setProgressDetail(const QString& text) {
+    progress_->setDetail(text);
+}
+
 void TForm1::flushProgress() {
     progress_->flush();
     log_->flush();

@@ -17,6 +17,7 @@
 #include "gui/app/windows.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 
@@ -53,11 +54,6 @@ struct RunLocations {
 
 inline constexpr const char* kWebSite = "https://paritas.example.org/";
 
-// "12 done, 1 failed, 0 cancelled, 3 skipped": a run's counts as the end box and the log give them
-// (skipped: lines left out at their prompt, lines whose earlier line failed, lines a stop did not
-// reach).
-QString runCountsText(const ExecutionCounts& counts);
-
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
@@ -73,7 +69,14 @@ public:
     void setProgressPosition(int64_t position);
     void setProgressStatus(const QString& text);
     void setProgressStatusColour(const QColor& colour);
+    // The text right of the progress label: a run's bytes, speed and time left; empty hides it.
+    void setProgressDetail(const QString& text);
     void flushProgress();
+    // The bar and its detail as a run left them. The scans after a run show their own progress on
+    // the bar; the end of the command shows the run's again, so that a stopped run never ends on a
+    // full bar.
+    void keepRunProgress(int64_t maximum, int64_t position, const QString& detail);
+    void showRunProgress();
 
     // Appends one line to the activity log.
     void log(const QString& line);
@@ -161,9 +164,18 @@ public:
     void endBusy();
     enum class RescanAfterRun { BothSides, SideAOnly };
     void reviewOrRun(bool planned, const Settings& settings, RescanAfterRun rescan);
-    // The end of a run started by hand: the box "Synchronisation FINISHED!" with a second line of
-    // counts (a warning when anything failed), and the same counts in the log.
+    // The end of a run started by hand: the run's bar again, and the box (run_ending.h) that begins
+    // "Synchronisation FINISHED!" ("Synchronisation Stopped" after a stop) with the counts the log's
+    // "Actions summary:" line and the status label give, what the lines did and the criteria; a
+    // warning when anything failed, was skipped or stopped. Its "Show Log" selects the run's lines
+    // in the activity log. The keyboard is the main window's again afterwards.
     void reportRunEnd(const ExecutionCounts& counts);
+    // Selects the lines of the last run (or job list) in the activity log and gives it the focus.
+    void showRunLog();
+    // The stop window and the copy window take the keyboard while actions run; when they are gone,
+    // the main window takes it back (it is activated and its focus goes back where the user had it
+    // before the command), so that typing and Alt shortcuts work at once.
+    void takeBackKeyboard();
     // The buttons that a running executor or job list disables ("Stop All Actions" the other way).
     void setRunButtonsEnabled(bool enabled);
 
@@ -181,6 +193,10 @@ public:
     // True while a scheduled job list runs: nobody may be at the desk, so the executor asks nothing,
     // whatever the prompt settings say. A job list started by hand asks what the settings ask.
     bool runsWithoutPrompts() const { return jobListRunning_ && jobListScheduled_; }
+    bool jobListRunning() const { return jobListRunning_; }
+    // The activity log's lines before this one are in an action log file already: a scheduled run
+    // saves the lines after it and keeps them all in the window.
+    std::size_t logLinesSaved = 0;
 
 public slots:
     void FormResize();
@@ -248,6 +264,14 @@ private:
     bool jobListRunning_ = false;
     bool jobListScheduled_ = false;
     bool runRefused_ = false; // the last run was refused before its first line (another run holds B)
+    std::size_t runLogStart_ = 0;   // the activity log's first line of the last run or job list
+    QPointer<QWidget> focusBeforeBusy_; // the main window's focus when the command began
+    struct RunProgress {
+        int64_t maximum = 0;
+        int64_t position = 0;
+        QString detail;
+        bool kept = false;
+    } runProgress_;
 };
 
 } // namespace paritas::gui

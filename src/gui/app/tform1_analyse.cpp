@@ -4,6 +4,7 @@
 #include "gui/app/dialog_seam.h"
 #include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
+#include "gui/execution/run_ending.h"
 #include "gui/execution/tform3.h"
 #include "gui/inventory/window_run_host.h"
 
@@ -77,12 +78,19 @@ void TForm1::showRefusal() {
 }
 
 // The end of a planning command: with the review on, show the review window (the lock is let go while
-// the user reviews and taken again when the list runs); otherwise run the actions at once, scan again
-// and say so. Ends the busy state begun by the command.
+// the user reviews and taken again when the list runs), or say in one line that there is nothing to
+// do; otherwise run the actions at once, scan again and say so. Ends the busy state begun by the
+// command.
 void TForm1::reviewOrRun(bool planned, const Settings& settings, RescanAfterRun rescan) {
     if (!planned || settings.CheckBoxConfirm) {
         session_.releaseLock();
         endBusy();
+        if (planned && !holdsAnAction(session_.actions())) {
+            if (windows_.form3)
+                windows_.form3->hide();
+            DialogSeam::current().message(this, nothingToDoText(session_.request().kind, settings));
+            return;
+        }
         if (planned && windows_.form3) {
             windows_.form3->show();
             windows_.form3->raise();

@@ -1,6 +1,7 @@
 #include "gui/execution/action_review_model.h"
 
 #include "gui/app/app_icons.h"
+#include "gui/execution/run_ending.h"
 
 #include "core/platform/path_text.h"
 
@@ -133,32 +134,32 @@ bool ActionReviewModel::ticksDestroyData() const {
 // Only the kinds the list holds are named, so that the line stays short enough to read.
 QString ActionReviewModel::summary() const {
     const QLocale locale;
-    auto n = [&](std::size_t count) { return locale.toString(qulonglong(count)); };
-    auto kinds = [&](ActionKind k) { return tickedKinds_[std::size_t(k)]; };
+    auto kinds = [&](ActionKind k) { return uint64_t(tickedKinds_[std::size_t(k)]); };
     QStringList parts;
     if (kinds(ActionKind::CreateFolder) > 0)
-        parts << QStringLiteral("%1 new folders").arg(n(kinds(ActionKind::CreateFolder)));
+        parts << countOf(kinds(ActionKind::CreateFolder), "new folder", "new folders");
     if (kinds(ActionKind::MoveRename) > 0)
-        parts << QStringLiteral("%1 moves").arg(n(kinds(ActionKind::MoveRename)));
+        parts << countOf(kinds(ActionKind::MoveRename), "move", "moves");
     if (kinds(ActionKind::Copy) > 0) {
         QStringList details;
         if (tickedOverwrites_ > 0)
-            details << QStringLiteral("%1 over existing files").arg(n(tickedOverwrites_));
+            details << countOf(tickedOverwrites_, "over an existing file", "over existing files");
         if (tickedBytes_ > 0)
-            details << locale.formattedDataSize(qint64(tickedBytes_), 1, QLocale::DataSizeTraditionalFormat);
-        parts << QStringLiteral("%1 copies").arg(n(kinds(ActionKind::Copy))) +
+            details << sizeText(tickedBytes_);
+        parts << countOf(kinds(ActionKind::Copy), "copy", "copies") +
                      (details.isEmpty() ? QString()
                                         : QStringLiteral(" (%1)").arg(details.join(QStringLiteral(", "))));
     }
     if (kinds(ActionKind::DeleteFile) > 0)
-        parts << QStringLiteral("%1 file deletions").arg(n(kinds(ActionKind::DeleteFile)));
+        parts << countOf(kinds(ActionKind::DeleteFile), "file deletion", "file deletions");
     if (kinds(ActionKind::RemoveFolder) > 0)
-        parts << QStringLiteral("%1 folder removals").arg(n(kinds(ActionKind::RemoveFolder)));
+        parts << countOf(kinds(ActionKind::RemoveFolder), "folder removal", "folder removals");
     if (kinds(ActionKind::Attributes) > 0)
-        parts << QStringLiteral("%1 changes of attributes").arg(n(kinds(ActionKind::Attributes)));
+        parts << countOf(kinds(ActionKind::Attributes), "change of attributes", "changes of attributes");
     if (kinds(ActionKind::HardLink) > 0)
-        parts << QStringLiteral("%1 hard links").arg(n(kinds(ActionKind::HardLink)));
-    const QString ticked = QStringLiteral("%1 of %2 lines ticked").arg(n(tickedLines_), n(size()));
+        parts << countOf(kinds(ActionKind::HardLink), "hard link", "hard links");
+    const QString ticked = locale.toString(qulonglong(tickedLines_)) + QStringLiteral(" of ") +
+                           countOf(size(), "line", "lines") + QStringLiteral(" ticked");
     return parts.isEmpty() ? ticked : ticked + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
 }
 

@@ -45,8 +45,12 @@ public:
 
     // True when a ticked line deletes a file, removes a folder or copies over an existing file.
     bool ticksDestroyData() const;
+    // The ticked lines of a kind, and the ticked copies over existing files.
+    std::size_t ticked(ActionKind kind) const { return tickedKinds_[std::size_t(kind)]; }
+    std::size_t tickedOverwrites() const { return tickedOverwrites_; }
     // "1230 of 1231 lines ticked: 2 new folders, 1203 copies (3 over existing files, 2.3 GB), 10 file
-    // deletions": the kinds of the ticked lines, those without a line left out.
+    // deletions": the kinds of the ticked lines, those without a line left out ("1 new folder, 1 copy"
+    // for one).
     QString summary() const;
 
     int rowCount(const QModelIndex& parent = {}) const override;

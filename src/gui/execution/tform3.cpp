@@ -3,6 +3,7 @@
 #include "gui/app/dialog_seam.h"
 #include "gui/app/tform1.h"
 #include "gui/execution/action_review_model.h"
+#include "gui/execution/run_ending.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -46,16 +47,20 @@ TForm3::TForm3(TForm1* mainWindow)
     CheckListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     CheckListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     CheckListBox1->setTextElideMode(Qt::ElideMiddle);
+    CheckListBox1->setHeaderHidden(true);
     CheckListBox1->header()->setSectionsClickable(false);
     CheckListBox1->header()->setStretchLastSection(false);
+    LabelSummary = new QLabel(this);
+    LabelSummary->setWordWrap(true);
+    LabelSummary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LabelSummary->setTextFormat(Qt::PlainText);
     CheckListBox1->installEventFilter(this);
     PopupMenu1 = new QMenu(this);
     OriginalToDup = PopupMenu1->addAction(QStringLiteral("Switch Original to duplicate"));
     OriginalToDup->setEnabled(false);
     UntickFolder = PopupMenu1->addAction(QStringLiteral("Untick lines under this folder"));
     connect(UntickFolder, &QAction::triggered, this, [this] { untickFolderOf(popupRow_); });
-    connect(model_, &ActionReviewModel::ticksChanged, this,
-            [this] { CheckListBox1->header()->headerDataChanged(Qt::Horizontal, 0, 0); });
+    connect(model_, &ActionReviewModel::ticksChanged, this, &TForm3::updateSummary);
     BitBtn3 = new QPushButton(QStringLiteral("Confirm/Perform Actions"), this);
     QFont bold = BitBtn3->font();
     bold.setBold(true);
@@ -75,11 +80,61 @@ TForm3::TForm3(TForm1* mainWindow)
 
 void TForm3::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    placeControls();
+}
+
+// The design's places, with the summary between the path label and the list: as many lines as its
+// text needs at the window's width, the list taking what is left.
+void TForm3::placeControls() {
     const int w = width(), h = height();
-    Label1->setGeometry(120, 8, w - 141, 32); // two lines, ending above the list
-    CheckListBox1->setGeometry(8, 40, w - 23, h - 93);
-    BitBtn3->setGeometry(8, h - 50, w - 23, 25);
+    const int pathHeight = std::max(32, 2 * Label1->fontMetrics().height());
+    Label1->setGeometry(120, 8, w - 141, pathHeight);
+    const int buttonHeight = std::max(25, BitBtn1->sizeHint().height());
+    BitBtn1->setGeometry(8, 8, std::max(105, BitBtn1->sizeHint().width()), buttonHeight);
+    const int summaryTop = std::max(Label1->geometry().bottom(), BitBtn1->geometry().bottom()) + 4;
+    const int summaryHeight =
+        std::max(LabelSummary->fontMetrics().height(), LabelSummary->heightForWidth(w - 23));
+    LabelSummary->setGeometry(8, summaryTop, w - 23, summaryHeight);
+    const int listTop = summaryTop + summaryHeight + 4;
+    const int confirmHeight = std::max(25, BitBtn3->sizeHint().height());
+    BitBtn3->setGeometry(8, h - 25 - confirmHeight, w - 23, confirmHeight);
+    CheckListBox1->setGeometry(8, listTop, w - 23, std::max(40, BitBtn3->y() - 10 - listTop));
     fitColumnToLines();
+}
+
+QString TForm3::summaryText() const {
+    const RunSession& run = main_->session();
+    QString text = model_->summary() + QStringLiteral(". Files ") + criteriaText(run.request().settings);
+    const ScanLeftOut& a = run.scanned(Side::A).leftOut;
+    const ScanLeftOut& b = run.scanned(Side::B).leftOut;
+    const uint64_t files = uint64_t(a.files) + uint64_t(b.files);
+    const uint64_t folders = uint64_t(a.folders) + uint64_t(b.folders);
+    if (files + folders > 0) {
+        QStringList parts;
+        if (files > 0)
+            parts << countOf(files, "file", "files");
+        if (folders > 0)
+            parts << countOf(folders, "folder", "folders");
+        text += QStringLiteral("; ") + parts.join(QStringLiteral(" and ")) + QStringLiteral(" left out by filters");
+    }
+    return text + '.';
+}
+
+void TForm3::updateSummary() {
+    const QString text = summaryText();
+    if (LabelSummary->text() == text)
+        return;
+    const int before = LabelSummary->heightForWidth(LabelSummary->width());
+    LabelSummary->setText(text);
+    if (LabelSummary->heightForWidth(LabelSummary->width()) != before)
+        placeControls();
+}
+
+QString TForm3::confirmationText() const {
+    const QString where = removalNote(model_->ticked(ActionKind::DeleteFile), model_->tickedOverwrites(),
+                                      main_->currentSettings());
+    const QString question = QString::fromLatin1(kConfirmText);
+    return where.isEmpty() ? question : question + QStringLiteral("\n\n") + where;
 }
 
 void TForm3::fill() {
@@ -96,8 +151,7 @@ void TForm3::fitColumnToLines() {
     const QFontMetrics metrics = CheckListBox1->fontMetrics();
     const int text = int(std::min<std::size_t>(longest, 4000)) * metrics.averageCharWidth() * 6 / 5;
     const int room = CheckListBox1->viewport()->width();
-    CheckListBox1->header()->resizeSection(
-        0, std::max({room, text + 60, metrics.horizontalAdvance(model_->summary()) + 16}));
+    CheckListBox1->header()->resizeSection(0, std::max(room, text + 60));
 }
 
 bool TForm3::eventFilter(QObject* watched, QEvent* event) {
@@ -198,7 +252,7 @@ void TForm3::BitBtn3Click() {
     DialogSeam& dialogs = DialogSeam::current();
     // Enter must not run a list that deletes or overwrites on a slip of the finger.
     const Answer byDefault = model_->ticksDestroyData() ? Answer::Cancel : Answer::Ok;
-    if (dialogs.confirm(this, QString::fromLatin1(kConfirmText), false, byDefault) != Answer::Ok)
+    if (dialogs.confirm(this, confirmationText(), false, byDefault) != Answer::Ok)
         return;
     if (generation_ != main_->session().generation()) {
         hide();

@@ -5,8 +5,10 @@
 //
 // Lists of a hundred thousand lines are reviewed in bulk: Shift/Ctrl click and Ctrl+A select many
 // lines, Space ticks or unticks every selected line that may be unticked, and the context menu
-// unticks every line under the folder of the line clicked. The list's header sums up what the ticked
-// lines will do; when they delete or overwrite anything, Enter in the confirmation box means Cancel.
+// unticks every line under the folder of the line clicked. The summary above the list says what the
+// ticked lines will do, by which criteria the files were compared and how many the filters left out;
+// it wraps at any width. The confirmation says where the files the lines remove or replace go; when
+// they delete or overwrite anything, Enter in the confirmation box means Cancel.
 //
 // The window remembers which action list it was filled from. A planner run that replaces the list
 // without refilling the window (review switched off) leaves it showing older lines; confirming then
@@ -43,6 +45,11 @@ public:
 
     QPushButton *BitBtn1, *BitBtn3;
     QLabel* Label1;
+    QLabel* LabelSummary; // what the ticked lines will do, word-wrapped
+    // The summary's text: the model's summary, the criteria, what the filters left out.
+    QString summaryText() const;
+    // The confirmation's text: the specified question and where removed files go.
+    QString confirmationText() const;
     QTreeView* CheckListBox1;
     QMenu* PopupMenu1;
     QAction* OriginalToDup;
@@ -66,6 +73,8 @@ protected:
 private:
     void showPopup(const QPoint& at);
     void fitColumnToLines();
+    void placeControls();
+    void updateSummary();
 
     TForm1* main_;
     ActionReviewModel* model_;

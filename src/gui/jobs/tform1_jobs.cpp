@@ -6,16 +6,22 @@
 //     the core's job runner (core/jobs/job_runner.h) with the window as its host: per job the
 //        locations go into the window, the window's scans, planner and executor run (prompts only
 //        when started by hand; the mass-deletion guard only when scheduled)
-//     run buttons on; after a scheduled run: save/clear the log, back to the schedule-active state
+//     run buttons on; the last job's locations scanned again when a job changed anything (the
+//        status bar counts what is there now); one line in the progress label and the log sums the
+//        jobs up, and a run started by hand ends with one box that does so (job_list_ending.h)
+//     after a scheduled run: the log's new lines saved (the window keeps them), back to the
+//        schedule-active state
 //
 // A job's status says what happened: "Finished" only when it did everything, else "Failed",
-// "Not Run", "Refused" or "Stopped", with one line in the activity log saying why.
+// "Not Run", "Refused" or "Stopped", with one line in the activity log saying why; the cell's tooltip
+// says it too.
 
 #include "gui/app/activity_log.h"
 #include "gui/app/dialog_seam.h"
 #include "gui/app/keep_alive.h"
 #include "gui/app/tform1.h"
 #include "gui/inventory/window_run_host.h"
+#include "gui/jobs/job_list_ending.h"
 #include "gui/settings/tform2.h"
 
 #include "core/app/text_file.h"
@@ -30,7 +36,9 @@
 #include <QTableWidget>
 #include <QToolButton>
 
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace paritas::gui {
 namespace {
@@ -60,9 +68,11 @@ void setCellText(QTableWidget* grid, int row, int column, const std::string& val
         grid->setItem(row, column, new QTableWidgetItem(text(value)));
 }
 
-void setStatus(QTableWidget* grid, int row, const char* status) {
-    if (row < grid->rowCount())
-        setCellText(grid, row, kStatus, status);
+void setStatus(QTableWidget* grid, int row, const char* status, const std::string& why = {}) {
+    if (row >= grid->rowCount())
+        return;
+    setCellText(grid, row, kStatus, status);
+    grid->item(row, kStatus)->setToolTip(text(why));
 }
 
 // The job runner's host in the window: the job table's statuses, the window's scans and planner
@@ -74,67 +84,97 @@ public:
     void log(std::string_view line) override { f_.log(line); }
     void jobStarted(std::size_t row, const Job& job) override {
         f_.currentJobRow = int(row);
-        f_.Edit1->setText(text(withTrailingSeparator(job.locationA)));
-        f_.Edit2->setText(text(withTrailingSeparator(job.locationB)));
+        job_ = RunLocations{withTrailingSeparator(job.locationA), withTrailingSeparator(job.locationB),
+                            job.includesSubfolders()};
+        f_.Edit1->setText(text(job_.a));
+        f_.Edit2->setText(text(job_.b));
         f_.CheckBox1->setChecked(job.includesSubfolders());
         setStatus(f_.StringGrid3, int(row), kJobInProgress);
     }
     void jobEnded(std::size_t row, const Job&, const JobReport& report) override {
-        setStatus(f_.StringGrid3, int(row), report.status);
+        setStatus(f_.StringGrid3, int(row), report.status, report.why);
+        ended_.push_back(EndedJob{row, report});
     }
     ScanHost& scanHost(Side side) override { return run_.scanHost(side); }
     PlannerHost& plannerHost() override { return run_.plannerHost(); }
-    void scanStarting(Side side) override { run_.scanStarting(side); }
+    void scanStarting(Side side) override {
+        lastScanned_ = job_;
+        run_.scanStarting(side);
+    }
     void scanEnded(Side side, const ScanResult& result) override { run_.scanEnded(side, result); }
     void whileWaiting() override { run_.whileWaiting(); }
     Settings settings() override { return f_.currentSettings(); }
-    // A job's plan shows in the count label; a refusal goes to the log, not a box (runJobList logs
-    // it). The review window never shows a job's plan.
+    // A job's plan shows in the count label, a refused one as none of its actions run; the refusal
+    // goes to the log and the job list's ending, not a box of its own (runJobList logs it). The
+    // review window never shows a job's plan.
     void planned(const RunSession& run) override {
-        f_.lblActionCount->setText(QString::fromStdString(run.planned().countText));
+        QString count = QString::fromStdString(run.planned().countText);
+        f_.lblActionCount->setToolTip({});
+        if (const auto& refusal = run.refusal()) {
+            const QString actions = QString::number(run.actions().size());
+            const QString prefix =
+                count.startsWith(QStringLiteral("Actions: ")) ? QStringLiteral("Actions: ") : QString();
+            // Refused before a plan was made (a location missing): no "0 of 0".
+            if (run.actions().empty()) {
+                count = prefix + QStringLiteral("0");
+                f_.lblActionCount->setToolTip(QStringLiteral("Refused: ") + text(refusal->reason));
+            } else {
+                count = prefix + QStringLiteral("0 of ") + actions;
+                f_.lblActionCount->setToolTip(QStringLiteral("Refused, none of the %1 planned actions ran: %2")
+                                                  .arg(actions, text(refusal->reason)));
+            }
+        }
+        f_.lblActionCount->setText(count);
         f_.flushProgress();
     }
-    ExecutionCounts execute(RunSession& run) override { return f_.PerformActions(run); }
+    ExecutionCounts execute(RunSession& run) override {
+        const ExecutionCounts counts = f_.PerformActions(run);
+        changedAnything_ = changedAnything_ || counts.good > 0 || counts.bad > 0;
+        return counts;
+    }
     bool jobListStopped() override { return f_.stopFlags.jobList; }
     bool actionsStopped() override { return f_.stopFlags.action; }
+
+    const std::vector<EndedJob>& ended() const { return ended_; }
+    // The locations of the last job that was scanned, when a job acted on anything.
+    std::optional<RunLocations> toScanAgain() const { return changedAnything_ ? lastScanned_ : std::nullopt; }
 
 private:
     TForm1& f_;
     WindowRunHost run_;
+    RunLocations job_;
+    std::optional<RunLocations> lastScanned_;
+    bool changedAnything_ = false; // a line of some job succeeded or failed (a failure may change too)
+    std::vector<EndedJob> ended_;
 };
 
-// After a scheduled run: the log goes to an action log file when the settings ask for it, and the
-// schedule resumes.
+// After a scheduled run: the log's lines since the last save go to an action log file when the
+// settings ask for it, and the schedule resumes. The window keeps every line: whoever comes to the
+// desk next reads there what the night's run did.
 void endScheduledRun(TForm1& f, TForm2& settingsWindow) {
     if (settingsWindow.SaveLog->isChecked()) {
         // Beside config.ini: the folder the program started from when it holds one, else the
         // user's settings folder.
         const std::string fileName =
             settingsWindow.settingsFolder() + actionLogFileName(settingsWindow.now());
+        f.activityLog().flush();
+        const LogStore& store = f.activityLog().store();
+        if (f.logLinesSaved > store.size())
+            f.logLinesSaved = 0; // the log was emptied since
         std::vector<std::string> lines;
-        for (const QString& line : f.activityLog().lines())
-            lines.push_back(line.toStdString());
+        for (std::size_t i = f.logLinesSaved; i < store.size(); ++i)
+            lines.push_back(store.line(i));
         const std::string error = writeTextLines(fileName, lines);
-        // Nobody may be at the desk: a failed save keeps the log and says so in it, and the
-        // schedule goes on rather than waiting behind a message box.
-        if (error.empty())
-            f.activityLog().clear();
-        else
+        // Nobody may be at the desk: a failed save says so in the log, and the schedule goes on
+        // rather than waiting behind a message box.
+        if (error.empty()) {
+            f.log("Activity log saved to \"" + fileName + "\"");
+            f.logLinesSaved = store.size();
+        } else {
             f.log("Cannot create file \"" + fileName + "\". " + error);
+        }
     }
     settingsWindow.resumeSchedule();
-}
-
-// The message at the end of a run started by hand in which not every job did everything.
-QString runSummary(const JobListSummary& summary) {
-    QStringList parts;
-    if (summary.failed > 0)
-        parts << QStringLiteral("%1 job(s) of the job list failed").arg(summary.failed);
-    if (summary.refused > 0)
-        parts << QStringLiteral("%1 job(s) of the job list were refused").arg(summary.refused);
-    if (summary.notRun > 0)
-        parts << QStringLiteral("%1 job(s) of the job list were not run").arg(summary.notRun);
-    return parts.join(QStringLiteral(" and ")) + QStringLiteral("; the activity log says why.");
 }
 
 } // namespace
@@ -254,22 +294,40 @@ void TForm1::StartJoblist() {
     JobRunOptions options;
     if (jobListScheduled_ && windows_.form2)
         options.deletionBound = windows_.form2->scheduledDeletionBound();
+    runLogStart_ = log_->store().size();
     WindowJobHost host(*this);
-    const JobListSummary summary = runJobList(jobRows(), options, host);
+    runJobList(jobRows(), options, host);
+    // The status bar counts what the jobs left behind, of the locations the boxes show.
+    if (const std::optional<RunLocations> again = host.toScanAgain())
+        SearchBothGrids(*again);
 
     // A schedule activated during a run started by hand holds the run buttons from here on (see
     // tform2_schedule.cpp); that run's log is the user's and stays in the window.
     setRunButtonsEnabled(true);
     const bool scheduled = jobListScheduled_;
+    const bool stopped = stopFlags.jobList;
     jobListRunning_ = jobListScheduled_ = false;
     endBusy();
 
+    int waiting = 0;
+    for (int r = 0; r < StringGrid3->rowCount(); ++r)
+        waiting += cellText(StringGrid3, r, kStatus) == kJobWaiting;
+    showRunProgress();
+    const QString status = jobListStatusText(host.ended(), waiting, stopped);
+    setProgressStatus(status);
+    log(status);
+    flushProgress();
     if (scheduled && windows_.form2)
         endScheduledRun(*this, *windows_.form2);
     CheckBox1->setChecked(true);
-
-    if (!scheduled && summary.notRun + summary.failed + summary.refused > 0)
-        DialogSeam::current().message(this, runSummary(summary));
+    if (scheduled)
+        return; // nobody may be at the desk: the label and the log say how it went
+    const QString ending = jobListEndingText(host.ended(), waiting, stopped);
+    const bool showLog =
+        DialogSeam::current().endOfRun(this, ending, jobListEndingIsWarning(host.ended(), waiting, stopped));
+    takeBackKeyboard();
+    if (showLog)
+        showRunLog();
 }
 
 } // namespace paritas::gui

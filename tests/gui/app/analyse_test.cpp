@@ -4,6 +4,7 @@
 #include "core/app/run_lock.h"
 
 #include "gui/execution/action_review_model.h"
+#include "gui/execution/run_ending.h"
 #include "gui/execution/tform3.h"
 
 #include <QAbstractButton>
@@ -48,8 +49,8 @@ private slots:
         w.form3->BitBtn3Click();
         QCOMPARE(readFile(t.b + "/new.txt"), QByteArray("fresh"));
         QVERIFY(!QFile::exists(t.b + "/stale.txt"));
-        QCOMPARE(dialogs.messages,
-                 QStringList({"Synchronisation FINISHED!\n2 done, 0 failed, 0 cancelled, 0 skipped"}));
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].startsWith("Synchronisation FINISHED!\n2 done, 0 failed, 0 skipped\n"));
     }
 
     void withReviewOffTheCommandRunsAtOnceAndFinishes() {
@@ -63,8 +64,8 @@ private slots:
         QVERIFY(!w.form3->isVisible());
         QCOMPARE(readFile(t.b + "/docs/report.txt"), QByteArray("report"));
         QCOMPARE(f->lblActionCount->text(), QStringLiteral("2"));
-        QCOMPARE(dialogs.messages,
-                 QStringList({"Synchronisation FINISHED!\n2 done, 0 failed, 0 cancelled, 0 skipped"}));
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].startsWith("Synchronisation FINISHED!\n2 done, 0 failed, 0 skipped\n"));
         QCOMPARE(f->StatusPanelB->text(), QStringLiteral("Files Count B : 1  Size: 0MB"));
         QVERIFY(f->BitBtn6->isEnabled());
         QVERIFY(!f->BitBtn5->isEnabled());
@@ -136,8 +137,8 @@ private slots:
         f->BitBtn6Click();
         QVERIFY(f->session().actions().empty());
         QCOMPARE(f->lblActionCount->text(), QStringLiteral("Actions: 0"));
-        QCOMPARE(dialogs.messages,
-                 QStringList({"Synchronisation FINISHED!\n0 done, 0 failed, 0 cancelled, 0 skipped"}));
+        QCOMPARE(dialogs.messages, QStringList({"Synchronisation FINISHED!\n" +
+                                                nothingToDoText(PlanKind::Backup, f->currentSettings())}));
     }
 
     void aBackupFromAMissingLocationIsRefusedAndBKeepsItsFiles() {
@@ -186,9 +187,9 @@ private slots:
         QCOMPARE(readFile(t.a + "/3/photo.jpg"), QByteArray("diff bytes"));
         // The third photo only looked like a duplicate: its deletion failed, and the end says so.
         QVERIFY(dialogs.messages.isEmpty());
-        QCOMPARE(dialogs.warnings,
-                 QStringList({"Synchronisation FINISHED!\n1 done, 1 failed, 0 cancelled, 0 skipped"}));
-        QVERIFY(logHas(f, "Actions summary: 1 done, 1 failed, 0 cancelled, 0 skipped"));
+        QCOMPARE(dialogs.warnings.size(), 1);
+        QVERIFY(dialogs.warnings[0].startsWith("Synchronisation FINISHED!\n1 done, 1 failed, 0 skipped\n"));
+        QVERIFY(logHas(f, "Actions summary: 1 done, 1 failed, 0 skipped"));
     }
 
     void noSameFileCriterionRefusesTheDuplicateCommand() {

@@ -2,6 +2,7 @@
 #include "support/gui_fixture.h"
 
 #include "gui/execution/action_review_model.h"
+#include "gui/execution/run_ending.h"
 #include "gui/execution/tform11.h"
 #include "gui/execution/tform3.h"
 #include "gui/execution/tprogressform.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTreeView>
 #include <algorithm>
@@ -82,8 +84,8 @@ private slots:
         QVERIFY(QFile::exists(t.b + "/keep1.txt"));
         QVERIFY(QFile::exists(t.b + "/keep2.txt"));
         QVERIFY(!QFile::exists(t.b + "/gone.txt"));
-        QCOMPARE(dialogs.messages.last(),
-                 QStringLiteral("Synchronisation FINISHED!\n1 done, 0 failed, 0 cancelled, 0 skipped"));
+        QVERIFY(
+            dialogs.messages.last().startsWith("Synchronisation FINISHED!\n1 done, 0 failed, 0 skipped\n"));
         QCOMPARE(f->Label9->text(),
                  QStringLiteral("Synchronize Progress : Good Actions (1) Bad Actions (0)"));
         QVERIFY(f->BitBtn6->isEnabled());
@@ -281,7 +283,7 @@ private slots:
         review->untickFolderOf(1);
         QCOMPARE(ticked(), (std::vector<std::string>{"CreateDir /b/new", "Copy /a/other/3.txt*/b/other/3.txt",
                                                      "Copy /a/oldish/4.txt*/b/oldish/4.txt"}));
-        QCOMPARE(m->summary(), QStringLiteral("3 of 7 lines ticked: 1 new folders, 2 copies"));
+        QCOMPARE(m->summary(), QStringLiteral("3 of 7 lines ticked: 1 new folder, 2 copies"));
     }
 
     // What a list will destroy stands out: deletions and copies over existing files are red with a
@@ -314,8 +316,8 @@ private slots:
         QVERIFY(m->data(m->index(plainCopy), Qt::DecorationRole).isNull());
         QCOMPARE(m->data(m->index(plainCopy), Qt::ToolTipRole).toString(),
                  QString::fromStdString(lineText(m->item(std::size_t(plainCopy)))));
-        QVERIFY2(m->summary().contains("copies (1 over existing files, 4.9 kB)"), qPrintable(m->summary()));
-        QCOMPARE(review->CheckListBox1->model()->headerData(0, Qt::Horizontal).toString(), m->summary());
+        QVERIFY2(m->summary().contains("copies (1 over an existing file, 4.9 kB)"), qPrintable(m->summary()));
+        QVERIFY(review->LabelSummary->text().startsWith(m->summary()));
 
         dialogs.answers = {Answer::Cancel};
         review->BitBtn3Click();
@@ -345,12 +347,82 @@ private slots:
         QVERIFY(m->data(m->index(0), Qt::ForegroundRole).isNull());
         QVERIFY(m->data(m->index(0), Qt::DecorationRole).isNull());
         QVERIFY(m->flags(m->index(0)) & Qt::ItemIsUserCheckable);
-        QVERIFY2(m->summary().contains("1 changes of attributes"), qPrintable(m->summary()));
+        QVERIFY2(m->summary().contains("1 change of attributes"), qPrintable(m->summary()));
         QVERIFY(!m->ticksDestroyData());
         dialogs.answers = {Answer::Ok};
         review->BitBtn3Click();
         QCOMPARE(QFile::permissions(t.b + "/same.txt"), QFile::permissions(t.a + "/same.txt"));
         QVERIFY(logHas(f, "Success Attributes " + t.b + "/same.txt"));
+    }
+
+    // The summary was cut at the window's default width ("3 file deletions, 1 folder removals" only
+    // in a tooltip), and with the trash chosen the confirmation did not say where files go.
+    void theSummaryWrapsNamesItsCriteriaAndTheConfirmationSaysWhereRemovedFilesGo_data() {
+        QTest::addColumn<int>("points");
+        QTest::newRow("default font") << 0;
+        QTest::newRow("12 pt") << 12;
+    }
+    void theSummaryWrapsNamesItsCriteriaAndTheConfirmationSaysWhereRemovedFilesGo() {
+        QFETCH(int, points);
+        FakeDialogs dialogs;
+        TwoLocations t;
+        struct DataHome {
+            QByteArray previous = qgetenv("XDG_DATA_HOME");
+            ~DataHome() { qputenv("XDG_DATA_HOME", previous); }
+        } restored;
+        qputenv("XDG_DATA_HOME", t.root.filePath("data").toUtf8());
+        writeFile(t.a + "/photos/new.jpg", QByteArray(3000, 'n'));
+        writeFile(t.a + "/report.txt", "the new report", 1800000000);
+        writeFile(t.b + "/report.txt", "old report", 1700000000);
+        for (const char* stale : {"/stale1.txt", "/stale2.txt", "/old/x.txt"})
+            writeFile(t.b + stale, "stale");
+        t.setOn(f);
+        w.form2->RadioTrash->setChecked(true);
+        f->setModeIndex(0);
+        if (points > 0) {
+            QFont font = review->font();
+            font.setPointSize(points);
+            review->setFont(font);
+        }
+        f->BitBtn6Click();
+        QVERIFY(review->isVisible());
+        QCOMPARE(review->size(), QSize(568, 494));
+        const QString text = review->LabelSummary->text();
+        QCOMPARE(text, "7 of 7 lines ticked: 1 new folder, 2 copies (1 over an existing file, 2.9 kB), "
+                       "3 file deletions, 1 folder removal. Files " +
+                           criteriaText(f->currentSettings()) + '.');
+        const QLabel* summary = review->LabelSummary;
+        const QRect needed = summary->fontMetrics().boundingRect(QRect(0, 0, summary->width(), 100000),
+                                                                 Qt::TextWordWrap, text);
+        QVERIFY2(needed.height() <= summary->height() && needed.width() <= summary->width(),
+                 qPrintable(QStringLiteral("%1x%2 in %3x%4")
+                                .arg(needed.width())
+                                .arg(needed.height())
+                                .arg(summary->width())
+                                .arg(summary->height())));
+        QVERIFY(summary->geometry().bottom() < review->CheckListBox1->y());
+        QVERIFY(summary->geometry().top() > review->Label1->geometry().bottom());
+
+        dialogs.answers = {Answer::Cancel, Answer::Cancel};
+        review->BitBtn3Click();
+        QVERIFY(
+            dialogs.confirmations[0].startsWith("Action list is prepared. Continue with actions? (Warning! "
+                                                "Actions are non reversable"));
+        QVERIFY2(
+            dialogs.confirmations[0].endsWith("\n\n4 files go to the trash (3 deletions, 1 replaced by a "
+                                              "copy); the file manager can put them back."),
+            qPrintable(dialogs.confirmations[0]));
+        w.form2->RadioDelete->setChecked(true);
+        review->BitBtn3Click();
+        QVERIFY2(
+            dialogs.confirmations[1].endsWith("\n\n4 files are deleted for good (3 deletions, 1 replaced by "
+                                              "a copy)."),
+            qPrintable(dialogs.confirmations[1]));
+        // Confirmed with the trash: the box at the end says where they went.
+        w.form2->RadioTrash->setChecked(true);
+        review->BitBtn3Click();
+        QVERIFY2(dialogs.messages.last().contains("\n4 files went to the trash"),
+                 qPrintable(dialogs.messages.last()));
     }
 
     void whileARunIsUnderWayCommandsThatPlanAnewAreUnavailable() {

@@ -8,6 +8,7 @@
 #include "core/base/modes.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
@@ -195,7 +196,8 @@ private slots:
         QCOMPARE(readFile(t.b + "/docs/report.txt"), QByteArray("report"));
         QCOMPARE(readFile(c + "/docs/report.txt"), QByteArray("report"));
         QCOMPARE(statuses(f), QStringList({"Finished", "Finished", ""}));
-        QVERIFY(dialogs.messages.isEmpty());
+        QCOMPARE(dialogs.messages.size(), 1); // one box at the end, no other
+        QVERIFY(dialogs.messages[0].startsWith("Job list FINISHED!\n2 jobs: 2 finished\nActions: 4 done, 0 failed"));
         QVERIFY(!w.form3->isVisible()); // never the review window
         QVERIFY(f->CheckBox1->isChecked());
         QVERIFY(f->BitBtn3->isEnabled());
@@ -310,8 +312,8 @@ private slots:
         QCOMPARE(readFile(t.b + "/precious.txt"), QByteArray("keep"));
         QCOMPARE(statuses(f), QStringList({"Not Run", ""}));
         QVERIFY(logHas(f, "Job 1 not run: its Synch Mode names none of the synchronisation modes"));
-        QCOMPARE(dialogs.messages.size(), 1); // one summary at the end
-        QVERIFY(dialogs.messages[0].contains("not run"));
+        QCOMPARE(dialogs.endOfRunBoxes, 1); // one summary at the end
+        QVERIFY(dialogs.warnings[0].contains("1 job: 1 not run\nJob 1 not run: "));
     }
 
     void aRefusedPlanIsLoggedAndTheNextJobStillRuns() {
@@ -331,12 +333,29 @@ private slots:
         QCOMPARE(readFile(t.b + "/only-copy.txt"), QByteArray("precious"));
         QCOMPARE(readFile(c + "/x.txt"), QByteArray("x"));
         QCOMPARE(statuses(f), QStringList({"Refused", "Finished", ""}));
-        QCOMPARE(dialogs.messages.size(), 1);
-        QVERIFY(dialogs.messages[0].contains("1 job(s) of the job list were refused"));
+        QCOMPARE(dialogs.endOfRunBoxes, 1);
+        QVERIFY(dialogs.warnings[0].contains("2 jobs: 1 finished, 1 refused\nJob 1 refused: "));
         bool logged = false;
         for (const QString& line : f->activityLog().lines())
             logged = logged || line.startsWith("Job 1 refused: ");
         QVERIFY(logged);
+    }
+
+    // A job refused before anything was planned shows no "0 of 0" actions; the tooltip says why.
+    void aJobRefusedBeforeItsPlanCountsNoActions() {
+        FakeDialogs dialogs;
+        TwoLocations t;
+        f->Edit1->setText(t.root.filePath("unplugged") + "/");
+        f->Edit2->setText(t.b + "/");
+        f->setModeIndex(0);
+        f->BitBtn1Click();
+        f->BitBtn3Click();
+        QCOMPARE(statuses(f), QStringList({"Refused", ""}));
+        QVERIFY2(!f->lblActionCount->text().contains(" of "), qPrintable(f->lblActionCount->text()));
+        QVERIFY(f->lblActionCount->text().endsWith('0'));
+        QVERIFY2(f->lblActionCount->toolTip().startsWith("Refused: ") &&
+                     f->lblActionCount->toolTip().contains("does not exist"),
+                 qPrintable(f->lblActionCount->toolTip()));
     }
 
     // Another program (cron's paritas-cli) works on B: the window runs nothing there and says so.
@@ -374,8 +393,8 @@ private slots:
 
         QVERIFY(!QFile::exists(t.b + "/x.txt"));
         const QString taken = "another run (process " + pid + ") is working on " + t.b + "/";
-        QVERIFY2(dialogs.messages.join('\n').contains(jobList ? "were refused" : taken),
-                 qPrintable(dialogs.messages.join('\n')));
+        const QString boxes = (dialogs.messages + dialogs.warnings).join('\n');
+        QVERIFY2(boxes.contains(taken), qPrintable(boxes));
         bool logged = false;
         for (const QString& line : f->activityLog().lines())
             logged = logged || line.contains(taken);

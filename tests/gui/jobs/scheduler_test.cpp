@@ -113,8 +113,11 @@ private slots:
         QCOMPARE(logs, QStringList({QString::fromStdString(actionLogFileName(kMondayNoon))}));
         QVERIFY(!logs[0].contains(':'));
         QVERIFY(logs[0].endsWith(".txt"));
-        QVERIFY(readFile(QDir(logFolder()).filePath(logs[0])).contains("Success"));
-        QVERIFY(f->activityLog().lines().isEmpty());
+        const QByteArray saved = readFile(QDir(logFolder()).filePath(logs[0]));
+        QVERIFY(saved.contains("Success"));
+        // The window keeps what the night's run did for whoever comes to the desk next.
+        QVERIFY(logHas(f, "Success Copy-File to " + t.b + "/x.txt"));
+        QVERIFY(logHas(f, "Activity log saved to \"" + QDir(logFolder()).filePath(logs[0]) + "\""));
         QCOMPARE(f->StringGrid3->item(0, 0)->text(), QStringLiteral("Finished"));
 
         // Back in the active state after the run.
@@ -130,7 +133,16 @@ private slots:
         s->Timer1Timer();
         QVERIFY(!s->scheduledStart);
         QCOMPARE(actionLogFiles(logFolder()).size(), 1);
-        QVERIFY(f->activityLog().lines().isEmpty());
+
+        // The next day's file holds that day's lines alone.
+        f->log(QStringLiteral("a line of Tuesday"));
+        moment = kMondayNoon + 7 * kDay;
+        s->Timer1Timer();
+        const QStringList next = actionLogFiles(logFolder());
+        QCOMPARE(next.size(), 2);
+        const QByteArray second = readFile(QDir(logFolder()).filePath(next.filter(QString::fromStdString(actionLogFileName(moment))).value(0)));
+        QVERIFY(second.startsWith("a line of Tuesday"));
+        QVERIFY(!second.contains("Activity log saved to"));
     }
 
     void withSaveLogUntickedTheActivityLogKeepsItsLines() {
@@ -386,8 +398,10 @@ private slots:
         QVERIFY(f->activityLog().lines().filter("was missed").isEmpty());
     }
 
-    // Nobody watches a scheduled run: a backup from a source that came up empty would empty B.
-    void aScheduledRunThatWouldDeleteMostOfBIsRefusedAndARunByHandIsNot() {
+    // Nobody watches a scheduled run: a backup from a source that came up empty would empty B. The
+    // refusal once showed as a bare "Refused", "Save log file" emptied the log that said why, and the
+    // count label's "Actions: 12" suggested the deletions were done.
+    void aScheduledRunThatWouldDeleteMostOfBIsRefusedKeepsItsLogAndSaysWhy() {
         FakeDialogs dialogs;
         TwoLocations t;
         for (int i = 0; i < 12; ++i)
@@ -397,14 +411,22 @@ private slots:
         f->BitBtn1Click();
         s->Monday->setChecked(true);
         s->Edit1->setText("12:00:05");
+        s->SaveLog->setChecked(true);
         s->BitBtn2Click();
         moment = kMondayNoon;
         s->Timer1Timer();
         QCOMPARE(f->StringGrid3->item(0, 0)->text(), QStringLiteral("Refused"));
         QCOMPARE(QDir(t.b).entryList(QDir::Files).size(), 12);
-        QVERIFY2(logHas(f, "Job 1 refused: the plan deletes 12 of 12 files in " + t.b + "/ (more than 50%)"),
-                 qPrintable(f->activityLog().lines().join('\n')));
-        QVERIFY(dialogs.messages.isEmpty());
+        const QString why = "Job 1 refused: the plan deletes 12 of 12 files in " + t.b + "/ (more than 50%)";
+        QVERIFY2(logHas(f, why), qPrintable(f->activityLog().lines().join('\n')));
+        QVERIFY(dialogs.messages.isEmpty() && dialogs.warnings.isEmpty());
+        QCOMPARE(f->StringGrid3->item(0, 0)->toolTip(), why.mid(6));
+        QCOMPARE(f->Label9->text(), "Job list FINISHED: 1 job: 1 refused; " + why);
+        QCOMPARE(f->lblActionCount->text(), QStringLiteral("Actions: 0 of 12"));
+        QVERIFY(f->lblActionCount->toolTip().contains("the plan deletes 12 of 12 files"));
+        const QStringList saved = actionLogFiles(logFolder());
+        QCOMPARE(saved.size(), 1);
+        QVERIFY(readFile(QDir(logFolder()).filePath(saved[0])).contains(why.toUtf8()));
 
         s->BitBtn1Click();
         f->BitBtn3Click(); // by hand, after the confirmation

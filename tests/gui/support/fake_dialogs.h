@@ -25,6 +25,8 @@ public:
     QString saveName, openName, folderChosen;      // empty: the dialog is cancelled
     std::function<void(const QString&)> onMessage; // runs inside a message box (e.g. to click more)
     std::function<void()> whileOpen;               // runs inside every question, while it is open
+    int endOfRunBoxes = 0;                         // end-of-run boxes (also in messages or warnings)
+    std::deque<bool> showLogAnswers;               // "Show Log" pressed in them; OK when empty
 
     void message(QWidget*, const QString& text) override {
         const OpenQuestion asking;
@@ -42,6 +44,18 @@ public:
         const OpenQuestion asking;
         errors << text;
         runWhileOpen();
+    }
+    bool endOfRun(QWidget* parent, const QString& text, bool isWarning) override {
+        ++endOfRunBoxes;
+        if (isWarning)
+            warning(parent, text);
+        else
+            message(parent, text);
+        if (showLogAnswers.empty())
+            return false;
+        const bool show = showLogAnswers.front();
+        showLogAnswers.pop_front();
+        return show;
     }
     using DialogSeam::confirm;
     Answer confirm(QWidget*, const QString& text, bool, Answer defaultAnswer) override {
