@@ -369,10 +369,11 @@ private:
     bool fail(std::string_view text, const std::string& path, std::string_view reason = {}) {
         return failWith(std::string(text) + path, reason);
     }
-    bool report(int error, std::string_view success, std::string_view failure, const std::string& path) {
-        if (error == 0)
+    bool report(const FsResult& result, std::string_view success, std::string_view failure,
+                const std::string& path) {
+        if (result.ok())
             return succeed(success, path);
-        return fail(failure, path, failureText(error));
+        return fail(failure, path, reasonOf(result.error, result.detail));
     }
 
     // The location that holds `path`; otherwise the item fails here.
@@ -391,7 +392,7 @@ private:
         if (!location)
             return false;
         const FsResult made = location->makeFolder(item.path);
-        report(made.error, "Success CreateDir ", "Failed CreateDir ", item.path);
+        report(made, "Success CreateDir ", "Failed CreateDir ", item.path);
         return made.ok() || (made.error == EEXIST && location->realFolderAt(item.path));
     }
 
@@ -400,8 +401,8 @@ private:
         if (!location || !locationOf(item.destination, item))
             return false;
         const FileStamp* planned = item.facts.sourceKnown ? &item.facts.source : nullptr;
-        return report(location->moveIfUnchanged(item.path, planned, item.destination).error,
-                      "Success Move-Rename to ", "Failed Move-Rename to ", item.destination);
+        return report(location->moveIfUnchanged(item.path, planned, item.destination), "Success Move-Rename to ",
+                      "Failed Move-Rename to ", item.destination);
     }
 
     bool copy(const PlanItem& item) {
@@ -454,8 +455,8 @@ private:
             return false;
         const FileStamp* planned = item.facts.sourceKnown ? &item.facts.source : nullptr;
         if (!keeper_)
-            return report(location->deleteIfUnchanged(item.path, planned).error, "Success DeleteFile ",
-                          kFailure, item.path);
+            return report(location->deleteIfUnchanged(item.path, planned), "Success DeleteFile ", kFailure,
+                          item.path);
         const Disposed kept = location->disposeIfUnchanged(item.path, planned, *keeper_);
         if (!kept.ok())
             return fail(kFailure, item.path, reasonOf(kept.error, kept.detail));
@@ -468,7 +469,7 @@ private:
         Location* location = locationOf(item.path, item);
         if (!location)
             return false;
-        return report(location->removeEmptyFolder(item.path).error, "Success Delete Dir if empty Command ",
+        return report(location->removeEmptyFolder(item.path), "Success Delete Dir if empty Command ",
                       "Failed Delete Dir ", item.path);
     }
 
@@ -500,6 +501,52 @@ private:
     ActivityHost& host_;
     const StopFlags& flags_;
 };
+
+// Tells every location the lines it is about to carry out, so that it can prepare for them (a remote
+// moves a renamed folder in one step). Only when no move is to be confirmed line by line: a line the
+// user might skip must not be done ahead of its question.
+void announceActionsAhead(const ActionList& actions, Locations& locations, const Settings& settings) {
+    if (promptWanted(ActionKind::MoveRename, settings) || promptWanted(ActionKind::CreateFolder, settings))
+        return;
+    std::unordered_map<Location*, std::vector<ActionAhead>> ahead;
+    for (const PlanItem& item : actions) {
+        ActionAhead line;
+        switch (item.kind) {
+        case ActionKind::CreateFolder:
+            line.kind = ActionAhead::Kind::MakeFolder;
+            break;
+        case ActionKind::MoveRename:
+            line.kind = ActionAhead::Kind::Move;
+            break;
+        case ActionKind::Copy:
+            line.kind = ActionAhead::Kind::Copy;
+            break;
+        case ActionKind::DeleteFile:
+            line.kind = ActionAhead::Kind::Delete;
+            break;
+        case ActionKind::RemoveFolder:
+            line.kind = ActionAhead::Kind::RemoveFolder;
+            break;
+        case ActionKind::Original:
+            continue;
+        }
+        line.path = item.path;
+        line.destination = item.destination;
+        line.stampKnown = item.facts.sourceKnown;
+        line.stamp = item.facts.source;
+        Location* at = locations.holding(item.path);
+        Location* to = item.destination.empty() ? nullptr : locations.holding(item.destination);
+        if (at)
+            ahead[at].push_back(line);
+        if (to && to != at)
+            ahead[to].push_back(line);
+    }
+    for (std::size_t i = 0; i < locations.size(); ++i) {
+        const auto lines = ahead.find(&locations[i]);
+        if (lines != ahead.end())
+            locations[i].actionsAhead(lines->second);
+    }
+}
 
 } // namespace
 
@@ -558,6 +605,7 @@ ExecutionCounts PerformActions(ActionList actions, Locations& locations, const s
     // Copies may run on a pool beside the caller; every other item waits for the copies before it,
     // and every outcome is reported in list order (see Run::dispatch).
     Run run(flags, host, actions, locations, host.copyWorkers(), keeper.get(), settings.verifyCopies);
+    announceActionsAhead(actions, locations, settings);
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
         if (run.dispatch(index)) {

@@ -56,6 +56,9 @@ public:
 private:
     LocalLocation(std::string text, LocationResolver resolver);
     const FileSystemCapabilities* actingCapabilities();
+    CopyResult placeFetched(Location& sourceSide, const std::string& source, const FileStamp* plannedSource,
+                            const std::string& destination, const DestinationPlan& plan, CopyObserver& observer,
+                            const CopyOptions& options);
 
     LocationResolver resolver_;
     BetweenCheckAndAct* watcher_ = nullptr;

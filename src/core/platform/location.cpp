@@ -2,6 +2,8 @@
 
 #include "core/platform/path_text.h"
 
+#include <cerrno>
+
 namespace paritas {
 
 bool Location::holds(std::string_view path) const {
@@ -9,6 +11,14 @@ bool Location::holds(std::string_view path) const {
     if (path == text_ || path == stem)
         return true;
     return path.size() > text_.size() && path.compare(0, text_.size(), text_) == 0;
+}
+
+CopyResult Location::fetchFile(const std::string& /*source*/, const FileStamp* /*plannedSource*/,
+                               const std::string& /*localFile*/, CopyObserver& /*observer*/) {
+    CopyResult result;
+    result.error = EXDEV;
+    result.detail = "the source cannot be copied into a local folder from here";
+    return result;
 }
 
 Locations Locations::forAnotherThread() const {
