@@ -114,12 +114,12 @@ synch; A for dedupe) for the time of the run; a second run on it is refused, or 
 Exit status: 0 success; 1 sync or dedupe with a failed action, crc with a bad match, jobs with a
 job that failed or did not run, or any command that could not see everything (a folder or file
 that cannot be read, a name that cannot be carried); 2 usage error, a job list that cannot be
-read or holds a bad line (nothing runs), or a remote location without rclone installed ("install
-rclone (apt install rclone)") or with its configuration's password missing; 3 refused by a safety rule (location A missing in backup,
-a location that cannot be read, no criterion, overlapping locations, more deletions than
---max-delete allows, another run working on the destination); 4 an unexpected error, or output
-that could not be written; 130 / 143 / 129 interrupted by SIGINT / SIGTERM / SIGHUP (the copy under
-way is cancelled and leaves the old file as it was; no action runs after it).
+read or holds a bad line (nothing runs), or a remote location while rclone is not installed (apt
+install rclone) or its configuration's password is missing; 3 refused by a safety rule (location A
+missing in backup, a location that cannot be read, no criterion, overlapping locations, more
+deletions than --max-delete allows, another run working on the destination); 4 an unexpected
+error, or output that could not be written; 130 / 143 / 129 interrupted by SIGINT / SIGTERM /
+SIGHUP (the copy under way is cancelled and leaves the old file as it was; no action runs after it).
 
 Example, a nightly backup from cron (crontab -e):
   30 2 * * *  paritas-cli sync backup /home/ann/Documents /mnt/backup/Documents >>/var/log/paritas.log 2>&1

@@ -12,14 +12,14 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
-#include <QHeaderView>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
-#include <QSignalBlocker>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeView>
 
@@ -210,7 +210,8 @@ bool LocationChooser::chooseTyped(const QString& text) {
     const std::string typed = path.toStdString();
     if (const ParsedLocation parsed = parseLocation(typed); parsed.kind != LocationKind::Local) {
         std::string why = parsed.reason;
-        const std::string location = parsed.kind == LocationKind::Remote ? remoteLocationText(typed, &why) : "";
+        const std::string location =
+            parsed.kind == LocationKind::Remote ? remoteLocationText(typed, &why) : "";
         if (location.empty()) {
             DialogSeam::current().message(
                 window, tr("%1 cannot be used: %2.").arg(path, QString::fromStdString(why)));
