@@ -1,8 +1,7 @@
 #include "core/inventory/paths.h"
 
-#include "core/platform/beneath.h"
-
 #include "core/inventory/tree_walk.h"
+#include "core/platform/beneath.h"
 #include "core/platform/folder_listing.h"
 #include "core/platform/local_location.h"
 #include "core/platform/path_text.h"
