@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <sstream>
 
 using namespace paritas;
@@ -207,9 +208,11 @@ TEST_P(RemoteRuns, DuplicatesInBAreDeletedOnlyWhenTheirBytesAreTheOriginals) {
     ASSERT_TRUE(run.planned) << run.refusal->reason;
     EXPECT_EQ(run.counts.good, 1) << ::testing::PrintToString(run.lines);
     EXPECT_EQ(run.counts.bad, 1);
-    EXPECT_NE(run.failures().find("Original differs from the duplicate"), std::string::npos) << run.failures();
+    EXPECT_NE(run.failures().find("Original differs from the duplicate"), std::string::npos)
+        << run.failures();
     TempTree expected("elsewhere/lookalike.txt = other bytes\n");
-    EXPECT_EQ(bNow(), place->onDisk() ? contentLines(expected.root()) : filesOnly(localSizes(expected.root())));
+    EXPECT_EQ(bNow(),
+              place->onDisk() ? contentLines(expected.root()) : filesOnly(localSizes(expected.root())));
 }
 
 TEST_P(RemoteRuns, TheTrashIsRefusedOnceInFullAndNothingIsDeletedInstead) {
@@ -221,11 +224,13 @@ TEST_P(RemoteRuns, TheTrashIsRefusedOnceInFullAndNothingIsDeletedInstead) {
     RunOutcome run = runOnce(PlanKind::Backup, a, b, settings);
     EXPECT_EQ(run.counts.good, 0) << run.failures();
     EXPECT_EQ(run.counts.bad, 3);
-    EXPECT_EQ(countLinesStarting(run.lines, "Reason: " + failureText(kNoTrashOnRemote) + ": keep removed files"), 1)
+    EXPECT_EQ(
+        countLinesStarting(run.lines, "Reason: " + failureText(kNoTrashOnRemote) + ": keep removed files"), 1)
         << run.failures();
     EXPECT_EQ(countLinesStarting(run.lines, "Reason: " + failureText(kNoTrashOnRemote)), 3) << run.failures();
     TempTree expected("a.txt = a\nb.txt = b\nc.txt = c\n");
-    EXPECT_EQ(bNow(), place->onDisk() ? contentLines(expected.root()) : filesOnly(localSizes(expected.root())));
+    EXPECT_EQ(bNow(),
+              place->onDisk() ? contentLines(expected.root()) : filesOnly(localSizes(expected.root())));
 }
 
 // The server goes away in the middle of a backup: the lines after it fail at once with the reason, no
@@ -257,11 +262,26 @@ TEST_P(RemoteRuns, AServerKilledHalfWayFailsTheRestQuicklyAndTheNextRunConverges
     EXPECT_GT(cut.counts.bad, 50);
     EXPECT_LT(took, 60s);
     EXPECT_NE(cut.failures().find(failureText(kRemoteConnectionLost)), std::string::npos) << cut.failures();
-    // Whatever stands under a file's name is a whole version of it, old or new.
+    // Whatever stands under a file's name is a whole version of it, old or new. A replacement cut
+    // between the old file stepping aside and the new one taking its name leaves the name empty: the
+    // old file then stands under a hidden temporary name beside it, and the line's reason says where.
+    std::vector<std::string> aside;
+    for (const auto& entry : std::filesystem::directory_iterator(work.path("served/B/many"))) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kCopyTempPrefix, 0) == 0)
+            aside.push_back(work.read("served/B/many/" + name));
+    }
+    const std::string failures = cut.failures();
     for (int i = 0; i < 120; ++i) {
         const std::string name = "B/many/f" + std::to_string(i) + ".txt";
+        const std::string old(1000 + i, 'a' + i % 26);
+        if (!work.exists("served/" + name)) {
+            EXPECT_NE(std::find(aside.begin(), aside.end(), old), aside.end()) << name << " is lost";
+            EXPECT_NE(failures.find("the old file stays at"), std::string::npos) << failures;
+            continue;
+        }
         const std::string there = work.read("served/" + name);
-        EXPECT_TRUE(there == std::string(1000 + i, 'a' + i % 26) || there == std::string(2000 + i, 'A' + i % 26))
+        EXPECT_TRUE(there == old || there == std::string(2000 + i, 'A' + i % 26))
             << name << " holds " << there.size() << " bytes";
     }
 
