@@ -224,7 +224,11 @@ OpenSshServer::OpenSshServer(const std::string& workFolder) {
             out << "Port " << port << "\nListenAddress 127.0.0.1\nHostKey " << hostKey
                 << "\nAuthorizedKeysFile " << workFolder << "/authorized_keys\nPidFile none\nUsePAM no\n"
                 << "StrictModes no\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
-                << "KbdInteractiveAuthentication no\nSubsystem sftp internal-sftp\n";
+                << "KbdInteractiveAuthentication no\nSubsystem sftp internal-sftp\n"
+                // rclone runs md5sum and sha1sum through the login's shell, which would read the
+                // machine's own startup files for root; one that waits (a tool's hook taking a lock)
+                // stalled every such command until rclone's timeout. The login's home is this folder.
+                << "SetEnv HOME=" << workFolder << "\n";
         }
         ChildProcessOptions options;
         options.arguments = {sshd, "-D", "-e", "-f", config};
