@@ -10,6 +10,8 @@
 #include "core/planning/plan_support.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
+#include "core/remote/remote_path.h"
+#include "core/remote/remote_session.h"
 
 #include <unistd.h>
 
@@ -108,6 +110,16 @@ backup makes B follow A in these too: a change of permissions (owner and group a
 an "Attributes" line, and a folder's times are set once its contents are done. What the file system of
 B cannot hold (exFAT: owners, modes, attributes) is skipped with one line saying so.
 
+A location may lie on another machine or in the cloud, reached through rclone (apt install rclone):
+REMOTE:FOLDER names a folder on a remote of "rclone config" (nas:backup, or nas:/srv/backup from
+the server's root), and :BACKEND,PARAMETER=VALUE,...:FOLDER one made on the fly
+(:sftp,host=server,user=ann:backup). Such a location is taken as written; its folders are read and
+changed through rclone, which Paritas starts for the run and ends with it. Links there cannot be
+seen, times are compared as closely as the remote keeps them (a remote that keeps none refuses the
+time criterion and folder synch), and it has no trash (--versions-keep keeps removed files in its
+.paritas-versions folder, moved there on the server). crc takes no remote. A local folder whose
+name holds ":" before any "/" is written ./name:x.
+
 Folders that cannot be read are reported and never taken for empty: nothing on the other side is
 deleted, moved away or overwritten because of what could not be seen. Names holding "*" or a control
 character cannot be carried and are skipped with a line each.
@@ -125,15 +137,18 @@ synch; A for dedupe) for the time of the run; a second run on it is refused, or 
 
 Exit status: 0 success; 1 sync or dedupe with a failed action, crc with a bad match, jobs with a
 job that failed or did not run, or any command that could not see everything (a folder or file
-that cannot be read, a name that cannot be carried); 2 usage error, or a job list that cannot be
-read or holds a bad line (nothing runs); 3 refused by a safety rule (location A missing in backup,
-a location that cannot be read, no criterion, overlapping locations, more deletions than
---max-delete allows, another run working on the destination); 4 an unexpected error, or output
-that could not be written; 130 / 143 / 129 interrupted by SIGINT / SIGTERM / SIGHUP (the copy under
-way is cancelled and leaves the old file as it was; no action runs after it).
+that cannot be read, a name that cannot be carried); 2 usage error, a job list that cannot be
+read or holds a bad line (nothing runs), or a remote location while rclone is not installed (apt
+install rclone) or its configuration's password is missing; 3 refused by a safety rule (location A
+missing in backup, a location that cannot be read, no criterion, overlapping locations, more
+deletions than --max-delete allows, another run working on the destination); 4 an unexpected
+error, or output that could not be written; 130 / 143 / 129 interrupted by SIGINT / SIGTERM /
+SIGHUP (the copy under way is cancelled and leaves the old file as it was; no action runs after it).
 
 Example, a nightly backup from cron (crontab -e):
   30 2 * * *  paritas-cli sync backup /home/ann/Documents /mnt/backup/Documents >>/var/log/paritas.log 2>&1
+Example, a backup to a NAS over SFTP (a remote "nas" made with rclone config):
+  paritas-cli sync backup --versions-keep 30 /home/ann/Documents nas:backup/Documents
 )";
 
 // Copies that run at once on the command line: --threads, else the engine's default pool.
@@ -154,6 +169,13 @@ ScanOptions scanOptions(const Options& o, const std::shared_ptr<const FilterRule
 
 ScanResult scanSide(const std::string& location, Side side, const ScanOptions& options, ConsoleHost& host) {
     host.setPhase(Phase::Scanning, side == Side::A ? "Scanning A" : "Scanning B");
+    if (isRemoteLocation(location)) {
+        // A remote is read through its location (the command checked that rclone starts).
+        std::string problem;
+        if (const std::unique_ptr<Location> opened = openLocation(location, &problem))
+            return scanLocation(*opened, options, side, host);
+        host.log(problem);
+    }
     return scanLocation(location, options, side, host);
 }
 
@@ -323,6 +345,27 @@ int dispatch(const Options& options, RunContext& context) {
     return runPlanOrSync(options, context);
 }
 
+// Remote locations need rclone: the run's daemon is started here, before anything else, so that a
+// missing rclone or a locked configuration is a usage error (2) with its remedy, and held for the
+// whole command, so that its runs share it; it ends with the command (and on a signal).
+int startRemotes(const Options& options, std::shared_ptr<RemoteSession>& session) {
+    const bool remote = std::any_of(options.locations.begin(), options.locations.end(),
+                                    [](const std::string& text) { return isRemoteLocation(text); });
+    if (!remote)
+        return kSuccess;
+    if (options.command == Command::Crc) {
+        std::fprintf(stderr, "paritas-cli: crc reads both files on this machine and takes no remote location\n");
+        return kUsageError;
+    }
+    RcResult failure;
+    session = RemoteSession::acquire(failure);
+    if (session)
+        return kSuccess;
+    std::fprintf(stderr, "paritas-cli: %s\n", describe(failure).c_str());
+    return failure.error == kRcloneMissing || failure.error == kRcloneConfigPassword ? kUsageError
+                                                                                      : kUnexpectedError;
+}
+
 int runCommand(const Options& options) {
     // A run whose log reader goes away (a closed pipe) runs to its end rather than stop between two
     // actions; the lost output is reported by the exit status.
@@ -331,6 +374,9 @@ int runCommand(const Options& options) {
     if (changes)
         std::signal(SIGPIPE, SIG_IGN);
     catchInterruptions();
+    std::shared_ptr<RemoteSession> remotes;
+    if (const int status = startRemotes(options, remotes); status != kSuccess)
+        return status;
     LogSinks sinks;
     sinks.quiet = options.quiet;
     std::FILE* logFile = nullptr;

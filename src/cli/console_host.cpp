@@ -1,6 +1,7 @@
 #include "cli/console_host.h"
 
 #include "core/platform/file_copy.h"
+#include "core/remote/remote_session.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -131,6 +132,7 @@ void ConsoleHost::noticeSignal() {
         (actionsStarted_ ? "" : "; no action had run, nothing was changed"));
     if (beforeExit_)
         beforeExit_();
+    RemoteSession::endAll(); // the rclone daemon of remote locations goes with the program, in order
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(128 + signal);

@@ -3,6 +3,7 @@
 #include "core/execution/removed_files.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
+#include "core/remote/remote_path.h"
 #include "core/settings/removal_settings.h"
 
 #include <algorithm>
@@ -165,8 +166,9 @@ int parseMode(const std::string& text) {
     throw UsageError{"unknown mode \"" + text + "\" (use backup, synch, copy-missing or delete-duplicates)"};
 }
 
-// An absolute location text ending with exactly one separator. A location that does not exist is
-// accepted (backup into a new folder; the scan reports it), one that is a file is not.
+// An absolute location text ending with exactly one separator, or a remote location's text (ending
+// with "/" too). A location that does not exist is accepted (backup into a new folder; the scan
+// reports it), one that is a file is not.
 std::string locationText(const std::string& given) {
     namespace fs = std::filesystem;
     if (given.empty())
@@ -178,6 +180,15 @@ std::string locationText(const std::string& given) {
         "the location \"" + shown + "\" holds a \"*\" or a control character, which cannot be carried";
     if (holdsUncarriableCharacter(given))
         throw UsageError{uncarriable};
+    // A folder on a remote reached through rclone is taken as written: never made absolute, never
+    // looked for on this machine.
+    if (const ParsedLocation parsed = parseLocation(given); parsed.kind != LocationKind::Local) {
+        std::string why = parsed.reason;
+        const std::string text = parsed.kind == LocationKind::Remote ? remoteLocationText(given, &why) : "";
+        if (text.empty())
+            throw UsageError{"the location \"" + shown + "\" cannot be used: " + why};
+        return text;
+    }
     fs::path path = fs::absolute(given);
     // ".." is resolved on the real folders, as the file system would: the folder before it may be a
     // link, and cutting the text would then name another folder.

@@ -33,7 +33,7 @@ struct Options {
     bool quiet = false;                 // only errors
     std::string logFile;                // --log-file: every log line appended, with a time stamp
     std::string jobsLog;                // jobs --log: the run's activity log, as the window saves it
-    std::vector<std::string> locations; // absolute, each ending with the separator
+    std::vector<std::string> locations; // absolute or remote ("nas:backup/"), each ending with "/"
     std::string jobList;                // jobs: the .jbl file as given
     int threads = 0;                    // scan readers and copy workers: 0 the default, 1 one thread
     // --trash, --delete, --versions, --versions-keep, --verify given (jobs: they override the window's

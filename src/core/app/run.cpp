@@ -1,8 +1,10 @@
 #include "core/app/run.h"
 
 #include "core/execution/removed_files.h"
+#include "core/planning/plan_support.h"
 #include "core/platform/local_location.h"
 #include "core/platform/path_text.h"
+#include "core/remote/remote_location.h"
 
 #include <atomic>
 #include <ctime>
@@ -19,14 +21,47 @@ uint64_t nextGeneration() {
 
 } // namespace
 
-std::unique_ptr<Location> openLocation(const std::string& text) {
+std::unique_ptr<Location> openLocation(const std::string& text, std::string* problem) {
+    if (parseLocation(text).kind == LocationKind::Remote) {
+        RcResult failure;
+        std::unique_ptr<Location> location = RemoteLocation::open(text, failure);
+        if (!location && problem)
+            *problem = "Location " + text + " cannot be used: " + describe(failure);
+        return location;
+    }
     if (!isAbsolutePath(text) || holdsUncarriableCharacter(text))
         return nullptr;
     return std::make_unique<LocalLocation>(text);
 }
 
 std::unique_ptr<Location> RunHost::openLocation(const std::string& text) {
-    return paritas::openLocation(text);
+    return paritas::openLocation(text, &openProblem_);
+}
+
+std::string timeComparisonProblem(const RunRequest& request, const Locations& locations) {
+    const bool comparesTimes = criteriaOf(request.settings).time || request.kind == PlanKind::FolderSynch;
+    if (!comparesTimes)
+        return {};
+    // Times are compared in steps of two seconds (file_stamp.h): a location that keeps them to the
+    // second or better is compared truly; a coarser one would be guessed at.
+    constexpr int64_t kComparedStep = 2'000'000'000;
+    for (std::size_t i = 0; i < locations.size(); ++i) {
+        const int64_t precision = locations[i].timePrecisionNanos();
+        if (precision > 0 && precision <= kComparedStep)
+            continue;
+        const std::string what =
+            precision == 0 ? "keeps no modification times (a file there takes the time it was written)"
+                           : "keeps modification times only to " + std::to_string(precision / 1'000'000'000) +
+                                 " seconds";
+        const std::string remedy =
+            request.kind == PlanKind::FolderSynch
+                ? "Folder synch decides by the newer file and cannot run there; use backup or copy missing "
+                  "with the size and name criteria."
+                : "Untick the time stamp criterion (paritas-cli: --criteria size,name).";
+        return "Location " + locations[i].text() + " " + what + ", so files cannot be compared by time there. " +
+               remedy;
+    }
+    return {};
 }
 
 RunSession::RunSession(RunRequest request) : request_(std::move(request)), generation_(nextGeneration()) {}
@@ -37,6 +72,13 @@ RunSession::~RunSession() = default;
 Location* RunSession::locationOf(Side side) const {
     const std::string& text = side == Side::A ? request_.locationA : request_.locationB;
     return text.empty() ? nullptr : locations_.withText(text);
+}
+
+bool RunSession::refusedByLocations() {
+    if (openProblem_.empty())
+        return false;
+    refusal_ = RunRefusal{RunRefusal::By::Planner, openProblem_, false};
+    return true;
 }
 
 bool RunSession::prepare(RunHost& host) {
@@ -60,8 +102,14 @@ void RunSession::open(RunHost* host) {
     for (const std::string* text : {&request_.locationA, &request_.locationB}) {
         if (text->empty())
             continue;
-        if (std::unique_ptr<Location> location = host ? host->openLocation(*text) : openLocation(*text))
+        std::string problem;
+        std::unique_ptr<Location> location = host ? host->openLocation(*text) : openLocation(*text, &problem);
+        if (host)
+            problem = host->takeOpenProblem();
+        if (location)
             opened.push_back(std::move(location));
+        else if (openProblem_.empty() && !problem.empty())
+            openProblem_ = problem;
     }
     locations_ = Locations(std::move(opened));
 }
@@ -109,6 +157,8 @@ bool RunSession::lock(RunHost& host) {
     if (!readFilters())
         return false;
     open(host);
+    if (refusedByLocations())
+        return false;
     if (request_.planOnly || (lock_ && lock_->held()))
         return true;
     std::vector<RunLock::Target> targets;
@@ -197,7 +247,15 @@ bool RunSession::plan(RunHost& host) {
         refusal_ = RunRefusal{RunRefusal::By::Filters, filterError_->text(), false};
         return false;
     }
-    PlanInput input{request_.locationA, request_.locationB, &scanA_.folders,   &scanB_.folders,
+    const std::string problem =
+        openProblem_.empty() ? timeComparisonProblem(request_, locations_) : openProblem_;
+    if (!problem.empty()) {
+        plan_ = {};
+        generation_ = nextGeneration();
+        refusal_ = RunRefusal{RunRefusal::By::Planner, problem, false};
+        return false;
+    }
+    PlanInput input{request_.locationA, request_.locationB, &scanA_.folders, &scanB_.folders,
                     &scanA_.inventory,  &scanB_.inventory,  request_.settings, request_.includeSubfolders};
     input.coverageA = &scanA_.coverage;
     input.coverageB = request_.kind == PlanKind::DuplicatesWithinA ? nullptr : &scanB_.coverage;

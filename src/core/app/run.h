@@ -30,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace paritas {
@@ -63,9 +64,16 @@ public:
     // Another run holds a lock this run needs: called about five times a second while it does; true
     // waits on, false refuses the run. The default refuses at once.
     virtual bool keepWaitingForLock(const RunLockResult& /*taken*/) { return false; }
-    // The location for a location text (the local file system, or what a test puts in its place);
-    // nullptr for a text that names no usable location (the planners refuse such a run).
+    // The location for a location text (the local file system, a remote reached through rclone, or
+    // what a test puts in its place); nullptr for a text that names no usable location (the planners
+    // refuse such a run, and for a remote the run says why: openProblem).
     virtual std::unique_ptr<Location> openLocation(const std::string& text);
+    // Why the last openLocation() of a remote text gave nullptr ("install rclone (apt install
+    // rclone)"), taken once; empty otherwise.
+    std::string takeOpenProblem() { return std::exchange(openProblem_, std::string()); }
+
+protected:
+    std::string openProblem_;
 };
 
 // Why a run did not go on.
@@ -141,10 +149,12 @@ private:
     ScanOptions scanOptions(Side side, RunHost& host);
     bool deletesLeftOutOfB() const;
     void recoverInterruptedWork(RunHost& host);
+    bool refusedByLocations();
 
     RunRequest request_;
     Locations locations_;
     bool opened_ = false;
+    std::string openProblem_; // a remote location that could not be opened, in words
     std::unique_ptr<RunLock> lock_;
     ScanResult scanA_, scanB_;
     PlanResult plan_;
@@ -155,8 +165,15 @@ private:
     std::optional<FilterError> filterError_;
 };
 
-// The location of a location text: a local folder for an absolute path that action lines can carry;
-// nullptr otherwise.
-std::unique_ptr<Location> openLocation(const std::string& text);
+// The location of a location text: a local folder for an absolute path that action lines can carry, a
+// remote for a remote location text (remote_path.h: "nas:backup/", ":sftp,host=...:/srv/b/"), whose
+// first opening starts the rclone daemon of the run (remote_session.h); nullptr otherwise, with the
+// reason in `problem` for a remote that cannot be used.
+std::unique_ptr<Location> openLocation(const std::string& text, std::string* problem = nullptr);
+
+// Why locations that keep times coarsely or not at all (Location::timePrecisionNanos) cannot take part
+// in a run that compares times (the time criterion, folder synch's newer-file rule); empty when they
+// can. Such a run is refused, never planned on guessed times.
+std::string timeComparisonProblem(const RunRequest& request, const Locations& locations);
 
 } // namespace paritas

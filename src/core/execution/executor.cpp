@@ -507,10 +507,11 @@ private:
     bool fail(std::string_view text, const std::string& path, std::string_view reason = {}) {
         return failWith(std::string(text) + path, reason);
     }
-    bool report(int error, std::string_view success, std::string_view failure, const std::string& path) {
-        if (error == 0)
+    bool report(const FsResult& result, std::string_view success, std::string_view failure,
+                const std::string& path) {
+        if (result.ok())
             return succeed(success, path);
-        return fail(failure, path, failureText(error));
+        return fail(failure, path, reasonOf(result.error, result.detail));
     }
 
     // The location that holds `path`; otherwise the item fails here.
@@ -531,7 +532,7 @@ private:
         const FsResult made = location->makeFolder(item.path);
         if (made.ok())
             metadata_.startFolder(item.path, host_);
-        report(made.error, "Success CreateDir ", "Failed CreateDir ", item.path);
+        report(made, "Success CreateDir ", "Failed CreateDir ", item.path);
         return made.ok() || (made.error == EEXIST && location->realFolderAt(item.path));
     }
 
@@ -542,7 +543,7 @@ private:
         const FileStamp* planned = item.facts.sourceKnown ? &item.facts.source : nullptr;
         const FsResult moved = location->moveIfUnchanged(item.path, planned, item.destination);
         if (moved.error != kMoveAcrossFileSystems || location != locations_.holding(item.destination))
-            return report(moved.error, "Success Move-Rename to ", "Failed Move-Rename to ", item.destination);
+            return report(moved, "Success Move-Rename to ", "Failed Move-Rename to ", item.destination);
         // A mount inside the location (a bind mount of a folder of the same disk too) lies between the
         // two places: the file is copied and the source removed only while it is unchanged.
         ItemMoveByCopy task(*location, item, copyOptions_);
@@ -685,8 +686,8 @@ private:
             return false;
         const FileStamp* planned = item.facts.sourceKnown ? &item.facts.source : nullptr;
         if (!keeper_)
-            return report(location->deleteIfUnchanged(item.path, planned).error, "Success DeleteFile ",
-                          kFailure, item.path);
+            return report(location->deleteIfUnchanged(item.path, planned), "Success DeleteFile ", kFailure,
+                          item.path);
         const Disposed kept = location->disposeIfUnchanged(item.path, planned, *keeper_);
         if (!kept.ok())
             return fail(kFailure, item.path, reasonOf(kept.error, kept.detail));
@@ -700,7 +701,7 @@ private:
         Location* location = locationOf(item.path, item);
         if (!location)
             return false;
-        return report(location->removeEmptyFolder(item.path).error, "Success Delete Dir if empty Command ",
+        return report(location->removeEmptyFolder(item.path), "Success Delete Dir if empty Command ",
                       "Failed Delete Dir ", item.path);
     }
 
@@ -734,6 +735,52 @@ private:
     ActivityHost& host_;
     const StopFlags& flags_;
 };
+
+// Tells every location the lines it is about to carry out, so that it can prepare for them (a remote
+// moves a renamed folder in one step). Only when no move is to be confirmed line by line: a line the
+// user might skip must not be done ahead of its question.
+void announceActionsAhead(const ActionList& actions, Locations& locations, const Settings& settings) {
+    if (promptWanted(ActionKind::MoveRename, settings) || promptWanted(ActionKind::CreateFolder, settings))
+        return;
+    std::unordered_map<Location*, std::vector<ActionAhead>> ahead;
+    for (const PlanItem& item : actions) {
+        ActionAhead line;
+        switch (item.kind) {
+        case ActionKind::CreateFolder:
+            line.kind = ActionAhead::Kind::MakeFolder;
+            break;
+        case ActionKind::MoveRename:
+            line.kind = ActionAhead::Kind::Move;
+            break;
+        case ActionKind::Copy:
+            line.kind = ActionAhead::Kind::Copy;
+            break;
+        case ActionKind::DeleteFile:
+            line.kind = ActionAhead::Kind::Delete;
+            break;
+        case ActionKind::RemoveFolder:
+            line.kind = ActionAhead::Kind::RemoveFolder;
+            break;
+        case ActionKind::Original:
+            continue;
+        }
+        line.path = item.path;
+        line.destination = item.destination;
+        line.stampKnown = item.facts.sourceKnown;
+        line.stamp = item.facts.source;
+        Location* at = locations.holding(item.path);
+        Location* to = item.destination.empty() ? nullptr : locations.holding(item.destination);
+        if (at)
+            ahead[at].push_back(line);
+        if (to && to != at)
+            ahead[to].push_back(line);
+    }
+    for (std::size_t i = 0; i < locations.size(); ++i) {
+        const auto lines = ahead.find(&locations[i]);
+        if (lines != ahead.end())
+            locations[i].actionsAhead(lines->second);
+    }
+}
 
 } // namespace
 
@@ -803,6 +850,7 @@ ExecutionCounts PerformActions(ActionList actions, Locations& locations, const s
         metadata.report(host);
     }
     Run run(flags, host, actions, locations, host.copyWorkers(), keeper.get(), settings.verifyCopies, metadata);
+    announceActionsAhead(actions, locations, settings);
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
         if (run.dispatch(index)) {

@@ -60,6 +60,17 @@ Disposed RemovedFileKeeper::dispose(int folder, const std::string& name, const s
     return kept;
 }
 
+KeepingRule RemovedFileKeeper::keepingRule() const {
+    KeepingRule rule;
+    rule.kind = trash_ ? KeepingRule::Kind::Trash : KeepingRule::Kind::Versions;
+    rule.chosenFolder = chosenFolder_;
+    return rule;
+}
+
+std::string RemovedFileKeeper::versionName(const std::string& name, int attempt) const {
+    return datedName(name, attempt == 0 ? dateText_ : dateText_ + " (" + std::to_string(attempt + 1) + ")");
+}
+
 Disposed RemovedFileKeeper::versionsRootFor(const std::string& path,
                                             std::shared_ptr<const FolderHandle>& root, std::string& rootPath,
                                             std::string& relative) {

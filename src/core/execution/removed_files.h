@@ -44,6 +44,9 @@ public:
 
     Disposed ready(int folder, const std::string& path) override;
     Disposed dispose(int folder, const std::string& name, const std::string& path) override;
+    KeepingRule keepingRule() const override;
+    std::string versionName(const std::string& name, int attempt) const override;
+    void keptElsewhere(const std::string& place) override { count(place); }
 
     // The line after a success line that says where the file went: "Moved to the trash: " + keptAt,
     // "Old version moved to the versions folder: " + keptAt and the like.

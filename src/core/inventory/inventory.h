@@ -58,6 +58,10 @@ struct ScanCoverage {
     // them, and a planner sees which folders lie on another file system. Empty when the location is
     // missing.
     std::vector<ObjectId> folderIds;
+    // The location's listings leave symbolic links out without a trace (a remote reached through
+    // rclone): a link there is not seen, so no run copies, moves or deletes it. Not a blind spot: what
+    // the listings show is all the location holds as files.
+    bool linksUnseen = false;
 
     // Nothing was left out that the user would miss.
     bool complete() const {

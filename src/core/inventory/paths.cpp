@@ -1,6 +1,7 @@
 #include "core/inventory/paths.h"
 
 #include "core/inventory/tree_walk.h"
+#include "core/platform/beneath.h"
 #include "core/platform/folder_listing.h"
 #include "core/platform/local_location.h"
 #include "core/platform/path_text.h"
@@ -38,6 +39,8 @@ std::string printablePath(std::string_view path) {
 }
 
 std::string errorText(int error) {
+    if (error < 0)
+        return failureText(error); // a code of the platform or of a remote, with its sentence
     const char* name = ::strerrorname_np(error);
     return std::string(std::strerror(error)) + " (" + (name ? name : std::to_string(error)) + ")";
 }

@@ -180,6 +180,8 @@ ScanResult finishScan(ScanResult result, bool exists, Side side, ScanHost& host,
     }
     if (result.leftOut.any())
         host.log(leftOutLine(result.leftOut));
+    if (result.coverage.linksUnseen)
+        host.log(linksUnseenLine(side));
     if (const std::string summary = coverageSummary(side, result.coverage); !summary.empty())
         host.log(summary);
     return result;
@@ -224,6 +226,7 @@ ScanResult scanLocation(Location& location, const ScanOptions& options, Side sid
     result.locationExists = exists;
 
     ScanCoverage& coverage = result.coverage;
+    coverage.linksUnseen = exists && !location.seesLinks();
     FileReport report;
     if (!exists) {
         result.folders.push_back(location.text());
@@ -404,6 +407,11 @@ std::string coverageSummary(Side side, const ScanCoverage& coverage) {
     add(coverage.skippedNames, " name(s) cannot be carried");
     add(coverage.temporaryNames.size(), " file(s) named like a temporary file of Paritas");
     return text + parts + ".";
+}
+
+std::string linksUnseenLine(Side side) {
+    return "Links cannot be seen in " + std::string(letter(side)) +
+           ": its listings leave symbolic links out, so none is copied, moved or deleted there";
 }
 
 std::string leftOutLine(const ScanLeftOut& leftOut) {

@@ -16,7 +16,8 @@
 // interrupted copy) and for every folder that cannot be read ("Cannot read folder <path>: <reason>").
 // The result's coverage records what stayed unknown, and a last line sums it up (coverageSummary).
 // When filter rules left anything out, the line before it says how much: "Left out by filters: 12 files
-// in 3 folders" (left-out files, and left-out folders whose contents were never read).
+// in 3 folders" (left-out files, and left-out folders whose contents were never read). A location
+// whose listings leave links out unseen (a remote) gets linksUnseenLine there.
 //
 // The window does the rest of its scan around this call: it disables the location chooser of the
 // side, sets the searching text (searchingLabelText) and starts the blink timer before, and
@@ -107,6 +108,9 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// The line a scan logs (before its summary) where the location's listings leave links out unseen.
+std::string linksUnseenLine(Side side);
 
 // "Left out by filters: 12 files in 3 folders": the files left out, and the folders left out unread.
 std::string leftOutLine(const ScanLeftOut& leftOut);

@@ -153,7 +153,9 @@ FolderList walkTree(Location& location, const WalkOptions& options, ActivityHost
                     const FolderCommit& commit, std::size_t* skippedNames, ScanLeftOut* leftOut) {
     FolderList folders;
     folders.emplace_back(location.text());
-    const int wanted = options.threads > 0 ? options.threads : defaultWalkThreads();
+    const int wanted = options.threads > 0           ? options.threads
+                       : location.readersWanted() > 0 ? location.readersWanted()
+                                                      : defaultWalkThreads();
     // One thread reads on the caller's own; more read beside it while the caller commits (and reads
     // only a folder none of them has claimed). One folder alone needs no reader.
     Readers readers(location, options.subfolders && wanted > 1 ? wanted : 0, options);

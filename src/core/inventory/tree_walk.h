@@ -30,7 +30,8 @@ struct WalkOptions {
     bool subfolders = true; // walk below the root (else the root alone)
     bool fileFacts = true;  // stat the entries that are not folders
     AttributeSelection attributes; // read digests of attributes (FolderReadOptions::attributes)
-    int threads = 0;        // reading threads: 0 the default (defaultWalkThreads), 1 none besides the caller
+    int threads = 0;        // reading threads: 0 the location's wish (Location::readersWanted), else the
+                            // default (cores, at most 8); 1 none besides the caller
     // Folders these rules leave out are neither listed nor read (they must outlive the walk).
     const FilterRules* filters = nullptr;
 };

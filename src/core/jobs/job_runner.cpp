@@ -2,6 +2,7 @@
 
 #include "core/base/modes.h"
 #include "core/platform/path_text.h"
+#include "core/remote/remote_path.h"
 
 #include <string_view>
 
@@ -76,6 +77,12 @@ JobReport runUsableJob(RunRequest request, const JobRunOptions& options, JobRunH
 } // namespace
 
 std::string unusableLocation(const std::string& location) {
+    if (const ParsedLocation parsed = parseLocation(location); parsed.kind != LocationKind::Local) {
+        std::string why = parsed.reason;
+        if (parsed.kind == LocationKind::Remote && !remoteLocationText(location, &why).empty())
+            return {}; // a folder on a remote, reached through rclone
+        return "location \"" + location + "\" cannot be used: " + why;
+    }
     if (!isAbsolutePath(location))
         return "location \"" + location + "\" is not an absolute folder path";
     if (holdsUncarriableCharacter(location))

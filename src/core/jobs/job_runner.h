@@ -91,7 +91,8 @@ std::optional<FilterError> unreadableJobFilters(const std::vector<Job>& rows, co
                                                 const Settings& settings);
 
 // Why a job's location cannot be run, or empty. Locations come from the choosers (absolute, ending
-// with the separator) or from a job-list file, which anyone may have edited.
+// with the separator, or a remote reached through rclone: "nas:backup/") or from a job-list file,
+// which anyone may have edited.
 std::string unusableLocation(const std::string& location);
 
 } // namespace paritas

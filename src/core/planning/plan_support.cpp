@@ -1,5 +1,7 @@
 #include "core/planning/plan_support.h"
 
+#include "core/remote/remote_path.h"
+
 #include "core/platform/file_identity.h"
 
 #include <algorithm>
@@ -210,6 +212,8 @@ uint32_t findByCriteria(const RowGroups& groups, const Criteria& c, const Invent
 std::optional<std::string> locationProblem(std::string_view which, std::string_view location) {
     if (isAbsolutePath(location) && location.back() == kSeparator)
         return std::nullopt;
+    if (!location.empty() && remoteLocationText(location) == location)
+        return std::nullopt; // a folder on a remote, reached through rclone
     return "Location " + std::string(which) + " \"" + std::string(location) +
            "\" is not an absolute folder path. Choose location " + std::string(which) + " first.";
 }

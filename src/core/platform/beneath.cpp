@@ -2,6 +2,7 @@
 
 #include "core/platform/path_text.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -102,7 +103,35 @@ int openFolderStepwise(int base, const std::string& relative, FolderHandle& into
     return 0;
 }
 
+namespace {
+
+struct RegisteredTexts {
+    std::mutex mutex;
+    std::vector<FailureTexts> sources;
+};
+
+RegisteredTexts& registeredTexts() {
+    static RegisteredTexts registered;
+    return registered;
+}
+
+} // namespace
+
+void registerFailureTexts(FailureTexts texts) {
+    RegisteredTexts& registered = registeredTexts();
+    std::lock_guard lock(registered.mutex);
+    if (std::find(registered.sources.begin(), registered.sources.end(), texts) == registered.sources.end())
+        registered.sources.push_back(texts);
+}
+
 std::string failureText(int error) {
+    if (error < -1100) {
+        RegisteredTexts& registered = registeredTexts();
+        std::lock_guard lock(registered.mutex);
+        for (const FailureTexts texts : registered.sources)
+            if (const char* text = texts(error))
+                return text;
+    }
     switch (error) {
     case kCrossesLink:
         return "a symbolic link stands on the path, and actions never pass through a link";

@@ -47,8 +47,14 @@ inline constexpr int kNoLongerAFile = -1011;
 inline constexpr int kMoveAcrossFileSystems = -1012;
 
 // The text for a failure code: the system's text and name for an errno ("Permission denied
-// (EACCES)"), or the sentence for one of the codes above.
+// (EACCES)"), the sentence for one of the codes above, or that of a code a higher layer registered.
 std::string failureText(int error);
+
+// Layers above the platform (remote locations) have failure codes of their own, below -1100; the
+// sentence for such a code comes from `texts`, which returns nullptr for codes it does not know.
+// Registering the same function twice keeps one. Thread-safe.
+using FailureTexts = const char* (*)(int error);
+void registerFailureTexts(FailureTexts texts);
 
 // An open folder, closed with the object.
 using FolderHandle = UniqueFd;

@@ -33,7 +33,10 @@ namespace paritas {
 struct FileSystemCapabilities;
 
 struct FsResult {
-    int error = 0; // errno or a code of beneath.h, 0 on success
+    FsResult() = default;
+    FsResult(int failure, std::string why = {}) : error(failure), detail(std::move(why)) {}
+    int error = 0;      // errno or a code of beneath.h, 0 on success
+    std::string detail; // more about a failure, for the reason line (a remote's own words); may be empty
     bool ok() const { return error == 0; }
     explicit operator bool() const { return ok(); }
 };

@@ -3,13 +3,16 @@
 #include "core/platform/capabilities.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/path_text.h"
+#include "core/platform/placement.h"
 #include "core/platform/trash.h"
+#include "core/platform/unique_fd.h"
 
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace paritas {
 namespace {
@@ -419,18 +422,79 @@ CopyResult LocalLocation::placeCopy(Location& sourceSide, const std::string& sou
                                     const DestinationPlan& plan, CopyObserver& observer,
                                     const CopyOptions& options) {
     auto* local = dynamic_cast<LocalLocation*>(&sourceSide.underlying());
-    if (!local) {
-        CopyResult result;
-        result.error = EXDEV;
-        result.detail = "the source is no local folder";
-        return result;
-    }
+    if (!local)
+        return placeFetched(sourceSide, source, plannedSource, destination, plan, observer, options);
     CopyOptions placing = watched(options, watcher_);
     placing.capabilities = actingCapabilities();
     placing.sourceCapabilities = &local->readingCapabilities();
     placing.journal = journal_.get();
     return copyFileBeneath(local->resolver_, source, plannedSource, resolver_, destination, plan, observer,
                            placing);
+}
+
+// A copy from a location that is no local folder (a remote): its content is fetched into a hidden
+// temporary name in the destination's folder, and from there takes its place by the same placement
+// as any local copy (placement.h), so that the same promises hold: the destination holds what stood
+// there before or the complete copy, and a copy replaces only what its plan expected.
+CopyResult LocalLocation::placeFetched(Location& sourceSide, const std::string& source,
+                                       const FileStamp* plannedSource, const std::string& destination,
+                                       const DestinationPlan& plan, CopyObserver& observer,
+                                       const CopyOptions& options) {
+    CopyResult result;
+    const ResolvedPath to = resolver_.resolve(destination);
+    if (!to.ok()) {
+        result.error = to.error;
+        return result;
+    }
+    const int dir = to.folder.get();
+    struct stat existing {};
+    if (options.disposal && plan.kind != DestinationPlan::Kind::Nothing &&
+        ::fstatat(dir, to.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(existing.st_mode))
+        if (const Disposed ready = options.disposal->ready(dir, destination); !ready.ok()) {
+            result.error = ready.error;
+            result.detail = ready.detail;
+            return result;
+        }
+    placement::TemporaryName temporary(dir);
+    temporary.hold(copyTemporaryName());
+    // The folder as this process holds it open, so that the content lands in exactly that folder
+    // whatever its path names by now (another process resolves /proc/<pid>/fd/<n> to it).
+    const std::string held =
+        "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(dir) + "/" + temporary.name();
+    result = sourceSide.fetchFile(source, plannedSource, held, observer);
+    if (!result.ok())
+        return result;
+    {
+        // The content reaches the disk before it takes a name (it was written by another process,
+        // under a name, with no order promised against the rename).
+        const UniqueFd fetched(::openat(dir, temporary.name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        int error = fetched.valid() ? 0 : errno;
+        struct stat st {};
+        if (error == 0 && ::fstat(fetched.get(), &st) != 0)
+            error = errno;
+        if (error == 0 && !S_ISREG(st.st_mode))
+            error = kNoLongerAFile;
+        if (error == 0 && ::fsync(fetched.get()) != 0)
+            error = errno;
+        if (error != 0) {
+            result = {};
+            result.error = error;
+            result.detail = "the fetched copy " + temporary.name();
+            return result;
+        }
+    }
+    BetweenCheckAndAct* between = options.between ? options.between : watcher_;
+    const placement::OldVersion old{options.disposal, &destination, between};
+    const Disposed placed = placement::placeHeld(dir, temporary, to.name, plan, old, actingCapabilities());
+    result = {};
+    if (!placed.ok()) {
+        result.error = placed.error;
+        result.detail = placed.detail;
+        return result;
+    }
+    result.outcome = CopyOutcome::Copied;
+    result.keptAt = placed.keptAt;
+    return result;
 }
 
 DuplicateProof LocalLocation::proveDuplicate(Location& keptSide, const std::string& kept,

@@ -70,6 +70,9 @@ private:
     LocalLocation(std::string text, LocationResolver resolver);
     bool isRootPath(const std::string& path) const;
     const FileSystemCapabilities* actingCapabilities();
+    CopyResult placeFetched(Location& sourceSide, const std::string& source, const FileStamp* plannedSource,
+                            const std::string& destination, const DestinationPlan& plan, CopyObserver& observer,
+                            const CopyOptions& options);
 
     LocationResolver resolver_;
     BetweenCheckAndAct* watcher_ = nullptr;

@@ -33,6 +33,14 @@ LinkResult Location::placeHardLink(const std::string& /*existing*/, const FileSt
     return {LinkOutcome::NotHeld, 0, {}, {}};
 }
 
+CopyResult Location::fetchFile(const std::string& /*source*/, const FileStamp* /*plannedSource*/,
+                               const std::string& /*localFile*/, CopyObserver& /*observer*/) {
+    CopyResult result;
+    result.error = EXDEV;
+    result.detail = "the source cannot be copied into a local folder from here";
+    return result;
+}
+
 Locations Locations::forAnotherThread() const {
     std::vector<std::unique_ptr<Location>> copies;
     copies.reserve(locations_.size());

@@ -55,6 +55,17 @@ struct EntryFacts {
     bool exists() const { return kind != EntryKind::None; }
 };
 
+// One line of a run about to start, as the executor announces it to the locations
+// (Location::actionsAhead).
+struct ActionAhead {
+    enum class Kind : uint8_t { MakeFolder, Move, Copy, Delete, RemoveFolder };
+    Kind kind = Kind::Copy;
+    std::string path;        // the folder made or removed, the file moved, copied or deleted
+    std::string destination; // Move and Copy
+    bool stampKnown = false;
+    FileStamp stamp;         // the file of `path` as planned (Move, Copy, Delete)
+};
+
 // How one folder is read for a walk.
 struct FolderReadOptions {
     bool fileFacts = true; // size, times and inode of every entry that is not a folder
@@ -161,6 +172,30 @@ public:
     virtual LinkResult placeHardLink(const std::string& existing, const FileStamp* expected,
                                      const std::string& destination, const DestinationPlan& plan,
                                      const CopyOptions& options);
+
+    // Copies the file `source` here, only while it is the planned file, to a new file `localFile` (an
+    // absolute local path where nothing stands), for a copy into a local folder from a location that
+    // is none (a remote). Local locations copy between each other directly and answer EXDEV.
+    virtual CopyResult fetchFile(const std::string& source, const FileStamp* plannedSource,
+                                 const std::string& localFile, CopyObserver& observer);
+
+    // ---- what sets a location apart ----
+    // How many folders a walk reads at once through this location; 0: the walk's own default (the
+    // machine's cores). Reading a remote folder is a round trip, and many at once overlap them.
+    virtual int readersWanted() { return 0; }
+    // A listing shows symbolic links (false: it leaves them out unseen, as a remote through rclone does).
+    virtual bool seesLinks() { return true; }
+    // The step in which modified times are kept here, in nanoseconds; 0 when no time can be set at all
+    // (a file takes the moment it was written). Runs compare times in steps of two seconds, so a
+    // location that keeps them more coarsely, or not at all, cannot take part in a comparison by time.
+    virtual int64_t timePrecisionNanos() { return 1; }
+
+    // ---- the run ahead ----
+    // The action lines of a run on these locations, in list order, told once before the first line
+    // runs (and only when no line is to be confirmed one by one). A location may prepare for them: a
+    // remote moves a renamed folder in one step when the lines move every file of it. Every line is
+    // still carried out by its own call, which reports its own outcome.
+    virtual void actionsAhead(const std::vector<ActionAhead>& /*lines*/) {}
 
     // Folders may have been removed or moved: forget what is kept open.
     virtual void forgetFolders() {}

@@ -71,7 +71,7 @@ int classifyRcloneError(int httpStatus, std::string_view text) {
     return kRemoteFailed;
 }
 
-std::string remoteFailureText(int error) {
+const char* remoteCodeText(int error) {
     switch (error) {
     case kRemoteConnectionLost:
         return "the connection to the remote was lost";
@@ -89,9 +89,26 @@ std::string remoteFailureText(int error) {
         return "rclone reported an error";
     case kRemoteTimeout:
         return "the remote did not answer in time";
+    case kNoTrashOnRemote:
+        return "a remote location has no trash, so the file stays where it was";
     default:
-        return failureText(error);
+        return nullptr;
     }
+}
+
+void registerRemoteFailureTexts() {
+    registerFailureTexts(remoteCodeText);
+}
+
+namespace {
+// Every program that links the remote layer gets its sentences from failureText() too.
+const bool registered = (registerRemoteFailureTexts(), true);
+} // namespace
+
+std::string remoteFailureText(int error) {
+    if (const char* text = remoteCodeText(error))
+        return text;
+    return failureText(error);
 }
 
 std::string describe(const RcResult& result) {

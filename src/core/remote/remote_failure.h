@@ -23,6 +23,7 @@ inline constexpr int kRcloneConfigPassword =
 inline constexpr int kRemoteNotConfigured = -1106; // no remote (or backend) of that name
 inline constexpr int kRemoteFailed = -1107;        // rclone reported an error we have no code for
 inline constexpr int kRemoteTimeout = -1108;       // a call took longer than the client allows
+inline constexpr int kNoTrashOnRemote = -1109;     // the trash was chosen, and a remote has none
 
 // The outcome of one call: 0, an errno (ENOENT, EEXIST, ENOTEMPTY, ENOTDIR, EISDIR, EACCES, ENOSPC,
 // ...) or one of the codes above, with the text that explains it (rclone's own words where rclone
@@ -44,6 +45,11 @@ int classifyRcloneError(int httpStatus, std::string_view text);
 
 // The sentence for a code above, else failureText() of core/platform/beneath.h (errno texts).
 std::string remoteFailureText(int error);
+// The sentence for a code above, or nullptr. Registered with failureText() of beneath.h (by
+// registerRemoteFailureTexts, which the remote layer calls before its first call to rclone), so that
+// reason lines and refusals written by the layers above name remote failures in words too.
+const char* remoteCodeText(int error);
+void registerRemoteFailureTexts();
 
 // "sentence: reason" for the log's reason line, or the sentence alone when reason is empty.
 std::string describe(const RcResult& result);

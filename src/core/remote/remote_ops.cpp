@@ -1,11 +1,11 @@
 #include "core/remote/remote_ops.h"
 
 #include "core/platform/beneath.h"
+#include "core/platform/file_copy.h"
 #include "core/platform/file_ops.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <sys/stat.h>
 
 namespace paritas {
@@ -127,11 +127,9 @@ RcResult nothingAt(RcClient& client, const RemotePath& path, std::string_view gr
     return {};
 }
 
+// The scans never list such names (".paritas-" + 16 hex digits + ".tmp"), on remotes as locally.
 std::string temporaryName() {
-    char text[40];
-    std::snprintf(text, sizeof text, ".paritas-upload-%016llx",
-                  static_cast<unsigned long long>(uniqueNumber()));
-    return text;
+    return copyTemporaryName();
 }
 
 } // namespace
@@ -225,6 +223,50 @@ RcResult listFolder(RcClient& client, const RemotePath& folder, std::vector<Remo
         return {};
     // Measured with 1.60: WebDAV lists a file, and bucket stores list a missing folder, as an empty
     // folder, without an error. A stat tells them apart.
+    RemoteStat seen;
+    if (RcResult result = stat(client, folder, seen, group); !result)
+        return result;
+    if (seen.kind == RemoteKind::Absent)
+        return RcResult::failure(ENOENT, "directory not found");
+    if (seen.kind == RemoteKind::File)
+        return RcResult::failure(ENOTDIR, "is a file not a directory");
+    return {};
+}
+
+RcResult listTree(RcClient& client, const RemotePath& folder, std::vector<RemoteEntry>& entries,
+                  std::string_view group) {
+    entries.clear();
+    json reply;
+    const std::string below = rcRemote(folder.path);
+    const json input = {
+        {"fs", folder.fs},
+        {"remote", below},
+        {"opt", {{"recurse", true}, {"noModTime", false}, {"noMimeType", true}, {"showHash", false}}}};
+    if (RcResult result = client.call("operations/list", input, reply, tagged(group)); !result)
+        return result;
+    if (!reply.contains("list") || !reply["list"].is_array())
+        return RcResult::failure(kRemoteFailed, "rclone's listing holds no list");
+    // Paths come relative to the fs; the folder's own part goes.
+    const std::string prefix = below.empty() ? std::string() : below + "/";
+    entries.reserve(reply["list"].size());
+    for (const json& item : reply["list"]) {
+        RemoteEntry entry;
+        if (RcResult result = entryFromJson(item, entry); !result) {
+            entries.clear();
+            return result;
+        }
+        std::string path = item.value("Path", std::string());
+        if (path.compare(0, prefix.size(), prefix) != 0) {
+            entries.clear();
+            return RcResult::failure(kRemoteFailed, "rclone listed \"" + path + "\" outside \"" + below + "\"");
+        }
+        entry.name = path.substr(prefix.size());
+        entries.push_back(std::move(entry));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const RemoteEntry& a, const RemoteEntry& b) { return a.name < b.name; });
+    if (!entries.empty() || below.empty())
+        return {};
     RemoteStat seen;
     if (RcResult result = stat(client, folder, seen, group); !result)
         return result;

@@ -16,7 +16,8 @@
 // Uploads go to a temporary name first and are then moved onto their name, because a copy that is
 // cut short over SFTP leaves a truncated file under the name it was writing (measured: rcd killed one
 // second into a 500 MB upload left 2 MB under the target's name, and the old file it replaced was
-// gone). The temporary name is ".paritas-upload-<16 hex digits>" in the target's folder.
+// gone). The temporary name is ".paritas-<16 hex digits>.tmp" in the target's folder, the name of a
+// local copy's temporary file, which the scans never list.
 //
 // Links: listings leave symbolic links out (the daemon's environment, rclone_daemon.h). stat() is
 // less careful, and callers must not rely on it to see a link: over SFTP rclone 1.60 answers for a
@@ -127,6 +128,11 @@ namespace remote {
 // listing is checked by a stat: WebDAV lists a file, and bucket stores a missing folder, as empty).
 RcResult listFolder(RcClient& client, const RemotePath& folder, std::vector<RemoteEntry>& entries,
                     std::string_view group = {});
+
+// Every entry beneath a folder, at any depth (one recursive operations/list), each with its path below
+// `folder` in `name` ("sub/x.txt"), sorted by that path in byte order. Fails as listFolder does.
+RcResult listTree(RcClient& client, const RemotePath& folder, std::vector<RemoteEntry>& entries,
+                  std::string_view group = {});
 
 // What stands at path: Absent (not an error), a File or a Folder; the root is a Folder. See the links
 // paragraph above.

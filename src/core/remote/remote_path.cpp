@@ -192,4 +192,21 @@ ParsedLocation parseLocation(std::string_view text) {
     return parsed;
 }
 
+std::string remoteLocationText(std::string_view text, std::string* why) {
+    const ParsedLocation parsed = parseLocation(text);
+    if (parsed.kind != LocationKind::Remote) {
+        if (why)
+            *why = parsed.kind == LocationKind::Invalid ? parsed.reason : "not a remote location";
+        return {};
+    }
+    const std::string written = parsed.text();
+    if (written.empty() || written.back() != '/') {
+        if (why)
+            *why = "name a folder on the remote (" + written + "backup, or " + written +
+                   "/ for the server's root), not the remote alone";
+        return {};
+    }
+    return written;
+}
+
 } // namespace paritas

@@ -65,6 +65,13 @@ struct ParsedLocation {
 };
 
 ParsedLocation parseLocation(std::string_view text);
+
+// The text of a remote location as runs, jobs and the window write it: fs + path, ending with "/"
+// ("nas:backup/", ":local:/tmp/b/", "nas:/"). Empty, with `why` in words for the user, for a text that
+// is no valid remote, or that names the top of a remote without a "/" ("nas:", ":memory:"): the
+// planners make paths by appending to a location's text, and "nas:" + "/docs" would be the server's
+// /docs, another folder than "nas:docs".
+std::string remoteLocationText(std::string_view text, std::string* why = nullptr);
 inline bool isRemoteLocation(std::string_view text) {
     return parseLocation(text).kind == LocationKind::Remote;
 }

@@ -79,6 +79,16 @@ public:
             return std::nullopt;
         return text;
     }
+    std::optional<QString> inputPassword(QWidget* parent, const QString& caption,
+                                         const QString& prompt) override {
+        const OpenQuestion asking;
+        bool ok = false;
+        const QString text =
+            QInputDialog::getText(parent, caption, prompt, QLineEdit::Password, QString(), &ok);
+        if (!ok)
+            return std::nullopt;
+        return text;
+    }
     QString saveFileName(QWidget* parent, const QString& fileName, const QString& defaultSuffix,
                          const QString& filter) override {
         const OpenQuestion asking;

@@ -40,6 +40,12 @@ public:
     // The input box; nullopt when cancelled.
     virtual std::optional<QString> inputText(QWidget* parent, const QString& caption,
                                              const QString& prompt) = 0;
+    // The input box for a secret (its text not shown); nullopt when cancelled. Seams that answer
+    // without a person answer it as inputText.
+    virtual std::optional<QString> inputPassword(QWidget* parent, const QString& caption,
+                                                 const QString& prompt) {
+        return inputText(parent, caption, prompt);
+    }
     // File dialogs; an empty text when cancelled.
     virtual QString saveFileName(QWidget* parent, const QString& fileName, const QString& defaultSuffix,
                                  const QString& filter) = 0;

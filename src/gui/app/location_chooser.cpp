@@ -3,6 +3,8 @@
 #include "gui/app/dialog_seam.h"
 
 #include "core/platform/path_text.h"
+#include "core/remote/remote_path.h"
+#include "core/remote/remote_session.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -10,11 +12,14 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeView>
 
@@ -37,6 +42,19 @@ QStringList& mountBaseList() {
     return bases;
 }
 
+LocationChooser::RemoteLister& remoteLister() {
+    static LocationChooser::RemoteLister lister = [](std::vector<std::string>& names) {
+        return listConfiguredRemotes(names);
+    };
+    return lister;
+}
+
+// The password of an encrypted rclone configuration is asked once for the program's life.
+bool& passwordAsked() {
+    static bool asked = false;
+    return asked;
+}
+
 } // namespace
 
 LocationChooser::LocationChooser(QTreeView* tree, QComboBox* combo, QLineEdit* edit, QObject* parent)
@@ -51,7 +69,8 @@ LocationChooser::LocationChooser(QTreeView* tree, QComboBox* combo, QLineEdit* e
     });
     combo_->setEditable(true);
     combo_->setInsertPolicy(QComboBox::NoInsert);
-    combo_->lineEdit()->setPlaceholderText(tr("Type or paste a folder"));
+    combo_->lineEdit()->setPlaceholderText(tr("Type or paste a folder, or a remote such as nas:backup"));
+    combo_->installEventFilter(this);
     connect(combo_, &QComboBox::activated, this, &LocationChooser::comboActivated);
     // The combo box hands Enter to its line edit a second time; one choice is made per Enter.
     connect(combo_->lineEdit(), &QLineEdit::returnPressed, this, [this] {
@@ -122,10 +141,23 @@ void LocationChooser::openAtHome() {
     revealHome();
 }
 
-// A tree scrolled before it was first shown or sized loses its place; it is scrolled again then.
+// A tree scrolled before it was first shown or sized loses its place; it is scrolled again then. The
+// drop-down about to open (a click, Alt+Down, F4) asks for the configured remotes the first time.
 bool LocationChooser::eventFilter(QObject* watched, QEvent* event) {
     if (watched == tree_ && (event->type() == QEvent::Show || event->type() == QEvent::Resize))
         revealHome();
+    if (watched == combo_ && !remotesAsked_) {
+        const auto* key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(event) : nullptr;
+        const bool opening = event->type() == QEvent::MouseButtonPress ||
+                             (key && (key->key() == Qt::Key_F4 ||
+                                      (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier))));
+        if (opening) {
+            const QString typed = combo_->currentText();
+            configuredRemotes();
+            fillCombo();
+            combo_->setEditText(typed);
+        }
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -190,6 +222,19 @@ bool LocationChooser::chooseTyped(const QString& text) {
     if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
         path = QDir::homePath() + path.mid(1);
     QWidget* window = tree_->window();
+    const std::string typed = path.toStdString();
+    if (const ParsedLocation parsed = parseLocation(typed); parsed.kind != LocationKind::Local) {
+        std::string why = parsed.reason;
+        const std::string location =
+            parsed.kind == LocationKind::Remote ? remoteLocationText(typed, &why) : "";
+        if (location.empty()) {
+            DialogSeam::current().message(
+                window, tr("%1 cannot be used: %2.").arg(path, QString::fromStdString(why)));
+            return false;
+        }
+        chooseRemote(QString::fromStdString(location));
+        return true;
+    }
     if (!QDir::isAbsolutePath(path)) {
         DialogSeam::current().message(
             window, tr("%1 is not a full path. Type a folder beginning with /, for example %2.")
@@ -207,6 +252,46 @@ bool LocationChooser::chooseTyped(const QString& text) {
         return true;
     DialogSeam::current().message(window, tr("Folder %1 cannot be shown in the tree.").arg(path));
     return false;
+}
+
+// A remote is the location as typed; this machine's tree shows none of it, so it loses its selection.
+void LocationChooser::chooseRemote(const QString& location) {
+    delay_->stop();
+    {
+        const QSignalBlocker quiet(tree_->selectionModel());
+        tree_->selectionModel()->clearSelection();
+    }
+    tree_->viewport()->update();
+    combo_->setEditText(location);
+    edit_->setText(location);
+    emit changed();
+}
+
+QStringList LocationChooser::configuredRemotes() {
+    if (remotesAsked_)
+        return remotes_;
+    remotesAsked_ = true;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    std::vector<std::string> names;
+    RcResult listed = remoteLister()(names);
+    QGuiApplication::restoreOverrideCursor();
+    if (listed.error == kRcloneConfigPassword && !passwordAsked()) {
+        passwordAsked() = true;
+        const std::optional<QString> password = DialogSeam::current().inputPassword(
+            tree_->window(), tr("rclone configuration"),
+            tr("The rclone configuration is encrypted. Its password (kept in memory only, never saved):"));
+        if (password && !password->isEmpty()) {
+            RemoteSession::setConfigPassword(password->toStdString());
+            listed = remoteLister()(names);
+        }
+    }
+    for (const std::string& name : names)
+        remotes_ << QString::fromStdString(name) + QLatin1Char(':');
+    return remotes_;
+}
+
+void LocationChooser::setRemoteLister(RemoteLister lister) {
+    remoteLister() = std::move(lister);
 }
 
 void LocationChooser::setHiddenFoldersShown(bool shown) {
@@ -240,12 +325,26 @@ void LocationChooser::fillCombo() {
         combo_->insertSeparator(combo_->count());
         combo_->addItems(drives);
     }
+    if (!remotes_.isEmpty()) {
+        combo_->insertSeparator(combo_->count());
+        combo_->addItems(remotes_);
+    }
     combo_->setCurrentIndex(combo_->count() > 0 ? 0 : -1);
 }
 
+// A remote of the list is only the start of a location: it goes into the box, to be completed with a
+// folder and Enter.
 void LocationChooser::comboActivated(int index) {
-    if (index >= 0)
-        selectFolder(combo_->itemText(index));
+    if (index < 0)
+        return;
+    const QString text = combo_->itemText(index);
+    if (remotes_.contains(text)) {
+        combo_->setEditText(text);
+        combo_->lineEdit()->setFocus();
+        combo_->lineEdit()->end(false);
+        return;
+    }
+    selectFolder(text);
 }
 
 // A right click selects the folder under the pointer, then offers the menu.

@@ -14,10 +14,22 @@
 //     folder, and says so when it is not
 //   - the drop-down also lists the drives mounted under /media/$USER, /run/media/$USER and /mnt
 //   - "Refresh A/B " keeps the expanded folders and the selection
+//   - a folder on another machine or in the cloud is typed as rclone writes it ("nas:backup",
+//     ":sftp,host=server:/srv/backup"): it becomes the location as it stands, unchecked until the run
+//     reads it, and the tree (which shows only this machine's folders) loses its selection; the
+//     drop-down lists the remotes of the user's rclone configuration ("nas:"), asked of rclone the
+//     first time it opens; picking one puts it into the box to be completed with a folder. An
+//     encrypted rclone configuration's password is asked once and kept in memory only.
+
+#include "core/remote/remote_failure.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -58,6 +70,13 @@ public:
     static QStringList mountBases();
     static void setMountBases(const QStringList& bases);
 
+    // How the drop-down learns the configured remotes (names without ":"); by default rclone is asked
+    // (listConfiguredRemotes). Tests give their own.
+    using RemoteLister = std::function<RcResult(std::vector<std::string>& names)>;
+    static void setRemoteLister(RemoteLister lister);
+    // The configured remotes as the drop-down lists them ("nas:"), asked the first time only.
+    QStringList configuredRemotes();
+
     QMenu* popupMenu() const { return popup_; }
     QAction* hiddenFoldersAction() const { return hiddenAction_; }
 
@@ -81,6 +100,7 @@ private:
     void fillCombo();
     void comboActivated(int index);
     void showPopup(const QPoint& at);
+    void chooseRemote(const QString& location);
 
     QTreeView* tree_;
     QComboBox* combo_;
@@ -92,6 +112,8 @@ private:
     bool typedPending_ = false;
     bool following_ = false; // a selection made to follow the box is not taken into it again
     bool revealingHome_ = true; // until the home folder stands sorted in the tree, or the user acts
+    bool remotesAsked_ = false;
+    QStringList remotes_;
 };
 
 } // namespace paritas::gui

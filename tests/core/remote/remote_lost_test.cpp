@@ -143,7 +143,7 @@ TEST_F(RemoteLost, AnUploadCutShortLeavesTheOldFileWholeWhereAPlainCopyDestroysI
         auto upload = std::async(std::launch::async, [&] {
             return remote::upload(*client, scratch.path("big"), keep, RemoteExpectation::file(seen.entry));
         });
-        ASSERT_TRUE(waitForSize(".paritas-upload-", 0, 20s));
+        ASSERT_TRUE(waitForSize(".paritas-", 0, 20s));
         server.kill();
         const RcResult result = upload.get();
         EXPECT_FALSE(result.ok());

@@ -315,7 +315,8 @@ TEST_P(RemoteOps, AnUploadMovedOntoATargetThatAppearedMeanwhileIsRefusedAndItsTe
     RemotePath temporary;
     ASSERT_TRUE(remote::uploadAsTemporary(client(), localFile("source", "mine"), at("target"), temporary));
     EXPECT_EQ(temporary.parent(), at("target").parent());
-    EXPECT_EQ(temporary.name().rfind(".paritas-upload-", 0), 0u) << temporary.name();
+    EXPECT_EQ(temporary.name().rfind(".paritas-", 0), 0u) << temporary.name();
+    EXPECT_EQ(temporary.name().substr(temporary.name().size() - 4), ".tmp") << temporary.name();
     put("target", "theirs");
     const RcResult refused = remote::moveInto(client(), temporary, at("target"), RemoteExpectation::absent());
     EXPECT_EQ(refused.error, kChangedSincePlanning);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
 #include <sstream>
@@ -62,6 +63,28 @@ bool makeKey(const std::string& path) {
     return code == 0;
 }
 
+// A file of /proc, read whole; empty when the process has gone meanwhile (reading then fails with
+// ESRCH, which a stream turns into an exception). Other programs' processes come and go while the
+// tests look through /proc.
+std::string procFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            if (got < 0)
+                text.clear();
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
 // The processes whose parent is `parent`, and theirs.
 std::vector<pid_t> childrenOf(pid_t parent) {
     std::vector<pid_t> found;
@@ -70,8 +93,7 @@ std::vector<pid_t> childrenOf(pid_t parent) {
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
         if (pid <= 0)
             continue;
-        std::ifstream status("/proc/" + std::string(entry->d_name) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(status)), std::istreambuf_iterator<char>());
+        const std::string text = procFile("/proc/" + std::string(entry->d_name) + "/stat");
         const std::size_t close = text.rfind(')');
         if (close == std::string::npos)
             continue;
@@ -224,7 +246,11 @@ OpenSshServer::OpenSshServer(const std::string& workFolder) {
             out << "Port " << port << "\nListenAddress 127.0.0.1\nHostKey " << hostKey
                 << "\nAuthorizedKeysFile " << workFolder << "/authorized_keys\nPidFile none\nUsePAM no\n"
                 << "StrictModes no\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
-                << "KbdInteractiveAuthentication no\nSubsystem sftp internal-sftp\n";
+                << "KbdInteractiveAuthentication no\nSubsystem sftp internal-sftp\n"
+                // rclone runs md5sum and sha1sum through the login's shell, which would read the
+                // machine's own startup files for root; one that waits (a tool's hook taking a lock)
+                // stalled every such command until rclone's timeout. The login's home is this folder.
+                << "SetEnv HOME=" << workFolder << "\n";
         }
         ChildProcessOptions options;
         options.arguments = {sshd, "-D", "-e", "-f", config};
@@ -286,14 +312,11 @@ std::vector<pid_t> rcdProcessesUsing(const std::string& configPath) {
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
         if (pid <= 0 || processGone(pid))
             continue;
-        std::ifstream commandLine("/proc/" + std::string(entry->d_name) + "/cmdline");
-        std::string command((std::istreambuf_iterator<char>(commandLine)), std::istreambuf_iterator<char>());
+        const std::string command = procFile("/proc/" + std::string(entry->d_name) + "/cmdline");
         const bool isRclone = command.rfind("rclone", 0) == 0 || command.find("/rclone") != std::string::npos;
         if (!isRclone || command.find(std::string("rcd\0", 4)) == std::string::npos)
             continue;
-        std::ifstream environment("/proc/" + std::string(entry->d_name) + "/environ");
-        std::string variables((std::istreambuf_iterator<char>(environment)),
-                              std::istreambuf_iterator<char>());
+        const std::string variables = procFile("/proc/" + std::string(entry->d_name) + "/environ");
         if (variables.find(wanted + std::string(1, '\0')) != std::string::npos)
             found.push_back(pid);
     }
@@ -302,10 +325,7 @@ std::vector<pid_t> rcdProcessesUsing(const std::string& configPath) {
 }
 
 bool processGone(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/stat");
-    if (!status)
-        return true;
-    std::string text((std::istreambuf_iterator<char>(status)), std::istreambuf_iterator<char>());
+    const std::string text = procFile("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t close = text.rfind(')');
     return close == std::string::npos || close + 2 >= text.size() || text[close + 2] == 'Z' ||
            text[close + 2] == 'X';

@@ -1,11 +1,14 @@
 // Picking folders as a Linux user does: dot-folders listed (and hidden on request), the home folder
 // in sight at start, paths typed or pasted into the drop-down, mounted drives one click away, and a
-// refresh that keeps what the user had opened.
+// refresh that keeps what the user had opened; folders on other machines typed as rclone writes them,
+// and the remotes of the user's rclone configuration offered in the drop-down.
 
 #include "support/fake_dialogs.h"
 #include "support/gui_fixture.h"
 
 #include "gui/app/location_chooser.h"
+
+#include "core/remote/remote_session.h"
 
 #include <QComboBox>
 #include <QFileSystemModel>
@@ -29,6 +32,13 @@ class LocationChooserTest : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        // No test asks the user's rclone; each that needs remotes gives its own.
+        LocationChooser::setRemoteLister([](std::vector<std::string>& names) {
+            names.clear();
+            return paritas::RcResult();
+        });
+    }
     void init() {
         w = createWindows();
         f = w.form1;
@@ -37,6 +47,10 @@ private slots:
     }
     void cleanup() {
         LocationChooser::setMountBases({});
+        LocationChooser::setRemoteLister([](std::vector<std::string>& names) {
+            names.clear();
+            return paritas::RcResult();
+        });
         destroyWindows(w);
     }
 
@@ -118,6 +132,140 @@ private slots:
             QVERIFY(dialogs.messages.isEmpty());
             QTRY_COMPARE(f->Edit1->text(), location);
         }
+    }
+
+    void aTypedRemoteBecomesTheLocationAsWritten_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("location"); // empty: refused
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a configured remote") << "nas:backup"
+                                             << "nas:backup/"
+                                             << "";
+        QTest::newRow("blanks and doubled separators") << "  nas:photos//2024/ "
+                                                       << "nas:photos/2024/"
+                                                       << "";
+        QTest::newRow("from the server's root") << "nas:/srv/backup"
+                                                << "nas:/srv/backup/"
+                                                << "";
+        QTest::newRow("made on the fly") << ":sftp,host=server,user=ann:backup"
+                                         << ":sftp,host=server,user=ann:backup/"
+                                         << "";
+        QTest::newRow("the top of a remote without a folder") << "nas:"
+                                                              << ""
+                                                              << "nas: cannot be used: ";
+        QTest::newRow("a way out of the folder") << "nas:a/../etc"
+                                                 << ""
+                                                 << "nas:a/../etc cannot be used: ";
+    }
+    // The tree shows this machine only: a remote leaves it without a selection, and a later click in
+    // it chooses a local folder again.
+    void aTypedRemoteBecomesTheLocationAsWritten() {
+        QFETCH(QString, typed);
+        QFETCH(QString, location);
+        QFETCH(QString, message);
+        FakeDialogs dialogs;
+        const QString local = folder("local");
+        QVERIFY(f->chooserB->selectFolder(local));
+        QTRY_COMPARE(f->Edit2->text(), local + "/");
+        QLineEdit* entry = f->ShellComboBox2->lineEdit();
+        entry->clear();
+        QTest::keyClicks(entry, typed);
+        QTest::keyClick(entry, Qt::Key_Return);
+        if (location.isEmpty()) {
+            QTRY_VERIFY(!dialogs.messages.isEmpty());
+            QVERIFY2(dialogs.messages[0].startsWith(message), qPrintable(dialogs.messages[0]));
+            QVERIFY2(dialogs.messages[0].size() > message.size() + 1, qPrintable(dialogs.messages[0]));
+            QTest::qWait(100);
+            QCOMPARE(f->Edit2->text(), local + "/");
+            return;
+        }
+        QTRY_COMPARE(f->Edit2->text(), location);
+        QVERIFY(dialogs.messages.isEmpty());
+        QVERIFY(f->ShellTreeView2->selectionModel()->selectedIndexes().isEmpty());
+        QTest::qWait(300); // a delayed choice from the tree would come back here
+        QCOMPARE(f->Edit2->text(), location);
+        QVERIFY(f->chooserB->selectFolder(local));
+        QTRY_COMPARE(f->Edit2->text(), local + "/");
+    }
+
+    // Picking a remote of the list only starts the text: nothing is chosen until a folder is added.
+    void theDropDownOffersTheConfiguredRemotesAskedOnce() {
+        int asked = 0;
+        LocationChooser::setRemoteLister([&asked](std::vector<std::string>& names) {
+            ++asked;
+            names = {"nas", "s3"};
+            return paritas::RcResult();
+        });
+        FakeDialogs dialogs;
+        const QString chosen = folder("work");
+        QVERIFY(f->chooserA->selectFolder(chosen));
+        QTRY_COMPARE(f->Edit1->text(), chosen + "/");
+        QComboBox* combo = f->ShellComboBox1;
+        QCOMPARE(asked, 0); // rclone is not started for a window that never opens the list
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_F4);
+        QTRY_VERIFY(combo->view()->isVisible());
+        combo->hidePopup();
+        QTest::keyClick(combo, Qt::Key_F4);
+        combo->hidePopup();
+        QCOMPARE(asked, 1);
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        QCOMPARE(items.mid(items.size() - 2), QStringList({"nas:", "s3:"}));
+        QCOMPARE(items.first(), chosen);
+        emit combo->activated(items.indexOf("nas:"));
+        QCOMPARE(combo->lineEdit()->text(), QStringLiteral("nas:"));
+        QCOMPARE(f->Edit1->text(), chosen + "/");
+        QTest::keyClicks(combo->lineEdit(), "backup");
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        QTRY_COMPARE(f->Edit1->text(), QStringLiteral("nas:backup/"));
+        QVERIFY(dialogs.messages.isEmpty());
+        // Choosing a local folder again keeps the remotes in the list without asking again.
+        QVERIFY(f->chooserA->selectFolder(chosen));
+        items.clear();
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        QVERIFY(items.contains("nas:"));
+        QCOMPARE(asked, 1);
+    }
+
+    // An encrypted configuration: its password is asked once, in a box that hides it, and reaches
+    // rclone in memory only; a second window of the same program does not ask again.
+    void anEncryptedConfigurationAsksItsPasswordOnce() {
+        QStringList passwords;
+        LocationChooser::setRemoteLister([&passwords](std::vector<std::string>& names) {
+            names.clear();
+            const std::string password = paritas::RemoteSession::configured().daemon.configPassword;
+            passwords << QString::fromStdString(password);
+            if (password != "secret")
+                return paritas::RcResult::failure(paritas::kRcloneConfigPassword, "the password is wrong");
+            names = {"vault"};
+            return paritas::RcResult();
+        });
+        FakeDialogs dialogs;
+        dialogs.inputs.push_back(QStringLiteral("secret"));
+        QComboBox* combo = f->ShellComboBox1;
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_F4);
+        combo->hidePopup();
+        QCOMPARE(dialogs.inputQuestions.size(), 1);
+        QVERIFY2(dialogs.inputQuestions[0].contains("encrypted"), qPrintable(dialogs.inputQuestions[0]));
+        QCOMPARE(passwords, QStringList({"", "secret"}));
+        QVERIFY(combo->findText("vault:") >= 0);
+        paritas::RemoteSession::setConfigPassword({});
+        destroyWindows(w);
+        w = createWindows();
+        f = w.form1;
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f));
+        passwords.clear();
+        f->ShellComboBox2->setFocus();
+        QTest::keyClick(f->ShellComboBox2, Qt::Key_F4);
+        f->ShellComboBox2->hidePopup();
+        QCOMPARE(passwords, QStringList({""}));
+        QCOMPARE(dialogs.inputQuestions.size(), 1);
+        QCOMPARE(f->ShellComboBox2->findText("vault:"), -1);
     }
 
     void theDropDownListsTheAncestorsAndTheMountedDrives() {

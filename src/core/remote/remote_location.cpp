@@ -1,0 +1,1004 @@
+#include "core/remote/remote_location.h"
+
+#include "core/platform/beneath.h"
+#include "core/platform/datetime.h"
+#include "core/platform/file_copy.h"
+#include "core/platform/file_identity.h"
+#include "core/platform/file_queries.h"
+#include "core/platform/local_location.h"
+#include "core/platform/versions_folder.h"
+#include "core/remote/folder_moves.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace paritas {
+
+namespace {
+
+using nlohmann::json;
+
+// Copies of this size or more run as rclone jobs that are watched (progress, cancel); smaller ones
+// take one call, which is quicker than starting and asking after a job.
+constexpr int64_t kWatchedBytes = 4 << 20;
+// Listings under way at once during a scan: each is a round trip to the server, and overlapping them
+// is what makes a remote scan quick (bench/remote_bench.sh).
+constexpr int kListingsUnderWay = 16;
+constexpr int kVersionNameAttempts = 8;
+
+uint64_t fnv1a(std::string_view text) {
+    uint64_t hash = 1469598103934665603ULL;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
+std::string_view withoutTrailingSlash(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    return path;
+}
+
+std::string asFolder(std::string path) {
+    if (path.empty() || path.back() != '/')
+        path.push_back('/');
+    return path;
+}
+
+RemoteExpectation expectationOf(const FileStamp* planned) {
+    if (!planned)
+        return RemoteExpectation::anything();
+    RemoteExpectation expected;
+    expected.kind = RemoteExpectation::Kind::File;
+    expected.size = planned->size;
+    expected.modifiedTime = planned->modifiedTime;
+    expected.modifiedNanos = planned->modifiedNanos;
+    return expected;
+}
+
+FileStamp stampOf(const RemoteEntry& entry) {
+    FileStamp stamp;
+    stamp.size = entry.size;
+    stamp.modifiedTime = entry.modifiedTime;
+    stamp.modifiedNanos = entry.modifiedNanos;
+    stamp.fileTime = packDosDateTime(static_cast<std::time_t>(entry.modifiedTime));
+    return stamp;
+}
+
+bool samePlannedFile(const RemoteEntry& entry, const FileStamp& planned) {
+    return !entry.isFolder && entry.size == planned.size && entry.modifiedTime == planned.modifiedTime &&
+           entry.modifiedNanos == planned.modifiedNanos;
+}
+
+FsResult fsResultOf(const RcResult& result) {
+    FsResult fs;
+    fs.error = result.error;
+    fs.detail = result.reason;
+    return fs;
+}
+
+CopyResult copyFailure(const RcResult& result) {
+    CopyResult copy;
+    copy.outcome = CopyOutcome::Failed;
+    copy.error = result.error;
+    copy.detail = result.reason;
+    return copy;
+}
+
+CopyResult copyCancelled() {
+    CopyResult copy;
+    copy.outcome = CopyOutcome::Cancelled;
+    return copy;
+}
+
+// The name of a temporary file of a copy (".paritas-" + 16 hex digits + ".tmp"), anywhere in a path.
+bool isTemporaryName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    constexpr std::string_view prefix = kCopyTempPrefix;
+    return name.size() == prefix.size() + 20 && name.substr(0, prefix.size()) == prefix &&
+           name.substr(name.size() - 4) == ".tmp";
+}
+
+bool lostOrStopped(const RcResult& result) {
+    return result.error == kRemoteConnectionLost || result.error == kRcloneStopped;
+}
+
+// A copy through rclone: one call for a small file; a job watched every tenth of a second for a
+// large one, whose progress the observer hears and which a cancel stops.
+RcResult transfer(RcClient& client, json input, const std::string& group, CopyObserver& observer,
+                  int64_t total, bool& cancelled) {
+    cancelled = false;
+    RcCallOptions options;
+    options.group = group;
+    options.movesFileData = true;
+    options.config["IgnoreExisting"] = true; // a fresh temporary name: nothing may be replaced there
+    json reply;
+    if (total < kWatchedBytes)
+        return client.call("operations/copyfile", std::move(input), reply, options);
+    input["_async"] = true;
+    if (RcResult started = client.call("operations/copyfile", std::move(input), reply, options); !started)
+        return started;
+    const int64_t job = reply.value("jobid", int64_t{-1});
+    if (job < 0)
+        return RcResult::failure(kRemoteFailed, "rclone started no job for the copy");
+    bool stopAsked = false;
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        json status;
+        if (RcResult asked = client.call("job/status", json{{"jobid", job}}, status); !asked)
+            return asked;
+        if (status.value("finished", false)) {
+            if (stopAsked) {
+                cancelled = true;
+                return RcResult::failure(ECANCELED, "cancelled");
+            }
+            if (status.value("success", false))
+                return {};
+            const std::string error = status.value("error", std::string("the copy failed"));
+            return RcResult::failure(classifyRcloneError(500, error), error, 500);
+        }
+        json stats;
+        if (client.call("core/stats", json{{"group", group}}, stats))
+            observer.progress(static_cast<uint64_t>(std::max<int64_t>(stats.value("bytes", int64_t{0}), 0)),
+                              static_cast<uint64_t>(total));
+        if (!stopAsked && observer.cancelRequested()) {
+            json ignored;
+            client.call("job/stop", json{{"jobid", job}}, ignored);
+            stopAsked = true;
+        }
+    }
+}
+
+// A private folder for the files of a proof, removed with its files.
+class ProofFolder {
+public:
+    ProofFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/paritas-proof-XXXXXX";
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
+    ~ProofFolder() {
+        if (path_.empty())
+            return;
+        for (const char* name : {"/kept", "/duplicate"})
+            ::unlink((path_ + name).c_str());
+        ::rmdir(path_.c_str());
+    }
+    ProofFolder(const ProofFolder&) = delete;
+    ProofFolder& operator=(const ProofFolder&) = delete;
+    bool ok() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+struct SilentObserver : CopyObserver {};
+
+// What a scan's listings showed, for the planners' questions: one 64-bit word per entry (the hash of
+// its path, and whether it is a file, a folder, or a folder whose entries were all listed). A question
+// about a path whose folder was listed is answered from it; any other goes to the remote. Two paths
+// with one hash would make an absent one look present, which costs only a stat (a file's facts are
+// always asked of the remote) or a folder not made that the copy into it makes anyway.
+class ListingIndex {
+public:
+    enum class Known { Unknown, Absent, File, Folder };
+
+    void reset(bool rootAbsent) {
+        std::lock_guard lock(mutex_);
+        keys_.clear();
+        keys_.shrink_to_fit();
+        active_ = true;
+        sorted_ = true;
+        rootAbsent_ = rootAbsent;
+    }
+    void disable() {
+        std::lock_guard lock(mutex_);
+        active_ = false;
+        keys_.clear();
+        keys_.shrink_to_fit();
+    }
+    void addFolder(const std::string& folder, const std::vector<RemoteEntry>& entries) {
+        std::vector<uint64_t> added;
+        added.reserve(entries.size() + 1);
+        const std::string prefix = asFolder(folder);
+        added.push_back(keyOf(folder, kListed));
+        std::string path = prefix;
+        for (const RemoteEntry& entry : entries) {
+            path.resize(prefix.size());
+            path += entry.name;
+            added.push_back(keyOf(path, entry.isFolder ? kFolder : kFile));
+        }
+        std::lock_guard lock(mutex_);
+        if (!active_)
+            return;
+        keys_.insert(keys_.end(), added.begin(), added.end());
+        sorted_ = false;
+    }
+    Known kindAt(const std::string& path, const std::string& root) {
+        std::lock_guard lock(mutex_);
+        if (!active_)
+            return Known::Unknown;
+        if (rootAbsent_)
+            return Known::Absent;
+        if (!sorted_) {
+            std::sort(keys_.begin(), keys_.end());
+            keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+            sorted_ = true;
+        }
+        const std::string_view at = withoutTrailingSlash(path);
+        if (asFolder(std::string(at)) == root)
+            return has(at, kListed) ? Known::Folder : Known::Unknown;
+        const std::size_t slash = at.rfind('/', at.size() - 1);
+        if (slash == std::string_view::npos)
+            return Known::Unknown;
+        if (!has(at.substr(0, slash + 1), kListed))
+            return Known::Unknown;
+        if (has(at, kFolder))
+            return Known::Folder;
+        if (has(at, kFile))
+            return Known::File;
+        return Known::Absent;
+    }
+
+private:
+    static constexpr uint64_t kFile = 1, kFolder = 2, kListed = 3;
+    static uint64_t keyOf(std::string_view path, uint64_t tag) {
+        return (fnv1a(withoutTrailingSlash(path)) << 2) | tag;
+    }
+    bool has(std::string_view path, uint64_t tag) const {
+        return std::binary_search(keys_.begin(), keys_.end(), keyOf(path, tag));
+    }
+
+    std::mutex mutex_;
+    std::vector<uint64_t> keys_; // under mutex_
+    bool active_ = false;
+    bool sorted_ = true;
+    bool rootAbsent_ = false;
+};
+
+} // namespace
+
+struct RemoteLocation::Shared {
+    std::shared_ptr<RemoteSession> session;
+    RemotePath root;
+    std::string text;
+    std::once_flag infoOnce;
+    RemoteFsInfo info;
+    ListingIndex index;
+
+    std::mutex mutex;
+    std::unordered_set<std::string> madeFolders; // folders this run made here (texts ending with "/")
+    bool trashSaid = false;
+    // The run ahead's folder moves: their states (0 not tried, 1 done, 2 not possible), the outcomes of
+    // the lines they carried, and the folders they took away.
+    FolderMovePlan folderMoves;
+    std::vector<int> folderMoveState;
+    std::unordered_map<std::string, FsResult> carried; // source + "\n" + destination
+    std::unordered_set<std::string> takenAway;
+};
+
+std::unique_ptr<RemoteLocation> RemoteLocation::open(const std::string& text, RcResult& failure) {
+    std::string why;
+    const std::string written = remoteLocationText(text, &why);
+    if (written.empty() || written != text) {
+        failure = RcResult::failure(EINVAL, written.empty() ? why : "write the location as " + written);
+        return nullptr;
+    }
+    std::shared_ptr<RemoteSession> session = RemoteSession::acquire(failure);
+    if (!session)
+        return nullptr;
+    return std::make_unique<RemoteLocation>(parseLocation(text), std::move(session));
+}
+
+RemoteLocation::RemoteLocation(const ParsedLocation& parsed, std::shared_ptr<RemoteSession> session)
+    : Location(parsed.text()), shared_(std::make_shared<Shared>()) {
+    shared_->session = std::move(session);
+    shared_->root = parsed.remote;
+    shared_->text = parsed.text();
+}
+
+RemoteLocation::RemoteLocation(std::shared_ptr<Shared> shared) : Location(shared->text), shared_(std::move(shared)) {}
+
+RemoteLocation::~RemoteLocation() = default;
+
+std::unique_ptr<Location> RemoteLocation::forAnotherThread() const {
+    return std::unique_ptr<Location>(new RemoteLocation(shared_));
+}
+
+RemoteSession& RemoteLocation::session() {
+    return *shared_->session;
+}
+
+const RemotePath& RemoteLocation::root() const {
+    return shared_->root;
+}
+
+const RemoteFsInfo& RemoteLocation::info() {
+    std::call_once(shared_->infoOnce, [this] { shared_->session->fsInfo(shared_->root.fs, shared_->info); });
+    return shared_->info;
+}
+
+bool RemoteLocation::remotePathOf(const std::string& path, RemotePath& at) const {
+    if (!holds(path))
+        return false;
+    const std::string& text = shared_->text;
+    at.fs = shared_->root.fs;
+    at.path = shared_->root.path + (path.size() > text.size() ? path.substr(text.size()) : std::string());
+    return true;
+}
+
+std::string RemoteLocation::folderTextOf(const std::string& path) const {
+    return asFolder(path.size() + 1 == shared_->text.size() ? shared_->text : path);
+}
+
+// ---- the location as a whole ----
+
+bool RemoteLocation::exists() {
+    RemoteStat seen;
+    const RcResult asked = remote::stat(session().client(), root(), seen);
+    // A remote that cannot be asked is taken to be there: its listing then fails, and a run on what
+    // could not be read is refused, as for a local folder that cannot be read.
+    const bool there = !asked.ok() || seen.kind == RemoteKind::Folder;
+    shared_->index.reset(asked.ok() && seen.kind == RemoteKind::Absent);
+    return there;
+}
+
+FileSystemCapabilities RemoteLocation::capabilities() {
+    const RemoteFsInfo& facts = info();
+    FileSystemCapabilities caps;
+    caps.unnamedFiles = false;
+    caps.renameNoReplace = false;
+    caps.renameExchange = false;
+    caps.hardLinks = false;
+    caps.caseSensitive = !facts.caseInsensitive;
+    caps.symbolicLinks = false;
+    caps.ownersAndModes = false;
+    caps.extendedAttributes = false;
+    caps.timeGranularityNs = facts.keepsModifiedTimes ? std::max<int64_t>(facts.precisionNanos, 1) : 0;
+    caps.clones = false;
+    caps.stableInodes = false;
+    return caps;
+}
+
+// A remote of the local backend is a local folder, and shares its key with the folder's own;
+// anything else is keyed by its fs (the remote's name, or its backend and parameters) and path.
+std::string RemoteLocation::lockKey() {
+    if (root().fs == ":local:/")
+        return folderIdentityKey("/" + root().path);
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(shared_->text)));
+    return std::string("remote-") + hash;
+}
+
+FolderAncestry RemoteLocation::ancestry() {
+    if (root().fs == ":local:/")
+        return folderAncestry("/" + root().path);
+    return {};
+}
+
+int RemoteLocation::readersWanted() {
+    return kListingsUnderWay;
+}
+
+int64_t RemoteLocation::timePrecisionNanos() {
+    const RemoteFsInfo& facts = info();
+    return facts.keepsModifiedTimes ? std::max<int64_t>(facts.precisionNanos, 1) : 0;
+}
+
+// ---- questions ----
+
+FolderRead RemoteLocation::readFolder(const std::string& folder, const FolderReadOptions& options) {
+    FolderRead read;
+    RemotePath at;
+    if (!remotePathOf(folder, at)) {
+        read.openError = kOutsideLocations;
+        return read;
+    }
+    std::vector<RemoteEntry> entries;
+    if (const RcResult listed = remote::listFolder(session().client(), at, entries); !listed) {
+        // As locally: a folder gone since its parent was read holds nothing; only the root must be there.
+        read.vanished = !options.isRoot && (listed.error == ENOENT || listed.error == ENOTDIR);
+        read.openError = read.vanished ? 0 : listed.error;
+        return read;
+    }
+    shared_->index.addFolder(folderTextOf(folder), entries);
+    std::size_t bytes = 0;
+    for (const RemoteEntry& entry : entries)
+        bytes += entry.name.size();
+    read.names.reserve(bytes);
+    read.entries.reserve(entries.size());
+    for (const RemoteEntry& entry : entries) {
+        FolderRead::Entry e;
+        e.nameOffset = uint32_t(read.names.size());
+        e.nameLength = uint32_t(entry.name.size());
+        e.type = entry.isFolder ? EntryType::Directory : EntryType::File;
+        // A file of unknown size (documents a cloud drive makes itself) cannot be compared or copied.
+        e.factsKnown = entry.isFolder || entry.size >= 0;
+        e.factsError = e.factsKnown ? 0 : ENODATA;
+        e.size = std::max<int64_t>(entry.size, 0);
+        e.modifiedTime = entry.modifiedTime;
+        e.modifiedNanos = entry.modifiedNanos;
+        read.names.append(entry.name);
+        read.entries.push_back(e);
+    }
+    return read;
+}
+
+EntryFacts RemoteLocation::entryAt(const std::string& path) {
+    EntryFacts facts;
+    RemotePath at;
+    if (path.empty() || !remotePathOf(path, at)) {
+        facts.error = path.empty() ? 0 : kOutsideLocations;
+        return facts;
+    }
+    switch (shared_->index.kindAt(path, shared_->text)) {
+    case ListingIndex::Known::Absent:
+        return facts;
+    case ListingIndex::Known::Folder:
+        facts.kind = EntryKind::Folder;
+        return facts;
+    case ListingIndex::Known::File: // its facts are asked of the remote
+    case ListingIndex::Known::Unknown:
+        break;
+    }
+    RemoteStat seen;
+    if (const RcResult asked = remote::stat(session().client(), at, seen); !asked) {
+        facts.error = asked.error == ENOENT ? 0 : asked.error;
+        return facts;
+    }
+    if (seen.kind == RemoteKind::Folder) {
+        facts.kind = EntryKind::Folder;
+    } else if (seen.kind == RemoteKind::File) {
+        facts.kind = EntryKind::File;
+        facts.stamp = stampOf(seen.entry);
+    }
+    return facts;
+}
+
+bool RemoteLocation::sameEntry(const std::string& first, const std::string& second) {
+    auto lowered = [](std::string text) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        return text;
+    };
+    if (first != second && !(info().caseInsensitive && lowered(first) == lowered(second)))
+        return false;
+    return entryAt(first).exists() && entryAt(second).exists();
+}
+
+// ---- checked actions ----
+
+FsResult RemoteLocation::makeFolder(const std::string& path) {
+    RemotePath at;
+    if (!remotePathOf(path, at))
+        return FsResult{kOutsideLocations, {}};
+    const RcResult made = remote::makeFolder(session().client(), at, session().lineGroup());
+    if (made) {
+        std::lock_guard lock(shared_->mutex);
+        shared_->madeFolders.insert(folderTextOf(path));
+    }
+    return fsResultOf(made);
+}
+
+bool RemoteLocation::realFolderAt(const std::string& path) {
+    RemotePath at;
+    RemoteStat seen;
+    return remotePathOf(path, at) && remote::stat(session().client(), at, seen) && seen.kind == RemoteKind::Folder;
+}
+
+FsResult RemoteLocation::removeEmptyFolder(const std::string& path) {
+    RemotePath at;
+    if (!remotePathOf(path, at))
+        return FsResult{kOutsideLocations, {}};
+    const std::string group = session().lineGroup();
+    bool takenAway = false;
+    {
+        std::lock_guard lock(shared_->mutex);
+        takenAway = shared_->takenAway.count(folderTextOf(path)) > 0;
+    }
+    if (takenAway) {
+        // A folder move of this run took it away, empty of everything else.
+        RemoteStat seen;
+        const RcResult asked = remote::stat(session().client(), at, seen, group);
+        if (asked && seen.kind == RemoteKind::Absent)
+            return {};
+    }
+    return fsResultOf(remote::removeFolder(session().client(), at, group));
+}
+
+FsResult RemoteLocation::moveIfUnchanged(const std::string& source, const FileStamp* planned,
+                                         const std::string& destination) {
+    RemotePath from, to;
+    if (!remotePathOf(source, from) || !remotePathOf(destination, to))
+        return FsResult{kOutsideLocations, {}};
+    const std::string key = source + "\n" + destination;
+    std::vector<std::size_t> carriers;
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (const auto done = shared_->carried.find(key); done != shared_->carried.end()) {
+            FsResult outcome = done->second;
+            shared_->carried.erase(done);
+            return outcome;
+        }
+        carriers = shared_->folderMoves.carriers(source, destination);
+    }
+    for (const std::size_t index : carriers) {
+        int state = 0;
+        {
+            std::lock_guard lock(shared_->mutex);
+            state = shared_->folderMoveState[index];
+        }
+        if (state == 0)
+            tryFolderMove(index);
+        std::lock_guard lock(shared_->mutex);
+        if (const auto done = shared_->carried.find(key); done != shared_->carried.end()) {
+            FsResult outcome = done->second;
+            shared_->carried.erase(done);
+            return outcome;
+        }
+    }
+    return fsResultOf(
+        remote::moveFile(session().client(), from, expectationOf(planned), to, session().lineGroup()));
+}
+
+FsResult RemoteLocation::deleteIfUnchanged(const std::string& path, const FileStamp* planned) {
+    RemotePath at;
+    if (!remotePathOf(path, at))
+        return FsResult{kOutsideLocations, {}};
+    return fsResultOf(remote::deleteFile(session().client(), at, expectationOf(planned), session().lineGroup()));
+}
+
+RcResult RemoteLocation::trashRefusal() {
+    std::lock_guard lock(shared_->mutex);
+    const bool said = shared_->trashSaid;
+    shared_->trashSaid = true;
+    return RcResult::failure(kNoTrashOnRemote,
+                             said ? std::string()
+                                  : "keep removed files in the versions folder (.paritas-versions at the top of " +
+                                        shared_->text +
+                                        ", moved there on the server) or have them deleted; every line "
+                                        "that would put a file of it into a trash fails");
+}
+
+// Into ".paritas-versions" at the top of the location, under the file's path below it and a dated
+// name, by a server-side move that never replaces anything there.
+RcResult RemoteLocation::keepOldVersion(const RemotePath& at, const RemoteExpectation& expected,
+                                        Disposal& disposal, const std::string& group, RemotePath& keptAt) {
+    const KeepingRule rule = disposal.keepingRule();
+    if (rule.kind == KeepingRule::Kind::Trash)
+        return trashRefusal();
+    if (!rule.chosenFolder.empty())
+        return RcResult::failure(kVersionsOnOtherFileSystem,
+                                 "the versions folder " + rule.chosenFolder +
+                                     " is a local folder; files of a remote location are kept in " +
+                                     shared_->text + kVersionsFolderName);
+    const std::string relative = at.path.substr(root().path.size());
+    const std::size_t slash = relative.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : relative.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+    const RemotePath versions = root().child(kVersionsFolderName);
+    RcResult moved;
+    for (int attempt = 0; attempt < kVersionNameAttempts; ++attempt) {
+        const RemotePath target = versions.child(folder + disposal.versionName(name, attempt));
+        moved = remote::moveFile(session().client(), at, expected, target, group);
+        if (moved) {
+            keptAt = target;
+            disposal.keptElsewhere(versions.text());
+            return {};
+        }
+        // EEXIST comes from the check of the target: that name is taken, the next is tried.
+        if (moved.error != EEXIST)
+            return moved;
+    }
+    return moved;
+}
+
+Disposed RemoteLocation::disposeIfUnchanged(const std::string& path, const FileStamp* planned,
+                                            Disposal& disposal) {
+    RemotePath at;
+    if (!remotePathOf(path, at))
+        return Disposed{kOutsideLocations, {}, {}};
+    const std::string group = session().lineGroup();
+    if (disposal.keepingRule().kind == KeepingRule::Kind::Delete) {
+        const RcResult deleted = remote::deleteFile(session().client(), at, expectationOf(planned), group);
+        return Disposed{deleted.error, deleted.reason, {}};
+    }
+    RemotePath keptAt;
+    const RcResult kept = keepOldVersion(at, expectationOf(planned), disposal, group, keptAt);
+    return Disposed{kept.error, kept.reason, kept ? keptAt.text() : std::string()};
+}
+
+RcResult RemoteLocation::sendToTemporary(Location& sourceSide, const std::string& source,
+                                         const FileStamp* plannedSource, const RemotePath& temporary,
+                                         const std::string& group, CopyObserver& observer, uint64_t& bytes) {
+    json input = {{"dstFs", temporary.fs}, {"dstRemote", temporary.path}};
+    int64_t total = 0;
+    bool upload = false;
+    if (auto* local = dynamic_cast<LocalLocation*>(&sourceSide.underlying())) {
+        // rclone opens the path as written: the source is looked at just before, not through a link.
+        struct stat st {};
+        if (!local->holds(source) || source.empty() || source.front() != '/')
+            return RcResult::failure(kOutsideLocations, {});
+        if (::lstat(source.c_str(), &st) != 0)
+            return RcResult::failure(errno, {});
+        if (S_ISLNK(st.st_mode))
+            return RcResult::failure(ELOOP, "a symbolic link is not copied to a remote location");
+        if (!S_ISREG(st.st_mode))
+            return RcResult::failure(S_ISDIR(st.st_mode) ? EISDIR : kNoLongerAFile, {});
+        if (plannedSource && !sameFileOn(&local->readingCapabilities(), stampOf(st), *plannedSource))
+            return RcResult::failure(kChangedSincePlanning, "\"" + source + "\" changed since it was seen");
+        input["srcFs"] = "/";
+        input["srcRemote"] = source.substr(1);
+        total = st.st_size;
+        upload = true;
+    } else if (auto* other = dynamic_cast<RemoteLocation*>(&sourceSide.underlying())) {
+        RemotePath from;
+        if (!other->remotePathOf(source, from))
+            return RcResult::failure(kOutsideLocations, {});
+        RemoteStat seen;
+        if (RcResult asked = remote::stat(session().client(), from, seen, group); !asked)
+            return asked;
+        if (seen.kind != RemoteKind::File)
+            return RcResult::failure(seen.kind == RemoteKind::Absent ? ENOENT : EISDIR,
+                                     "\"" + source + "\" is no file");
+        if (!expectationOf(plannedSource).heldBy(seen))
+            return RcResult::failure(kChangedSincePlanning, "\"" + source + "\" changed since it was seen");
+        input["srcFs"] = from.fs;
+        input["srcRemote"] = from.path;
+        total = seen.entry.size;
+    } else {
+        return RcResult::failure(EXDEV, "the source is neither a local folder nor a remote");
+    }
+    observer.progress(0, static_cast<uint64_t>(total));
+    if (observer.cancelRequested())
+        return RcResult::failure(ECANCELED, {});
+    bool cancelled = false;
+    RcResult sent = transfer(session().client(), std::move(input), group, observer, total, cancelled);
+    if (!sent) {
+        // rclone removes a copy that failed; one cut short by a lost connection or a cancel may remain
+        // under its temporary name, which no scan lists.
+        if (!lostOrStopped(sent))
+            remote::deleteFile(session().client(), temporary, RemoteExpectation::anything(), group);
+        return sent;
+    }
+    RemoteStat copied;
+    if (RcResult asked = remote::stat(session().client(), temporary, copied, group); !asked)
+        return asked;
+    if (copied.kind != RemoteKind::File || copied.entry.size != total)
+        return RcResult::failure(kChangedWhileCopied, "the copy at \"" + temporary.text() + "\" holds " +
+                                                          std::to_string(copied.entry.size) + " bytes of " +
+                                                          std::to_string(total));
+    bytes = static_cast<uint64_t>(total);
+    if (upload)
+        session().countUpload(bytes);
+    observer.progress(bytes, bytes);
+    return {};
+}
+
+CopyResult RemoteLocation::placeCopy(Location& sourceSide, const std::string& source,
+                                     const FileStamp* plannedSource, const std::string& destination,
+                                     const DestinationPlan& plan, CopyObserver& observer,
+                                     const CopyOptions& options) {
+    RemotePath target;
+    if (!remotePathOf(destination, target) || root().path == target.path)
+        return copyFailure(RcResult::failure(kOutsideLocations, {}));
+    RcClient& client = session().client();
+    const std::string group = session().lineGroup();
+
+    // A file to be replaced must be the planned one, and must have somewhere to go, before anything
+    // is sent. A new file's name is checked right before the move that gives it (below).
+    RemoteStat old;
+    if (plan.kind != DestinationPlan::Kind::Nothing) {
+        if (RcResult asked = remote::stat(client, target, old, group); !asked)
+            return copyFailure(asked);
+        if (old.kind == RemoteKind::Folder)
+            return copyFailure(RcResult::failure(EISDIR, "a folder stands at \"" + destination + "\""));
+        if (plan.kind == DestinationPlan::Kind::Planned &&
+            (old.kind != RemoteKind::File || !samePlannedFile(old.entry, plan.stamp)))
+            return copyFailure(RcResult::failure(kChangedSincePlanning,
+                                                 "\"" + destination + "\" is not the file that was planned"));
+        if (old.kind == RemoteKind::File && options.disposal) {
+            const KeepingRule rule = options.disposal->keepingRule();
+            if (rule.kind == KeepingRule::Kind::Trash)
+                return copyFailure(trashRefusal());
+            if (!rule.chosenFolder.empty())
+                return copyFailure(RcResult::failure(kVersionsOnOtherFileSystem,
+                                                     "the versions folder " + rule.chosenFolder +
+                                                         " is a local folder"));
+        }
+    }
+
+    const RemotePath temporary = target.parent().child(copyTemporaryName());
+    uint64_t bytes = 0;
+    if (RcResult sent = sendToTemporary(sourceSide, source, plannedSource, temporary, group, observer, bytes);
+        !sent)
+        return sent.error == ECANCELED ? copyCancelled() : copyFailure(sent);
+
+    auto discard = [&] { remote::deleteFile(client, temporary, RemoteExpectation::anything(), group); };
+    const std::string renames = group + ".rename"; // a server-side move counts its bytes as moved
+    if (old.kind != RemoteKind::File) {
+        const RcResult placed = remote::moveInto(client, temporary, target, RemoteExpectation::absent(), renames);
+        if (!placed) {
+            discard();
+            return copyFailure(placed);
+        }
+        return CopyResult{CopyOutcome::Copied, 0, {}, {}};
+    }
+
+    // The old file steps aside (into the versions folder, or to a hidden name beside it), the new one
+    // takes the name, and the old one comes back when that fails.
+    const RemoteExpectation oldFile = RemoteExpectation::file(old.entry);
+    RemotePath aside;
+    RcResult stepped;
+    if (options.disposal) {
+        stepped = keepOldVersion(target, oldFile, *options.disposal, renames, aside);
+    } else {
+        aside = target.parent().child(copyTemporaryName());
+        stepped = remote::moveFile(client, target, oldFile, aside, renames);
+    }
+    if (!stepped) {
+        discard();
+        return copyFailure(stepped);
+    }
+    // The old file as it stands aside: a move keeps its size and time.
+    const RcResult placed = remote::moveInto(client, temporary, target, RemoteExpectation::absent(), renames);
+    if (!placed) {
+        const RcResult back = remote::moveFile(client, aside, oldFile, target, renames);
+        discard();
+        RcResult failure = placed;
+        if (!back)
+            failure.reason += "; the old file stays at \"" + aside.text() + "\" (" + describe(back) + ")";
+        return copyFailure(failure);
+    }
+    if (!options.disposal) {
+        remote::deleteFile(client, aside, oldFile, group);
+        return CopyResult{CopyOutcome::Copied, 0, {}, {}};
+    }
+    return CopyResult{CopyOutcome::Copied, 0, {}, aside.text()};
+}
+
+CopyResult RemoteLocation::fetchFile(const std::string& source, const FileStamp* plannedSource,
+                                     const std::string& localFile, CopyObserver& observer) {
+    RemotePath from;
+    if (!remotePathOf(source, from))
+        return copyFailure(RcResult::failure(kOutsideLocations, {}));
+    RcClient& client = session().client();
+    const std::string group = session().lineGroup();
+    RemoteStat seen;
+    if (RcResult asked = remote::stat(client, from, seen, group); !asked)
+        return copyFailure(asked);
+    if (seen.kind != RemoteKind::File)
+        return copyFailure(RcResult::failure(seen.kind == RemoteKind::Absent ? ENOENT : EISDIR,
+                                             "\"" + source + "\" is no file"));
+    if (!expectationOf(plannedSource).heldBy(seen))
+        return copyFailure(RcResult::failure(kChangedSincePlanning, "\"" + source + "\" changed since it was seen"));
+    struct stat st {};
+    if (localFile.empty() || localFile.front() != '/' || ::lstat(localFile.c_str(), &st) == 0)
+        return copyFailure(RcResult::failure(EEXIST, "\"" + localFile + "\" is taken"));
+    const int64_t total = seen.entry.size;
+    observer.progress(0, static_cast<uint64_t>(total));
+    if (observer.cancelRequested())
+        return copyCancelled();
+    json input = {{"srcFs", from.fs}, {"srcRemote", from.path}, {"dstFs", "/"}, {"dstRemote", localFile.substr(1)}};
+    bool cancelled = false;
+    const RcResult got = transfer(client, std::move(input), group, observer, total, cancelled);
+    if (!got) {
+        ::unlink(localFile.c_str());
+        return cancelled ? copyCancelled() : copyFailure(got);
+    }
+    if (::lstat(localFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != total) {
+        ::unlink(localFile.c_str());
+        return copyFailure(RcResult::failure(kChangedWhileCopied, "the copy does not hold the file's " +
+                                                                      std::to_string(total) + " bytes"));
+    }
+    observer.progress(static_cast<uint64_t>(total), static_cast<uint64_t>(total));
+    return CopyResult{CopyOutcome::Copied, 0, {}, {}};
+}
+
+// The duplicate here is deleted only when the kept file still exists, is another file, and holds the
+// same bytes: both are fetched into a private folder and compared there, byte for byte (the hashes
+// rclone could show are not on every remote, nor comparable with a local file without reading it).
+DuplicateProof RemoteLocation::proveDuplicate(Location& keptSide, const std::string& kept,
+                                              const std::string& duplicate) {
+    RemotePath duplicateAt;
+    if (!remotePathOf(duplicate, duplicateAt))
+        return DuplicateProof::Unreadable;
+    RcClient& client = session().client();
+    RemoteStat seen;
+    if (!remote::stat(client, duplicateAt, seen))
+        return DuplicateProof::Unreadable;
+    if (seen.kind != RemoteKind::File)
+        return DuplicateProof::DuplicateMissing;
+    if (&keptSide.underlying() == this || dynamic_cast<RemoteLocation*>(&keptSide.underlying())) {
+        if (sameEntry(kept, duplicate))
+            return DuplicateProof::SameFile;
+    }
+    ProofFolder folder;
+    if (!folder.ok())
+        return DuplicateProof::Unreadable;
+    SilentObserver quiet;
+    auto* local = dynamic_cast<LocalLocation*>(&keptSide.underlying());
+    std::string keptFile = kept;
+    if (local) {
+        struct stat st {};
+        if (::lstat(kept.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+            return DuplicateProof::KeptMissing;
+        if (!S_ISREG(st.st_mode) || st.st_size != seen.entry.size)
+            return DuplicateProof::Different;
+    } else {
+        keptFile = folder.path() + "/kept";
+        const CopyResult fetched = keptSide.fetchFile(kept, nullptr, keptFile, quiet);
+        if (!fetched.ok())
+            return fetched.error == ENOENT || fetched.error == EISDIR ? DuplicateProof::KeptMissing
+                                                                      : DuplicateProof::Unreadable;
+    }
+    const std::string duplicateFile = folder.path() + "/duplicate";
+    if (!fetchFile(duplicate, nullptr, duplicateFile, quiet).ok())
+        return DuplicateProof::Unreadable;
+    LocationResolver fetched({folder.path()});
+    const DuplicateProof proof = local ? paritas::proveDuplicate(local->resolver(), kept, fetched, duplicateFile)
+                                       : paritas::proveDuplicate(fetched, keptFile, duplicateFile);
+    return proof == DuplicateProof::DuplicateMissing ? DuplicateProof::Unreadable : proof;
+}
+
+// ---- the run ahead ----
+
+void RemoteLocation::actionsAhead(const std::vector<ActionAhead>& lines) {
+    // Only where a folder moves in one step on the server; elsewhere rclone would move it file by file
+    // anyway, which the lines do just as well, each checked.
+    FolderMovePlan plan;
+    if (info().canMoveFolders)
+        plan = FolderMovePlan(lines, shared_->text);
+    std::lock_guard lock(shared_->mutex);
+    shared_->folderMoveState.assign(plan.moves().size(), 0);
+    shared_->folderMoves = std::move(plan);
+    shared_->carried.clear();
+    shared_->takenAway.clear();
+}
+
+void RemoteLocation::forgetFolders() {
+    shared_->index.disable();
+}
+
+// One folder move (folder_moves.h), checked on the remote right before it. The window between the
+// check and the move is the few round trips of taking away the empty new folder and rclone's own
+// stat of it: a file added to the old folder meanwhile moves along (nothing is lost), a member changed
+// meanwhile moves as it is and its line fails by the listing afterwards.
+bool RemoteLocation::tryFolderMove(std::size_t index) {
+    FolderMove move;
+    std::vector<ActionAhead> members;
+    {
+        std::lock_guard lock(shared_->mutex);
+        move = shared_->folderMoves.moves()[index];
+        shared_->folderMoveState[index] = 2;
+        for (const std::string& made : move.made)
+            if (!shared_->madeFolders.count(made))
+                return false; // a folder of the new place was not made by this run
+        for (const std::size_t k : move.members)
+            members.push_back(shared_->folderMoves.lines()[k]);
+    }
+    RcClient& client = session().client();
+    const std::string group = session().lineGroup();
+    RemotePath from, to;
+    if (!remotePathOf(move.from, from) || !remotePathOf(move.to, to))
+        return false;
+
+    // The old folder holds exactly the planned files as planned, and folders whose counterparts the
+    // run made (a copy's temporary file left by an earlier run moves along).
+    std::unordered_map<std::string, const ActionAhead*> byPath;
+    for (const ActionAhead& member : members)
+        byPath.emplace(member.path.substr(move.from.size()), &member);
+    const std::unordered_set<std::string> made(move.made.begin(), move.made.end());
+    std::vector<RemoteEntry> below;
+    if (!remote::listTree(client, from, below, group))
+        return false;
+    std::size_t matched = 0;
+    std::vector<std::string> oldFolders{move.from};
+    for (const RemoteEntry& entry : below) {
+        if (entry.isFolder) {
+            if (!made.count(move.to + entry.name + "/"))
+                return false;
+            oldFolders.push_back(move.from + entry.name + "/");
+            continue;
+        }
+        if (isTemporaryName(entry.name))
+            continue;
+        const auto member = byPath.find(entry.name);
+        if (member == byPath.end() || !samePlannedFile(entry, member->second->stamp))
+            return false;
+        ++matched;
+    }
+    if (matched != members.size())
+        return false;
+
+    // The new place holds only the empty folders the run made there: they go, so that the folder can
+    // take the name (rclone would merge into a folder that stands there).
+    RemoteStat there;
+    if (!remote::stat(client, to, there, group) || there.kind == RemoteKind::File)
+        return false;
+    std::vector<std::string> emptied;
+    auto remake = [&] {
+        for (auto made = emptied.rbegin(); made != emptied.rend(); ++made) {
+            RemotePath at;
+            if (remotePathOf(*made, at))
+                remote::makeFolder(client, at, group);
+        }
+    };
+    if (there.kind == RemoteKind::Folder) {
+        std::vector<RemoteEntry> inside;
+        if (!remote::listTree(client, to, inside, group))
+            return false;
+        for (const RemoteEntry& entry : inside)
+            if (!entry.isFolder || !made.count(move.to + entry.name + "/"))
+                return false;
+        // Deepest first: a listing sorted by path has every folder before what it holds.
+        std::vector<std::string> order;
+        for (const RemoteEntry& entry : inside)
+            order.push_back(move.to + entry.name + "/");
+        order.push_back(move.to);
+        std::sort(order.begin(), order.end(), [](const std::string& a, const std::string& b) {
+            return std::count(a.begin(), a.end(), '/') > std::count(b.begin(), b.end(), '/');
+        });
+        for (const std::string& folder : order) {
+            RemotePath at;
+            if (!remotePathOf(folder, at) || !remote::removeFolder(client, at, group)) {
+                remake();
+                return false;
+            }
+            emptied.push_back(folder);
+        }
+    }
+
+    const RcResult moved = remote::moveFolder(client, from, to, group);
+    if (!moved && !lostOrStopped(moved))
+        remake(); // the folders the run made stand again for the moves one by one
+
+    // Each line's outcome is what the new place holds now.
+    std::vector<RemoteEntry> after;
+    const RcResult listed = remote::listTree(client, to, after, group);
+    std::unordered_map<std::string, const RemoteEntry*> arrived;
+    if (listed)
+        for (const RemoteEntry& entry : after)
+            if (!entry.isFolder)
+                arrived.emplace(entry.name, &entry);
+    std::lock_guard lock(shared_->mutex);
+    for (const ActionAhead& member : members) {
+        const std::string relative = member.path.substr(move.from.size());
+        const auto found = arrived.find(relative);
+        FsResult outcome;
+        if (found != arrived.end() && samePlannedFile(*found->second, member.stamp)) {
+            outcome = {};
+        } else if (!moved && !lostOrStopped(moved) && found == arrived.end()) {
+            continue; // not carried: this line moves its file itself
+        } else if (!listed) {
+            outcome = fsResultOf(listed);
+        } else if (!moved) {
+            outcome = fsResultOf(moved);
+        } else {
+            outcome = FsResult{kChangedSincePlanning, "\"" + member.destination +
+                                                          "\" is not the planned file after its folder moved"};
+        }
+        shared_->carried[member.path + "\n" + member.destination] = outcome;
+    }
+    if (moved) {
+        shared_->folderMoveState[index] = 1;
+        shared_->takenAway.insert(oldFolders.begin(), oldFolders.end());
+    }
+    return moved.ok();
+}
+
+} // namespace paritas

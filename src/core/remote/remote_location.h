@@ -1,0 +1,123 @@
+#pragma once
+// A folder on another machine or in the cloud as a location (location.h), reached through rclone: a
+// remote of the user's rclone configuration ("nas:backup/") or one made on the fly
+// (":sftp,host=...:backup/"). Every question and act is a call to rclone's remote control through the
+// run's RemoteSession (remote_session.h), each act tagged with a group of its own (rc's _group), with
+// rclone retrying a refused connection only twice (rc_client.h).
+//
+// Reading: folders are listed one by one with many listings under way at once (readersWanted), so
+// that the scan shows progress and the round trips overlap. Listings leave symbolic links out
+// (rclone_daemon.h): the scan says so (seesLinks). Times are as precise as the backend keeps them
+// (timePrecisionNanos, from rclone's fsinfo: SFTP whole seconds); a backend that keeps none (WebDAV
+// other than the servers rclone knows) answers 0, and runs that compare times refuse it (run.cpp).
+// While a scan's listings are fresh, the planners' questions (entryAt) are answered from what the
+// listings showed, as far as they showed it (a compact index of hashed paths, a few bytes a file);
+// after forgetFolders(), and wherever no listing looked, a stat asks the remote.
+//
+// Acting. rclone replaces without asking (remote_ops.h), so every act checks first, by a stat right
+// before it, and the check and the act are one or two round trips apart: about a millisecond through
+// rclone to an SFTP server on the same machine, one or two network round trips to a real one. Another
+// client writing the same name within that window wins or loses by chance; nothing in rclone closes it.
+//   makeFolder        stat (nothing there), mkdir
+//   removeEmptyFolder rmdir, then a stat that it is gone (bucket stores answer success for a full one)
+//   moveIfUnchanged   stat the source (the planned file) and the destination (nothing), then movefile
+//   deleteIfUnchanged stat (the planned file), then deletefile
+//   dispose           the versions folder: a server-side move into ".paritas-versions" at the top of
+//                     the location (never a copy); the trash: refused, the file stays (a remote has
+//                     none; said in full on the first such line)
+//   placeCopy         the content goes to a hidden temporary name in the target's folder first
+//                     (uploaded from a local file, or copied by rclone from another remote), so that
+//                     nothing is ever truncated under its name; then, for a new file, a stat (nothing
+//                     there) and a move onto the name; for a replacement, a stat (the planned file),
+//                     the old file moved aside (into the versions folder, or to a hidden temporary
+//                     name), the new one moved onto the name, and the old one put back when that
+//                     fails; the aside copy is deleted only once the new file stands
+//   fetchFile         stat (the planned file), then rclone copies it into the local file
+// Files of 4 MiB or more are copied as rclone jobs that are watched: progress is reported and
+// a cancel stops them (job/stop); what they wrote stays under its temporary name and is removed.
+//
+// A renamed folder: when the run ahead (actionsAhead) moves every file of a folder into a folder the
+// run makes, and the remote moves folders server-side (fsinfo DirMove), the first of those moves
+// checks the whole folder (one recursive listing: exactly the planned files, as planned, and only
+// folders the run makes beneath the new place), takes away the empty folders the run made at the new
+// place, and moves the folder in one sync/move; one more listing then decides each line's own
+// outcome, which its move returns (folder_moves.h says which lines qualify). Otherwise, and for the
+// files such a move did not carry, each file moves by itself.
+//
+// Threads: one handle per thread (forAnotherThread); what was learnt is shared by all of them.
+
+#include "core/platform/location.h"
+#include "core/remote/remote_path.h"
+#include "core/remote/remote_session.h"
+
+#include <memory>
+#include <string>
+
+namespace paritas {
+
+class RemoteLocation final : public Location {
+public:
+    // The location of `text` (a remote location text, see remoteLocationText) over the process's
+    // session, started when none lives. nullptr with `failure` when the text is no remote location
+    // (EINVAL) or rclone cannot be started.
+    static std::unique_ptr<RemoteLocation> open(const std::string& text, RcResult& failure);
+    RemoteLocation(const ParsedLocation& parsed, std::shared_ptr<RemoteSession> session);
+    ~RemoteLocation() override;
+
+    std::unique_ptr<Location> forAnotherThread() const override;
+
+    bool exists() override;
+    FileSystemCapabilities capabilities() override;
+    std::string lockKey() override;
+    FolderAncestry ancestry() override;
+    bool isFileSystemTop() override { return false; }
+
+    FolderRead readFolder(const std::string& folder, const FolderReadOptions& options) override;
+    EntryFacts entryAt(const std::string& path) override;
+    bool sameEntry(const std::string& first, const std::string& second) override;
+
+    FsResult makeFolder(const std::string& path) override;
+    bool realFolderAt(const std::string& path) override;
+    FsResult removeEmptyFolder(const std::string& path) override;
+    FsResult moveIfUnchanged(const std::string& source, const FileStamp* planned,
+                             const std::string& destination) override;
+    FsResult deleteIfUnchanged(const std::string& path, const FileStamp* planned) override;
+    Disposed disposeIfUnchanged(const std::string& path, const FileStamp* planned, Disposal& disposal) override;
+    CopyResult placeCopy(Location& sourceSide, const std::string& source, const FileStamp* plannedSource,
+                         const std::string& destination, const DestinationPlan& plan, CopyObserver& observer,
+                         const CopyOptions& options) override;
+    DuplicateProof proveDuplicate(Location& keptSide, const std::string& kept,
+                                  const std::string& duplicate) override;
+    CopyResult fetchFile(const std::string& source, const FileStamp* plannedSource, const std::string& localFile,
+                         CopyObserver& observer) override;
+
+    int readersWanted() override;
+    bool seesLinks() override { return false; }
+    int64_t timePrecisionNanos() override;
+    void actionsAhead(const std::vector<ActionAhead>& lines) override;
+    void forgetFolders() override;
+
+    RemoteSession& session();
+    const RemotePath& root() const;
+    // The place on the remote of a path of this location; false for a path outside it.
+    bool remotePathOf(const std::string& path, RemotePath& at) const;
+    // The facts of the remote (rclone's fsinfo, asked once); a failed question leaves the defaults.
+    const RemoteFsInfo& info();
+
+private:
+    struct Shared;
+    explicit RemoteLocation(std::shared_ptr<Shared> shared);
+
+    RcResult sendToTemporary(Location& sourceSide, const std::string& source, const FileStamp* plannedSource,
+                             const RemotePath& temporary, const std::string& group, CopyObserver& observer,
+                             uint64_t& bytes);
+    RcResult keepOldVersion(const RemotePath& at, const RemoteExpectation& expected, Disposal& disposal,
+                            const std::string& group, RemotePath& keptAt);
+    RcResult trashRefusal();
+    bool tryFolderMove(std::size_t index);
+    std::string folderTextOf(const std::string& path) const;
+
+    std::shared_ptr<Shared> shared_;
+};
+
+} // namespace paritas
