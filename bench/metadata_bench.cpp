@@ -120,7 +120,10 @@ struct Counts {
 };
 
 void walk(const std::string& folder, Mode mode, FolderListing& listing, Counts& counts) {
-    if (!listFolderSorted(folder, {.fileFacts = true, .followLinkAtPath = false}, listing))
+    ListingOptions options;
+    options.fileFacts = true;
+    options.followLinkAtPath = false;
+    if (!listFolderSorted(folder, options, listing))
         return;
     std::vector<std::string> subfolders;
     const int dir = mode == Mode::Read ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;

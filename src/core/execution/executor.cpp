@@ -470,6 +470,12 @@ private:
             case ActionKind::RemoveFolder:
                 ++counts_.removedFolders;
                 break;
+            case ActionKind::HardLink:
+                ++counts_.linked;
+                break;
+            case ActionKind::Attributes:
+                ++counts_.attributesChanged;
+                break;
             case ActionKind::Original:
                 break;
             }
@@ -761,6 +767,9 @@ void announceActionsAhead(const ActionList& actions, Locations& locations, const
         case ActionKind::RemoveFolder:
             line.kind = ActionAhead::Kind::RemoveFolder;
             break;
+        // A second name or a change of metadata prepares nothing ahead.
+        case ActionKind::HardLink:
+        case ActionKind::Attributes:
         case ActionKind::Original:
             continue;
         }

@@ -127,6 +127,7 @@ struct ExecutionCounts {
 
     // The good lines by what they did.
     int created = 0, moved = 0, copied = 0, deleted = 0, removedFolders = 0;
+    int linked = 0, attributesChanged = 0; // second names of a file; metadata alone carried
     uint64_t bytesCopied = 0; // the planned sizes of the good copies
     // Deleted files and old versions under copies that went where removedTo says (not deleted).
     int keptAside = 0;

@@ -101,15 +101,6 @@ CopyResult copyCancelled() {
     return copy;
 }
 
-// The name of a temporary file of a copy (".paritas-" + 16 hex digits + ".tmp"), anywhere in a path.
-bool isTemporaryName(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    constexpr std::string_view prefix = kCopyTempPrefix;
-    return name.size() == prefix.size() + 20 && name.substr(0, prefix.size()) == prefix &&
-           name.substr(name.size() - 4) == ".tmp";
-}
-
 bool lostOrStopped(const RcResult& result) {
     return result.error == kRemoteConnectionLost || result.error == kRcloneStopped;
 }

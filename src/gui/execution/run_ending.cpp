@@ -85,6 +85,10 @@ QString runDoneText(const ExecutionCounts& counts) {
         parts << countOf(uint64_t(counts.created), "new folder", "new folders");
     if (counts.removedFolders > 0)
         parts << countOf(uint64_t(counts.removedFolders), "folder removed", "folders removed");
+    if (counts.linked > 0)
+        parts << countOf(uint64_t(counts.linked), "hard link made", "hard links made");
+    if (counts.attributesChanged > 0)
+        parts << countOf(uint64_t(counts.attributesChanged), "change of attributes", "changes of attributes");
     return parts.join(QStringLiteral(", "));
 }
 
