@@ -105,10 +105,10 @@ of plan, crc and dedupe --dry-run goes to stderr; a progress line is shown there
 terminal. Dates and times follow LC_TIME.
 
 Copies and the folders a run makes keep permissions, times, ACLs and extended attributes, and owner
-and group where the process may set them (as root; anyone else keeps its own, as cp -a does). A
-backup makes B follow A in these too: a change of permissions (owner and group as root) alone becomes
-an "Attributes" line, and a folder's times are set once its contents are done. What the file system of
-B cannot hold (exFAT: owners, modes, attributes) is skipped with one line saying so.
+and group where the process may set them (as root; anyone else keeps its own, as cp does in archive
+mode). A backup makes B follow A in these too: a change of permissions (owner and group as root)
+alone becomes an "Attributes" line, and a folder's times are set once its contents are done. What the
+file system of B cannot hold (exFAT: owners, modes, attributes) is skipped with one line saying so.
 
 A location may lie on another machine or in the cloud, reached through rclone (apt install rclone):
 REMOTE:FOLDER names a folder on a remote of "rclone config" (nas:backup, or nas:/srv/backup from
