@@ -2,7 +2,7 @@
 paritas_install_missing() {
   local wanted=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libgtest-dev googletest
                 zlib1g-dev rsync git tzdata nlohmann-json3-dev dpkg-dev appstream desktop-file-utils
-                e2fsprogs xfsprogs btrfs-progs exfatprogs exfat-fuse ntfs-3g sshfs openssh-server
+                e2fsprogs xfsprogs btrfs-progs dosfstools exfatprogs exfat-fuse ntfs-3g sshfs openssh-server
                 openssh-client fuse3 acl attr libcurl4-openssl-dev rclone "$@")
   local missing=()
   local pkg
