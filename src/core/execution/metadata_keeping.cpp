@@ -101,21 +101,28 @@ void MetadataKeeping::touched(const PlanItem& item) {
     }
 }
 
-void MetadataKeeping::startFolder(const std::string& folder, ActivityHost& host) {
+MetadataKeeping::Follower MetadataKeeping::followerOf(const std::string& folder) {
     const MirroredLocation* mirror = mirrorOf(plan_.mirrors, folder);
     MetadataKeeper* keeper = keeperFor(folder);
     if (!mirror || !keeper)
-        return;
-    const std::string source = mirroredPath(*mirror, folder);
+        return {};
+    std::string source = mirroredPath(*mirror, folder);
     Location* from = locations_.holding(source);
     Location* to = locations_.holding(folder);
     if (!from || !to)
+        return {};
+    return {std::move(source), from, to, keeper};
+}
+
+void MetadataKeeping::startFolder(const std::string& folder, ActivityHost& host) {
+    const Follower f = followerOf(folder);
+    if (f.source.empty())
         return;
-    const MetadataRead read = from->readMetadata(source, kAllAttributes);
+    const MetadataRead read = f.from->readMetadata(f.source, kAllAttributes);
     if (!read.ok() || !read.metadata.isFolder())
         return; // nothing to take it from: the folder keeps what it was made with
     const MetadataApplied applied =
-        to->applyMetadata(folder, read.metadata, {MetadataStep::Kind::NewFolder}, *keeper);
+        f.to->applyMetadata(folder, read.metadata, {MetadataStep::Kind::NewFolder}, *f.keeper);
     if (!applied.ok())
         host.log("Cannot keep the metadata of folder " + folder + ": " + reasonOf(applied));
 }
@@ -151,20 +158,14 @@ void MetadataKeeping::touch(std::string_view folder) {
 }
 
 void MetadataKeeping::finish(const std::string& folder, bool made, ActivityHost& host) {
-    const MirroredLocation* mirror = mirrorOf(plan_.mirrors, folder);
-    MetadataKeeper* keeper = keeperFor(folder);
-    if (!mirror || !keeper)
+    const Follower f = followerOf(folder);
+    if (f.source.empty())
         return;
-    const std::string source = mirroredPath(*mirror, folder);
-    Location* from = locations_.holding(source);
-    Location* to = locations_.holding(folder);
-    if (!from || !to)
-        return;
-    const MetadataRead read = from->readMetadata(source, {});
+    const MetadataRead read = f.from->readMetadata(f.source, {});
     if (!read.ok() || !read.metadata.isFolder())
         return; // a folder A lacks: it is removed, or stays as B has it
     const MetadataStep step{made ? MetadataStep::Kind::FinishFolder : MetadataStep::Kind::FolderTimes};
-    const MetadataApplied applied = to->applyMetadata(folder, read.metadata, step, *keeper);
+    const MetadataApplied applied = f.to->applyMetadata(folder, read.metadata, step, *f.keeper);
     if (!applied.ok() && applied.error != kChangedSincePlanning && applied.error != ENOENT)
         host.log("Cannot keep the times of folder " + folder + ": " + reasonOf(applied));
 }

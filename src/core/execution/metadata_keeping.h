@@ -42,6 +42,15 @@ public:
     void finishFolders(ActivityHost& host);
 
 private:
+    // A folder of a mirrored location, with the folder it follows and the keeper of its location.
+    struct Follower {
+        std::string source;
+        Location* from = nullptr;
+        Location* to = nullptr;
+        MetadataKeeper* keeper = nullptr;
+    };
+    // Empty source: `folder` follows nothing (no mirror, or a location the run does not hold).
+    Follower followerOf(const std::string& folder);
     void touch(std::string_view folder);
     void finish(const std::string& folder, bool made, ActivityHost& host);
 

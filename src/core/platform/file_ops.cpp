@@ -2,6 +2,7 @@
 
 #include "core/platform/capabilities.h"
 #include "core/platform/file_queries.h"
+#include "core/platform/path_text.h"
 
 #include <atomic>
 #include <cerrno>
@@ -136,16 +137,6 @@ bool listedSpellings(int dir, const std::string& one, const std::string& other, 
     return true;
 }
 
-bool differOnlyInLetterCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size() || a == b)
-        return false;
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
-}
-
 bool sameFolder(int a, int b) {
     struct stat one {
     }, other{};
@@ -161,7 +152,7 @@ bool sameFolder(int a, int b) {
 // beyond ASCII are left alone: which of them the file system folds together is its own table.
 FsResult renameLetterCase(int fromDir, const std::string& from, int toDir, const std::string& to) {
     bool hasFrom = false, hasTo = false;
-    if (!sameFolder(fromDir, toDir) || !differOnlyInLetterCase(from, to) ||
+    if (!sameFolder(fromDir, toDir) || !differOnlyInAsciiCase(from, to) ||
         !listedSpellings(fromDir, from, to, hasFrom, hasTo) || !hasFrom || hasTo)
         return FsResult{EEXIST};
     return resultOf(::renameat(fromDir, from.c_str(), toDir, to.c_str()));

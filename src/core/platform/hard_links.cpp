@@ -105,22 +105,39 @@ LinkResult linkRefused(int error, int dir, const std::string& name, const struct
     }
 }
 
+// The file at `path`, opened without following a link there, while it is still the planned file
+// (`expected`; inode numbers count only where `capabilities` find them stable). `error` says why not.
+struct PlannedFile {
+    detail::EntryHandle handle;
+    struct stat st {};
+    int error = 0;
+};
+
+PlannedFile openPlannedFile(LocationResolver& locations, const std::string& path, const FileStamp* expected,
+                            const FileSystemCapabilities* capabilities) {
+    const ResolvedPath from = locations.resolve(path);
+    if (!from.ok())
+        return {detail::EntryHandle::borrow(-1), {}, from.error};
+    PlannedFile file{detail::EntryHandle::openPath(from.folder.get(), from.name), {}, 0};
+    if (!file.handle.valid())
+        file.error = file.handle.error() == ENOENT ? kChangedSincePlanning : file.handle.error();
+    else if (const int error = file.handle.stat(file.st); error != 0)
+        file.error = error;
+    else if (S_ISDIR(file.st.st_mode) || (expected && !sameFileOn(capabilities, stampOf(file.st), *expected)))
+        file.error = kChangedSincePlanning;
+    return file;
+}
+
 } // namespace
 
 LinkResult placeHardLinkBeneath(LocationResolver& locations, const std::string& existingPath,
                                 const FileStamp* expected, const std::string& newPath,
                                 const DestinationPlan& plan, const CopyOptions& options) {
-    const ResolvedPath from = locations.resolve(existingPath);
-    if (!from.ok())
-        return linkFailed(from.error);
-    const detail::EntryHandle existing = detail::EntryHandle::openPath(from.folder.get(), from.name);
-    if (!existing.valid())
-        return linkFailed(existing.error() == ENOENT ? kChangedSincePlanning : existing.error());
-    struct stat st {};
-    if (const int error = existing.stat(st); error != 0)
-        return linkFailed(error);
-    if (S_ISDIR(st.st_mode) || (expected && !sameFileOn(options.capabilities, stampOf(st), *expected)))
-        return linkFailed(kChangedSincePlanning);
+    const PlannedFile file = openPlannedFile(locations, existingPath, expected, options.capabilities);
+    if (file.error != 0)
+        return linkFailed(file.error);
+    const detail::EntryHandle& existing = file.handle;
+    const struct stat& st = file.st;
     if ((options.capabilities && !options.capabilities->hardLinks) ||
         (options.keeper && !options.keeper->mayTry(MetadataKind::HardLinks, st.st_dev)))
         return {LinkOutcome::NotHeld, 0, {}, {}};
@@ -159,17 +176,11 @@ LinkResult placeHardLinkBeneath(LocationResolver& locations, const std::string& 
 
 LinkResult linkBeneath(LocationResolver& locations, const std::string& existingPath,
                        const FileStamp* expected, const std::string& newPath, MetadataKeeper& keeper) {
-    const ResolvedPath from = locations.resolve(existingPath);
-    if (!from.ok())
-        return linkFailed(from.error);
-    const detail::EntryHandle existing = detail::EntryHandle::openPath(from.folder.get(), from.name);
-    if (!existing.valid())
-        return linkFailed(existing.error() == ENOENT ? kChangedSincePlanning : existing.error());
-    struct stat st {};
-    if (const int error = existing.stat(st); error != 0)
-        return linkFailed(error);
-    if (S_ISDIR(st.st_mode) || (expected && !metadataFromStat(st).stamp().sameFileAs(*expected)))
-        return linkFailed(kChangedSincePlanning);
+    const PlannedFile file = openPlannedFile(locations, existingPath, expected, nullptr);
+    if (file.error != 0)
+        return linkFailed(file.error);
+    const detail::EntryHandle& existing = file.handle;
+    const struct stat& st = file.st;
     const ResolvedPath to = locations.resolve(newPath);
     if (!to.ok())
         return linkFailed(to.error);

@@ -34,16 +34,6 @@ CopyOptions watched(CopyOptions options, BetweenCheckAndAct* watcher) {
     return options;
 }
 
-bool differOnlyInAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size() || a == b)
-        return false;
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
-}
-
 std::string flippedCase(const std::string& name) {
     std::string flipped = name;
     for (char& c : flipped) {

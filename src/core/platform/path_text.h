@@ -18,6 +18,10 @@ bool holdsUncarriableCharacter(std::string_view text);
 // single one, and an empty text (no folder chosen) stays empty.
 std::string withTrailingSeparator(std::string_view path);
 
+// True for two texts that are spelled differently but alike once ASCII letters are folded: two
+// spellings that a file system which does not tell letter case apart takes for one name.
+bool differOnlyInAsciiCase(std::string_view a, std::string_view b);
+
 // True for a text that starts at the root of the file system.
 inline bool isAbsolutePath(std::string_view path) {
     return !path.empty() && path.front() == kSeparator;
