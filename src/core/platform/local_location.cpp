@@ -447,6 +447,15 @@ CopyResult LocalLocation::placeFetched(Location& sourceSide, const std::string& 
         }
     placement::TemporaryName temporary(dir);
     temporary.hold(copyTemporaryName());
+    // Recorded before it is made, as every temporary name is: a run killed during the fetch leaves an
+    // unfinished copy that the next run discards.
+    if (journal_)
+        if (const int error = journal_->newContent(placement::folderOfPath(destination), temporary.name());
+            error != 0) {
+            temporary.release();
+            result.error = error;
+            return result;
+        }
     // The folder as this process holds it open, so that the content lands in exactly that folder
     // whatever its path names by now (another process resolves /proc/<pid>/fd/<n> to it).
     const std::string held =
