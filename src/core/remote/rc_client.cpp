@@ -68,6 +68,7 @@ void* RcClient::takeHandle() {
     std::unique_lock lock(mutex_);
     turn_.wait(lock, [this] { return underWay_ < options_.maxCallsUnderWay; });
     ++underWay_;
+    ++callsMade_;
     mostUnderWay_ = std::max(mostUnderWay_, underWay_);
     if (!idleHandles_.empty()) {
         void* handle = idleHandles_.back();
@@ -91,6 +92,11 @@ void RcClient::giveBack(void* handle) {
 std::size_t RcClient::callsUnderWay() const {
     std::lock_guard lock(mutex_);
     return underWay_;
+}
+
+uint64_t RcClient::callsMade() const {
+    std::lock_guard lock(mutex_);
+    return callsMade_;
 }
 
 std::size_t RcClient::mostCallsUnderWay() const {

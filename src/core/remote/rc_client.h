@@ -83,6 +83,8 @@ public:
     // Forgets the remotes found unreachable, so that the next call on them asks rclone again.
     void resetLostConnections();
     std::size_t callsUnderWay() const;
+    // The calls that reached the daemon since the client was made (what a run costs in round trips).
+    uint64_t callsMade() const;
     // The most calls that were under way at once since the client was made.
     std::size_t mostCallsUnderWay() const;
     const RcClientOptions& options() const { return options_; }
@@ -100,6 +102,7 @@ private:
     std::condition_variable turn_;
     std::size_t underWay_ = 0;
     std::size_t mostUnderWay_ = 0;
+    uint64_t callsMade_ = 0;
     std::vector<void*> idleHandles_;
     std::map<std::string, RcResult> lostConnections_; // by remote (remoteKey of rc_client.cpp)
 };
