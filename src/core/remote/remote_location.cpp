@@ -314,8 +314,7 @@ RemoteLocation::RemoteLocation(const ParsedLocation& parsed, std::shared_ptr<Rem
     shared_->text = parsed.text();
 }
 
-RemoteLocation::RemoteLocation(std::shared_ptr<Shared> shared)
-    : Location(shared->text), shared_(std::move(shared)) {}
+RemoteLocation::RemoteLocation(std::shared_ptr<Shared> shared) : Location(shared->text), shared_(std::move(shared)) {}
 
 RemoteLocation::~RemoteLocation() = default;
 
@@ -502,8 +501,7 @@ FsResult RemoteLocation::makeFolder(const std::string& path) {
 bool RemoteLocation::realFolderAt(const std::string& path) {
     RemotePath at;
     RemoteStat seen;
-    return remotePathOf(path, at) && remote::stat(session().client(), at, seen) &&
-           seen.kind == RemoteKind::Folder;
+    return remotePathOf(path, at) && remote::stat(session().client(), at, seen) && seen.kind == RemoteKind::Folder;
 }
 
 FsResult RemoteLocation::removeEmptyFolder(const std::string& path) {
@@ -565,20 +563,19 @@ FsResult RemoteLocation::deleteIfUnchanged(const std::string& path, const FileSt
     RemotePath at;
     if (!remotePathOf(path, at))
         return FsResult{kOutsideLocations, {}};
-    return fsResultOf(
-        remote::deleteFile(session().client(), at, expectationOf(planned), session().lineGroup()));
+    return fsResultOf(remote::deleteFile(session().client(), at, expectationOf(planned), session().lineGroup()));
 }
 
 RcResult RemoteLocation::trashRefusal() {
     std::lock_guard lock(shared_->mutex);
     const bool said = shared_->trashSaid;
     shared_->trashSaid = true;
-    return RcResult::failure(
-        kNoTrashOnRemote,
-        said ? std::string()
-             : "keep removed files in the versions folder (.paritas-versions at the top of " + shared_->text +
-                   ", moved there on the server) or have them deleted; every line "
-                   "that would put a file of it into a trash fails");
+    return RcResult::failure(kNoTrashOnRemote,
+                             said ? std::string()
+                                  : "keep removed files in the versions folder (.paritas-versions at the top of " +
+                                        shared_->text +
+                                        ", moved there on the server) or have them deleted; every line "
+                                        "that would put a file of it into a trash fails");
 }
 
 // Into ".paritas-versions" at the top of the location, under the file's path below it and a dated
@@ -719,9 +716,9 @@ CopyResult RemoteLocation::placeCopy(Location& sourceSide, const std::string& so
             if (rule.kind == KeepingRule::Kind::Trash)
                 return copyFailure(trashRefusal());
             if (!rule.chosenFolder.empty())
-                return copyFailure(
-                    RcResult::failure(kVersionsOnOtherFileSystem,
-                                      "the versions folder " + rule.chosenFolder + " is a local folder"));
+                return copyFailure(RcResult::failure(kVersionsOnOtherFileSystem,
+                                                     "the versions folder " + rule.chosenFolder +
+                                                         " is a local folder"));
         }
     }
 
@@ -734,8 +731,7 @@ CopyResult RemoteLocation::placeCopy(Location& sourceSide, const std::string& so
     auto discard = [&] { remote::deleteFile(client, temporary, RemoteExpectation::anything(), group); };
     const std::string renames = group + ".rename"; // a server-side move counts its bytes as moved
     if (old.kind != RemoteKind::File) {
-        const RcResult placed =
-            remote::moveInto(client, temporary, target, RemoteExpectation::absent(), renames);
+        const RcResult placed = remote::moveInto(client, temporary, target, RemoteExpectation::absent(), renames);
         if (!placed) {
             discard();
             return copyFailure(placed);
@@ -789,8 +785,7 @@ CopyResult RemoteLocation::fetchFile(const std::string& source, const FileStamp*
         return copyFailure(RcResult::failure(seen.kind == RemoteKind::Absent ? ENOENT : EISDIR,
                                              "\"" + source + "\" is no file"));
     if (!expectationOf(plannedSource).heldBy(seen))
-        return copyFailure(
-            RcResult::failure(kChangedSincePlanning, "\"" + source + "\" changed since it was seen"));
+        return copyFailure(RcResult::failure(kChangedSincePlanning, "\"" + source + "\" changed since it was seen"));
     struct stat st {};
     if (localFile.empty() || localFile.front() != '/' || ::lstat(localFile.c_str(), &st) == 0)
         return copyFailure(RcResult::failure(EEXIST, "\"" + localFile + "\" is taken"));
@@ -798,8 +793,7 @@ CopyResult RemoteLocation::fetchFile(const std::string& source, const FileStamp*
     observer.progress(0, static_cast<uint64_t>(total));
     if (observer.cancelRequested())
         return copyCancelled();
-    json input = {
-        {"srcFs", from.fs}, {"srcRemote", from.path}, {"dstFs", "/"}, {"dstRemote", localFile.substr(1)}};
+    json input = {{"srcFs", from.fs}, {"srcRemote", from.path}, {"dstFs", "/"}, {"dstRemote", localFile.substr(1)}};
     bool cancelled = false;
     const RcResult got = transfer(client, std::move(input), group, observer, total, cancelled);
     if (!got) {
@@ -856,9 +850,8 @@ DuplicateProof RemoteLocation::proveDuplicate(Location& keptSide, const std::str
     if (!fetchFile(duplicate, nullptr, duplicateFile, quiet).ok())
         return DuplicateProof::Unreadable;
     LocationResolver fetched({folder.path()});
-    const DuplicateProof proof =
-        local ? paritas::proveDuplicate(local->resolver(), kept, fetched, duplicateFile)
-              : paritas::proveDuplicate(fetched, keptFile, duplicateFile);
+    const DuplicateProof proof = local ? paritas::proveDuplicate(local->resolver(), kept, fetched, duplicateFile)
+                                       : paritas::proveDuplicate(fetched, keptFile, duplicateFile);
     return proof == DuplicateProof::DuplicateMissing ? DuplicateProof::Unreadable : proof;
 }
 
@@ -996,9 +989,8 @@ bool RemoteLocation::tryFolderMove(std::size_t index) {
         } else if (!moved) {
             outcome = fsResultOf(moved);
         } else {
-            outcome =
-                FsResult{kChangedSincePlanning,
-                         "\"" + member.destination + "\" is not the planned file after its folder moved"};
+            outcome = FsResult{kChangedSincePlanning, "\"" + member.destination +
+                                                          "\" is not the planned file after its folder moved"};
         }
         shared_->carried[member.path + "\n" + member.destination] = outcome;
     }
