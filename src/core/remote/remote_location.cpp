@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -308,6 +309,9 @@ struct RemoteLocation::Shared {
     std::vector<int> folderMoveState;
     std::unordered_map<std::string, FsResult> carried; // source + "\n" + destination
     std::unordered_set<std::string> takenAway;
+
+    std::mutex versionsMutex;
+    bool versionsClaimed = false; // under versionsMutex
 
     std::mutex journalMutex;
     std::string journal;                     // the run's mark at the top, once made
@@ -755,6 +759,7 @@ RcResult RemoteLocation::keepOldVersion(const RemotePath& at, const RemotePath& 
     const std::size_t slash = relative.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : relative.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+    claimVersionsFolder(group);
     const RemotePath versions = root().child(kVersionsFolderName);
     RcResult moved;
     for (int attempt = 0; attempt < kVersionNameAttempts; ++attempt) {
@@ -770,6 +775,90 @@ RcResult RemoteLocation::keepOldVersion(const RemotePath& at, const RemotePath& 
             return moved;
     }
     return moved;
+}
+
+// As locally: the folder Paritas makes (or finds empty) gets its mark, so that pruning knows it for
+// Paritas's own; one the user filled keeps the versions too but never loses a file to pruning. A mark
+// that cannot be written leaves the folder unpruned, which loses nothing.
+void RemoteLocation::claimVersionsFolder(const std::string& group) {
+    std::lock_guard lock(shared_->versionsMutex);
+    if (shared_->versionsClaimed)
+        return;
+    shared_->versionsClaimed = true;
+    RcClient& client = session().client();
+    const RemotePath versions = root().child(kVersionsFolderName);
+    std::vector<RemoteEntry> inside;
+    const RcResult listed = remote::listFolder(client, versions, inside, group);
+    if ((!listed && listed.error != ENOENT) || (listed && !inside.empty()))
+        return;
+    putEmptyFile(client, versions.child(kVersionsMarkName), group);
+}
+
+std::vector<std::string> RemoteLocation::pruneOwnVersions(int keepDays, std::time_t now) {
+    std::vector<std::string> lines;
+    if (keepDays <= 0)
+        return lines;
+    RcClient& client = session().client();
+    const std::string group = session().lineGroup();
+    const RemotePath versions = root().child(kVersionsFolderName);
+    const std::string shown = text() + kVersionsFolderName;
+    std::vector<RemoteEntry> below;
+    if (const RcResult listed = remote::listTree(client, versions, below, group); !listed) {
+        if (listed.error != ENOENT)
+            lines.push_back("The versions folder " + shown +
+                            " could not be pruned completely: " + describe(listed));
+        return lines;
+    }
+    if (std::none_of(below.begin(), below.end(), [](const RemoteEntry& entry) {
+            return !entry.isFolder && entry.name == kVersionsMarkName;
+        }))
+        return lines; // never marked: whatever is there is not Paritas's to remove
+
+    auto folderOf = [](const std::string& path) {
+        const std::size_t slash = path.rfind('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    };
+    // What each folder holds ("" the top, else "a/b/"), so that the folders pruning empties go too.
+    std::map<std::string, std::size_t> holding;
+    for (const RemoteEntry& entry : below) {
+        ++holding[folderOf(entry.name)];
+        if (entry.isFolder)
+            holding[entry.name + "/"];
+    }
+    const std::time_t cutoff = now - std::time_t(keepDays) * 24 * 60 * 60;
+    std::size_t removed = 0;
+    RcResult failed;
+    for (const RemoteEntry& entry : below) {
+        if (entry.isFolder || entry.name == kVersionsMarkName)
+            continue;
+        std::time_t kept = 0;
+        if (!versionTimeInName(entry.name.substr(folderOf(entry.name).size()), kept) || kept >= cutoff)
+            continue;
+        const RcResult gone =
+            remote::deleteFile(client, RemotePath{versions.fs, versions.path + "/" + entry.name},
+                               RemoteExpectation::file(entry), group);
+        if (gone) {
+            ++removed;
+            --holding[folderOf(entry.name)];
+        } else if (failed.ok()) {
+            failed = gone;
+        }
+    }
+    // A folder sorts after the folder holding it: from the end, each is emptied before its parent.
+    for (auto folder = holding.rbegin(); folder != holding.rend(); ++folder) {
+        if (folder->first.empty() || folder->second > 0)
+            continue;
+        const std::string path = folder->first.substr(0, folder->first.size() - 1);
+        if (remote::removeFolder(client, RemotePath{versions.fs, versions.path + "/" + path}, group))
+            --holding[folderOf(path)];
+    }
+    if (removed > 0)
+        lines.push_back("Removed " + std::to_string(removed) + " version(s) older than " +
+                        std::to_string(keepDays) + " day(s) from " + shown);
+    if (!failed.ok())
+        lines.push_back("The versions folder " + shown +
+                        " could not be pruned completely: " + describe(failed));
+    return lines;
 }
 
 Disposed RemoteLocation::disposeIfUnchanged(const std::string& path, const FileStamp* planned,

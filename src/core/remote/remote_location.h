@@ -23,8 +23,13 @@
 //   moveIfUnchanged   stat the source (the planned file) and the destination (nothing), then movefile
 //   deleteIfUnchanged stat (the planned file), then deletefile
 //   dispose           the versions folder: a server-side move into ".paritas-versions" at the top of
-//                     the location (never a copy); the trash: refused, the file stays (a remote has
-//                     none; said in full on the first such line)
+//                     the location (never a copy), which bears Paritas's mark when Paritas made it
+//                     (or found it empty); the trash: refused, the file stays (a remote has none; said
+//                     in full on the first such line)
+// At the end of a run with days to keep versions, the versions in a marked ".paritas-versions" older
+// than that go (pruneOwnVersions). A move keeps a file's times as they were, so a version's age is
+// read from the run's date and time in its name (versionTimeInName); a name that carries none that
+// reads back on this machine is kept.
 //   placeCopy         the content goes to a hidden temporary name in the target's folder first
 //                     (uploaded from a local file, or copied by rclone from another remote), so that
 //                     nothing is ever truncated under its name; then, for a new file, a stat (nothing
@@ -88,6 +93,7 @@ public:
 
     std::vector<std::string> recoverInterruptedWork(Disposal* disposal) override;
     void closeJournal() override;
+    std::vector<std::string> pruneOwnVersions(int keepDays, std::time_t now) override;
 
     FolderRead readFolder(const std::string& folder, const FolderReadOptions& options) override;
     EntryFacts entryAt(const std::string& path) override;
@@ -139,6 +145,7 @@ private:
     std::string settleLeftover(const RemoteEntry& entry, const std::string& relative, Disposal* disposal,
                                const std::string& group, bool& settledIt);
     RcResult trashRefusal();
+    void claimVersionsFolder(const std::string& group);
     bool tryFolderMove(std::size_t index);
     std::string folderTextOf(const std::string& path) const;
 
