@@ -59,13 +59,11 @@ TEST(WorkJournal, AsideNamesCarryTheirOwnNameUpToTheLongestName) {
     const struct {
         std::string original;
         bool carried;
-    } cases[] = {
-        {"report.txt", true},
-        {"with space and .dots.", true},
-        {std::string(223, 'x'), true}, // 32 bytes of prefix and mark: 255 in all
-        {std::string(224, 'x'), false},
-        {"", false},
-    };
+    } cases[] = {{"report.txt", true},
+                 {"with space and .dots.", true},
+                 {std::string(223, 'x'), true}, // 32 bytes of prefix and mark: 255 in all
+                 {std::string(224, 'x'), false},
+                 {"", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.original.size());
         const std::string name = asideName(c.original);
