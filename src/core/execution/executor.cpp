@@ -827,6 +827,23 @@ std::string executionStatusText(const ExecutionCounts& counts) {
     return "Synchronize Progress : Good Actions (" + good + ") Bad Actions (" + bad + ")";
 }
 
+namespace {
+
+// The versions folders that locations keep themselves (a remote's, on its server) are pruned by them.
+void pruneOwnVersions(Locations& locations, const std::vector<std::string>& written, const Settings& settings,
+                      ExecutorHost& host) {
+    if (settings.removedFiles != RemovedFiles::Versions || !settings.versionsFolder.empty() ||
+        settings.versionsKeepDays <= 0)
+        return;
+    for (const std::string& text : written)
+        if (Location* location = locations.withText(text))
+            for (const std::string& line :
+                 location->pruneOwnVersions(settings.versionsKeepDays, std::time(nullptr)))
+                host.log(line);
+}
+
+} // namespace
+
 ExecutionCounts PerformActions(ActionList actions, Locations& locations, const std::vector<std::string>& written,
                                StopFlags& flags, ExecutorHost& host) {
     return PerformActions(std::move(actions), locations, written, flags, host, FolderTimesPlan{});
@@ -891,6 +908,8 @@ ExecutionCounts PerformActions(ActionList actions, Locations& locations, const s
         if (!run.stopped())
             for (const std::string& line : keeper->prune(written, std::time(nullptr)))
                 host.log(line);
+        if (!run.stopped())
+            pruneOwnVersions(locations, written, settings, host);
         if (const std::string hint = keeper->restoreHint(); !hint.empty())
             host.log(hint);
     }

@@ -60,7 +60,7 @@ private:
 // leftover no journal names, or a user's own file so named): it is told of and never listed, so
 // nothing is copied, moved or deleted for it, and the run counts as incomplete.
 bool isTemporaryOrJournalName(std::string_view name) {
-    return isTemporaryName(name) || isJournalName(name);
+    return isTemporaryName(name) || isJournalName(name) || isAsideName(name);
 }
 
 // What the listing of the files is to tell the host, folder by folder, once the folder list is

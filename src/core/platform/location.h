@@ -39,6 +39,7 @@
 #include "core/platform/hard_links.h"
 #include "core/platform/metadata.h"
 
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -129,6 +130,11 @@ public:
     virtual std::vector<std::string> recoverInterruptedWork(Disposal* /*disposal*/) { return {}; }
     // The end of a run's actions: the run's journal here goes when none of its names remains.
     virtual void closeJournal() {}
+    // The end of a run that kept removed files in the location's own versions folder with days to
+    // keep them: a location that keeps that folder itself (not through the run's Disposal) removes the
+    // versions kept before `now` less `keepDays` days, only from a folder that bears Paritas's mark
+    // (kVersionsMarkName). One log line per folder that lost any or could not be pruned completely.
+    virtual std::vector<std::string> pruneOwnVersions(int /*keepDays*/, std::time_t /*now*/) { return {}; }
 
     // ---- questions ----
     // The entries of a folder, sorted by name in byte order (a walk's one read of it).

@@ -1,5 +1,6 @@
 #include "core/platform/versions_folder.h"
 
+#include "core/platform/datetime.h"
 #include "core/platform/file_identity.h"
 #include "core/platform/file_ops.h"
 #include "core/platform/path_text.h"
@@ -159,6 +160,91 @@ PruneResult pruneOlderThan(int root, std::time_t cutoff) {
     PruneResult result;
     pruneFolder(root, cutoff, result);
     return result;
+}
+
+namespace {
+
+// A character of a date-time text as a file name holds it (the dated names of versions).
+char nameSafe(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return c == ':' || c == kSeparator || c == '*' || u < 0x20 || u == 0x7f ? '_' : c;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The date-time text this machine writes for a moment, as a template: a moment whose every number
+// has two digits or more, so that a text of any moment lines up with it where the locale pads its
+// numbers (every common one does; one that does not simply reads nothing back).
+struct DateShape {
+    std::string written; // as dateTimeText writes it
+    const char* format;  // strptime's reading of it
+};
+
+DateShape shapeOf(bool midnight) {
+    std::tm tm{};
+    tm.tm_year = 2011 - 1900;
+    tm.tm_mon = 10;
+    tm.tm_mday = 22;
+    tm.tm_hour = midnight ? 0 : 13;
+    tm.tm_min = midnight ? 0 : 44;
+    tm.tm_sec = midnight ? 0 : 55;
+    tm.tm_isdst = -1;
+    return DateShape{dateTimeText(std::mktime(&tm)), midnight ? "%x" : "%x %X"};
+}
+
+// The moment of the text at `at` of `name` when it has the shape; false otherwise.
+bool readsAs(std::string_view name, std::size_t at, const DateShape& shape, std::time_t& when) {
+    const std::string& written = shape.written;
+    if (written.empty() || at + written.size() > name.size())
+        return false;
+    std::string text = written;
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const char c = name[at + i];
+        if (isDigit(written[i]) != isDigit(c) || (!isDigit(c) && c != nameSafe(written[i])))
+            return false;
+        if (isDigit(c))
+            text[i] = c;
+    }
+    std::tm tm{};
+    const char* end = ::strptime(text.c_str(), shape.format, &tm);
+    if (!end || *end != '\0')
+        return false;
+    tm.tm_isdst = -1;
+    when = std::mktime(&tm);
+    return when != std::time_t(-1);
+}
+
+// `end` with the " (2)", " (3)", ... taken off that stands before it (the name was taken, once the
+// time was in it), if any.
+std::size_t withoutAttempt(std::string_view name, std::size_t end) {
+    if (end < 4 || name[end - 1] != ')')
+        return end;
+    std::size_t open = end - 1;
+    while (open > 0 && isDigit(name[open - 1]))
+        --open;
+    if (open == end - 1 || open < 2 || name[open - 1] != '(' || name[open - 2] != ' ')
+        return end;
+    return open - 2;
+}
+
+} // namespace
+
+bool versionTimeInName(std::string_view name, std::time_t& when) {
+    static const DateShape withTime = shapeOf(false);
+    static const DateShape dateOnly = shapeOf(true);
+    // The text ends four bytes before the end of the name (datedName), or for a name shorter than
+    // four bytes, before its extension or at its end: the longest tail is tried first.
+    for (int tail = 4; tail >= 0; --tail) {
+        if (std::size_t(tail) > name.size())
+            continue;
+        const std::size_t end = withoutAttempt(name, name.size() - std::size_t(tail));
+        for (const DateShape* shape : {&withTime, &dateOnly})
+            if (end >= shape->written.size() && readsAs(name, end - shape->written.size(), *shape, when))
+                return true;
+    }
+    return false;
 }
 
 std::string versionsFolderProblem(const std::string& folder, const std::vector<std::string>& locations) {

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace paritas {
@@ -50,6 +51,14 @@ struct PruneResult {
 // `cutoff` (the mark excepted), then the folders below `root` that this leaves empty. Never follows a
 // link.
 PruneResult pruneOlderThan(int root, std::time_t cutoff);
+
+// The time a version was kept, read from the date-time text its name carries (the run's start, as
+// this machine writes it, dateTimeText; with ":" "/" and the like made "_", and " (2)", " (3)", ...
+// after it when the name was taken), which stands before the last four characters of the name (of a
+// shorter name, before its extension or at its end). False when the name carries none that reads
+// back: such a version has no age and is never pruned. For folders whose files keep no time of their
+// own moving in (a remote's, where a move keeps the file's status times as they were).
+bool versionTimeInName(std::string_view name, std::time_t& when);
 
 // Why `folder` (absolute) cannot be the versions folder of a run on `locations`, or empty.
 std::string versionsFolderProblem(const std::string& folder, const std::vector<std::string>& locations);

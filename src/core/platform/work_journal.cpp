@@ -291,6 +291,30 @@ bool isJournalName(std::string_view name) {
            isHexDigits(name.substr(kJournalPrefix.size()));
 }
 
+namespace {
+constexpr std::string_view kAsideMark = ".aside.";
+constexpr std::size_t kLongestName = 255;
+} // namespace
+
+std::string asideName(std::string_view original) {
+    if (original.empty() || kTemporaryPrefix.size() + 16 + kAsideMark.size() + original.size() > kLongestName)
+        return {};
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(uniqueNumber()));
+    return std::string(kTemporaryPrefix) + digits + std::string(kAsideMark) + std::string(original);
+}
+
+bool isAsideName(std::string_view name, std::string* original) {
+    const std::size_t fixed = kTemporaryPrefix.size() + 16 + kAsideMark.size();
+    if (name.size() <= fixed || name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix ||
+        !isHexDigits(name.substr(kTemporaryPrefix.size(), 16)) ||
+        name.substr(kTemporaryPrefix.size() + 16, kAsideMark.size()) != kAsideMark)
+        return false;
+    if (original)
+        *original = std::string(name.substr(fixed));
+    return true;
+}
+
 WorkJournal::WorkJournal(std::string location) : location_(withTrailingSeparator(location)) {}
 
 WorkJournal::~WorkJournal() {

@@ -63,6 +63,14 @@ bool isTemporaryName(std::string_view name);
 // ".paritas-journal-" + 16 lower-case hex digits.
 bool isJournalName(std::string_view name);
 
+// An old version that stepped aside for its replacement where no journal line can be written (a
+// remote location): the name carries the name it belongs to, ".paritas-" + 16 hex digits + ".aside."
+// + `original`, so that a run killed before the replacement stood is mended from the name alone.
+// Empty when that name would be longer than a file name may be (255 bytes).
+std::string asideName(std::string_view original);
+// True for such a name; `original`, when given, gets the name it belongs to.
+bool isAsideName(std::string_view name, std::string* original = nullptr);
+
 // The journal of one location for one run (shared by every thread of the run).
 class WorkJournal final : public TemporaryNameLog {
 public:

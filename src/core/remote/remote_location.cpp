@@ -4,15 +4,18 @@
 #include "core/platform/datetime.h"
 #include "core/platform/file_copy.h"
 #include "core/platform/file_identity.h"
+#include "core/platform/file_ops.h"
 #include "core/platform/file_queries.h"
 #include "core/platform/local_location.h"
 #include "core/platform/versions_folder.h"
+#include "core/platform/work_journal.h"
 #include "core/remote/folder_moves.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -178,6 +181,33 @@ private:
 
 struct SilentObserver : CopyObserver {};
 
+// An empty file at `at`, copied from an empty local file (rc has no call that makes one). Nothing
+// standing there is replaced (IgnoreExisting).
+RcResult putEmptyFile(RcClient& client, const RemotePath& at, const std::string& group) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string local = std::string(tmp && *tmp ? tmp : "/tmp") + "/paritas-empty-XXXXXX";
+    const int fd = ::mkstemp(local.data());
+    if (fd < 0)
+        return RcResult::failure(errno, "an empty file to copy to " + at.text());
+    ::close(fd);
+    RcCallOptions options;
+    options.group = group;
+    options.config["IgnoreExisting"] = true;
+    json reply;
+    const RcResult copied = client.call(
+        "operations/copyfile",
+        json{{"srcFs", "/"}, {"srcRemote", local.substr(1)}, {"dstFs", at.fs}, {"dstRemote", at.path}}, reply,
+        options);
+    ::unlink(local.c_str());
+    return copied;
+}
+
+std::string hexText(uint64_t value) {
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(value));
+    return digits;
+}
+
 // What a scan's listings showed, for the planners' questions: one 64-bit word per entry (the hash of
 // its path, and whether it is a file, a folder, or a folder whose entries were all listed). A question
 // about a path whose folder was listed is answered from it; any other goes to the remote. Two paths
@@ -292,6 +322,13 @@ struct RemoteLocation::Shared {
     std::vector<int> folderMoveState;
     std::unordered_map<std::string, FsResult> carried; // source + "\n" + destination
     std::unordered_set<std::string> takenAway;
+
+    std::mutex versionsMutex;
+    bool versionsClaimed = false; // under versionsMutex
+
+    std::mutex journalMutex;
+    std::string journal;                     // the run's mark at the top, once made
+    std::unordered_set<std::string> pending; // the run's temporary names not yet settled (texts)
 };
 
 std::unique_ptr<RemoteLocation> RemoteLocation::open(const std::string& text, RcResult& failure) {
@@ -400,6 +437,146 @@ int RemoteLocation::readersWanted() {
 int64_t RemoteLocation::timePrecisionNanos() {
     const RemoteFsInfo& facts = info();
     return facts.keepsModifiedTimes ? std::max<int64_t>(facts.precisionNanos, 1) : 0;
+}
+
+// ---- interrupted runs ----
+
+RcResult RemoteLocation::recordTemporary(const RemotePath& temporary) {
+    std::lock_guard lock(shared_->journalMutex);
+    if (shared_->journal.empty()) {
+        const std::string name = std::string(kJournalPrefix) + hexText(uniqueNumber());
+        if (RcResult made = putEmptyFile(session().client(), root().child(name), session().lineGroup());
+            !made)
+            return made;
+        shared_->journal = name;
+    }
+    shared_->pending.insert(temporary.text());
+    return {};
+}
+
+void RemoteLocation::settled(const RemotePath& temporary) {
+    std::lock_guard lock(shared_->journalMutex);
+    shared_->pending.erase(temporary.text());
+}
+
+void RemoteLocation::closeJournal() {
+    std::lock_guard lock(shared_->journalMutex);
+    if (shared_->journal.empty() || !shared_->pending.empty())
+        return;
+    const RcResult gone = remote::deleteFile(session().client(), root().child(shared_->journal),
+                                             RemoteExpectation::anything(), session().lineGroup());
+    if (gone || gone.error == ENOENT)
+        shared_->journal.clear();
+}
+
+std::vector<std::string> RemoteLocation::recoverInterruptedWork(Disposal* disposal) {
+    std::vector<std::string> lines;
+    RcClient& client = session().client();
+    const std::string group = session().lineGroup();
+    std::vector<RemoteEntry> top;
+    if (!remote::listFolder(client, root(), top, group))
+        return lines; // no location yet, or one that cannot be read: the scan tells which
+    std::vector<std::string> marks;
+    bool localJournal = false;
+    for (const RemoteEntry& entry : top) {
+        if (entry.isFolder || !isJournalName(entry.name))
+            continue;
+        if (entry.size == 0)
+            marks.push_back(entry.name);
+        else
+            localJournal = true;
+    }
+    if (marks.empty())
+        return lines;
+
+    std::vector<RemoteEntry> below;
+    if (const RcResult listed = remote::listTree(client, root(), below, group); !listed) {
+        lines.push_back("The leftovers of an interrupted run in " + text() +
+                        " could not be looked for: " + describe(listed));
+        return lines;
+    }
+    const std::string versions = std::string(kVersionsFolderName) + "/";
+    std::size_t kept = 0;
+    for (const RemoteEntry& entry : below) {
+        if (entry.isFolder || entry.name.compare(0, versions.size(), versions) == 0)
+            continue;
+        const std::size_t slash = entry.name.rfind('/');
+        const std::string_view name =
+            std::string_view(entry.name).substr(slash == std::string::npos ? 0 : slash + 1);
+        if (!isTemporaryName(name) && !isAsideName(name))
+            continue;
+        if (isTemporaryName(name) && localJournal) {
+            // A local run on this same folder was killed too: its journal says what such a name holds.
+            lines.push_back("A leftover of an interrupted run stays: " + text() + entry.name +
+                            " (a journal of a run on the local folder names it)");
+            ++kept;
+            continue;
+        }
+        bool done = false;
+        lines.push_back(settleLeftover(entry, entry.name, disposal, group, done));
+        kept += !done;
+    }
+    if (kept > 0)
+        return lines; // the mark stays: the next run looks again
+    for (const std::string& mark : marks)
+        remote::deleteFile(client, root().child(mark), RemoteExpectation::anything(), group);
+    return lines;
+}
+
+std::string RemoteLocation::settleLeftover(const RemoteEntry& entry, const std::string& relative,
+                                           Disposal* disposal, const std::string& group, bool& settledIt) {
+    RcClient& client = session().client();
+    const RemotePath at{root().fs, root().path + relative};
+    const std::string shownAt = text() + relative;
+    const RemoteExpectation asFound = RemoteExpectation::file(entry);
+    auto staying = [&](const RcResult& why) {
+        settledIt = false;
+        return "A leftover of an interrupted run stays: " + shownAt + " (" + describe(why) + ")";
+    };
+    const std::size_t slash = relative.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : relative.substr(0, slash + 1);
+    std::string original;
+    if (!isAsideName(relative.substr(folder.size()), &original)) {
+        const RcResult gone = remote::deleteFile(client, at, asFound, group);
+        settledIt = gone || gone.error == ENOENT;
+        return settledIt ? "Removed the unfinished copy of an interrupted run: " + shownAt : staying(gone);
+    }
+    const RemotePath name{root().fs, root().path + folder + original};
+    const std::string shownName = text() + folder + original;
+    RemoteStat there;
+    if (const RcResult asked = remote::stat(client, name, there, group); !asked)
+        return staying(asked);
+    if (there.kind == RemoteKind::Absent) {
+        // The new content never took the name: the old file is the one to have.
+        const RcResult back = remote::moveFile(client, at, asFound, name, group);
+        settledIt = back.ok();
+        return settledIt ? "Put back the file an interrupted run had moved aside: " + shownName
+                         : staying(back);
+    }
+    if (!disposal) {
+        const RcResult gone = remote::deleteFile(client, at, asFound, group);
+        settledIt = gone.ok();
+        return settledIt ? "Deleted the old version an interrupted run had replaced: " + shownName
+                         : staying(gone);
+    }
+    const KeepingRule rule = disposal->keepingRule();
+    if (rule.kind == KeepingRule::Kind::Versions && rule.chosenFolder.empty()) {
+        RemotePath keptAt;
+        const RcResult kept = keepOldVersion(at, name, asFound, *disposal, group, keptAt);
+        settledIt = kept.ok();
+        return settledIt ? "Kept the old version an interrupted run had replaced: " + shownName + " -> " +
+                               keptAt.text()
+                         : staying(kept);
+    }
+    // Nowhere to go that keeps it (a remote has no trash; a local versions folder is on another
+    // machine's disk): it stays under its hidden name, which loses nothing, and every run says so.
+    settledIt = false;
+    return "A leftover of an interrupted run stays: " + shownAt + " (the old version of " + shownName + "; " +
+           (rule.kind == KeepingRule::Kind::Trash
+                ? std::string("a remote location has no trash")
+                : "the versions folder " + rule.chosenFolder + " is a local folder") +
+           ": with removed files deleted or kept in " + text() + kVersionsFolderName +
+           ", the next run settles it)";
 }
 
 // ---- questions ----
@@ -580,8 +757,9 @@ RcResult RemoteLocation::trashRefusal() {
 
 // Into ".paritas-versions" at the top of the location, under the file's path below it and a dated
 // name, by a server-side move that never replaces anything there.
-RcResult RemoteLocation::keepOldVersion(const RemotePath& at, const RemoteExpectation& expected,
-                                        Disposal& disposal, const std::string& group, RemotePath& keptAt) {
+RcResult RemoteLocation::keepOldVersion(const RemotePath& at, const RemotePath& versionOf,
+                                        const RemoteExpectation& expected, Disposal& disposal,
+                                        const std::string& group, RemotePath& keptAt) {
     const KeepingRule rule = disposal.keepingRule();
     if (rule.kind == KeepingRule::Kind::Trash)
         return trashRefusal();
@@ -590,10 +768,11 @@ RcResult RemoteLocation::keepOldVersion(const RemotePath& at, const RemoteExpect
                                  "the versions folder " + rule.chosenFolder +
                                      " is a local folder; files of a remote location are kept in " +
                                      shared_->text + kVersionsFolderName);
-    const std::string relative = at.path.substr(root().path.size());
+    const std::string relative = versionOf.path.substr(root().path.size());
     const std::size_t slash = relative.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : relative.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+    claimVersionsFolder(group);
     const RemotePath versions = root().child(kVersionsFolderName);
     RcResult moved;
     for (int attempt = 0; attempt < kVersionNameAttempts; ++attempt) {
@@ -611,6 +790,90 @@ RcResult RemoteLocation::keepOldVersion(const RemotePath& at, const RemoteExpect
     return moved;
 }
 
+// As locally: the folder Paritas makes (or finds empty) gets its mark, so that pruning knows it for
+// Paritas's own; one the user filled keeps the versions too but never loses a file to pruning. A mark
+// that cannot be written leaves the folder unpruned, which loses nothing.
+void RemoteLocation::claimVersionsFolder(const std::string& group) {
+    std::lock_guard lock(shared_->versionsMutex);
+    if (shared_->versionsClaimed)
+        return;
+    shared_->versionsClaimed = true;
+    RcClient& client = session().client();
+    const RemotePath versions = root().child(kVersionsFolderName);
+    std::vector<RemoteEntry> inside;
+    const RcResult listed = remote::listFolder(client, versions, inside, group);
+    if ((!listed && listed.error != ENOENT) || (listed && !inside.empty()))
+        return;
+    putEmptyFile(client, versions.child(kVersionsMarkName), group);
+}
+
+std::vector<std::string> RemoteLocation::pruneOwnVersions(int keepDays, std::time_t now) {
+    std::vector<std::string> lines;
+    if (keepDays <= 0)
+        return lines;
+    RcClient& client = session().client();
+    const std::string group = session().lineGroup();
+    const RemotePath versions = root().child(kVersionsFolderName);
+    const std::string shown = text() + kVersionsFolderName;
+    std::vector<RemoteEntry> below;
+    if (const RcResult listed = remote::listTree(client, versions, below, group); !listed) {
+        if (listed.error != ENOENT)
+            lines.push_back("The versions folder " + shown +
+                            " could not be pruned completely: " + describe(listed));
+        return lines;
+    }
+    if (std::none_of(below.begin(), below.end(), [](const RemoteEntry& entry) {
+            return !entry.isFolder && entry.name == kVersionsMarkName;
+        }))
+        return lines; // never marked: whatever is there is not Paritas's to remove
+
+    auto folderOf = [](const std::string& path) {
+        const std::size_t slash = path.rfind('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    };
+    // What each folder holds ("" the top, else "a/b/"), so that the folders pruning empties go too.
+    std::map<std::string, std::size_t> holding;
+    for (const RemoteEntry& entry : below) {
+        ++holding[folderOf(entry.name)];
+        if (entry.isFolder)
+            holding[entry.name + "/"];
+    }
+    const std::time_t cutoff = now - std::time_t(keepDays) * 24 * 60 * 60;
+    std::size_t removed = 0;
+    RcResult failed;
+    for (const RemoteEntry& entry : below) {
+        if (entry.isFolder || entry.name == kVersionsMarkName)
+            continue;
+        std::time_t kept = 0;
+        if (!versionTimeInName(entry.name.substr(folderOf(entry.name).size()), kept) || kept >= cutoff)
+            continue;
+        const RcResult gone =
+            remote::deleteFile(client, RemotePath{versions.fs, versions.path + "/" + entry.name},
+                               RemoteExpectation::file(entry), group);
+        if (gone) {
+            ++removed;
+            --holding[folderOf(entry.name)];
+        } else if (failed.ok()) {
+            failed = gone;
+        }
+    }
+    // A folder sorts after the folder holding it: from the end, each is emptied before its parent.
+    for (auto folder = holding.rbegin(); folder != holding.rend(); ++folder) {
+        if (folder->first.empty() || folder->second > 0)
+            continue;
+        const std::string path = folder->first.substr(0, folder->first.size() - 1);
+        if (remote::removeFolder(client, RemotePath{versions.fs, versions.path + "/" + path}, group))
+            --holding[folderOf(path)];
+    }
+    if (removed > 0)
+        lines.push_back("Removed " + std::to_string(removed) + " version(s) older than " +
+                        std::to_string(keepDays) + " day(s) from " + shown);
+    if (!failed.ok())
+        lines.push_back("The versions folder " + shown +
+                        " could not be pruned completely: " + describe(failed));
+    return lines;
+}
+
 Disposed RemoteLocation::disposeIfUnchanged(const std::string& path, const FileStamp* planned,
                                             Disposal& disposal) {
     RemotePath at;
@@ -622,7 +885,7 @@ Disposed RemoteLocation::disposeIfUnchanged(const std::string& path, const FileS
         return Disposed{deleted.error, deleted.reason, {}};
     }
     RemotePath keptAt;
-    const RcResult kept = keepOldVersion(at, expectationOf(planned), disposal, group, keptAt);
+    const RcResult kept = keepOldVersion(at, at, expectationOf(planned), disposal, group, keptAt);
     return Disposed{kept.error, kept.reason, kept ? keptAt.text() : std::string()};
 }
 
@@ -672,13 +935,8 @@ RcResult RemoteLocation::sendToTemporary(Location& sourceSide, const std::string
         return RcResult::failure(ECANCELED, {});
     bool cancelled = false;
     RcResult sent = transfer(session().client(), std::move(input), group, observer, total, cancelled);
-    if (!sent) {
-        // rclone removes a copy that failed; one cut short by a lost connection or a cancel may remain
-        // under its temporary name, which no scan lists.
-        if (!lostOrStopped(sent))
-            remote::deleteFile(session().client(), temporary, RemoteExpectation::anything(), group);
-        return sent;
-    }
+    if (!sent)
+        return sent; // what it left under the temporary name is the caller's to remove
     // No stat of the copy here: rclone's copy compares the sizes (and a hash both sides know) after
     // the transfer and fails on a difference, and its local reader fails a source that changes while
     // it is read; a stat more would cost a round trip a file, a third of a small file's copy.
@@ -723,19 +981,31 @@ CopyResult RemoteLocation::placeCopy(Location& sourceSide, const std::string& so
     }
 
     const RemotePath temporary = target.parent().child(copyTemporaryName());
+    if (RcResult recorded = recordTemporary(temporary); !recorded)
+        return copyFailure(recorded);
+    // A name of the run is settled once nothing stands there any more; one that cannot be removed now
+    // (the connection is lost) keeps the run's mark for the next run to settle.
+    auto discard = [&](const RemotePath& name) {
+        const RcResult gone = remote::deleteFile(client, name, RemoteExpectation::anything(), group);
+        if (gone || gone.error == ENOENT)
+            settled(name);
+    };
     uint64_t bytes = 0;
     if (RcResult sent = sendToTemporary(sourceSide, source, plannedSource, temporary, group, observer, bytes);
-        !sent)
+        !sent) {
+        // rclone removes a copy that failed; one cut short by a cancel or a lost connection remains.
+        discard(temporary);
         return sent.error == ECANCELED ? copyCancelled() : copyFailure(sent);
+    }
 
-    auto discard = [&] { remote::deleteFile(client, temporary, RemoteExpectation::anything(), group); };
     const std::string renames = group + ".rename"; // a server-side move counts its bytes as moved
     if (old.kind != RemoteKind::File) {
         const RcResult placed = remote::moveInto(client, temporary, target, RemoteExpectation::absent(), renames);
         if (!placed) {
-            discard();
+            discard(temporary);
             return copyFailure(placed);
         }
+        settled(temporary);
         return CopyResult{CopyOutcome::Copied, 0, {}, {}};
     }
 
@@ -745,27 +1015,38 @@ CopyResult RemoteLocation::placeCopy(Location& sourceSide, const std::string& so
     RemotePath aside;
     RcResult stepped;
     if (options.disposal) {
-        stepped = keepOldVersion(target, oldFile, *options.disposal, renames, aside);
+        stepped = keepOldVersion(target, target, oldFile, *options.disposal, renames, aside);
     } else {
-        aside = target.parent().child(copyTemporaryName());
+        // The aside name carries the file's own, so that a run killed before the new file stands is
+        // mended by the next (recoverInterruptedWork); a name too long for that gets a plain temporary
+        // name, which the next run deletes as it deletes any leftover copy.
+        const std::string carrying = asideName(target.name());
+        aside = target.parent().child(carrying.empty() ? copyTemporaryName() : carrying);
+        (void)recordTemporary(aside); // the run's mark stands since the copy above
         stepped = remote::moveFile(client, target, oldFile, aside, renames);
+        if (!stepped && !lostOrStopped(stepped))
+            settled(aside);
     }
     if (!stepped) {
-        discard();
+        discard(temporary);
         return copyFailure(stepped);
     }
     // The old file as it stands aside: a move keeps its size and time.
     const RcResult placed = remote::moveInto(client, temporary, target, RemoteExpectation::absent(), renames);
     if (!placed) {
         const RcResult back = remote::moveFile(client, aside, oldFile, target, renames);
-        discard();
+        if (back && !options.disposal)
+            settled(aside);
+        discard(temporary);
         RcResult failure = placed;
         if (!back)
             failure.reason += "; the old file stays at \"" + aside.text() + "\" (" + describe(back) + ")";
         return copyFailure(failure);
     }
+    settled(temporary);
     if (!options.disposal) {
-        remote::deleteFile(client, aside, oldFile, group);
+        if (remote::deleteFile(client, aside, oldFile, group))
+            settled(aside);
         return CopyResult{CopyOutcome::Copied, 0, {}, {}};
     }
     return CopyResult{CopyOutcome::Copied, 0, {}, aside.text()};
@@ -915,7 +1196,7 @@ bool RemoteLocation::tryFolderMove(std::size_t index) {
             oldFolders.push_back(move.from + entry.name + "/");
             continue;
         }
-        if (isTemporaryName(entry.name))
+        if (isTemporaryName(entry.name) || isAsideName(entry.name))
             continue;
         const auto member = byPath.find(entry.name);
         if (member == byPath.end() || !samePlannedFile(entry, member->second->stamp))

@@ -23,15 +23,22 @@
 //   moveIfUnchanged   stat the source (the planned file) and the destination (nothing), then movefile
 //   deleteIfUnchanged stat (the planned file), then deletefile
 //   dispose           the versions folder: a server-side move into ".paritas-versions" at the top of
-//                     the location (never a copy); the trash: refused, the file stays (a remote has
-//                     none; said in full on the first such line)
+//                     the location (never a copy), which bears Paritas's mark when Paritas made it
+//                     (or found it empty); the trash: refused, the file stays (a remote has none; said
+//                     in full on the first such line)
+// At the end of a run with days to keep versions, the versions in a marked ".paritas-versions" older
+// than that go (pruneOwnVersions). A move keeps a file's times as they were, so a version's age is
+// read from the run's date and time in its name (versionTimeInName); a name that carries none that
+// reads back on this machine is kept.
 //   placeCopy         the content goes to a hidden temporary name in the target's folder first
 //                     (uploaded from a local file, or copied by rclone from another remote), so that
 //                     nothing is ever truncated under its name; then, for a new file, a stat (nothing
 //                     there) and a move onto the name; for a replacement, a stat (the planned file),
-//                     the old file moved aside (into the versions folder, or to a hidden temporary
-//                     name), the new one moved onto the name, and the old one put back when that
-//                     fails; the aside copy is deleted only once the new file stands
+//                     the old file moved aside (into the versions folder, or to a hidden name that
+//                     carries its own, ".paritas-<16 hex>.aside.<name>", work_journal.h; a plain
+//                     temporary name when that would be too long), the new one moved onto the name,
+//                     and the old one put back when that fails; the aside copy is deleted only once
+//                     the new file stands
 //   fetchFile         stat (the planned file), then rclone copies it into the local file
 // Files of 4 MiB or more are copied as rclone jobs that are watched: progress is reported and
 // a cancel stops them (job/stop); what they wrote stays under its temporary name and is removed.
@@ -43,6 +50,18 @@
 // place, and moves the folder in one sync/move; one more listing then decides each line's own
 // outcome, which its move returns (folder_moves.h says which lines qualify). Otherwise, and for the
 // files such a move did not carry, each file moves by itself.
+//
+// A killed run. Before a run makes its first temporary name on the remote it leaves an empty
+// ".paritas-journal-<16 hex>" at the top of the location (a local run's journal is never empty), and
+// removes it at the end once none of its temporary names remains. The next run (recoverInterruptedWork,
+// under the run lock, before the scans) looks for such a mark in the listing of the top folder, one
+// call; only when it finds one does it list the whole tree and settle every leftover: a temporary copy
+// (".paritas-<16 hex>.tmp") is deleted, its source being still there to be copied again; an old
+// version that stepped aside goes back to its name when that name is free, else where removed files
+// go (deleted, or the versions folder; a remote has no trash, and with the trash chosen it stays and
+// the run says where). A live run's names are never touched by another: the run lock admits one run
+// per location at a time (on this machine; two machines writing one remote at once are not guarded,
+// here or anywhere else in the remote's acts).
 //
 // Threads: one handle per thread (forAnotherThread); what was learnt is shared by all of them.
 
@@ -71,6 +90,10 @@ public:
     std::string lockKey() override;
     FolderAncestry ancestry() override;
     bool isFileSystemTop() override { return false; }
+
+    std::vector<std::string> recoverInterruptedWork(Disposal* disposal) override;
+    void closeJournal() override;
+    std::vector<std::string> pruneOwnVersions(int keepDays, std::time_t now) override;
 
     FolderRead readFolder(const std::string& folder, const FolderReadOptions& options) override;
     EntryFacts entryAt(const std::string& path) override;
@@ -111,9 +134,18 @@ private:
     RcResult sendToTemporary(Location& sourceSide, const std::string& source, const FileStamp* plannedSource,
                              const RemotePath& temporary, const std::string& group, CopyObserver& observer,
                              uint64_t& bytes);
-    RcResult keepOldVersion(const RemotePath& at, const RemoteExpectation& expected, Disposal& disposal,
-                            const std::string& group, RemotePath& keptAt);
+    // `versionOf`: the path whose version the file at `at` is (`at` itself, but for an aside name).
+    RcResult keepOldVersion(const RemotePath& at, const RemotePath& versionOf,
+                            const RemoteExpectation& expected, Disposal& disposal, const std::string& group,
+                            RemotePath& keptAt);
+    // The run's journal mark is made before the first temporary name; `temporary` is then one of the
+    // run's until settled() (closeJournal removes the mark only when none is left).
+    RcResult recordTemporary(const RemotePath& temporary);
+    void settled(const RemotePath& temporary);
+    std::string settleLeftover(const RemoteEntry& entry, const std::string& relative, Disposal* disposal,
+                               const std::string& group, bool& settledIt);
     RcResult trashRefusal();
+    void claimVersionsFolder(const std::string& group);
     bool tryFolderMove(std::size_t index);
     std::string folderTextOf(const std::string& path) const;
 

@@ -363,6 +363,34 @@ TEST(KeptFiles, VersionsOlderThanTheDaysKeptArePruned) {
     }
 }
 
+// Where a move keeps no time of its own (a remote), a version's age is read from its name: every name
+// the keeper gives reads back as the run's start, whatever the name's length and the attempt.
+TEST(KeptFiles, AVersionsNameReadsBackTheTimeOfItsRun) {
+    std::tm midnight{};
+    midnight.tm_year = 2026 - 1900;
+    midnight.tm_mon = 0;
+    midnight.tm_mday = 5;
+    midnight.tm_isdst = -1;
+    const std::time_t times[] = {std::mktime(&midnight), std::mktime(&midnight) + 13 * 3600 + 5 * 60 + 9,
+                                 std::time_t(1700000000)};
+    const std::string names[] = {"report.txt", "archive.tar.gz", "ab",          "a.b",
+                                 "x",          "no extension",   "12_09_26.txt"};
+    for (const std::time_t when : times)
+        for (const std::string& name : names)
+            for (const int attempt : {0, 1, 11}) {
+                RemovedFileKeeper keeper(keeping(RemovedFiles::Versions), {}, when);
+                const std::string version = keeper.versionName(name, attempt);
+                SCOPED_TRACE(version);
+                std::time_t read = 0;
+                ASSERT_TRUE(versionTimeInName(version, read));
+                EXPECT_EQ(read, when);
+            }
+    for (const char* plain : {"report.txt", "a (2).txt", "", "99_99_99 99_99_99.txt"}) {
+        std::time_t read = 0;
+        EXPECT_FALSE(versionTimeInName(plain, read)) << plain;
+    }
+}
+
 // Only a folder that Paritas took as a versions folder (empty then, marked since) is ever pruned: a
 // chosen folder of one's own files keeps them however old they are.
 TEST(KeptFiles, PruningTouchesOnlyAFolderTakenForVersions) {

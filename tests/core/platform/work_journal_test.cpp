@@ -54,6 +54,33 @@ TEST(WorkJournal, NamesAreRecognisedExactly) {
     EXPECT_FALSE(isJournalName(".paritas-journal-"));
 }
 
+// An old version's hidden name carries the name it belongs to, as long as a name may be.
+TEST(WorkJournal, AsideNamesCarryTheirOwnNameUpToTheLongestName) {
+    const struct {
+        std::string original;
+        bool carried;
+    } cases[] = {{"report.txt", true},
+                 {"with space and .dots.", true},
+                 {std::string(223, 'x'), true}, // 32 bytes of prefix and mark: 255 in all
+                 {std::string(224, 'x'), false},
+                 {"", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.original.size());
+        const std::string name = asideName(c.original);
+        EXPECT_EQ(!name.empty(), c.carried);
+        if (!c.carried)
+            continue;
+        EXPECT_LE(name.size(), 255u);
+        std::string original;
+        EXPECT_TRUE(isAsideName(name, &original));
+        EXPECT_EQ(original, c.original);
+        EXPECT_FALSE(isTemporaryName(name));
+    }
+    for (const char* other : {".paritas-0123456789abcdef.tmp", ".paritas-0123456789ABCDEF.aside.a",
+                              ".paritas-0123456789abcdef.aside.", ".paritas-versions", "a.aside.b"})
+        EXPECT_FALSE(isAsideName(other)) << other;
+}
+
 // Each kind of leftover as a killed run leaves it, settled as the journal says.
 TEST(WorkJournal, TheNextRunSettlesEveryLeftoverAsItsLineSays) {
     const std::vector<Leftover> cases = {

@@ -295,6 +295,12 @@ TEST_P(RemoteRuns, AServerKilledHalfWayFailsTheRestQuicklyAndTheNextRunConverges
     RunOutcome rerun = runOnce(PlanKind::Backup, a, b);
     EXPECT_EQ(rerun.counts.bad, 0) << rerun.failures();
     EXPECT_EQ(bNow(), aNow());
+    // The cut run's leftovers (copies, old files aside, its mark) were settled by the rerun.
+    std::vector<std::string> hidden;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(work.path("served/B")))
+        if (entry.path().filename().string().rfind(kCopyTempPrefix, 0) == 0)
+            hidden.push_back(entry.path().string());
+    EXPECT_TRUE(hidden.empty()) << ::testing::PrintToString(hidden);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RemoteRuns,
