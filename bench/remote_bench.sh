@@ -20,8 +20,9 @@
 #      and Paritas's peak memory (VmHWM of paritas-cli alone; its rclone child keeps its own) against
 #      paritas-cli scan of the same tree on the local disk.  goal: <= 0.5 x, memory <= 1.2 x
 #
-# Rows 1-3 run ROUNDS times (default 1: a first backup takes minutes) into fresh folders, the order of
-# the two tools alternating; row 4 runs RUNS times (default 3). Medians and ratios on the last lines.
+# Rows 1-3 run ROUNDS times (default 1: a first backup takes minutes; 0 leaves them out) into fresh
+# folders, the order of the two tools alternating; row 4 runs RUNS times (default 3). Medians and
+# ratios on the last lines.
 #
 #   bench/remote_bench.sh [BUILD_DIR] [ROOT]     BUILD_DIR: a Release build (default build/release);
 #                                                ROOT: work folder (default /tmp/paritas-remote-bench)
@@ -227,7 +228,7 @@ for run in $(seq "$runs"); do
         "paritas peak memory remote ${remote_memory[-1]} kB, local ${local_memory[-1]} kB"
 done
 
-awk -v pf="$(m "${p_first[@]}")" -v rf="$(m "${r_first[@]}")" -v fr="$(m "${first_ratio[@]}")" \
+(( rounds > 0 )) && awk -v pf="$(m "${p_first[@]}")" -v rf="$(m "${r_first[@]}")" -v fr="$(m "${first_ratio[@]}")" \
     -v pn="$(m "${p_noop[@]}")" -v rn="$(m "${r_noop[@]}")" -v nr="$(m "${noop_ratio[@]}")" \
     -v pr="$(m "${p_rename[@]}")" -v rr="$(m "${r_rename[@]}")" -v rnr="$(m "${rename_ratio[@]}")" \
     -v ps="$(m "${p_sent[@]}")" -v rs="$(m "${r_sent[@]}")" 'BEGIN {
