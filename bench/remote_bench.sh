@@ -121,14 +121,14 @@ EOF
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 m() { printf '%s\n' "$@" | median; }
-# Runs a command, its output to $root/out.log; prints its wall time in seconds. A failure ends the
+# Runs a command, its output to $root/out.log (its log to err.log); prints its wall time in seconds. A failure ends the
 # benchmark with the command's last lines: a figure of a failed run would mean nothing.
 timed() {
     local start end
     start=$(date +%s.%N)
-    if ! "$@" >"$root/out.log" 2>&1; then
+    if ! "$@" >"$root/out.log" 2>"$root/err.log"; then
         echo "failed: $*" >&2
-        tail -5 "$root/out.log" >&2
+        tail -5 "$root/out.log" "$root/err.log" >&2
         exit 1
     fi
     end=$(date +%s.%N)
