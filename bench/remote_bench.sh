@@ -210,7 +210,7 @@ recursive_list() {
     awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", e - s }'
 }
 remote_tree="bigtree:$(basename "$big_tree")"
-local_lines=$("$cli" scan "$big_tree" | wc -l)
+local_lines=$("$cli" scan "$big_tree" 2>/dev/null | wc -l)
 p_list=() r_list=() list_ratio=() remote_memory=() local_memory=()
 for run in $(seq "$runs"); do
     if (( run % 2 )); then
