@@ -39,14 +39,12 @@ int countLinesStarting(const std::vector<std::string>& lines, const std::string&
     return count;
 }
 
-class RemoteRuns : public ::testing::TestWithParam<Backend> {
+class RemoteRuns : public OnBackend {
 protected:
     void SetUp() override {
-        if (const std::string why = configureTestSessions(work.root()); !why.empty())
-            GTEST_SKIP() << why;
-        place = std::make_unique<BackendPlace>(GetParam(), work, "served");
-        if (!place->skipReason().empty())
-            GTEST_SKIP() << place->skipReason();
+        OnBackend::SetUp();
+        if (IsSkipped())
+            return;
         // The test holds the session, so that :memory: keeps its files from one run to the next.
         RcResult failure;
         session = RemoteSession::acquire(failure);
@@ -77,16 +75,11 @@ protected:
         return reply;
     }
 
-    TempTree work;
     TempTree source;
-    std::unique_ptr<BackendPlace> place;
     std::shared_ptr<RemoteSession> session;
     std::string a, b;
 };
 
-std::string paramName(const ::testing::TestParamInfo<Backend>& info) {
-    return backendName(info.param);
-}
 
 TEST_P(RemoteRuns, BackupFirstRunUpdateRenamedFolderAndDeletionsConverge) {
     source.write("top/\nother/o1 = one\nother/o2 = two\nroot.txt = root\nbig.bin size=5000000\n");
@@ -306,6 +299,6 @@ TEST_P(RemoteRuns, AServerKilledHalfWayFailsTheRestQuicklyAndTheNextRunConverges
 INSTANTIATE_TEST_SUITE_P(Backends, RemoteRuns,
                          ::testing::Values(Backend::Memory, Backend::Local, Backend::RcloneSftp,
                                            Backend::RcloneWebDav, Backend::OpenSsh),
-                         paramName);
+                         backendParamName);
 
 } // namespace

@@ -52,23 +52,7 @@ bool hasLine(const std::vector<std::string>& lines, const std::string& start) {
                        [&](const std::string& line) { return line.rfind(start, 0) == 0; });
 }
 
-class RemoteRecovery : public ::testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override {
-        if (const std::string why = configureTestSessions(work.root()); !why.empty())
-            GTEST_SKIP() << why;
-        place = std::make_unique<BackendPlace>(GetParam(), work, "served");
-        if (!place->skipReason().empty())
-            GTEST_SKIP() << place->skipReason();
-    }
-
-    TempTree work;
-    std::unique_ptr<BackendPlace> place;
-};
-
-std::string paramName(const ::testing::TestParamInfo<Backend>& info) {
-    return backendName(info.param);
-}
+class RemoteRecovery : public OnBackend {};
 
 constexpr const char* kAsideFree = ".paritas-00000000000000a1.aside.a.txt";
 constexpr const char* kAsideTaken = ".paritas-00000000000000b1.aside.b.txt";
@@ -175,6 +159,6 @@ TEST_P(RemoteRecovery, HiddenNamesWithoutARunsMarkAreLeftAndToldOf) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RemoteRecovery, ::testing::Values(Backend::Local, Backend::RcloneSftp),
-                         paramName);
+                         backendParamName);
 
 } // namespace

@@ -230,4 +230,16 @@ std::string remoteSizes(RemoteLocation& location) {
     return text.str();
 }
 
+void OnBackend::SetUp() {
+    if (const std::string why = configureTestSessions(work.root()); !why.empty())
+        GTEST_SKIP() << why;
+    place = std::make_unique<BackendPlace>(GetParam(), work, "served");
+    if (!place->skipReason().empty())
+        GTEST_SKIP() << place->skipReason();
+}
+
+std::string backendParamName(const ::testing::TestParamInfo<Backend>& info) {
+    return backendName(info.param);
+}
+
 } // namespace paritas::test

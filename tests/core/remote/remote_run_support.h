@@ -10,6 +10,8 @@
 #include "remote_servers.h"
 #include "support/temp_tree.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -94,5 +96,17 @@ std::string contentLines(const std::string& folder);
 // The same for a location read through rclone (names and sizes only: "path size").
 std::string remoteSizes(RemoteLocation& location);
 std::string localSizes(const std::string& folder);
+
+// A test on each backend: its own work folder and a place there ("served"), skipped with the reason
+// where rclone or the backend cannot be had. Suites add their own fields and set up after this.
+class OnBackend : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override;
+    TempTree work;
+    std::unique_ptr<BackendPlace> place;
+};
+
+// The backend's name as a test's name ends ("Backends/Suite.Test/RcloneSftp").
+std::string backendParamName(const ::testing::TestParamInfo<Backend>& info);
 
 } // namespace paritas::test

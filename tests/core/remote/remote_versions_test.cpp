@@ -18,23 +18,7 @@ namespace {
 
 constexpr std::time_t kDay = 24 * 60 * 60;
 
-class RemoteVersions : public ::testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override {
-        if (const std::string why = configureTestSessions(work.root()); !why.empty())
-            GTEST_SKIP() << why;
-        place = std::make_unique<BackendPlace>(GetParam(), work, "served");
-        if (!place->skipReason().empty())
-            GTEST_SKIP() << place->skipReason();
-    }
-
-    TempTree work;
-    std::unique_ptr<BackendPlace> place;
-};
-
-std::string paramName(const ::testing::TestParamInfo<Backend>& info) {
-    return backendName(info.param);
-}
+class RemoteVersions : public OnBackend {};
 
 // The name the run of `when` gives a version of `name`.
 std::string versionOf(const std::string& name, std::time_t when) {
@@ -100,6 +84,6 @@ TEST_P(RemoteVersions, OlderVersionsGoFromTheFolderParitasMadeAndAnUnmarkedFolde
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RemoteVersions, ::testing::Values(Backend::Local, Backend::RcloneSftp),
-                         paramName);
+                         backendParamName);
 
 } // namespace
