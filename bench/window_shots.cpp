@@ -106,6 +106,7 @@ void alterFiles(const QString& folder, int count) {
         const qint64 size = file.size();
         file.seek(0);
         file.write(QByteArray(int(size), 'X'));
+        file.flush(); // the bytes go before the time is put back, or their write moves it again
         file.setFileTime(modified, QFileDevice::FileModificationTime);
     }
 }
