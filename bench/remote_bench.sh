@@ -20,6 +20,11 @@
 #      and Paritas's peak memory (VmHWM of paritas-cli alone; its rclone child keeps its own) against
 #      paritas-cli scan of the same tree on the local disk.  goal: <= 0.5 x, memory <= 1.2 x
 #
+# LATENCY_MS=20 puts a relay (bench/latency_proxy.py) with that round trip between both tools and the
+# servers, as a NAS or server across a network is reached. Row 1 is then left out (it would take an
+# hour at that latency): both backups are made on the server's disk before the servers start, and
+# rows 2-4 run through the relay.
+#
 # Rows 1-3 run ROUNDS times (default 1: a first backup takes minutes; 0 leaves them out) into fresh
 # folders, the order of the two tools alternating; row 4 runs RUNS times (default 3). Medians and
 # ratios on the last lines.
@@ -31,6 +36,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 root=${2:-/tmp/paritas-remote-bench}
 rounds=${ROUNDS:-1}
+latency=${LATENCY_MS:-0}
+(( latency > 0 && rounds > 1 )) && rounds=1
 runs=${RUNS:-3}
 cli="$build/src/cli/paritas-cli"
 scanner="$build/bench/scan_bench"
@@ -69,6 +76,10 @@ fi
 [[ -d "$source_tree/t03-renamed" ]] && mv "$source_tree/t03-renamed" "$source_tree/t03"
 rm -rf "$served"
 mkdir -p "$served"
+if (( latency > 0 && rounds > 0 )); then
+    cp -a "$source_tree" "$served/p1"
+    cp -a "$source_tree" "$served/r1"
+fi
 
 user=bench
 password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
@@ -101,6 +112,27 @@ serve "$served" "$root/serve.log"
 serve "$(dirname "$big_tree")" "$root/serve-big.log"
 port=$(port_of "$root/serve.log")
 big_port=$(port_of "$root/serve-big.log")
+# With a round trip to add, each server is reached through a relay of its own.
+relay() {
+    python3 bench/latency_proxy.py "$1" "$latency" >"$2" 2>&1 &
+    pids+=($!)
+}
+relayed_port() {
+    for _ in $(seq 100); do
+        local at
+        at=$(sed -n 's/^relaying on \([0-9]*\)$/\1/p' "$1")
+        [[ -n "$at" ]] && { echo "$at"; return; }
+        sleep 0.05
+    done
+    echo "the relay did not start: $(cat "$1")" >&2
+    exit 1
+}
+if (( latency > 0 )); then
+    relay "$port" "$root/relay.log"
+    relay "$big_port" "$root/relay-big.log"
+    port=$(relayed_port "$root/relay.log")
+    big_port=$(relayed_port "$root/relay-big.log")
+fi
 export RCLONE_CONFIG="$root/rclone.conf"
 obscured=$(rclone obscure "$password")
 cat >"$RCLONE_CONFIG" <<EOF
@@ -139,17 +171,22 @@ paritas_backup() { timed "$cli" sync backup --quiet --max-delete none "$source_t
 sent_again() { find "$1" -type f -printf '%i\n' | sort | comm -13 "$2" - | wc -l; }
 same_tree() { diff -r -q "$source_tree" "$1" >/dev/null; }
 
-echo "machine: $(nproc) cores; rclone $(rclone version | head -1 | awk '{print $2}'); A: $(find "$source_tree" -type f | wc -l) files"
+echo "machine: $(nproc) cores; rclone $(rclone version | head -1 | awk '{print $2}'); A: $(find "$source_tree" -type f | wc -l) files; round trip to the servers: ${latency} ms added"
 p_first=() r_first=() first_ratio=() p_noop=() r_noop=() noop_ratio=() p_rename=() r_rename=() rename_ratio=()
 p_sent=() r_sent=()
 find "$source_tree" -type f -print0 | xargs -0 cat >/dev/null # the source in the page cache
 for round in $(seq "$rounds"); do
     p="p$round" r="r$round"
-    if (( round % 2 )); then
+    if (( latency > 0 )); then
+        pf=0 rf=1 # made on the server's disk
+    elif (( round % 2 )); then
         pf=$(paritas_backup "$p"); rf=$(timed rclone copy --transfers 4 "$source_tree" "bench:$r")
-        pn=$(paritas_backup "$p"); rn=$(timed rclone sync "$source_tree" "bench:$r")
     else
         rf=$(timed rclone copy --transfers 4 "$source_tree" "bench:$r"); pf=$(paritas_backup "$p")
+    fi
+    if (( round % 2 )); then
+        pn=$(paritas_backup "$p"); rn=$(timed rclone sync "$source_tree" "bench:$r")
+    else
         rn=$(timed rclone sync "$source_tree" "bench:$r"); pn=$(paritas_backup "$p")
     fi
     same_tree "$served/$p" || { echo "Paritas's first backup differs from A" >&2; exit 1; }
@@ -232,7 +269,7 @@ done
     -v pn="$(m "${p_noop[@]}")" -v rn="$(m "${r_noop[@]}")" -v nr="$(m "${noop_ratio[@]}")" \
     -v pr="$(m "${p_rename[@]}")" -v rr="$(m "${r_rename[@]}")" -v rnr="$(m "${rename_ratio[@]}")" \
     -v ps="$(m "${p_sent[@]}")" -v rs="$(m "${r_sent[@]}")" 'BEGIN {
-    printf "first backup of 40000 files: paritas %.2f s, rclone copy --transfers 4 %.2f s: %.2fx (goal <= 1.0)\n", pf, rf, fr
+    if (pf > 0) printf "first backup of 40000 files: paritas %.2f s, rclone copy --transfers 4 %.2f s: %.2fx (goal <= 1.0)\n", pf, rf, fr
     printf "no-op backup: paritas %.2f s, rclone sync %.2f s: %.2fx (goal <= 1.0)\n", pn, rn, nr
     printf "after renaming a folder of 4000 files: paritas %.2f s (%d sent again), rclone sync --track-renames modtime,leaf %.2f s (%d sent again): %.3fx (goal <= 0.2, 0 sent)\n", pr, ps, rr, rs, rnr }'
 awk -v pl="$(m "${p_list[@]}")" -v rl="$(m "${r_list[@]}")" -v lr="$(m "${list_ratio[@]}")" \
