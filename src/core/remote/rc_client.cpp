@@ -94,6 +94,12 @@ std::size_t RcClient::callsUnderWay() const {
     return underWay_;
 }
 
+uint64_t RcClient::callsOf(std::string_view method) const {
+    std::lock_guard lock(mutex_);
+    const auto found = callsByMethod_.find(std::string(method));
+    return found == callsByMethod_.end() ? 0 : found->second;
+}
+
 uint64_t RcClient::callsMade() const {
     std::lock_guard lock(mutex_);
     return callsMade_;
@@ -128,6 +134,7 @@ RcResult RcClient::call(std::string_view method, nlohmann::json input, nlohmann:
     const std::vector<std::string> remotes = remotesOf(input);
     {
         std::lock_guard lock(mutex_);
+        ++callsByMethod_[std::string(method)];
         for (const std::string& key : remotes) {
             const auto lost = lostConnections_.find(key);
             if (lost != lostConnections_.end())

@@ -85,6 +85,9 @@ public:
     std::size_t callsUnderWay() const;
     // The calls that reached the daemon since the client was made (what a run costs in round trips).
     uint64_t callsMade() const;
+    // The calls of one method asked for since the client was made (those a lost connection answered
+    // at once included).
+    uint64_t callsOf(std::string_view method) const;
     // The most calls that were under way at once since the client was made.
     std::size_t mostCallsUnderWay() const;
     const RcClientOptions& options() const { return options_; }
@@ -103,6 +106,7 @@ private:
     std::size_t underWay_ = 0;
     std::size_t mostUnderWay_ = 0;
     uint64_t callsMade_ = 0;
+    std::map<std::string, uint64_t> callsByMethod_; // under mutex_
     std::vector<void*> idleHandles_;
     std::map<std::string, RcResult> lostConnections_; // by remote (remoteKey of rc_client.cpp)
 };

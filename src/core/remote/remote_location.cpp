@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -322,6 +323,7 @@ struct RemoteLocation::Shared {
     std::vector<int> folderMoveState;
     std::unordered_map<std::string, FsResult> carried; // source + "\n" + destination
     std::unordered_set<std::string> takenAway;
+    std::unordered_set<std::string> arrived; // folders a folder move of this run brought to their place
 
     std::mutex versionsMutex;
     bool versionsClaimed = false; // under versionsMutex
@@ -667,6 +669,24 @@ FsResult RemoteLocation::makeFolder(const std::string& path) {
     RemotePath at;
     if (!remotePathOf(path, at))
         return FsResult{kOutsideLocations, {}};
+    const std::string folder = folderTextOf(path);
+    std::optional<std::size_t> moveHere;
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->arrived.count(folder)) {
+            shared_->madeFolders.insert(folder);
+            return {};
+        }
+        const std::vector<FolderMove>& moves = shared_->folderMoves.moves();
+        for (std::size_t k = 0; k < moves.size() && !moveHere; ++k)
+            if (moves[k].to == folder && shared_->folderMoveState[k] == 0)
+                moveHere = k;
+    }
+    if (moveHere && tryFolderMove(*moveHere, true)) {
+        std::lock_guard lock(shared_->mutex);
+        shared_->madeFolders.insert(folder);
+        return {};
+    }
     const RcResult made = remote::makeFolder(session().client(), at, session().lineGroup());
     if (made) {
         std::lock_guard lock(shared_->mutex);
@@ -724,7 +744,7 @@ FsResult RemoteLocation::moveIfUnchanged(const std::string& source, const FileSt
             state = shared_->folderMoveState[index];
         }
         if (state == 0)
-            tryFolderMove(index);
+            tryFolderMove(index, false);
         std::lock_guard lock(shared_->mutex);
         if (const auto done = shared_->carried.find(key); done != shared_->carried.end()) {
             FsResult outcome = done->second;
@@ -1159,16 +1179,17 @@ void RemoteLocation::forgetFolders() {
 // check and the move is the few round trips of taking away the empty new folder and rclone's own
 // stat of it: a file added to the old folder meanwhile moves along (nothing is lost), a member changed
 // meanwhile moves as it is and its line fails by the listing afterwards.
-bool RemoteLocation::tryFolderMove(std::size_t index) {
+bool RemoteLocation::tryFolderMove(std::size_t index, bool atMaking) {
     FolderMove move;
     std::vector<ActionAhead> members;
     {
         std::lock_guard lock(shared_->mutex);
         move = shared_->folderMoves.moves()[index];
         shared_->folderMoveState[index] = 2;
-        for (const std::string& made : move.made)
-            if (!shared_->madeFolders.count(made))
-                return false; // a folder of the new place was not made by this run
+        if (!atMaking)
+            for (const std::string& made : move.made)
+                if (!shared_->madeFolders.count(made))
+                    return false; // a folder of the new place was not made by this run
         for (const std::size_t k : move.members)
             members.push_back(shared_->folderMoves.lines()[k]);
     }
@@ -1211,6 +1232,8 @@ bool RemoteLocation::tryFolderMove(std::size_t index) {
     RemoteStat there;
     if (!remote::stat(client, to, there, group) || there.kind == RemoteKind::File)
         return false;
+    if (atMaking && there.kind != RemoteKind::Absent)
+        return false; // made by someone else since the scan: not the run's to take away
     std::vector<std::string> emptied;
     auto remake = [&] {
         for (auto made = emptied.rbegin(); made != emptied.rend(); ++made) {
@@ -1278,6 +1301,8 @@ bool RemoteLocation::tryFolderMove(std::size_t index) {
     if (moved) {
         shared_->folderMoveState[index] = 1;
         shared_->takenAway.insert(oldFolders.begin(), oldFolders.end());
+        for (const std::string& old : oldFolders)
+            shared_->arrived.insert(move.to + old.substr(move.from.size()));
     }
     return moved.ok();
 }

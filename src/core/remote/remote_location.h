@@ -44,12 +44,15 @@
 // a cancel stops them (job/stop); what they wrote stays under its temporary name and is removed.
 //
 // A renamed folder: when the run ahead (actionsAhead) moves every file of a folder into a folder the
-// run makes, and the remote moves folders server-side (fsinfo DirMove), the first of those moves
-// checks the whole folder (one recursive listing: exactly the planned files, as planned, and only
-// folders the run makes beneath the new place), takes away the empty folders the run made at the new
-// place, and moves the folder in one sync/move; one more listing then decides each line's own
-// outcome, which its move returns (folder_moves.h says which lines qualify). Otherwise, and for the
-// files such a move did not carry, each file moves by itself.
+// run makes, and the remote moves folders server-side (fsinfo DirMove), the folder is moved in one
+// sync/move after one recursive listing checks it (exactly the planned files, as planned, and only
+// folders the run makes beneath the new place); one more listing then decides each line's own
+// outcome, which its move returns (folder_moves.h says which lines qualify). The move is made when
+// the line that makes the new place comes, while nothing stands there: that line and those that make
+// the folders the move brought along then cost no call. Where the new place was made first (by a
+// line the move could not be tried at), the first move line tries it, taking away the empty folders
+// the run made there first. Otherwise, and for the files such a move did not carry, each file moves
+// by itself.
 //
 // A killed run. Before a run makes its first temporary name on the remote it leaves an empty
 // ".paritas-journal-<16 hex>" at the top of the location (a local run's journal is never empty), and
@@ -146,7 +149,8 @@ private:
                                const std::string& group, bool& settledIt);
     RcResult trashRefusal();
     void claimVersionsFolder(const std::string& group);
-    bool tryFolderMove(std::size_t index);
+    // `atMaking`: the new place is still to be made, and must be absent.
+    bool tryFolderMove(std::size_t index, bool atMaking);
     std::string folderTextOf(const std::string& path) const;
 
     std::shared_ptr<Shared> shared_;

@@ -115,8 +115,10 @@ TEST_P(RemoteRuns, BackupFirstRunUpdateRenamedFolderAndDeletionsConverge) {
     ASSERT_TRUE(session->client().call("core/stats-reset", nlohmann::json::object(), reset));
     const auto uploadsBefore = session->uploads();
     const uint64_t callsBefore = session->client().callsMade();
+    const uint64_t foldersMadeBefore = session->client().callsOf("operations/mkdir");
     RunOutcome renamed = runOnce(PlanKind::Backup, a, b, settings);
     const uint64_t callsOfRename = session->client().callsMade() - callsBefore;
+    const uint64_t foldersMadeByRename = session->client().callsOf("operations/mkdir") - foldersMadeBefore;
     EXPECT_EQ(renamed.counts.bad, 0) << renamed.failures();
     EXPECT_EQ(countLinesStarting(renamed.lines, "Success Move-Rename to "), 41);
     EXPECT_EQ(session->uploads().files, uploadsBefore.files);
@@ -131,6 +133,9 @@ TEST_P(RemoteRuns, BackupFirstRunUpdateRenamedFolderAndDeletionsConverge) {
         // Neither the plan nor the move asks the remote about each file of the renamed folder: the
         // listings already showed that the new folder is not there.
         EXPECT_LT(callsOfRename, 41u);
+        // The folder takes its new name when the line that makes it comes: no folder is made there
+        // only to be taken away again for the move.
+        EXPECT_EQ(foldersMadeByRename, 0u);
     }
 
     // Deletions: the removed file is kept in the versions folder, and the next run has nothing to do.
