@@ -107,8 +107,10 @@ TEST_F(CliScan, AMissingLocationIsReportedAndListsNothing) {
 }
 
 TEST(CliCrc, PrintsTheGridAndTheCountAndFailsOnABadMatch) {
-    TempTree tree("A/diff.txt = aaaa\nA/only.txt = xyz\nA/same.txt = abc\n"
-                  "B/diff.txt = bbbb\nB/sub/same.txt = abc\nB/other.txt = q\n");
+    // Fixed times: files written a moment apart could fall into two two-second steps and not pair.
+    TempTree tree("A/diff.txt = aaaa @2024-05-01 10:00:00\nA/only.txt = xyz @2024-05-01 10:00:00\n"
+                  "A/same.txt = abc @2024-05-01 10:00:00\nB/diff.txt = bbbb @2024-05-01 10:00:00\n"
+                  "B/sub/same.txt = abc @2024-05-01 10:00:00\nB/other.txt = q @2024-05-01 10:00:00\n");
     const std::string abc = "5A963463"; // the display text of "abc" (CRC-32 352441C2)
     const CliResult r = runCli({"crc", tree.path("A"), tree.path("B/")});
     EXPECT_EQ(r.status, 1);
@@ -128,6 +130,7 @@ TEST(CliCrc, PrintsTheGridAndTheCountAndFailsOnABadMatch) {
 
     // Without subfolders B/sub/same.txt is not seen; with the mended copy nothing is bad.
     tree.file("B/diff.txt", "aaaa");
+    tree.setModifiedTime("B/diff.txt", utcTime(2024, 5, 1, 10));
     const CliResult flat = runCli({"crc", "--no-subfolders", tree.path("A"), tree.path("B")});
     EXPECT_EQ(flat.status, 0);
     const Lines flatLines = flat.outLines();
