@@ -97,17 +97,19 @@ serve() {
         >"$2" 2>&1 &
     pids+=($!)
 }
-# The port a server started by serve() listens on, once it says so.
-port_of() {
+# The port a program started in the background says in LOG that it listens on (the sed expression
+# EXPR prints it), once it says so.
+printed_port() {
     for _ in $(seq 100); do
         local port
-        port=$(sed -n 's/.*SFTP server listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$1")
+        port=$(sed -n "$2" "$1")
         [[ -n "$port" ]] && { echo "$port"; return; }
         sleep 0.05
     done
-    echo "rclone serve sftp did not start: $(cat "$1")" >&2
+    echo "$3 did not start: $(cat "$1")" >&2
     exit 1
 }
+port_of() { printed_port "$1" 's/.*SFTP server listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "rclone serve sftp"; }
 serve "$served" "$root/serve.log"
 serve "$(dirname "$big_tree")" "$root/serve-big.log"
 port=$(port_of "$root/serve.log")
@@ -117,16 +119,7 @@ relay() {
     python3 bench/latency_proxy.py "$1" "$latency" >"$2" 2>&1 &
     pids+=($!)
 }
-relayed_port() {
-    for _ in $(seq 100); do
-        local at
-        at=$(sed -n 's/^relaying on \([0-9]*\)$/\1/p' "$1")
-        [[ -n "$at" ]] && { echo "$at"; return; }
-        sleep 0.05
-    done
-    echo "the relay did not start: $(cat "$1")" >&2
-    exit 1
-}
+relayed_port() { printed_port "$1" 's/^relaying on \([0-9]*\)$/\1/p' "the relay"; }
 if (( latency > 0 )); then
     relay "$port" "$root/relay.log"
     relay "$big_port" "$root/relay-big.log"
