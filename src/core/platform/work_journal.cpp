@@ -115,10 +115,11 @@ int writeAll(int fd, std::string_view bytes) {
     return 0;
 }
 
-std::string journalFileName() {
+// 16 hex digits of a number no other name of this machine's runs has.
+std::string uniqueDigits() {
     char digits[17];
     std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(uniqueNumber()));
-    return std::string(kJournalPrefix) + digits;
+    return digits;
 }
 
 struct Record {
@@ -296,12 +297,14 @@ constexpr std::string_view kAsideMark = ".aside.";
 constexpr std::size_t kLongestName = 255;
 } // namespace
 
+std::string journalFileName() {
+    return std::string(kJournalPrefix) + uniqueDigits();
+}
+
 std::string asideName(std::string_view original) {
     if (original.empty() || kTemporaryPrefix.size() + 16 + kAsideMark.size() + original.size() > kLongestName)
         return {};
-    char digits[17];
-    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(uniqueNumber()));
-    return std::string(kTemporaryPrefix) + digits + std::string(kAsideMark) + std::string(original);
+    return std::string(kTemporaryPrefix) + uniqueDigits() + std::string(kAsideMark) + std::string(original);
 }
 
 bool isAsideName(std::string_view name, std::string* original) {

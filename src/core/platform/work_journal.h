@@ -63,6 +63,9 @@ bool isTemporaryName(std::string_view name);
 // ".paritas-journal-" + 16 lower-case hex digits.
 bool isJournalName(std::string_view name);
 
+// A fresh name for a run's journal in a location (kJournalPrefix and 16 hex digits).
+std::string journalFileName();
+
 // An old version that stepped aside for its replacement where no journal line can be written (a
 // remote location): the name carries the name it belongs to, ".paritas-" + 16 hex digits + ".aside."
 // + `original`, so that a run killed before the replacement stood is mended from the name alone.

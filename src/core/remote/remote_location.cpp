@@ -207,12 +207,6 @@ RcResult putEmptyFile(RcClient& client, const RemotePath& at, const std::string&
     return copied;
 }
 
-std::string hexText(uint64_t value) {
-    char digits[17];
-    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(value));
-    return digits;
-}
-
 // What a scan's listings showed, for the planners' questions: one 64-bit word per entry (the hash of
 // its path, and whether it is a file, a folder, or a folder whose entries were all listed). A question
 // about a path whose folder was listed is answered from it; any other goes to the remote. Two paths
@@ -450,7 +444,7 @@ int64_t RemoteLocation::timePrecisionNanos() {
 RcResult RemoteLocation::recordTemporary(const RemotePath& temporary) {
     std::lock_guard lock(shared_->journalMutex);
     if (shared_->journal.empty()) {
-        const std::string name = std::string(kJournalPrefix) + hexText(uniqueNumber());
+        const std::string name = journalFileName();
         if (RcResult made = putEmptyFile(session().client(), root().child(name), session().lineGroup());
             !made)
             return made;
