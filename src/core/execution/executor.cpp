@@ -745,9 +745,11 @@ private:
 // Tells every location the lines it is about to carry out, so that it can prepare for them (a remote
 // moves a renamed folder in one step). Only when no move is to be confirmed line by line: a line the
 // user might skip must not be done ahead of its question.
-void announceActionsAhead(const ActionList& actions, Locations& locations, const Settings& settings) {
+void announceActionsAhead(const ActionList& actions, Locations& locations, const Settings& settings,
+                          CopyObserver& watcher) {
     if (promptWanted(ActionKind::MoveRename, settings) || promptWanted(ActionKind::CreateFolder, settings))
         return;
+    const bool copiesAsked = promptWanted(ActionKind::Copy, settings);
     std::unordered_map<Location*, std::vector<ActionAhead>> ahead;
     for (const PlanItem& item : actions) {
         ActionAhead line;
@@ -777,6 +779,7 @@ void announceActionsAhead(const ActionList& actions, Locations& locations, const
         line.destination = item.destination;
         line.stampKnown = item.facts.sourceKnown;
         line.stamp = item.facts.source;
+        line.askedFirst = line.kind == ActionAhead::Kind::Copy && copiesAsked;
         Location* at = locations.holding(item.path);
         Location* to = item.destination.empty() ? nullptr : locations.holding(item.destination);
         if (at)
@@ -787,7 +790,7 @@ void announceActionsAhead(const ActionList& actions, Locations& locations, const
     for (std::size_t i = 0; i < locations.size(); ++i) {
         const auto lines = ahead.find(&locations[i]);
         if (lines != ahead.end())
-            locations[i].actionsAhead(lines->second);
+            locations[i].actionsAhead(lines->second, watcher);
     }
 }
 
@@ -876,7 +879,8 @@ ExecutionCounts PerformActions(ActionList actions, Locations& locations, const s
         metadata.report(host);
     }
     Run run(flags, host, actions, locations, host.copyWorkers(), keeper.get(), settings.verifyCopies, metadata);
-    announceActionsAhead(actions, locations, settings);
+    KeepAliveObserver watcher(host, flags);
+    announceActionsAhead(actions, locations, settings, watcher);
     for (std::size_t index = 0; index < actions.size(); ++index) {
         host.beforeLine();
         if (run.dispatch(index)) {

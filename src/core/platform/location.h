@@ -65,6 +65,7 @@ struct ActionAhead {
     std::string destination; // Move and Copy
     bool stampKnown = false;
     FileStamp stamp;         // the file of `path` as planned (Move, Copy, Delete)
+    bool askedFirst = false; // the user is asked before the line runs: nothing of it is done ahead
 };
 
 // How one folder is read for a walk.
@@ -199,9 +200,11 @@ public:
     // ---- the run ahead ----
     // The action lines of a run on these locations, in list order, told once before the first line
     // runs (and only when no line is to be confirmed one by one). A location may prepare for them: a
-    // remote moves a renamed folder in one step when the lines move every file of it. Every line is
-    // still carried out by its own call, which reports its own outcome.
-    virtual void actionsAhead(const std::vector<ActionAhead>& /*lines*/) {}
+    // remote moves a renamed folder in one step when the lines move every file of it, and fills a new
+    // folder with all its files in one go. Every line is still carried out by its own call, which
+    // reports its own outcome. `watcher` serves work done ahead of a line on the run's own thread (the
+    // windows kept alive, a stop heard); it lives until closeJournal().
+    virtual void actionsAhead(const std::vector<ActionAhead>& /*lines*/, CopyObserver& /*watcher*/) {}
 
     // Folders may have been removed or moved: forget what is kept open.
     virtual void forgetFolders() {}

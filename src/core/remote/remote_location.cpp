@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <optional>
 #include <mutex>
 #include <sys/stat.h>
@@ -86,6 +87,18 @@ FileStamp stampOf(const RemoteEntry& entry) {
 bool samePlannedFile(const RemoteEntry& entry, const FileStamp& planned) {
     return !entry.isFolder && entry.size == planned.size && entry.modifiedTime == planned.modifiedTime &&
            entry.modifiedNanos == planned.modifiedNanos;
+}
+
+// A file that a copy from elsewhere made: its size, and its time as far as the remote keeps times
+// (`precision` in nanoseconds; rclone cuts a time to the step or rounds it).
+bool arrivedAsPlanned(const RemoteEntry& entry, const FileStamp& planned, int64_t precision) {
+    if (entry.isFolder || entry.size != planned.size || precision <= 0)
+        return false;
+    const int64_t seconds = entry.modifiedTime - planned.modifiedTime;
+    if (seconds > 4000000000 || seconds < -4000000000)
+        return false;
+    const int64_t apart = seconds * 1000000000 + (entry.modifiedNanos - planned.modifiedNanos);
+    return (apart < 0 ? -apart : apart) < precision;
 }
 
 FsResult fsResultOf(const RcResult& result) {
@@ -322,6 +335,18 @@ struct RemoteLocation::Shared {
     std::unordered_map<std::string, FsResult> carried; // source + "\n" + destination
     std::unordered_set<std::string> takenAway;
     std::unordered_set<std::string> arrived; // folders a folder move of this run brought to their place
+    // The run ahead's new folders filled in one go: their states (as folder moves'), and the files
+    // that arrived with them, by their lines (source + "\n" + destination), with their sizes.
+    FolderUploadPlan folderUploads;
+    std::vector<int> folderUploadState; // 0 not tried, 1 staged by a wave, 2 done or not possible
+    struct Staged {
+        RemotePath wave;                                   // the wave's hidden folder
+        std::vector<std::pair<std::string, FileStamp>> files; // below the new folder, as planned
+    };
+    std::unordered_map<std::size_t, Staged> staged;
+    std::vector<RemotePath> waves; // the hidden folders of waves, until they are removed
+    std::unordered_map<std::string, int64_t> sent;
+    CopyObserver* watcher = nullptr; // the run's, from actionsAhead to closeJournal
 
     std::mutex versionsMutex;
     bool versionsClaimed = false; // under versionsMutex
@@ -460,6 +485,18 @@ void RemoteLocation::settled(const RemotePath& temporary) {
 }
 
 void RemoteLocation::closeJournal() {
+    std::vector<RemotePath> waves;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->watcher = nullptr;
+        waves.swap(shared_->waves);
+    }
+    // What the waves left: the empty folders above the parts that moved, and parts no line took.
+    for (const RemotePath& wave : waves) {
+        const RcResult gone = remote::removeTree(session().client(), wave, session().lineGroup());
+        if (gone || gone.error == ENOENT)
+            settled(wave);
+    }
     std::lock_guard lock(shared_->journalMutex);
     if (shared_->journal.empty() || !shared_->pending.empty())
         return;
@@ -497,12 +534,29 @@ std::vector<std::string> RemoteLocation::recoverInterruptedWork(Disposal* dispos
     }
     const std::string versions = std::string(kVersionsFolderName) + "/";
     std::size_t kept = 0;
+    std::string purged; // the last hidden folder removed, ending with "/": what was in it went along
     for (const RemoteEntry& entry : below) {
-        if (entry.isFolder || entry.name.compare(0, versions.size(), versions) == 0)
+        if (entry.name.compare(0, versions.size(), versions) == 0 ||
+            (!purged.empty() && entry.name.compare(0, purged.size(), purged) == 0))
             continue;
         const std::size_t slash = entry.name.rfind('/');
         const std::string_view name =
             std::string_view(entry.name).substr(slash == std::string::npos ? 0 : slash + 1);
+        if (entry.isFolder) {
+            // The hidden folder of a new folder's upload: what arrived there is sent again.
+            if (!isTemporaryName(name) || localJournal)
+                continue;
+            const RcResult gone = remote::removeTree(client, RemotePath{root().fs, root().path + entry.name}, group);
+            if (gone || gone.error == ENOENT) {
+                purged = entry.name + "/";
+                lines.push_back("Removed the unfinished upload of an interrupted run: " + text() + entry.name + "/");
+            } else {
+                lines.push_back("A leftover of an interrupted run stays: " + text() + entry.name + "/ (" +
+                                describe(gone) + ")");
+                ++kept;
+            }
+            continue;
+        }
         if (!isTemporaryName(name) && !isAsideName(name))
             continue;
         if (isTemporaryName(name) && localJournal) {
@@ -681,6 +735,20 @@ FsResult RemoteLocation::makeFolder(const std::string& path) {
                 moveHere = k;
     }
     if (moveHere && tryFolderMove(*moveHere, true)) {
+        std::lock_guard lock(shared_->mutex);
+        shared_->madeFolders.insert(folder);
+        return {};
+    }
+    std::optional<std::size_t> uploadHere;
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (const FolderUpload* upload = shared_->folderUploads.at(folder)) {
+            const auto k = static_cast<std::size_t>(upload - shared_->folderUploads.uploads().data());
+            if (shared_->folderUploadState[k] != 2)
+                uploadHere = k;
+        }
+    }
+    if (uploadHere && tryFolderUpload(*uploadHere)) {
         std::lock_guard lock(shared_->mutex);
         shared_->madeFolders.insert(folder);
         return {};
@@ -972,6 +1040,18 @@ CopyResult RemoteLocation::placeCopy(Location& sourceSide, const std::string& so
     RemotePath target;
     if (!remotePathOf(destination, target) || root().path == target.path)
         return copyFailure(RcResult::failure(kOutsideLocations, {}));
+    {
+        // Sent with its new folder in one go (tryFolderUpload), and found there as planned.
+        std::unique_lock lock(shared_->mutex);
+        if (const auto found = shared_->sent.find(source + "\n" + destination); found != shared_->sent.end()) {
+            const auto bytes = static_cast<uint64_t>(found->second);
+            shared_->sent.erase(found);
+            lock.unlock();
+            session().countUpload(bytes);
+            observer.progress(bytes, bytes);
+            return CopyResult{CopyOutcome::Copied, 0, {}, {}};
+        }
+    }
     RcClient& client = session().client();
     const std::string group = session().lineGroup();
 
@@ -1156,17 +1236,27 @@ DuplicateProof RemoteLocation::proveDuplicate(Location& keptSide, const std::str
 
 // ---- the run ahead ----
 
-void RemoteLocation::actionsAhead(const std::vector<ActionAhead>& lines) {
+void RemoteLocation::actionsAhead(const std::vector<ActionAhead>& lines, CopyObserver& watcher) {
     // Only where a folder moves in one step on the server; elsewhere rclone would move it file by file
     // anyway, which the lines do just as well, each checked.
     FolderMovePlan plan;
-    if (info().canMoveFolders)
+    FolderUploadPlan uploads;
+    if (info().canMoveFolders) {
         plan = FolderMovePlan(lines, shared_->text);
+        // A server that folds letter case would keep one file for two names sent together.
+        if (!info().caseInsensitive)
+            uploads = FolderUploadPlan(lines, shared_->text);
+    }
     std::lock_guard lock(shared_->mutex);
     shared_->folderMoveState.assign(plan.moves().size(), 0);
     shared_->folderMoves = std::move(plan);
     shared_->carried.clear();
     shared_->takenAway.clear();
+    shared_->folderUploadState.assign(uploads.uploads().size(), 0);
+    shared_->folderUploads = std::move(uploads);
+    shared_->staged.clear();
+    shared_->sent.clear();
+    shared_->watcher = &watcher;
 }
 
 void RemoteLocation::forgetFolders() {
@@ -1303,6 +1393,319 @@ bool RemoteLocation::tryFolderMove(std::size_t index, bool atMaking) {
             shared_->arrived.insert(move.to + old.substr(move.from.size()));
     }
     return moved.ok();
+}
+
+// New folders filled in one go (folder_uploads.h), a wave of them at a time: the line that makes the
+// first sends the files of as many of the following as one wave holds (kUploadMostMembers,
+// kUploadMostBytes) in one rclone copy, into a hidden folder of the run at the top of the location;
+// each line that makes one of them then moves its part into place. The new folder must be free: the
+// folder move's own stat checks that right before rclone's move (moveFolder), a few round trips before
+// it; a folder someone makes there meanwhile is never merged into (the move fails, and the lines copy
+// their files one by one, each checked).
+bool RemoteLocation::tryFolderUpload(std::size_t index) {
+    int state = 0;
+    {
+        std::lock_guard lock(shared_->mutex);
+        state = shared_->folderUploadState[index];
+    }
+    if (state == 0) {
+        sendWave(index);
+        std::lock_guard lock(shared_->mutex);
+        state = shared_->folderUploadState[index];
+    }
+    if (state != 1)
+        return false;
+
+    FolderUpload upload;
+    Shared::Staged staged;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->folderUploadState[index] = 2;
+        upload = shared_->folderUploads.uploads()[index];
+        staged = std::move(shared_->staged[index]);
+    }
+    RcClient& client = session().client();
+    const std::string group = session().lineGroup();
+    RemotePath to;
+    if (!remotePathOf(upload.folder, to))
+        return false;
+    const RemotePath from = staged.wave.child(upload.source.substr(1));
+    const RcResult moved = remote::moveFolder(client, from, to, group + ".rename");
+    if (lostOrStopped(moved))
+        return false; // the wave's folder stays under the run's mark for the next run
+    std::vector<std::pair<std::string, int64_t>> arrived;
+    if (moved) {
+        for (const auto& [relative, stamp] : staged.files)
+            arrived.emplace_back(relative, stamp.size);
+    } else {
+        // Nothing moved, or part of it (rclone moving file by file): the lines go by what stands there.
+        remote::removeTree(client, from, group);
+        std::vector<RemoteEntry> there;
+        if (remote::listTree(client, to, there, group)) {
+            std::unordered_map<std::string, const FileStamp*> wanted;
+            for (const auto& [relative, stamp] : staged.files)
+                wanted.emplace(relative, &stamp);
+            const int64_t precision = timePrecisionNanos();
+            for (const RemoteEntry& entry : there)
+                if (const auto found = wanted.find(entry.name);
+                    found != wanted.end() && arrivedAsPlanned(entry, *found->second, precision))
+                    arrived.emplace_back(entry.name, entry.size);
+        }
+    }
+    std::lock_guard lock(shared_->mutex);
+    const std::vector<ActionAhead>& lines = shared_->folderUploads.lines();
+    std::unordered_map<std::string, std::size_t> byRelative;
+    for (const std::size_t k : upload.members)
+        byRelative.emplace(lines[k].destination.substr(upload.folder.size()), k);
+    for (const auto& [relative, size] : arrived) {
+        const auto member = byRelative.find(relative);
+        if (member == byRelative.end())
+            continue;
+        const ActionAhead& line = lines[member->second];
+        shared_->sent[line.path + "\n" + line.destination] = size;
+        for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1))
+            shared_->arrived.insert(upload.folder + relative.substr(0, slash + 1));
+    }
+    return moved.ok();
+}
+
+// Sends the files of the upload at `first` and of those after it that the wave holds, and keeps, of
+// what arrived, only each line's file as it was planned: a source changed since the scan, or a copy
+// cut short, goes now, and its line copies the file itself (and says what changed). Staged uploads
+// are marked 1 with their files; the others 2.
+void RemoteLocation::sendWave(std::size_t first) {
+    std::vector<std::size_t> wave;
+    std::vector<std::string> names; // the members' local paths, below "/"
+    std::unordered_map<std::string, std::pair<std::size_t, FileStamp>> byName;
+    int64_t bytes = 0;
+    {
+        std::lock_guard lock(shared_->mutex);
+        const auto& uploads = shared_->folderUploads.uploads();
+        const std::vector<ActionAhead>& lines = shared_->folderUploads.lines();
+        std::set<std::string> sources;
+        for (std::size_t k = first; k < uploads.size(); ++k) {
+            if (shared_->folderUploadState[k] != 0)
+                continue;
+            const FolderUpload& upload = uploads[k];
+            if (!wave.empty() && (names.size() + upload.members.size() > kUploadMostMembers ||
+                                  bytes + upload.bytes > kUploadMostBytes))
+                break;
+            // Each upload's part of the wave is the folder of its source: no two may lie in each other.
+            const auto next = sources.lower_bound(upload.source);
+            const bool holds = next != sources.end() && next->compare(0, upload.source.size(), upload.source) == 0;
+            const bool heldBy = next != sources.begin() &&
+                                upload.source.compare(0, std::prev(next)->size(), *std::prev(next)) == 0;
+            if (holds || heldBy)
+                break;
+            sources.insert(upload.source);
+            wave.push_back(k);
+            shared_->folderUploadState[k] = 2;
+            bytes += upload.bytes;
+            for (const std::size_t member : upload.members) {
+                names.push_back(lines[member].path.substr(1));
+                byName.emplace(names.back(), std::make_pair(k, lines[member].stamp));
+            }
+        }
+    }
+    const int64_t precision = timePrecisionNanos();
+    if (wave.empty() || precision <= 0)
+        return;
+    RcClient& client = session().client();
+    const std::string group = session().lineGroup();
+    const RemotePath folder = root().child(copyTemporaryName());
+    if (!recordTemporary(folder))
+        return;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->waves.push_back(folder);
+    }
+    auto discard = [&] {
+        const RcResult gone = remote::removeTree(client, folder, group);
+        if (gone || gone.error == ENOENT)
+            settled(folder);
+        std::lock_guard lock(shared_->mutex);
+        shared_->waves.erase(std::remove(shared_->waves.begin(), shared_->waves.end(), folder), shared_->waves.end());
+    };
+    const RcResult sent = runUpload(names, bytes, folder, group);
+    if (sent.error == ECANCELED || lostOrStopped(sent)) {
+        discard();
+        return;
+    }
+    std::unordered_map<std::size_t, Shared::Staged> parts;
+    auto stage = [&](const std::string& name, const std::pair<std::size_t, FileStamp>& member) {
+        const std::string& source = shared_->folderUploads.uploads()[member.first].source;
+        Shared::Staged& part = parts[member.first];
+        part.wave = folder;
+        part.files.emplace_back(name.substr(source.size() - 1), member.second);
+    };
+    // Every file sent, none failed: rclone checked each copy against what it read (size, and a hash
+    // both sides know), so what is left to see is whether each source is still the planned file,
+    // which this machine answers at once. Otherwise one listing shows what arrived.
+    RemoteStats counted;
+    if (sent && remote::stats(client, group, counted) && counted.errors == 0 &&
+        counted.transfers == static_cast<int64_t>(names.size())) {
+        for (const auto& [name, member] : byName) {
+            struct stat st {};
+            const std::string path = "/" + name;
+            if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == member.second.size &&
+                st.st_mtim.tv_sec == member.second.modifiedTime &&
+                st.st_mtim.tv_nsec == member.second.modifiedNanos) {
+                stage(name, member);
+                continue;
+            }
+            if (const RcResult gone = remote::deleteFile(client, folder.child(name), RemoteExpectation::anything(), group);
+                !gone && gone.error != ENOENT) {
+                discard();
+                return;
+            }
+        }
+    } else {
+        std::vector<RemoteEntry> staged;
+        if (!remote::listTree(client, folder, staged, group)) {
+            discard();
+            return;
+        }
+        for (const RemoteEntry& entry : staged) {
+            if (entry.isFolder)
+                continue;
+            const auto member = byName.find(entry.name);
+            if (member != byName.end() && arrivedAsPlanned(entry, member->second.second, precision)) {
+                stage(entry.name, member->second);
+                continue;
+            }
+            if (!remote::deleteFile(client, folder.child(entry.name), RemoteExpectation::file(entry), group)) {
+                discard();
+                return;
+            }
+        }
+    }
+    remote::forgetStats(client, group);
+    std::lock_guard lock(shared_->mutex);
+    for (auto& [k, part] : parts) {
+        shared_->folderUploadState[k] = 1;
+        shared_->staged[k] = std::move(part);
+    }
+}
+
+// One rclone copy of local files (`names`, below "/") into `folder`, with its own transfers (four at
+// once, as `rclone copy` sends them), watched every tenth of a second: the run's watcher keeps the
+// windows served, and a stop ends the copy (ECANCELED). rclone reads the names from a file, one a line,
+// as they stand (FilesFromRaw: no comment or blank is read into them). The folder is fresh: rclone does
+// not look for what stands there first (NoCheckDest).
+RcResult RemoteLocation::runUpload(const std::vector<std::string>& names, int64_t bytes, const RemotePath& folder,
+                                   const std::string& group) {
+    CopyObserver* watcher = nullptr;
+    {
+        std::lock_guard lock(shared_->mutex);
+        watcher = shared_->watcher;
+    }
+    const char* directory = std::getenv("TMPDIR");
+    std::string listName = std::string(directory && *directory ? directory : "/tmp") + "/paritas-upload-XXXXXX";
+    const int fd = ::mkstemp(listName.data());
+    if (fd < 0)
+        return RcResult::failure(errno, "the list of files to send could not be written");
+    struct Unlink {
+        const std::string& name;
+        ~Unlink() { ::unlink(name.c_str()); }
+    } unlinkList{listName};
+    std::string text;
+    for (const std::string& name : names)
+        text.append(name).push_back('\n');
+    bool written = true;
+    for (std::size_t at = 0; at < text.size() && written;) {
+        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        at += written ? static_cast<std::size_t>(n) : 0;
+    }
+    const int writeError = written ? 0 : errno;
+    ::close(fd);
+    if (!written)
+        return RcResult::failure(writeError ? writeError : EIO, "the list of files to send could not be written");
+
+    std::string into = folder.path;
+    while (!into.empty() && into.back() == '/')
+        into.pop_back();
+    json input = {{"srcFs", "/"},
+                  {"dstFs", folder.fs + into},
+                  {"_filter", {{"FilesFromRaw", json::array({listName})}}},
+                  {"_async", true}};
+    RcCallOptions options;
+    options.group = group;
+    options.movesFileData = true;
+    options.config["Retries"] = 1; // a file that fails is left to its own line, not the whole copy run again
+    options.config["NoCheckDest"] = true;
+    // A stop asked for at any time before the files take their places cancels the upload: the lines
+    // after this one are not reached, and none of their files may stand there.
+    auto stopAsked = [&] { return watcher && watcher->cancelRequested(); };
+    if (stopAsked())
+        return RcResult::failure(ECANCELED, "cancelled");
+    RcClient& client = session().client();
+    json reply;
+    if (RcResult started = client.call("sync/copy", std::move(input), reply, options); !started)
+        return started;
+    const int64_t job = reply.value("jobid", int64_t{-1});
+    if (job < 0)
+        return RcResult::failure(kRemoteFailed, "rclone started no job for the upload");
+    // rclone 1.60 does not end a copy whose SFTP server went away in the middle: its transfers wait
+    // without end (measured: 120 s without a byte, then 15 s to end after job/stop). A copy that
+    // counts nothing new for kUploadStall is stopped, and one that does not end kUploadStall after
+    // that is left to itself: its files stay in the hidden folder, which is never moved, and which
+    // the next run removes.
+    constexpr auto kUploadStall = std::chrono::seconds(10);
+    using Clock = std::chrono::steady_clock;
+    bool stopping = false;
+    bool stalled = false;
+    std::string lastCounts;
+    Clock::time_point lastChange = Clock::now();
+    Clock::time_point stoppedAt{};
+    for (int poll = 1;; ++poll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        json status;
+        if (RcResult asked = client.call("job/status", json{{"jobid", job}}, status); !asked)
+            return asked;
+        const bool finished = status.value("finished", false);
+        if (finished && !stalled && (stopping || stopAsked()))
+            return RcResult::failure(ECANCELED, "cancelled");
+        if (finished && status.value("success", false))
+            return {};
+        if (finished) {
+            const std::string error = status.value("error", std::string("the upload failed"));
+            return RcResult::failure(classifyRcloneError(500, error), error, 500);
+        }
+        if (watcher)
+            watcher->progress(0, static_cast<uint64_t>(bytes));
+        if (!stopping && stopAsked()) {
+            json ignored;
+            client.call("job/stop", json{{"jobid", job}}, ignored);
+            stopping = true;
+            stoppedAt = Clock::now();
+        }
+        if (poll % 10 == 0 && !stopping) {
+            json counts;
+            if (client.call("core/stats", json{{"group", group}}, counts)) {
+                const std::string now = counts.value("bytes", json(0)).dump() + " " +
+                                        counts.value("transfers", json(0)).dump() + " " +
+                                        counts.value("errors", json(0)).dump();
+                if (now != lastCounts) {
+                    lastCounts = now;
+                    lastChange = Clock::now();
+                }
+            }
+            if (Clock::now() - lastChange > kUploadStall) {
+                json ignored;
+                client.call("job/stop", json{{"jobid", job}}, ignored);
+                stopping = stalled = true;
+                stoppedAt = Clock::now();
+            }
+        }
+        if (stopping && Clock::now() - stoppedAt > kUploadStall)
+            return stalled ? RcResult::failure(kRemoteConnectionLost,
+                                               "the upload made no progress for " +
+                                                   std::to_string(kUploadStall.count()) + " s")
+                           : RcResult::failure(ECANCELED, "cancelled");
+    }
 }
 
 } // namespace paritas

@@ -43,6 +43,22 @@
 // Files of 4 MiB or more are copied as rclone jobs that are watched: progress is reported and
 // a cancel stops them (job/stop); what they wrote stays under its temporary name and is removed.
 //
+// New folders: when the run ahead (actionsAhead) makes folders and copies small local files into them
+// (folder_uploads.h says which), and the remote moves folders server-side, the line that makes the
+// first of them sends the files of as many as one wave holds in one rclone copy (its own transfers,
+// as `rclone copy` runs them) into a hidden folder at the top of the location (".paritas-<16 hex>.tmp",
+// a name of the run's journal like a temporary copy), beneath which each file stands at its local
+// path. When rclone sent every file and counted no error, each source is looked at again on this
+// machine (still the planned file?); otherwise one listing shows what arrived and as what. Every file
+// there that is not its line's file as planned (a source changed or gone since the scan, a copy cut
+// short) is deleted. The line that makes each new folder then gives its part of the hidden folder the
+// folder's name in one server-side move, after a stat that nothing stands there (moveFolder: a folder
+// someone made there meanwhile is never merged into). Each copy line reports its file as arrived; a
+// file that did not is copied by its own line, checked as ever. The copy is watched (the windows stay
+// served); a stop asked for before the moves cancels it and removes the hidden folder, and the folder
+// is then made as any other. Nothing ever stands under a final name but by a server-side move of a
+// complete, checked file.
+//
 // A renamed folder: when the run ahead (actionsAhead) moves every file of a folder into a folder the
 // run makes, and the remote moves folders server-side (fsinfo DirMove), the folder is moved in one
 // sync/move after one recursive listing checks it (exactly the planned files, as planned, and only
@@ -69,6 +85,7 @@
 // Threads: one handle per thread (forAnotherThread); what was learnt is shared by all of them.
 
 #include "core/platform/location.h"
+#include "core/remote/folder_uploads.h"
 #include "core/remote/remote_path.h"
 #include "core/remote/remote_session.h"
 
@@ -120,7 +137,7 @@ public:
     int readersWanted() override;
     bool seesLinks() override { return false; }
     int64_t timePrecisionNanos() override;
-    void actionsAhead(const std::vector<ActionAhead>& lines) override;
+    void actionsAhead(const std::vector<ActionAhead>& lines, CopyObserver& watcher) override;
     void forgetFolders() override;
 
     RemoteSession& session();
@@ -151,6 +168,11 @@ private:
     void claimVersionsFolder(const std::string& group);
     // `atMaking`: the new place is still to be made, and must be absent.
     bool tryFolderMove(std::size_t index, bool atMaking);
+    // True when the new folder stands, filled with what arrived of its files.
+    bool tryFolderUpload(std::size_t index);
+    void sendWave(std::size_t first);
+    RcResult runUpload(const std::vector<std::string>& names, int64_t bytes, const RemotePath& folder,
+                       const std::string& group);
     std::string folderTextOf(const std::string& path) const;
 
     std::shared_ptr<Shared> shared_;

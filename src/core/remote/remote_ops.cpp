@@ -434,6 +434,14 @@ RcResult removeFolder(RcClient& client, const RemotePath& path, std::string_view
     return {};
 }
 
+RcResult removeTree(RcClient& client, const RemotePath& path, std::string_view group) {
+    if (rcRemote(path.path).empty())
+        return RcResult::failure(EINVAL, "a remote's root folder is never purged");
+    json reply;
+    return client.call("operations/purge", json{{"fs", path.fs}, {"remote", rcRemote(path.path)}}, reply,
+                       tagged(group, true));
+}
+
 RcResult moveFolder(RcClient& client, const RemotePath& from, const RemotePath& to, std::string_view group) {
     if (rcRemote(from.path).empty() || rcRemote(to.path).empty())
         return RcResult::failure(EINVAL,

@@ -182,6 +182,9 @@ RcResult removeFolder(RcClient& client, const RemotePath& path, std::string_view
 // source left behind is removed, and one still holding files fails the move (kRemoteFailed).
 RcResult moveFolder(RcClient& client, const RemotePath& from, const RemotePath& to,
                     std::string_view group = {});
+// Deletes a folder with everything beneath it (operations/purge). Only for the run's own hidden
+// folders: nothing is checked.
+RcResult removeTree(RcClient& client, const RemotePath& path, std::string_view group = {});
 // Copies a remote file that holds `expected` to a new local file (an absolute path where nothing
 // stands: EEXIST), for copies from a remote to a local folder; the caller moves it onto its name.
 // The copy is checked to hold the size the stat saw.

@@ -16,44 +16,6 @@ bool isParameterNameChar(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
-// A well-formed UTF-8 sequence throughout (no overlong forms, no surrogates).
-bool isUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        uint32_t point = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if ((c & 0xe0) == 0xc0) {
-            length = 2;
-            point = c & 0x1f;
-        } else if ((c & 0xf0) == 0xe0) {
-            length = 3;
-            point = c & 0x0f;
-        } else if ((c & 0xf8) == 0xf0) {
-            length = 4;
-            point = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xc0) != 0x80)
-                return false;
-            point = (point << 6) | (next & 0x3f);
-        }
-        const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (point < smallest[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
-            return false;
-        i += length;
-    }
-    return true;
-}
 
 ParsedLocation invalid(std::string reason) {
     ParsedLocation parsed;
@@ -119,6 +81,45 @@ bool normalisedPath(std::string_view path, std::string& out) {
 }
 
 } // namespace
+
+// A well-formed UTF-8 sequence throughout (no overlong forms, no surrogates).
+bool isUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        uint32_t point = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if ((c & 0xe0) == 0xc0) {
+            length = 2;
+            point = c & 0x1f;
+        } else if ((c & 0xf0) == 0xe0) {
+            length = 3;
+            point = c & 0x0f;
+        } else if ((c & 0xf8) == 0xf0) {
+            length = 4;
+            point = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80)
+                return false;
+            point = (point << 6) | (next & 0x3f);
+        }
+        const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < smallest[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
+            return false;
+        i += length;
+    }
+    return true;
+}
 
 RemotePath RemotePath::child(std::string_view name) const {
     RemotePath result{fs, path};

@@ -66,6 +66,9 @@ struct ParsedLocation {
 
 ParsedLocation parseLocation(std::string_view text);
 
+// A well-formed UTF-8 sequence throughout (no overlong forms, no surrogates).
+bool isUtf8(std::string_view text);
+
 // The text of a remote location as runs, jobs and the window write it: fs + path, ending with "/"
 // ("nas:backup/", ":local:/tmp/b/", "nas:/"). Empty, with `why` in words for the user, for a text that
 // is no valid remote, or that names the top of a remote without a "/" ("nas:", ":memory:"): the

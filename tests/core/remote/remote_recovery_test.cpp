@@ -58,9 +58,11 @@ constexpr const char* kAsideFree = ".paritas-00000000000000a1.aside.a.txt";
 constexpr const char* kAsideTaken = ".paritas-00000000000000b1.aside.b.txt";
 constexpr const char* kUnfinished = ".paritas-00000000000000c1.tmp";
 constexpr const char* kMark = ".paritas-journal-00000000000000d1";
+constexpr const char* kWave = ".paritas-00000000000000e1.tmp"; // new folders' files sent together
 
 // A killed replacement of docs/a.txt (the old file aside, the name still empty), one of docs/b.txt (the
-// new file in place, the old one still aside), and a copy cut short, with the killed run's mark.
+// new file in place, the old one still aside), a copy cut short, and the files of new folders sent in
+// one go that never took their places, with the killed run's mark.
 TEST_P(RemoteRecovery, TheNextRunSettlesWhatAKilledRunLeftAsTheRemovedFilesSettingSays) {
     const struct {
         const char* name;
@@ -101,6 +103,8 @@ TEST_P(RemoteRecovery, TheNextRunSettlesWhatAKilledRunLeftAsTheRemovedFilesSetti
             .file(folder + "docs/" + kAsideFree, "old a")
             .file(folder + "docs/" + kAsideTaken, "old b")
             .file(folder + "docs/" + kUnfinished, "partial")
+            .file(folder + kWave + "/tmp/a/new/n1.txt", "sent")
+            .file(folder + kWave + "/tmp/a/new/n2.txt", "sent, cut")
             .file(folder + kMark, "");
         const std::string b = place->location(folder.substr(std::string("served/").size()));
         Settings settings = unattended();
@@ -113,6 +117,8 @@ TEST_P(RemoteRecovery, TheNextRunSettlesWhatAKilledRunLeftAsTheRemovedFilesSetti
             << ::testing::PrintToString(run.lines);
         EXPECT_TRUE(hasLine(run.lines, "Removed the unfinished copy of an interrupted run: " + b + "docs/" +
                                            kUnfinished))
+            << ::testing::PrintToString(run.lines);
+        EXPECT_TRUE(hasLine(run.lines, "Removed the unfinished upload of an interrupted run: " + b + kWave + "/"))
             << ::testing::PrintToString(run.lines);
         EXPECT_TRUE(hasLine(
             run.lines,

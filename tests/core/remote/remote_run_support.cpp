@@ -79,7 +79,9 @@ RunOutcome runOnce(PlanKind kind, const std::string& a, const std::string& b, co
     }
     outcome.actions = session.actions().size();
     StopFlags flags;
+    host.runFlags = &flags;
     outcome.counts = session.execute(host, flags);
+    host.runFlags = nullptr;
     outcome.refusal = session.refusal();
     outcome.lines = host.lines;
     return outcome;

@@ -30,6 +30,8 @@ public:
     Settings settingsValue;
     int workers = 4;
     std::function<void(const std::string&)> onLine;
+    StopFlags* runFlags = nullptr; // the flags of the run under way (runOnce), for a test's stop
+    std::function<void()> onKeepAlive;
 
     RemoteRunHost();
     void log(std::string_view line) override;
@@ -37,6 +39,10 @@ public:
     PlannerHost& plannerHost() override { return *this; }
     Settings settings() override { return settingsValue; }
     int copyWorkers() override { return workers; }
+    void keepAlive() override {
+        if (onKeepAlive)
+            onKeepAlive();
+    }
 };
 
 struct RunOutcome {
