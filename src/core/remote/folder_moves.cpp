@@ -28,16 +28,6 @@ std::string joined(const std::string& location, const std::vector<std::string_vi
     return text;
 }
 
-bool beneath(std::string_view path, std::string_view folder) {
-    return path.size() >= folder.size() && path.compare(0, folder.size(), folder) == 0;
-}
-
-std::string asFolder(std::string path) {
-    if (path.empty() || path.back() != '/')
-        path.push_back('/');
-    return path;
-}
-
 std::string key(const std::string& source, const std::string& destination) {
     return source + "\n" + destination;
 }
@@ -48,7 +38,7 @@ std::vector<std::pair<std::string, std::string>> folderPairsOf(const std::string
                                                                 const std::string& destination,
                                                                 const std::string& location) {
     std::vector<std::pair<std::string, std::string>> pairs;
-    if (!beneath(source, location) || !beneath(destination, location))
+    if (!textBeneath(source, location) || !textBeneath(destination, location))
         return pairs;
     const auto from = components(std::string_view(source).substr(location.size()));
     const auto to = components(std::string_view(destination).substr(location.size()));
@@ -61,7 +51,7 @@ std::vector<std::pair<std::string, std::string>> folderPairsOf(const std::string
             break; // the location itself would move, or be the target
         std::string folderFrom = joined(location, from, from.size() - level);
         std::string folderTo = joined(location, to, to.size() - level);
-        if (beneath(folderFrom, folderTo) || beneath(folderTo, folderFrom))
+        if (textBeneath(folderFrom, folderTo) || textBeneath(folderTo, folderFrom))
             continue;
         pairs.emplace_back(std::move(folderFrom), std::move(folderTo));
     }
@@ -73,9 +63,9 @@ FolderMovePlan::FolderMovePlan(const std::vector<ActionAhead>& lines, const std:
     std::unordered_set<std::string> made, removed;
     for (const ActionAhead& line : lines_) {
         if (line.kind == ActionAhead::Kind::MakeFolder)
-            made.insert(asFolder(line.path));
+            made.insert(folderText(line.path));
         else if (line.kind == ActionAhead::Kind::RemoveFolder)
-            removed.insert(asFolder(line.path));
+            removed.insert(folderText(line.path));
     }
     if (made.empty() || removed.empty())
         return;
@@ -118,10 +108,10 @@ FolderMovePlan::FolderMovePlan(const std::vector<ActionAhead>& lines, const std:
         const bool folderLine =
             line.kind == ActionAhead::Kind::MakeFolder || line.kind == ActionAhead::Kind::RemoveFolder;
         for (const std::string* path : {&line.path, &line.destination}) {
-            if (path->empty() || !beneath(*path, location))
+            if (path->empty() || !textBeneath(*path, location))
                 continue;
             const bool isSource = path == &line.path;
-            const std::string at = folderLine ? asFolder(*path) : *path;
+            const std::string at = folderLine ? folderText(*path) : *path;
             for (std::size_t end = at.find('/', location.size()); end != std::string::npos;
                  end = at.find('/', end + 1)) {
                 const std::string folder = at.substr(0, end + 1);
@@ -155,7 +145,7 @@ FolderMovePlan::FolderMovePlan(const std::vector<ActionAhead>& lines, const std:
                     case ActionAhead::Kind::Move:
                         // A member is checked on its source's side; anything else written there first
                         // would stand in the way of the folder move.
-                        if (!isSource && beforeFirst && !beneath(line.path, move.from))
+                        if (!isSource && beforeFirst && !textBeneath(line.path, move.from))
                             move.valid = false;
                         break;
                     case ActionAhead::Kind::Copy:

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -54,6 +55,17 @@ private:
     std::vector<FolderMove> moves_;
     std::unordered_map<std::string, std::vector<std::size_t>> carriers_; // source + "\n" + destination
 };
+
+// Whether a path text lies at or beneath a folder text (which ends with "/").
+inline bool textBeneath(std::string_view path, std::string_view folder) {
+    return path.size() >= folder.size() && path.compare(0, folder.size(), folder) == 0;
+}
+// A path text as a folder's: ending with "/".
+inline std::string folderText(std::string path) {
+    if (path.empty() || path.back() != '/')
+        path.push_back('/');
+    return path;
+}
 
 // The folder pairs a file's move could be part of: (from, to) for each level at which the two paths
 // differ only above it, innermost first ("B/a/x/f" -> "B/b/x/f" gives ("B/a/x/", "B/b/x/") and then

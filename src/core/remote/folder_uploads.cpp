@@ -1,5 +1,6 @@
 #include "core/remote/folder_uploads.h"
 
+#include "core/remote/folder_moves.h"
 #include "core/remote/remote_path.h"
 
 #include <algorithm>
@@ -8,16 +9,6 @@
 namespace paritas {
 
 namespace {
-
-bool beneath(std::string_view path, std::string_view folder) {
-    return path.size() >= folder.size() && path.compare(0, folder.size(), folder) == 0;
-}
-
-std::string asFolder(std::string path) {
-    if (path.empty() || path.back() != '/')
-        path.push_back('/');
-    return path;
-}
 
 // The folder that holds a path ("B/a/x" and "B/a/x/" give "B/a/").
 std::string parentOf(std::string_view path) {
@@ -63,8 +54,8 @@ FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const 
         const ActionAhead& line = lines_[i];
         if (line.kind != ActionAhead::Kind::MakeFolder)
             continue;
-        std::string folder = asFolder(line.path);
-        if (folder.size() <= location.size() || !beneath(folder, location) || made.count(folder))
+        std::string folder = folderText(line.path);
+        if (folder.size() <= location.size() || !textBeneath(folder, location) || made.count(folder))
             continue;
         made[folder].madeAt = i;
         order.push_back(std::move(folder));
@@ -77,14 +68,14 @@ FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const 
 
     // Every new folder above `path` (up to the location) that `visit` is told of.
     auto newFoldersAbove = [&](const std::string& path, auto&& visit) {
-        for (std::string folder = parentOf(path); folder.size() > location.size() && beneath(folder, location);
+        for (std::string folder = parentOf(path); folder.size() > location.size() && textBeneath(folder, location);
              folder = parentOf(folder))
             if (const auto found = made.find(folder); found != made.end())
                 visit(found->second, folder);
     };
     auto spoil = [&](const std::string& path) {
         newFoldersAbove(path, [](Candidate& candidate, const std::string&) { candidate.spoilt = true; });
-        if (const auto found = made.find(asFolder(path)); found != made.end())
+        if (const auto found = made.find(folderText(path)); found != made.end())
             found->second.spoilt = true;
     };
 
@@ -94,11 +85,11 @@ FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const 
             continue;
         // Whatever a line reads, moves, deletes or removes beneath a new folder keeps that folder
         // (and those above it) from being filled ahead of it.
-        if (beneath(line.path, location))
+        if (textBeneath(line.path, location))
             spoil(line.path);
-        if (line.kind == ActionAhead::Kind::Move && beneath(line.destination, location))
+        if (line.kind == ActionAhead::Kind::Move && textBeneath(line.destination, location))
             spoil(line.destination);
-        if (line.kind != ActionAhead::Kind::Copy || !beneath(line.destination, location))
+        if (line.kind != ActionAhead::Kind::Copy || !textBeneath(line.destination, location))
             continue;
         const std::string into = parentOf(line.destination);
         if (!made.count(into))

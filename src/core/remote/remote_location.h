@@ -6,7 +6,7 @@
 // rclone retrying a refused connection only twice (rc_client.h).
 //
 // Reading: folders are listed one by one with many listings under way at once (readersWanted), so
-// that the scan shows progress and the round trips overlap: 8 near the machine, 32 across a network,
+// that the scan shows progress and the round trips overlap: 8 near the machine, 24 across a network,
 // as the time of a question to the server says when the scan starts. Listings leave symbolic links out
 // (rclone_daemon.h): the scan says so (seesLinks). Times are as precise as the backend keeps them
 // (timePrecisionNanos, from rclone's fsinfo: SFTP whole seconds); a backend that keeps none (WebDAV
