@@ -79,7 +79,18 @@ void setStatus(QTableWidget* grid, int row, const char* status, const std::strin
 // host, and its executor (stop window, copy window, prompts as the run allows them).
 class WindowJobHost final : public JobRunHost {
 public:
-    explicit WindowJobHost(TForm1& form) : f_(form), run_(form) {}
+    // `mayAsk`: someone started the list by hand and is there to answer (the password of an
+    // encrypted rclone configuration, once for the list); a scheduled list asks nobody, and a job
+    // whose remote needs the password is refused with that reason.
+    WindowJobHost(TForm1& form, bool mayAsk) : f_(form), run_(form), mayAsk_(mayAsk) {}
+
+    std::unique_ptr<Location> openLocation(const std::string& text) override {
+        if (!mayAsk_)
+            return JobRunHost::openLocation(text);
+        std::unique_ptr<Location> location = run_.openLocation(text);
+        openProblem_ = run_.takeOpenProblem();
+        return location;
+    }
 
     void log(std::string_view line) override { f_.log(line); }
     void jobStarted(std::size_t row, const Job& job) override {
@@ -146,6 +157,7 @@ private:
     std::optional<RunLocations> lastScanned_;
     bool changedAnything_ = false; // a line of some job succeeded or failed (a failure may change too)
     std::vector<EndedJob> ended_;
+    bool mayAsk_;
 };
 
 // After a scheduled run: the log's lines since the last save go to an action log file when the
@@ -295,7 +307,7 @@ void TForm1::StartJoblist() {
     if (jobListScheduled_ && windows_.form2)
         options.deletionBound = windows_.form2->scheduledDeletionBound();
     runLogStart_ = log_->store().size();
-    WindowJobHost host(*this);
+    WindowJobHost host(*this, !jobListScheduled_);
     runJobList(jobRows(), options, host);
     // The status bar counts what the jobs left behind, of the locations the boxes show.
     if (const std::optional<RunLocations> again = host.toScanAgain())

@@ -5,6 +5,8 @@
 #include "support/fake_dialogs.h"
 #include "support/gui_fixture.h"
 
+#include "core/base/modes.h"
+#include "core/jobs/job_list.h"
 #include "core/remote/remote_session.h"
 #include "gui/execution/tform3.h"
 #include "gui/settings/tform2.h"
@@ -12,6 +14,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QTest>
 
 using namespace paritas;
@@ -90,6 +93,40 @@ private slots:
         QCOMPARE(dialogs.endOfRunBoxes, answered ? 1 : 0);
         // The run copied a.txt into the remote, whose scan after the run counts it.
         QCOMPARE(f->StatusPanelB->text().startsWith(QStringLiteral("Files Count B : 1 ")), answered);
+        QVERIFY(!f->isBusy());
+    }
+
+    // A job list started by hand asks once, as a run does; the job's status tells the outcome.
+    void aJobListStartedByHandAsksThePasswordOnceForItsRemoteJobs_data() {
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("the password given") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    void aJobListStartedByHandAsksThePasswordOnceForItsRemoteJobs() {
+        QFETCH(bool, answered);
+        useConfiguration(kEncryptedConfig);
+        FakeDialogs dialogs;
+        dialogs.inputs.push_back(answered ? std::optional<QString>(QStringLiteral("sekrit")) : std::nullopt);
+        TwoLocations t;
+        writeFile(t.a + "/a.txt", "in A");
+        const std::string copyMissing(kModeNames[2]);
+        f->StringGrid3->setRowCount(3);
+        f->setJobAt(0, Job{"Waiting", (t.a + "/").toStdString(), copyMissing, "vault:B/", "Yes"});
+        f->setJobAt(1, Job{"Waiting", (t.a + "/").toStdString(), copyMissing, "vault:C/", "Yes"});
+        w.form2->CheckBoxConfirm->setChecked(false);
+        f->BitBtn3Click();
+
+        QCOMPARE(dialogs.inputQuestions.size(), 1);
+        QVERIFY2(dialogs.inputQuestions[0].contains("encrypted"), qPrintable(dialogs.inputQuestions[0]));
+        const QString status = answered ? QStringLiteral("Finished") : QStringLiteral("Refused");
+        QCOMPARE(f->StringGrid3->item(0, 0)->text(), status);
+        QCOMPARE(f->StringGrid3->item(1, 0)->text(), status);
+        const QStringList lines = f->activityLog().lines();
+        const auto toldWhy = std::count_if(lines.begin(), lines.end(), [](const QString& line) {
+            return line.contains(QStringLiteral("cannot be used: the rclone configuration is encrypted and no "
+                                                "password was given"));
+        });
+        QVERIFY2(answered ? toldWhy == 0 : toldWhy >= 2, qPrintable(lines.join('\n')));
         QVERIFY(!f->isBusy());
     }
 
