@@ -49,6 +49,20 @@ class RemoteRunTest : public QObject {
         RemoteSession::setConfigPassword({});
     }
 
+    // Rows for a password question answered with the password or cancelled.
+    static void answeredOrNot() {
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("the password given") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    // The encrypted configuration in use, the dialogs' answer to its password question ready, and a
+    // file in A.
+    void encryptedConfigurationAsked(FakeDialogs& dialogs, bool answered, TwoLocations& t) {
+        useConfiguration(kEncryptedConfig);
+        dialogs.inputs.push_back(answered ? std::optional<QString>(QStringLiteral("sekrit")) : std::nullopt);
+        writeFile(t.a + "/a.txt", "in A");
+    }
+
 private slots:
     void initTestCase() {
         rclone = QStandardPaths::findExecutable(QStringLiteral("rclone"));
@@ -65,18 +79,12 @@ private slots:
         RemoteSession::setConfigPassword({});
     }
 
-    void aTypedRemoteAsksTheConfigurationsPasswordOnceAndCancelRefusesTheRun_data() {
-        QTest::addColumn<bool>("answered");
-        QTest::newRow("the password given") << true;
-        QTest::newRow("cancelled") << false;
-    }
+    void aTypedRemoteAsksTheConfigurationsPasswordOnceAndCancelRefusesTheRun_data() { answeredOrNot(); }
     void aTypedRemoteAsksTheConfigurationsPasswordOnceAndCancelRefusesTheRun() {
         QFETCH(bool, answered);
-        useConfiguration(kEncryptedConfig);
         FakeDialogs dialogs;
-        dialogs.inputs.push_back(answered ? std::optional<QString>(QStringLiteral("sekrit")) : std::nullopt);
         TwoLocations t;
-        writeFile(t.a + "/a.txt", "in A");
+        encryptedConfigurationAsked(dialogs, answered, t);
         f->Edit1->setText(t.a + "/");
         f->Edit2->setText(QStringLiteral("vault:B/"));
         w.form2->CheckBoxConfirm->setChecked(false);
@@ -97,18 +105,12 @@ private slots:
     }
 
     // A job list started by hand asks once, as a run does; the job's status tells the outcome.
-    void aJobListStartedByHandAsksThePasswordOnceForItsRemoteJobs_data() {
-        QTest::addColumn<bool>("answered");
-        QTest::newRow("the password given") << true;
-        QTest::newRow("cancelled") << false;
-    }
+    void aJobListStartedByHandAsksThePasswordOnceForItsRemoteJobs_data() { answeredOrNot(); }
     void aJobListStartedByHandAsksThePasswordOnceForItsRemoteJobs() {
         QFETCH(bool, answered);
-        useConfiguration(kEncryptedConfig);
         FakeDialogs dialogs;
-        dialogs.inputs.push_back(answered ? std::optional<QString>(QStringLiteral("sekrit")) : std::nullopt);
         TwoLocations t;
-        writeFile(t.a + "/a.txt", "in A");
+        encryptedConfigurationAsked(dialogs, answered, t);
         const std::string copyMissing(kModeNames[2]);
         f->StringGrid3->setRowCount(3);
         f->setJobAt(0, Job{"Waiting", (t.a + "/").toStdString(), copyMissing, "vault:B/", "Yes"});
