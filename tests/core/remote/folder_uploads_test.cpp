@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 using namespace paritas;
 using namespace paritas::test;
@@ -127,6 +128,47 @@ TEST_P(FolderUploads, AStopDuringTheUploadMakesTheFolderEmptyAndLeavesNothingHid
     EXPECT_TRUE(work.exists("served/B/docs"));
     EXPECT_FALSE(work.exists("served/B/docs/f0.txt"));
     EXPECT_TRUE(hiddenNames(place->disk("B/")).empty()) << ::testing::PrintToString(hiddenNames(place->disk("B/")));
+}
+
+// Property: whatever mix of new folders, folders B already holds in part and files that differ, one
+// backup leaves B a mirror of A with nothing hidden behind, and the next run has nothing to do.
+TEST_P(FolderUploads, AnyTreeArrivesWholeAndTheNextRunHasNothingToDo) {
+    constexpr int kCases = 6;
+    const uint64_t copiesBefore = calls("sync/copy");
+    const uint64_t filesBefore = calls("operations/copyfile");
+    for (uint32_t seed = 1; seed <= kCases; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        auto below = [&](int n) { return int(rng() % uint32_t(n)); };
+        TempTree a;
+        const std::string target = "tree" + std::to_string(seed) + "/";
+        work.folder("served/" + target);
+        std::vector<std::string> folders{""};
+        for (int k = 0, count = 3 + below(6); k < count; ++k) {
+            const std::string folder = folders[below(int(folders.size()))] + "d" + std::to_string(k) + "/";
+            folders.push_back(folder);
+            a.folder(folder);
+            // B holds some of them already, with some of their files, one of them different.
+            const bool inB = below(3) == 0;
+            for (int f = 0, files = below(9); f < files; ++f) {
+                const std::string name = folder + (below(4) == 0 ? "#odd name " : "f") + std::to_string(f) + ".txt";
+                const std::string content(1 + below(300), char('a' + below(26)));
+                a.file(name, content);
+                if (inB && below(2) == 0)
+                    work.file("served/" + target + name, below(3) == 0 ? content + "x" : content);
+            }
+        }
+        const RunOutcome first = runOnce(PlanKind::Backup, a.root(), place->location(target));
+        ASSERT_TRUE(first.planned);
+        EXPECT_EQ(first.counts.bad, 0) << first.failures();
+        EXPECT_EQ(contentLines(place->disk(target)), contentLines(a.root()));
+        EXPECT_TRUE(hiddenNames(place->disk(target)).empty());
+        const RunOutcome again = runOnce(PlanKind::Backup, a.root(), place->location(target));
+        EXPECT_EQ(again.actions, 0u) << ::testing::PrintToString(again.lines);
+    }
+    // The cases went both ways: in one go, and file by file.
+    EXPECT_GT(calls("sync/copy"), copiesBefore);
+    EXPECT_GT(calls("operations/copyfile"), filesBefore + kCases);
 }
 
 // The server goes away while the files are under way: no file stands under its name but complete,
