@@ -59,21 +59,27 @@ std::vector<std::pair<std::string, std::string>> folderPairsOf(const std::string
 }
 
 FolderMovePlan::FolderMovePlan(const std::vector<ActionAhead>& lines, const std::string& location)
-    : lines_(lines) {
+    : FolderMovePlan(std::make_shared<const std::vector<ActionAhead>>(lines), location) {}
+
+FolderMovePlan::FolderMovePlan(std::shared_ptr<const std::vector<ActionAhead>> shared, const std::string& location)
+    : lines_(std::move(shared)) {
+    const std::vector<ActionAhead>& all = *lines_;
     std::unordered_set<std::string> made, removed;
-    for (const ActionAhead& line : lines_) {
+    for (const ActionAhead& line : all) {
         if (line.kind == ActionAhead::Kind::MakeFolder)
             made.insert(folderText(line.path));
         else if (line.kind == ActionAhead::Kind::RemoveFolder)
             removed.insert(folderText(line.path));
     }
-    if (made.empty() || removed.empty())
+    if (made.empty() || removed.empty()) {
+        lines_.reset();
         return;
+    }
 
     std::unordered_map<std::string, std::size_t> byFrom, byTo;
-    std::vector<std::vector<std::size_t>> candidates(lines_.size()); // outermost first
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const ActionAhead& line = lines_[i];
+    std::vector<std::vector<std::size_t>> candidates(all.size()); // outermost first
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const ActionAhead& line = all[i];
         if (line.kind != ActionAhead::Kind::Move)
             continue;
         for (auto& [from, to] : folderPairsOf(line.path, line.destination, location)) {
@@ -99,12 +105,14 @@ FolderMovePlan::FolderMovePlan(const std::vector<ActionAhead>& lines, const std:
             candidates[i].insert(candidates[i].begin(), index);
         }
     }
-    if (moves_.empty())
+    if (moves_.empty()) {
+        lines_.reset();
         return;
+    }
 
     // Every line is checked against every folder move whose folders hold one of its paths.
-    for (std::size_t k = 0; k < lines_.size(); ++k) {
-        const ActionAhead& line = lines_[k];
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        const ActionAhead& line = all[k];
         const bool folderLine =
             line.kind == ActionAhead::Kind::MakeFolder || line.kind == ActionAhead::Kind::RemoveFolder;
         for (const std::string* path : {&line.path, &line.destination}) {
@@ -170,7 +178,7 @@ FolderMovePlan::FolderMovePlan(const std::vector<ActionAhead>& lines, const std:
                 move.made.end())
                 move.valid = false;
     }
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
+    for (std::size_t i = 0; i < all.size(); ++i) {
         std::vector<std::size_t> valid;
         for (const std::size_t index : candidates[i]) {
             const FolderMove& move = moves_[index];
@@ -178,7 +186,7 @@ FolderMovePlan::FolderMovePlan(const std::vector<ActionAhead>& lines, const std:
                 valid.push_back(index);
         }
         if (!valid.empty())
-            carriers_.emplace(key(lines_[i].path, lines_[i].destination), std::move(valid));
+            carriers_.emplace(key(all[i].path, all[i].destination), std::move(valid));
     }
 }
 
@@ -187,6 +195,11 @@ const std::vector<std::size_t>& FolderMovePlan::carriers(const std::string& sour
     static const std::vector<std::size_t> none;
     const auto found = carriers_.find(key(source, destination));
     return found == carriers_.end() ? none : found->second;
+}
+
+const std::vector<ActionAhead>& FolderMovePlan::lines() const {
+    static const std::vector<ActionAhead> none;
+    return lines_ ? *lines_ : none;
 }
 
 } // namespace paritas

@@ -17,6 +17,7 @@
 #include "core/platform/location.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,16 +43,18 @@ public:
     FolderMovePlan() = default;
     // `lines`: what the executor announced (Location::actionsAhead); `location`: the location's text.
     FolderMovePlan(const std::vector<ActionAhead>& lines, const std::string& location);
+    // The same, on lines another plan of the run shares (kept only while the plan holds anything).
+    FolderMovePlan(std::shared_ptr<const std::vector<ActionAhead>> lines, const std::string& location);
 
     // The qualifying folder moves that carry the move of `source` to `destination`, outermost first
     // (indexes into moves()); empty for a move no folder move carries.
     const std::vector<std::size_t>& carriers(const std::string& source, const std::string& destination) const;
     const std::vector<FolderMove>& moves() const { return moves_; }
-    const std::vector<ActionAhead>& lines() const { return lines_; }
+    const std::vector<ActionAhead>& lines() const;
     bool empty() const { return moves_.empty(); }
 
 private:
-    std::vector<ActionAhead> lines_;
+    std::shared_ptr<const std::vector<ActionAhead>> lines_;
     std::vector<FolderMove> moves_;
     std::unordered_map<std::string, std::vector<std::size_t>> carriers_; // source + "\n" + destination
 };

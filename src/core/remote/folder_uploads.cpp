@@ -4,7 +4,7 @@
 #include "core/remote/remote_path.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <functional>
 
 namespace paritas {
 
@@ -22,36 +22,33 @@ std::string parentOf(std::string_view path) {
 struct Candidate {
     std::size_t madeAt = 0; // the line that makes it
     std::string source;
-    std::vector<std::size_t> members;
+    std::size_t members = 0; // the copies it would carry
     int64_t bytes = 0;
     bool spoilt = false; // a line reads or changes something beneath it, or sources disagree
     std::vector<std::string> children; // the new folders directly in it, in list order
 };
 
-// Whether two of the copies write names that differ only in letter case: a server that folds case
-// without saying so would keep one file for both, and one copy into a fresh folder replaces without
-// asking. Such copies go one by one, each checking that its name is free.
-bool namesFoldTogether(const std::vector<ActionAhead>& lines, const std::vector<std::size_t>& members) {
-    std::unordered_set<std::string> seen;
-    seen.reserve(members.size());
-    for (const std::size_t k : members) {
-        std::string folded = lines[k].destination;
-        std::transform(folded.begin(), folded.end(), folded.begin(),
-                       [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : static_cast<char>(c); });
-        if (!seen.insert(std::move(folded)).second)
-            return true;
-    }
-    return false;
+// A destination as a server that folds letter case (A-Z) would name it.
+std::size_t foldedHash(const std::string& destination) {
+    std::string folded = destination;
+    std::transform(folded.begin(), folded.end(), folded.begin(), [](unsigned char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : static_cast<char>(c);
+    });
+    return std::hash<std::string>{}(folded);
 }
 
 } // namespace
 
 FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const std::string& location)
-    : lines_(lines) {
+    : FolderUploadPlan(std::make_shared<const std::vector<ActionAhead>>(lines), location) {}
+
+FolderUploadPlan::FolderUploadPlan(std::shared_ptr<const std::vector<ActionAhead>> shared, const std::string& location)
+    : lines_(std::move(shared)) {
+    const std::vector<ActionAhead>& all = *lines_;
     std::unordered_map<std::string, Candidate> made;
     std::vector<std::string> order;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const ActionAhead& line = lines_[i];
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const ActionAhead& line = all[i];
         if (line.kind != ActionAhead::Kind::MakeFolder)
             continue;
         std::string folder = folderText(line.path);
@@ -60,8 +57,10 @@ FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const 
         made[folder].madeAt = i;
         order.push_back(std::move(folder));
     }
-    if (made.empty())
+    if (made.empty()) {
+        lines_.reset();
         return;
+    }
     for (const std::string& folder : order)
         if (const auto parent = made.find(parentOf(folder)); parent != made.end())
             parent->second.children.push_back(folder);
@@ -79,8 +78,12 @@ FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const 
             found->second.spoilt = true;
     };
 
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const ActionAhead& line = lines_[i];
+    // The copies that fit, each counted in every new folder that could carry it; the lists of members
+    // are made only for the folders chosen (a copy belongs to one), below.
+    std::vector<std::size_t> fitting;
+    std::vector<std::pair<std::size_t, std::size_t>> folded; // (folded destination's hash, line)
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const ActionAhead& line = all[i];
         if (line.kind == ActionAhead::Kind::MakeFolder)
             continue;
         // Whatever a line reads, moves, deletes or removes beneath a new folder keeps that folder
@@ -100,6 +103,8 @@ FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const 
                           isUtf8(line.path) && line.path.find_first_of("\n\r") == std::string::npos;
         if (!fits)
             continue; // copied by its own line once the folder stands
+        fitting.push_back(i);
+        folded.emplace_back(foldedHash(line.destination), i);
         // Each new folder above it, as far as the run makes every folder between, may carry it.
         for (std::string folder = into; made.count(folder); folder = parentOf(folder)) {
             Candidate& candidate = made[folder];
@@ -114,14 +119,24 @@ FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const 
                 candidate.spoilt = true;
                 continue;
             }
-            if (candidate.members.empty())
+            if (candidate.members == 0)
                 candidate.source = source;
             else if (candidate.source != source)
                 candidate.spoilt = true;
-            candidate.members.push_back(i);
+            ++candidate.members;
             candidate.bytes += line.stamp.size;
         }
     }
+    // Two names that differ only in letter case (or whose folded names share a hash) keep every new
+    // folder above them from being filled in one go: a server that folds case without saying so would
+    // keep one file for both, and one copy into a fresh folder replaces without asking. Such copies go
+    // one by one, each checking that its name is free.
+    std::sort(folded.begin(), folded.end());
+    for (std::size_t k = 1; k < folded.size(); ++k)
+        if (folded[k].first == folded[k - 1].first) {
+            spoil(all[folded[k].second].destination);
+            spoil(all[folded[k - 1].second].destination);
+        }
 
     // From the top: a new folder that is one upload carries all beneath it; one too large leaves its
     // own files to their lines and offers its new subfolders.
@@ -133,22 +148,35 @@ FolderUploadPlan::FolderUploadPlan(const std::vector<ActionAhead>& lines, const 
         const std::string folder = std::move(pending.back());
         pending.pop_back();
         Candidate& candidate = made[folder];
-        if (candidate.members.size() < kUploadLeastMembers)
+        if (candidate.members < kUploadLeastMembers)
             continue; // and none beneath it has more
-        if (!candidate.spoilt && candidate.members.size() <= kUploadMostMembers &&
-            candidate.bytes <= kUploadMostBytes && !namesFoldTogether(lines_, candidate.members)) {
+        if (!candidate.spoilt && candidate.members <= kUploadMostMembers && candidate.bytes <= kUploadMostBytes) {
             byFolder_.emplace(folder, uploads_.size());
-            uploads_.push_back(FolderUpload{folder, candidate.source, std::move(candidate.members), candidate.bytes});
+            uploads_.push_back(FolderUpload{folder, candidate.source, {}, candidate.bytes});
             continue;
         }
         for (auto child = candidate.children.rbegin(); child != candidate.children.rend(); ++child)
             pending.push_back(*child);
     }
+    // Each fitting copy is a member of the chosen folder above it, if any (chosen folders never nest).
+    for (const std::size_t i : fitting)
+        for (std::string folder = parentOf(all[i].destination); made.count(folder); folder = parentOf(folder))
+            if (const auto chosen = byFolder_.find(folder); chosen != byFolder_.end()) {
+                uploads_[chosen->second].members.push_back(i);
+                break;
+            }
+    if (uploads_.empty())
+        lines_.reset();
 }
 
 const FolderUpload* FolderUploadPlan::at(const std::string& folder) const {
     const auto found = byFolder_.find(folder);
     return found == byFolder_.end() ? nullptr : &uploads_[found->second];
+}
+
+const std::vector<ActionAhead>& FolderUploadPlan::lines() const {
+    static const std::vector<ActionAhead> none;
+    return lines_ ? *lines_ : none;
 }
 
 } // namespace paritas

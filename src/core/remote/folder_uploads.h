@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -53,14 +54,16 @@ public:
     FolderUploadPlan() = default;
     // `lines`: what the executor announced (Location::actionsAhead); `location`: the location's text.
     FolderUploadPlan(const std::vector<ActionAhead>& lines, const std::string& location);
+    // The same, on lines another plan of the run shares (kept only while the plan holds anything).
+    FolderUploadPlan(std::shared_ptr<const std::vector<ActionAhead>> lines, const std::string& location);
 
     // The upload that makes `folder` (a text ending with "/"), or nullptr.
     const FolderUpload* at(const std::string& folder) const;
     const std::vector<FolderUpload>& uploads() const { return uploads_; }
-    const std::vector<ActionAhead>& lines() const { return lines_; }
+    const std::vector<ActionAhead>& lines() const;
 
 private:
-    std::vector<ActionAhead> lines_;
+    std::shared_ptr<const std::vector<ActionAhead>> lines_;
     std::vector<FolderUpload> uploads_;
     std::unordered_map<std::string, std::size_t> byFolder_;
 };

@@ -178,12 +178,55 @@ RcResult transfer(RcClient& client, json input, const std::string& group, CopyOb
     }
 }
 
+// A name pattern for mkstemp/mkdtemp in this machine's temporary folder ($TMPDIR, else /tmp).
+std::string scratchPattern(std::string_view stem) {
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp && *tmp ? tmp : "/tmp") + "/paritas-" + std::string(stem) + "-XXXXXX";
+}
+
+// A private file in the temporary folder holding `content`, for rclone to read (an empty file to
+// copy, the names of an upload), removed with the object. error(): why it could not be written.
+class ScratchFile {
+public:
+    ScratchFile(std::string_view stem, std::string_view content) : path_(scratchPattern(stem)) {
+        const int fd = ::mkstemp(path_.data());
+        if (fd < 0) {
+            error_ = errno;
+            path_.clear();
+            return;
+        }
+        for (std::size_t at = 0; at < content.size();) {
+            const ssize_t n = ::write(fd, content.data() + at, content.size() - at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error_ = n < 0 ? errno : EIO;
+                break;
+            }
+            at += static_cast<std::size_t>(n);
+        }
+        if (::close(fd) != 0 && error_ == 0)
+            error_ = errno;
+    }
+    ~ScratchFile() {
+        if (!path_.empty())
+            ::unlink(path_.c_str());
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    int error() const { return error_; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    int error_ = 0;
+};
+
 // A private folder for the files of a proof, removed with its files.
 class ProofFolder {
 public:
     ProofFolder() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/paritas-proof-XXXXXX";
+        std::string pattern = scratchPattern("proof");
         if (::mkdtemp(pattern.data()))
             path_ = pattern;
     }
@@ -208,22 +251,17 @@ struct SilentObserver : CopyObserver {};
 // An empty file at `at`, copied from an empty local file (rc has no call that makes one). Nothing
 // standing there is replaced (IgnoreExisting).
 RcResult putEmptyFile(RcClient& client, const RemotePath& at, const std::string& group) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string local = std::string(tmp && *tmp ? tmp : "/tmp") + "/paritas-empty-XXXXXX";
-    const int fd = ::mkstemp(local.data());
-    if (fd < 0)
-        return RcResult::failure(errno, "an empty file to copy to " + at.text());
-    ::close(fd);
+    const ScratchFile empty("empty", {});
+    if (empty.error())
+        return RcResult::failure(empty.error(), "an empty file to copy to " + at.text());
     RcCallOptions options;
     options.group = group;
     options.config["IgnoreExisting"] = true;
     json reply;
-    const RcResult copied = client.call(
+    return client.call(
         "operations/copyfile",
-        json{{"srcFs", "/"}, {"srcRemote", local.substr(1)}, {"dstFs", at.fs}, {"dstRemote", at.path}}, reply,
-        options);
-    ::unlink(local.c_str());
-    return copied;
+        json{{"srcFs", "/"}, {"srcRemote", empty.path().substr(1)}, {"dstFs", at.fs}, {"dstRemote", at.path}},
+        reply, options);
 }
 
 // What a scan's listings showed, for the planners' questions: one 64-bit word per entry (the hash of
@@ -1266,10 +1304,12 @@ void RemoteLocation::actionsAhead(const std::vector<ActionAhead>& lines, CopyObs
     FolderMovePlan plan;
     FolderUploadPlan uploads;
     if (info().canMoveFolders) {
-        plan = FolderMovePlan(lines, shared_->text);
+        // One copy of the lines for both plans, kept while either holds anything.
+        const auto kept = std::make_shared<const std::vector<ActionAhead>>(lines);
+        plan = FolderMovePlan(kept, shared_->text);
         // A server that folds letter case would keep one file for two names sent together.
         if (!info().caseInsensitive)
-            uploads = FolderUploadPlan(lines, shared_->text);
+            uploads = FolderUploadPlan(kept, shared_->text);
     }
     std::lock_guard lock(shared_->mutex);
     shared_->folderMoveState.assign(plan.moves().size(), 0);
@@ -1550,7 +1590,15 @@ void RemoteLocation::sendWave(std::size_t first) {
         std::lock_guard lock(shared_->mutex);
         shared_->waves.erase(std::remove(shared_->waves.begin(), shared_->waves.end(), folder), shared_->waves.end());
     };
-    const RcResult sent = runUpload(names, bytes, folder, group);
+    bool ended = true;
+    const RcResult sent = runUpload(names, bytes, folder, group, ended);
+    if (!ended) {
+        // The copy may still write there: the folder stays under the run's mark, which the next run
+        // finds, and removes it then.
+        std::lock_guard lock(shared_->mutex);
+        shared_->waves.erase(std::remove(shared_->waves.begin(), shared_->waves.end(), folder), shared_->waves.end());
+        return;
+    }
     if (sent.error == ECANCELED || lostOrStopped(sent)) {
         discard();
         return;
@@ -1569,11 +1617,7 @@ void RemoteLocation::sendWave(std::size_t first) {
     if (sent && remote::stats(client, group, counted) && counted.errors == 0 &&
         counted.transfers == static_cast<int64_t>(names.size())) {
         for (const auto& [name, member] : byName) {
-            struct stat st {};
-            const std::string path = "/" + name;
-            if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == member.second.size &&
-                st.st_mtim.tv_sec == member.second.modifiedTime &&
-                st.st_mtim.tv_nsec == member.second.modifiedNanos) {
+            if (const auto now = fileFacts("/" + name); now && now->sameFileAs(member.second)) {
                 stage(name, member);
                 continue;
             }
@@ -1617,43 +1661,26 @@ void RemoteLocation::sendWave(std::size_t first) {
 // as they stand (FilesFromRaw: no comment or blank is read into them). The folder is fresh: rclone does
 // not look for what stands there first (NoCheckDest).
 RcResult RemoteLocation::runUpload(const std::vector<std::string>& names, int64_t bytes, const RemotePath& folder,
-                                   const std::string& group) {
+                                   const std::string& group, bool& ended) {
+    ended = true;
     CopyObserver* watcher = nullptr;
     {
         std::lock_guard lock(shared_->mutex);
         watcher = shared_->watcher;
     }
-    const char* directory = std::getenv("TMPDIR");
-    std::string listName = std::string(directory && *directory ? directory : "/tmp") + "/paritas-upload-XXXXXX";
-    const int fd = ::mkstemp(listName.data());
-    if (fd < 0)
-        return RcResult::failure(errno, "the list of files to send could not be written");
-    struct Unlink {
-        const std::string& name;
-        ~Unlink() { ::unlink(name.c_str()); }
-    } unlinkList{listName};
     std::string text;
     for (const std::string& name : names)
         text.append(name).push_back('\n');
-    bool written = true;
-    for (std::size_t at = 0; at < text.size() && written;) {
-        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        at += written ? static_cast<std::size_t>(n) : 0;
-    }
-    const int writeError = written ? 0 : errno;
-    ::close(fd);
-    if (!written)
-        return RcResult::failure(writeError ? writeError : EIO, "the list of files to send could not be written");
+    const ScratchFile list("upload", text);
+    if (list.error())
+        return RcResult::failure(list.error(), "the list of files to send could not be written");
 
     std::string into = folder.path;
     while (!into.empty() && into.back() == '/')
         into.pop_back();
     json input = {{"srcFs", "/"},
                   {"dstFs", folder.fs + into},
-                  {"_filter", {{"FilesFromRaw", json::array({listName})}}},
+                  {"_filter", {{"FilesFromRaw", json::array({list.path()})}}},
                   {"_async", true}};
     RcCallOptions options;
     options.group = group;
@@ -1675,8 +1702,8 @@ RcResult RemoteLocation::runUpload(const std::vector<std::string>& names, int64_
     // rclone 1.60 does not end a copy whose SFTP server went away in the middle: its transfers wait
     // without end (measured: 120 s without a byte, then 15 s to end after job/stop). A copy that
     // counts nothing new for kUploadStall is stopped, and one that does not end kUploadStall after
-    // that is left to itself: its files stay in the hidden folder, which is never moved, and which
-    // the next run removes.
+    // that is left to itself (`ended` false): its files stay in the hidden folder, which is never
+    // moved, and which the next run removes.
     constexpr auto kUploadStall = std::chrono::seconds(10);
     using Clock = std::chrono::steady_clock;
     bool stopping = false;
@@ -1724,11 +1751,13 @@ RcResult RemoteLocation::runUpload(const std::vector<std::string>& names, int64_
                 stoppedAt = Clock::now();
             }
         }
-        if (stopping && Clock::now() - stoppedAt > kUploadStall)
+        if (stopping && Clock::now() - stoppedAt > kUploadStall) {
+            ended = false;
             return stalled ? RcResult::failure(kRemoteConnectionLost,
                                                "the upload made no progress for " +
                                                    std::to_string(kUploadStall.count()) + " s")
                            : RcResult::failure(ECANCELED, "cancelled");
+        }
     }
 }
 

@@ -172,8 +172,9 @@ private:
     // True when the new folder stands, filled with what arrived of its files.
     bool tryFolderUpload(std::size_t index);
     void sendWave(std::size_t first);
+    // `ended`: false when a copy that was stopped did not end (it may still write into `folder`).
     RcResult runUpload(const std::vector<std::string>& names, int64_t bytes, const RemotePath& folder,
-                       const std::string& group);
+                       const std::string& group, bool& ended);
     std::string folderTextOf(const std::string& path) const;
 
     std::shared_ptr<Shared> shared_;
